@@ -1,0 +1,30 @@
+// Run-time binding of system DLLs from the system folder only, so nothing planted beside the exe loads.
+#pragma once
+
+#include <windows.h>
+
+namespace nbase {
+
+// The loader resolves static imports from the program's own folder first. An installer runs
+// from the Downloads folder with administrator rights, so only libraries that Windows always
+// takes from the system folder (the KnownDLLs) may appear in the import table; everything
+// else is bound here, at run time, from the system folder.
+
+// Restricts the process's DLL search to the system folder. Call first thing in the entry.
+// Returns false where the OS lacks the API (an unpatched Windows 7); loads below stay safe.
+bool HardenDllSearchPath();
+
+// Loads `name` (for example L"winmm.dll") from the system folder. The module stays loaded for
+// the life of the process so the function pointers callers cache stay valid. Null on failure,
+// with GetLastError describing why.
+HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// Looks up an export of a system library, loading it as above. Null on failure.
+FARPROC GetSystemProc(const wchar_t* library, const char* proc);
+
+template <typename Fn>
+Fn GetSystemFunction(const wchar_t* library, const char* proc) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetSystemProc(library, proc)));
+}
+
+}  // namespace nbase

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what building and testing need on Debian 12, skipping what is already there.
+set -euo pipefail
+
+packages=(
+  cmake make python3 googletest
+  g++-mingw-w64-i686 mingw-w64-i686-dev binutils-mingw-w64-i686 libz-mingw-w64-dev
+  wine wine32:i386 xvfb xauth fonts-wine fonts-liberation
+  nginx xdotool imagemagick x11-utils
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,65 @@
+// Entry of the frame test program: either runs the tests or, with "--child", one child entry.
+#include "tests/installer/main/TestChild.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "base/UniqueResource.h"
+
+namespace testing_support {
+namespace {
+
+std::map<std::string, ChildMain>& Children() {
+  static std::map<std::string, ChildMain> children;
+  return children;
+}
+
+}  // namespace
+
+ChildRegistrar::ChildRegistrar(const char* name, ChildMain entry) { Children()[name] = entry; }
+
+std::wstring SelfPath() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::wstring(path, length);
+}
+
+ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments,
+                       DWORD timeout_ms) {
+  ChildResult result;
+  std::wstring command_line = L"\"" + program + L"\"";
+  if (!arguments.empty()) command_line += L" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  if (!::CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                        nullptr, &startup, &info)) {
+    return result;
+  }
+  nbase::UniqueHandle process(info.hProcess);
+  nbase::UniqueHandle thread(info.hThread);
+  result.started = true;
+  if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
+    result.timed_out = true;
+    ::TerminateProcess(process.get(), 99);
+    ::WaitForSingleObject(process.get(), 5000);
+  }
+  ::GetExitCodeProcess(process.get(), &result.exit_code);
+  return result;
+}
+
+}  // namespace testing_support
+
+int main(int argc, char** argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "--child") == 0) {
+    auto& children = testing_support::Children();
+    auto found = children.find(argv[2]);
+    if (found == children.end()) return 125;
+    return found->second(argc - 3, argv + 3);
+  }
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
