@@ -1,2 +1,30 @@
+// Program entry: one instance per executable name, the log, and the main thread's UI loop.
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+#include "base/MessageLoop.h"
+#include "base/SystemLibrary.h"
+#include "base/UniqueResource.h"
+#include "installer/main/Log.h"
+#include "installer/main/MainThread.h"
+#include "installer/main/SystemUtil.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // Before anything can load a library: never from the folder the installer was started in.
+  nbase::HardenDllSearchPath();
+
+  const std::wstring instance_name = sysutil::GetExeBaseName();
+  // Held for the life of the process; the second instance finds it and leaves silently.
+  nbase::UniqueHandle instance_mutex(::CreateMutexW(nullptr, TRUE, instance_name.c_str()));
+  if (!instance_mutex) return 0;
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+
+  if (!StartLog()) return 1;
+  LOG_APP(L"------- start setup -------");
+  LOG_APP(L"app: run message loop");
+  {
+    MainThread main_thread;
+    main_thread.RunOnCurrentThread(nbase::MessageLoop::kUIMessageLoop);
+  }
+  LOG_APP(L"app: leave message loop");
+  return 0;
+}
