@@ -3,12 +3,24 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-export BUILD_DIR=$build
 
 "$root/scripts/deps.sh"
-"$root/scripts/build.sh"
 
-"$root/tests/harness/session.sh" start "$build"
-trap '"$root/tests/harness/session.sh" stop "$build"' EXIT
-cd "$build"
+# The shipped 32-bit installer and its 32-bit test programs are always built.
+ARCH=i686 BUILD_DIR=$build "$root/scripts/build.sh"
+product="$build/installer/main/Clipmint_installer.exe"
+
+# A kernel without 32-bit support cannot start 32-bit Wine; there the same sources are built for
+# x86-64 and run under 64-bit Wine, and the shipped executable is still checked as built.
+test_build=$build
+if ! "$root/tests/harness/can_run_32bit.sh"; then
+  echo "this machine cannot run 32-bit programs: running the x86-64 build of the tests"
+  test_build="$build-x64"
+  ARCH=x86_64 BUILD_DIR=$test_build CMAKE_ARGS="-DPRODUCT_INSTALLER_EXE=$product" \
+    "$root/scripts/build.sh"
+fi
+
+"$root/tests/harness/session.sh" start "$test_build"
+trap '"$root/tests/harness/session.sh" stop "$test_build"' EXIT
+cd "$test_build"
 ctest --output-on-failure -j2

@@ -4,13 +4,12 @@
 # Usage: session.sh start|stop BUILD_DIR
 set -euo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
 action=${1:?start or stop}
 build_dir=$(cd "${2:?build folder}" && pwd)
 env_file="$build_dir/wine-session.env"
-
-export WINEPREFIX="$build_dir/wineprefix"
-export WINEARCH=win32
-export WINEDEBUG=-all
+# shellcheck disable=SC1090
+. "$here/wine_env.sh" "$build_dir"
 
 start() {
   if [ -f "$env_file" ]; then
@@ -21,22 +20,21 @@ start() {
       return 0
     fi
   fi
-  local display=""
-  for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then display=":$n"; break; fi
-  done
-  [ -n "$display" ] || { echo "no free X display" >&2; exit 1; }
-  Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  # Xvfb picks a free display itself and writes its number to the pipe, so parallel sessions
+  # never race for one.
+  local fifo="$build_dir/.xvfb-display"
+  rm -f "$fifo"
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
   local xvfb_pid=$!
-  for _ in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X${display#:}" ] && break
-    sleep 0.1
-  done
-  printf 'export DISPLAY=%s\nexport XVFB_PID=%s\n' "$display" "$xvfb_pid" >"$env_file"
-  export DISPLAY="$display"
+  local display_number
+  read -r -t 20 display_number <"$fifo" || { echo "Xvfb did not start" >&2; exit 1; }
+  rm -f "$fifo"
+  printf 'export DISPLAY=:%s\nexport XVFB_PID=%s\n' "$display_number" "$xvfb_pid" >"$env_file"
+  export DISPLAY=":$display_number"
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # No browser or .NET runtime is wanted in the prefix; skip their install prompts.
-    WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot.exe -i >/dev/null 2>&1 || true
     wineserver -w || true
   fi
   wineserver -p >/dev/null 2>&1 || true

@@ -7,9 +7,34 @@ here=$(cd "$(dirname "$0")" && pwd)
 build_dir=${INSTALLER_BUILD_DIR:?INSTALLER_BUILD_DIR must name the build folder}
 env_file="$build_dir/wine-session.env"
 
-[ -f "$env_file" ] || "$here/session.sh" start "$build_dir"
+[ -f "$env_file" ] || "$here/session.sh" start "$build_dir" </dev/null >/dev/null 2>&1
 # shellcheck disable=SC1090
 . "$env_file"
-export WINEPREFIX="$build_dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+# shellcheck disable=SC1090
+. "$here/wine_env.sh" "$build_dir"
+if [ "$WINEARCH" = win32 ] && ! "$here/can_run_32bit.sh"; then
+  echo "this machine cannot run 32-bit programs; build with ARCH=x86_64 scripts/build.sh" >&2
+  exit 125
+fi
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-exec wine "$@"
+
+# Wine may start helper processes (services, the desktop window) that outlive the program and
+# inherit its output; give them a file rather than the caller's pipe, which would then never
+# close and leave the caller waiting.
+output=$(mktemp "$build_dir/wine-output.XXXXXX")
+child=0
+# A runner's timeout must still show how far the program got.
+on_signal() {
+  [ "$child" -ne 0 ] && kill "$child" 2>/dev/null
+  cat "$output"
+  rm -f "$output"
+  exit 124
+}
+trap on_signal TERM INT
+"$WINE" "$@" </dev/null >"$output" 2>&1 &
+child=$!
+status=0
+wait "$child" || status=$?
+cat "$output"
+rm -f "$output"
+exit $status

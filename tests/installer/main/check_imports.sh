@@ -3,6 +3,7 @@
 # program's own folder: only libraries Windows always loads from the system folder may appear.
 set -euo pipefail
 exe=${1:?installer executable}
+# The 32-bit objdump reads both PE32 and PE32+ files.
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
 
 allowed=" advapi32.dll comdlg32.dll gdi32.dll imm32.dll kernel32.dll msvcrt.dll ole32.dll
