@@ -1,10 +1,12 @@
 // Stand-in for a library planted beside a program: leaves a marker file in its folder when loaded.
+// Keeps the system declaration of the exported function (with its import attribute) out.
+#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
 #include <string>
 
 // Exported under the planted library's real name so a program importing it starts normally.
-extern "C" __declspec(dllexport) DWORD WINAPI timeGetTime(void) { return ::GetTickCount(); }
+extern "C" __declspec(dllexport) DWORD WINAPI timeGetTime() { return ::GetTickCount(); }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;

@@ -1,0 +1,119 @@
+// Formats log lines and appends them, one open/append/close at a time, to the log file.
+#include "installer/main/Log.h"
+
+#include <cstdio>
+
+#include "base/UniqueResource.h"
+#include "installer/main/SystemUtil.h"
+
+namespace {
+
+constexpr DWORD kLockSpinCount = 2000;
+
+class ScopedLock {
+ public:
+  explicit ScopedLock(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
+  ~ScopedLock() { ::LeaveCriticalSection(&lock_); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  CRITICAL_SECTION& lock_;
+};
+
+}  // namespace
+
+LogSink& LogSink::Instance() {
+  // Never destroyed: detached download and analytics threads may still log while the process
+  // runs its exit-time destructors.
+  static LogSink* sink = new LogSink();
+  return *sink;
+}
+
+LogSink::LogSink() {
+  ::InitializeCriticalSectionAndSpinCount(&lock_, kLockSpinCount);
+}
+
+LogSink::~LogSink() {
+  ::DeleteCriticalSection(&lock_);
+}
+
+void LogSink::SetFilePath(const std::wstring& path) {
+  ScopedLock guard(lock_);
+  file_path_ = path;
+}
+
+std::wstring LogSink::FilePath() {
+  ScopedLock guard(lock_);
+  return file_path_;
+}
+
+void LogSink::Write(int level, const std::wstring& line) {
+  ::OutputDebugStringW(line.c_str());
+  if (level > threshold_.load()) return;
+  AppendToFile(nbase::UTF16ToUTF8(line));
+}
+
+void LogSink::AppendToFile(const std::string& utf8_line) {
+  ScopedLock guard(lock_);
+  if (file_path_.empty()) return;
+  const bool existed = ::GetFileAttributesW(file_path_.c_str()) != INVALID_FILE_ATTRIBUTES;
+  // Binary append: the line already ends in CR LF, and a text-mode stream would turn that
+  // into CR CR LF, which editors show as an extra blank line after every entry.
+  nbase::UniqueStdioFile file(::_wfopen(file_path_.c_str(), L"a+b"));
+  // A locked or unreachable file loses this line only; the next one tries again.
+  if (!file) return;
+  if (!existed) std::fwrite("\xEF\xBB\xBF", 1, 3, file.get());
+  std::fwrite(utf8_line.data(), 1, utf8_line.size(), file.get());
+}
+
+const wchar_t* LogLevelTag(int level) {
+  switch (level) {
+    case LV_ERR:
+      return L"LV_ERR";
+    case LV_WAR:
+      return L"LV_WAR";
+    case LV_APP:
+      return L"LV_APP";
+    case LV_PRO:
+      return L"LV_PRO";
+    default:
+      return L"";
+  }
+}
+
+LogRecord::LogRecord(const char* source_path, long line) {
+  SYSTEMTIME now = {};
+  ::GetLocalTime(&now);
+  time_prefix_ = nbase::StringPrintf(L"[%04d-%02d-%02d %02d:%02d:%02d", now.wYear, now.wMonth,
+                                     now.wDay, now.wHour, now.wMinute, now.wSecond);
+  const std::wstring file_name = sysutil::FileNamePart(nbase::UTF8ToUTF16(source_path));
+  position_ = nbase::StringPrintf(L" %ls:%ld ", file_name.c_str(), line);
+}
+
+LogRecord& LogRecord::SetLevelAndMessage(int level, std::wstring message) {
+  level_ = level;
+  message_ = std::move(message);
+  return *this;
+}
+
+std::wstring LogRecord::Line() const {
+  return time_prefix_ + position_ + LogLevelTag(level_) + L"] " + message_ + L"\r\n";
+}
+
+void LogRecord::Emit() const {
+  LogSink::Instance().Write(level_, Line());
+}
+
+bool StartLog() {
+  // The path is not set yet, so this line only reaches the debugger.
+  LOG_APP(L"app: started");
+  const std::wstring folder = sysutil::GetLocalAppDataFolder() + L"Temp\\";
+  // A folder that cannot be made is not fatal: each line then fails to open on its own.
+  if (!sysutil::IsDirectory(folder)) sysutil::CreateDirectoryChain(folder);
+  const std::wstring path = sysutil::JoinPath(folder, sysutil::GetExeBaseName() + L"_log.txt");
+  LogSink& sink = LogSink::Instance();
+  sink.SetThreshold(LV_APP);
+  sink.SetFilePath(path);
+  return true;
+}

@@ -1,0 +1,78 @@
+// The installer's one log: debugger output for every line, a UTF-8 file for the important ones.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+
+#include "base/StringUtil.h"
+
+enum LogLevel : int {
+  LV_ERR = 0,
+  LV_WAR = 1,
+  LV_APP = 2,
+  LV_PRO = 3,
+};
+
+// Process-wide destination of log lines. Lines at or below the threshold are appended to the
+// file, which is opened and closed per line so that it is complete whenever someone reads it.
+class LogSink {
+ public:
+  static LogSink& Instance();
+
+  void SetFilePath(const std::wstring& path);
+  std::wstring FilePath();
+  void SetThreshold(int level) { threshold_.store(level); }
+  int Threshold() const { return threshold_.load(); }
+
+  // Sends a finished line (with its line end) to the debugger and, by level, to the file.
+  void Write(int level, const std::wstring& line);
+
+ private:
+  LogSink();
+  ~LogSink();
+  LogSink(const LogSink&) = delete;
+  LogSink& operator=(const LogSink&) = delete;
+
+  void AppendToFile(const std::string& utf8_line);
+
+  CRITICAL_SECTION lock_;
+  std::wstring file_path_;
+  std::atomic<int> threshold_{LV_ERR};
+};
+
+// One log line in the making: stamped with the time and call site when made, then given a
+// level and text and emitted once. Call sites use the LOG_* macros below.
+class LogRecord {
+ public:
+  LogRecord(const char* source_path, long line);
+
+  LogRecord& SetLevelAndMessage(int level, std::wstring message);
+  // The whole line as it is written, ending in CR LF.
+  std::wstring Line() const;
+  void Emit() const;
+
+ private:
+  std::wstring time_prefix_;
+  std::wstring position_;
+  int level_ = LV_PRO;
+  std::wstring message_;
+};
+
+// Tag written for a level; empty for levels outside the table.
+const wchar_t* LogLevelTag(int level);
+
+// Points the log at "<local app data>\\Temp\\<exe base name>_log.txt" and lets LV_ERR to
+// LV_APP through to it. Called once, first thing in the entry.
+bool StartLog();
+
+// printf-style with wide formats (wide text arguments as %ls).
+#define LOG_AT_LEVEL(level, ...)                                       \
+  ::LogRecord(__FILE__, __LINE__)                                      \
+      .SetLevelAndMessage((level), ::nbase::StringPrintf(__VA_ARGS__)) \
+      .Emit()
+#define LOG_ERR(...) LOG_AT_LEVEL(::LV_ERR, __VA_ARGS__)
+#define LOG_WAR(...) LOG_AT_LEVEL(::LV_WAR, __VA_ARGS__)
+#define LOG_APP(...) LOG_AT_LEVEL(::LV_APP, __VA_ARGS__)
+#define LOG_PRO(...) LOG_AT_LEVEL(::LV_PRO, __VA_ARGS__)

@@ -1,0 +1,288 @@
+// Windows services behind the installer's system helpers; results only, no logging, no UI.
+#include "installer/main/SystemUtil.h"
+
+#include <netlistmgr.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <mutex>
+
+#include "base/StringUtil.h"
+#include "base/SystemLibrary.h"
+#include "base/UniqueResource.h"
+
+namespace sysutil {
+namespace {
+
+constexpr wchar_t kSeparators[] = L"\\/";
+
+// Written out here rather than taken from the SDK's import libraries, which would drag in
+// data symbols the static link does not otherwise need.
+constexpr GUID kFolderIdLocalAppData = {
+    0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
+constexpr CLSID kClsidNetworkListManager = {
+    0xDCB00C01, 0x570F, 0x4A9B, {0x8D, 0x69, 0x19, 0x9F, 0xDB, 0xA5, 0x72, 0x3B}};
+constexpr IID kIidUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID kIidNetworkListManager = {
+    0xDCB00000, 0x570F, 0x4A9B, {0x8D, 0x69, 0x19, 0x9F, 0xDB, 0xA5, 0x72, 0x3B}};
+
+constexpr DWORD kKnownFolderCreate = 0x8000;  // KF_FLAG_CREATE
+constexpr DWORD kClassContextAll = 23;        // in-proc server/handler, local and remote server
+constexpr int kShellCreateDirectoryOrdinal = 165;
+
+// Cached values are filled on first use from whichever thread gets there first.
+std::mutex& CacheLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::wstring QueryLocalAppDataFolder() {
+  OSVERSIONINFOEXW version = {};
+  version.dwOSVersionInfoSize = sizeof(version);
+  ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+
+  std::wstring folder;
+  if (version.dwMajorVersion > 5) {
+    // Looked up by name: the export does not exist before Vista.
+    using GetKnownFolderPathFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, PWSTR*);
+    nbase::UniqueModule shell(::LoadLibraryW(L"shell32.dll"));
+    auto get_known_folder_path =
+        shell ? reinterpret_cast<GetKnownFolderPathFn>(
+                    reinterpret_cast<void*>(::GetProcAddress(shell.get(), "SHGetKnownFolderPath")))
+              : nullptr;
+    if (get_known_folder_path) {
+      PWSTR raw_path = nullptr;
+      const HRESULT hr =
+          get_known_folder_path(kFolderIdLocalAppData, kKnownFolderCreate, nullptr, &raw_path);
+      // Declared after the module, so the path is freed before the library goes.
+      nbase::UniqueCoTaskMem path(raw_path);
+      if (SUCCEEDED(hr) && raw_path) folder = raw_path;
+    }
+  } else {
+    wchar_t path[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0,
+                                     path))) {
+      folder = path;
+    }
+  }
+  if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+  return folder;
+}
+
+}  // namespace
+
+std::wstring GetExeBaseName() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::vector<std::wstring> pieces =
+      nbase::Split(FileNamePart(std::wstring(path, length)), L".");
+  return pieces.size() == 2 ? pieces[0] : std::wstring();
+}
+
+std::wstring FileNamePart(const std::wstring& path) {
+  const size_t separator = path.find_last_of(kSeparators);
+  return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring DirectoryPart(const std::wstring& path) {
+  const size_t separator = path.find_last_of(kSeparators);
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
+}
+
+std::wstring JoinPath(const std::wstring& folder_path, const std::wstring& file_name) {
+  const std::wstring folder = DirectoryPart(folder_path);
+  return folder.empty() ? std::wstring() : folder + file_name;
+}
+
+std::wstring GetLocalAppDataFolder() {
+  static std::wstring cached;
+  std::lock_guard<std::mutex> guard(CacheLock());
+  // An empty answer is not kept: the next caller asks the system again.
+  if (cached.empty()) cached = QueryLocalAppDataFolder();
+  return cached;
+}
+
+std::wstring GetProgramFilesFolder() {
+  static std::wstring cached;
+  static bool computed = false;
+  std::lock_guard<std::mutex> guard(CacheLock());
+  if (!computed) {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
+    cached = nbase::StringPrintf(L"%ls/", path);
+    computed = true;
+  }
+  return cached;
+}
+
+std::wstring OSNameFor(DWORD platform_id, DWORD major, DWORD minor, BYTE product_type,
+                       WORD native_architecture) {
+  std::wstring name = L"Unknow";
+  if (platform_id != VER_PLATFORM_WIN32_NT) return name;
+  const bool workstation = product_type == VER_NT_WORKSTATION;
+  if (major == 4 || major == 5) {
+    if (major == 4 && minor == 0) name = L"Microsoft Windows NT 4.0";
+    if (major == 5 && minor == 0) name = L"Windows 2000";
+    if (major == 5 && minor == 1) name = L"Windows XP";
+    if (major == 5 && minor == 2) name = L"Windows Server 2003";
+    return name;
+  }
+  if (major == 6 && minor == 0) name = workstation ? L"Windows Vista" : L"Windows Server 2008";
+  if (major == 6 && minor == 1) name = workstation ? L"Windows 7" : L"Windows Server 2008 R2";
+  if (major > 5) {
+    // The native architecture, not this process's: a 32-bit installer must still pick the
+    // 64-bit package on a 64-bit system.
+    if (native_architecture == PROCESSOR_ARCHITECTURE_AMD64) name += L" 64-bit";
+    if (native_architecture == PROCESSOR_ARCHITECTURE_INTEL) name += L" 32-bit";
+  }
+  return name;
+}
+
+std::wstring GetOSName() {
+  static std::wstring cached;
+  std::lock_guard<std::mutex> guard(CacheLock());
+  if (cached.empty()) {
+    OSVERSIONINFOEXW version = {};
+    version.dwOSVersionInfoSize = sizeof(version);
+    ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&version));
+    SYSTEM_INFO system = {};
+    ::GetNativeSystemInfo(&system);
+    cached = OSNameFor(version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion,
+                       version.wProductType, system.wProcessorArchitecture);
+  }
+  return cached;
+}
+
+bool Is64BitSystem() {
+  return GetOSName().find(L" 64-bit") != std::wstring::npos;
+}
+
+bool IsDirectory(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDirectoryChain(const std::wstring& path) {
+  if (IsDirectory(path)) return true;
+  if (nbase::Split(path, kSeparators).empty()) return false;
+  // Each prefix ends just after a piece, keeping the separators exactly as written, so a
+  // drive root ("C:") or leading separators survive.
+  size_t position = 0;
+  while (position < path.size()) {
+    const size_t piece_start = path.find_first_not_of(kSeparators, position);
+    if (piece_start == std::wstring::npos) break;
+    size_t piece_end = path.find_first_of(kSeparators, piece_start);
+    if (piece_end == std::wstring::npos) piece_end = path.size();
+    const std::wstring prefix = path.substr(0, piece_end);
+    if (!IsDirectory(prefix) && !::CreateDirectoryW(prefix.c_str(), nullptr)) {
+      // Someone else may have created it in between; anything else is a real failure.
+      if (::GetLastError() != ERROR_ALREADY_EXISTS || !IsDirectory(prefix)) return false;
+    }
+    position = piece_end;
+  }
+  return true;
+}
+
+bool ShellCreateDirectory(const std::wstring& path) {
+  using CreateDirectoryFn = int(WINAPI*)(HWND, LPCWSTR);
+  auto create_directory = nbase::GetSystemFunction<CreateDirectoryFn>(
+      L"shell32.dll", MAKEINTRESOURCEA(kShellCreateDirectoryOrdinal));
+  if (!create_directory) return false;
+  const int result = create_directory(nullptr, path.c_str());
+  return result == ERROR_SUCCESS || result == ERROR_FILE_EXISTS || result == ERROR_ALREADY_EXISTS;
+}
+
+bool DeleteFilePath(const std::wstring& path) {
+  return ::DeleteFileW(path.c_str()) != FALSE;
+}
+
+bool ProcessesByName(const std::wstring& name, std::vector<DWORD>& process_ids) {
+  process_ids.clear();
+  nbase::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
+  if (!snapshot) return false;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (name == entry.szExeFile) process_ids.push_back(entry.th32ProcessID);
+  }
+  return !process_ids.empty();
+}
+
+bool IsProcessRunning(const std::wstring& name) {
+  std::vector<DWORD> process_ids;
+  return ProcessesByName(name, process_ids);
+}
+
+void TerminateProcesses(const std::wstring& name) {
+  std::vector<DWORD> process_ids;
+  ProcessesByName(name, process_ids);
+  for (DWORD id : process_ids) {
+    nbase::UniqueHandle process(::OpenProcess(PROCESS_ALL_ACCESS, FALSE, id));
+    if (process) ::TerminateProcess(process.get(), 0);
+  }
+}
+
+bool IsInternetConnected() {
+  // Declared first so that it uninitialises only after both interfaces are released.
+  nbase::ScopedCoInitialize com;
+  if (FAILED(com.result())) return true;
+  nbase::ComPtr<IUnknown> unknown;
+  if (FAILED(::CoCreateInstance(kClsidNetworkListManager, nullptr, kClassContextAll, kIidUnknown,
+                                unknown.put_void()))) {
+    return true;
+  }
+  nbase::ComPtr<INetworkListManager> manager;
+  if (FAILED(unknown->QueryInterface(kIidNetworkListManager, manager.put_void())) || !manager) {
+    return true;
+  }
+  VARIANT_BOOL connected = VARIANT_FALSE;
+  if (FAILED(manager->IsConnectedToInternet(&connected))) return true;
+  return connected != VARIANT_FALSE;
+}
+
+void ShellOpen(const std::wstring& target) {
+  ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void ShellOpenProgram(const std::wstring& file, const std::wstring& parameters) {
+  ::ShellExecuteW(nullptr, L"open", file.c_str(), parameters.c_str(), nullptr, SW_SHOW);
+}
+
+bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters) {
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.hwnd = nullptr;
+  info.lpVerb = L"runas";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = nullptr;
+  info.nShow = SW_HIDE;
+  ::ShellExecuteExW(&info);
+  // A refused prompt or a failed start leaves no handle; the caller carries on either way.
+  nbase::UniqueHandle process(info.hProcess);
+  if (process) ::WaitForSingleObject(process.get(), INFINITE);
+  return true;
+}
+
+double FreeDiskSpaceMB(const std::wstring& path) {
+  std::wstring normalised = path;
+  nbase::ReplaceAll(normalised, L"\\", L"/");
+  if (normalised.size() < 3 || normalised[1] != L':' || normalised[2] != L'/') return 0;
+  DWORD sectors_per_cluster = 0;
+  DWORD bytes_per_sector = 0;
+  DWORD free_clusters = 0;
+  DWORD total_clusters = 0;
+  if (!::GetDiskFreeSpaceW(normalised.substr(0, 3).c_str(), &sectors_per_cluster, &bytes_per_sector,
+                           &free_clusters, &total_clusters)) {
+    return 0;
+  }
+  const DWORD bytes_per_cluster = sectors_per_cluster * bytes_per_sector;
+  return static_cast<double>(bytes_per_cluster) * (1.0 / 1048576.0) *
+         static_cast<double>(free_clusters);
+}
+
+}  // namespace sysutil

@@ -1,0 +1,66 @@
+// Thin wrappers of the Windows services the installer needs: names, folders, processes, launches.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace sysutil {
+
+// Base name of the running executable: its file name split at "." into non-empty pieces, the
+// first piece when there are exactly two, otherwise empty ("setup.exe" -> "setup",
+// "setup.x.exe" -> "").
+std::wstring GetExeBaseName();
+
+// Text after the last "\\" or "/"; a path without separator comes back whole.
+std::wstring FileNamePart(const std::wstring& path);
+// Text up to and including the last "\\" or "/"; empty (failure) when there is no separator.
+std::wstring DirectoryPart(const std::wstring& path);
+// Directory part of `folder_path` followed by `file_name`; empty when `folder_path` has no
+// separator.
+std::wstring JoinPath(const std::wstring& folder_path, const std::wstring& file_name);
+
+// The user's local application data folder, created when missing, ending in "\\". Cached
+// once a non-empty answer came back.
+std::wstring GetLocalAppDataFolder();
+// The Program Files folder this (32-bit) process sees, followed by "/". Cached.
+std::wstring GetProgramFilesFolder();
+
+// For example "Windows 7 64-bit"; "Unknow" for systems the installer has no name for. Cached.
+std::wstring GetOSName();
+// Whether the system (not this process) is 64-bit.
+bool Is64BitSystem();
+
+// Exposed for tests: the name for a version record and a native processor architecture.
+std::wstring OSNameFor(DWORD platform_id, DWORD major, DWORD minor, BYTE product_type,
+                       WORD native_architecture);
+
+bool IsDirectory(const std::wstring& path);
+// Creates every missing folder along `path`; true when it is a directory afterwards.
+bool CreateDirectoryChain(const std::wstring& path);
+// Same through the shell, which also accepts a folder that is already there.
+bool ShellCreateDirectory(const std::wstring& path);
+bool DeleteFilePath(const std::wstring& path);
+
+// Ids of the processes whose executable file name equals `name` exactly (case-sensitive).
+bool ProcessesByName(const std::wstring& name, std::vector<DWORD>& process_ids);
+bool IsProcessRunning(const std::wstring& name);
+void TerminateProcesses(const std::wstring& name);
+
+// False only when the system positively says it is offline; any failure to ask gives true,
+// so a broken network service never blocks the installation.
+bool IsInternetConnected();
+
+// Opens a URL or file with its associated program.
+void ShellOpen(const std::wstring& target);
+// Starts a program with parameters.
+void ShellOpenProgram(const std::wstring& file, const std::wstring& parameters);
+// Starts a program elevated and hidden and waits for it. Always true: a refused elevation
+// simply returns at once.
+bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters);
+
+// Free space of the drive of an absolute drive-letter path, in MB; 0 for anything else.
+double FreeDiskSpaceMB(const std::wstring& path);
+
+}  // namespace sysutil

@@ -1,0 +1,60 @@
+// Scratch folders, whole-file reads and writes, and renamed copies of this test program.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <string>
+
+#include "base/UniqueResource.h"
+#include "tests/installer/main/TestChild.h"
+
+namespace frame_test {
+
+inline std::string ReadAll(const std::wstring& path) {
+  std::string bytes;
+  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
+  for (int c; file && (c = std::fgetc(file.get())) != EOF;) bytes.push_back(static_cast<char>(c));
+  return bytes;
+}
+
+inline bool WriteAll(const std::wstring& path, const std::string& bytes) {
+  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"wb"));
+  return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+}
+
+// A fresh folder per test (path ends in "\\"), removed with its content afterwards.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::wstring& tag) {
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    path_ = std::wstring(temp) + L"frame_" + tag + L"_" + std::to_wstring(::GetCurrentProcessId()) +
+            L"\\";
+    Remove();
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~ScratchFolder() { Remove(); }
+  const std::wstring& path() const { return path_; }
+
+  // A copy of this test program under another file name, to run as a child.
+  std::wstring CopySelfAs(const std::wstring& name) const {
+    ::CopyFileW(testing_support::SelfPath().c_str(), (path_ + name).c_str(), FALSE);
+    return path_ + name;
+  }
+
+ private:
+  void Remove() {
+    std::wstring from = path_.substr(0, path_.size() - 1) + L'\0';  // double-NUL list
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_NO_UI;
+    ::SHFileOperationW(&operation);
+  }
+
+  std::wstring path_;
+};
+
+}  // namespace frame_test
