@@ -16,7 +16,10 @@ if [ "$WINEARCH" = win32 ] && ! "$here/can_run_32bit.sh"; then
   echo "this machine cannot run 32-bit programs; build with ARCH=x86_64 scripts/build.sh" >&2
   exit 125
 fi
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# Wine prefers its built-in libraries; the planting tests need a library found in a program's
+# folder to win, as it would on Windows. Overrides are read when a process starts, so they
+# must be set here rather than by a test for its children.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winmm=n,b}"
 
 # Wine may start helper processes (services, the desktop window) that outlive the program and
 # inherit its output; give them a file rather than the caller's pipe, which would then never
