@@ -8,10 +8,12 @@
 
 #include "base/SystemLibrary.h"
 #include "base/UniqueResource.h"
+#include "tests/installer/main/FrameTestSupport.h"
 #include "tests/installer/main/TestChild.h"
 
 namespace {
 
+using frame_test::ReadAll;
 using testing_support::RunProgram;
 
 // Build paths arrive as host paths; Wine maps the host root to drive Z:.
@@ -26,60 +28,30 @@ bool Exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string ReadAll(const std::wstring& path) {
-  nbase::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, 0, nullptr));
-  std::string bytes;
-  if (!file) return bytes;
-  char buffer[4096];
-  DWORD read = 0;
-  while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-    bytes.append(buffer, read);
-  return bytes;
-}
-
 std::wstring LogFolder() {
   wchar_t folder[MAX_PATH] = {};
   ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder);
   return std::wstring(folder) + L"\\Temp\\";
 }
 
-// A fresh folder per test, removed with everything in it afterwards.
-class ScratchFolder {
+// A scratch folder that can also receive copies of build outputs.
+class BuildScratch : public frame_test::ScratchFolder {
  public:
-  explicit ScratchFolder(const std::wstring& tag) {
-    wchar_t temp[MAX_PATH];
-    ::GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + L"startup_" + tag + L"_" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(path_.c_str(), nullptr);
-    path_ += L"\\";
-  }
-  ~ScratchFolder() {
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((path_ + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        ::DeleteFileW((path_ + data.cFileName).c_str());
-      } while (::FindNextFileW(find, &data));
-      ::FindClose(find);
-    }
-    ::RemoveDirectoryW(path_.c_str());
-  }
-  const std::wstring& path() const { return path_; }
+  using ScratchFolder::ScratchFolder;
   std::wstring Copy(const char* build_path, const std::wstring& name) const {
-    const std::wstring target = path_ + name;
+    const std::wstring target = path() + name;
     ::CopyFileW(FromBuildPath(build_path).c_str(), target.c_str(), FALSE);
     return target;
   }
-
- private:
-  std::wstring path_;
+  // Plants the stand-in library under the timer library's name.
+  void Plant() const { Copy(PLANTED_LIBRARY_PATH, L"winmm.dll"); }
+  bool PlantedWasLoaded() const { return Exists(path() + L"planted_loaded.txt"); }
 };
 
 }  // namespace
 
 TEST(Startup, SecondInstanceLeavesBeforeLoggingAndLogIsNamedAfterBaseName) {
-  ScratchFolder folder(L"instance");
+  BuildScratch folder(L"instance");
   const std::wstring stem = L"startup_probe_" + std::to_wstring(::GetCurrentProcessId());
   const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, stem + L".exe");
   const std::wstring log = LogFolder() + stem + L"_log.txt";
@@ -123,7 +95,7 @@ TEST(Startup, SecondInstanceLeavesBeforeLoggingAndLogIsNamedAfterBaseName) {
 }
 
 TEST(Startup, NameWithTwoDotsLogsToBareSuffix) {
-  ScratchFolder folder(L"dots");
+  BuildScratch folder(L"dots");
   const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, L"startup.probe.exe");
   const std::wstring log = LogFolder() + L"_log.txt";
   ::DeleteFileW(log.c_str());
@@ -147,42 +119,34 @@ TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
   // Control: a program importing the library the ordinary way picks up the planted copy, so the
   // marker is a faithful witness of a planted load.
   {
-    ScratchFolder folder(L"control");
-    folder.Copy(PLANTED_LIBRARY_PATH, L"winmm.dll");
+    BuildScratch folder(L"control");
+    folder.Plant();
     const auto probe = RunProgram(folder.Copy(PLANTED_PROBE_PATH, L"probe.exe"), L"");
     ASSERT_TRUE(probe.started);
-    ASSERT_TRUE(Exists(folder.path() + L"planted_loaded.txt"))
+    ASSERT_TRUE(folder.PlantedWasLoaded())
         << "this loader ignores planted libraries (under Wine, start the test with "
            "WINEDLLOVERRIDES=winmm=n,b as the harness does); the checks below would prove nothing";
   }
-  {
-    ScratchFolder folder(L"plain");
-    folder.Copy(PLANTED_LIBRARY_PATH, L"winmm.dll");
-    const std::wstring self = folder.path() + L"frame_tests.exe";
-    ::CopyFileW(testing_support::SelfPath().c_str(), self.c_str(), FALSE);
-    EXPECT_EQ(0u, RunProgram(self, L"--child load_library_plainly").exit_code);
-    EXPECT_TRUE(Exists(folder.path() + L"planted_loaded.txt"));
-  }
-
-  // The program's own run-time binding takes the library from the system folder only.
-  {
-    ScratchFolder folder(L"bound");
-    folder.Copy(PLANTED_LIBRARY_PATH, L"winmm.dll");
-    const std::wstring self = folder.path() + L"frame_tests.exe";
-    ::CopyFileW(testing_support::SelfPath().c_str(), self.c_str(), FALSE);
-    EXPECT_EQ(0u, RunProgram(self, L"--child load_system_library").exit_code);
-    EXPECT_FALSE(Exists(folder.path() + L"planted_loaded.txt"));
+  // The same library asked for plainly, then through the program's run-time binding, which
+  // takes it from the system folder only.
+  for (const bool bound : {false, true}) {
+    BuildScratch folder(bound ? L"bound" : L"plain");
+    folder.Plant();
+    const std::wstring self = folder.CopySelfAs(L"frame_tests.exe");
+    const wchar_t* child = bound ? L"--child load_system_library" : L"--child load_library_plainly";
+    EXPECT_EQ(0u, RunProgram(self, child).exit_code);
+    EXPECT_EQ(!bound, folder.PlantedWasLoaded()) << (bound ? "bound" : "plain");
   }
 
   // And the installer itself, started from a folder holding the planted library.
   {
-    ScratchFolder folder(L"installer");
-    folder.Copy(PLANTED_LIBRARY_PATH, L"winmm.dll");
+    BuildScratch folder(L"installer");
+    folder.Plant();
     const std::wstring stem = L"planted_" + std::to_wstring(::GetCurrentProcessId());
     const auto run = RunProgram(folder.Copy(INSTALLER_EXE_PATH, stem + L".exe"), L"");
     ASSERT_FALSE(run.timed_out);
     EXPECT_EQ(0u, run.exit_code);
-    EXPECT_FALSE(Exists(folder.path() + L"planted_loaded.txt"));
+    EXPECT_FALSE(folder.PlantedWasLoaded());
     ::DeleteFileW((LogFolder() + stem + L"_log.txt").c_str());
   }
 }
