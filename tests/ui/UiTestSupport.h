@@ -1,0 +1,54 @@
+// Helpers shared by the UI framework tests: a ZIP writer, temporary folders and a BMP writer.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace ui_test {
+
+struct ZipEntry {
+  std::string name;
+  std::string data;
+  bool deflate = false;
+};
+
+// A well-formed archive with the given members, compressed by zlib where asked.
+std::string MakeZip(const std::vector<ZipEntry>& entries);
+
+// A fresh folder under the temp path, ending in "\\".
+std::wstring MakeTempFolder(const wchar_t* tag);
+bool WriteFile(const std::wstring& path, const std::string& bytes);
+
+// A 24-bit bottom-up BMP whose pixel (x, y) is color(x, y) as 0xRRGGBB.
+template <typename ColorFn>
+std::string MakeBmp(int width, int height, ColorFn color) {
+  const int stride = (width * 3 + 3) & ~3;
+  BITMAPFILEHEADER file = {};
+  BITMAPINFOHEADER info = {};
+  info.biSize = sizeof(info);
+  info.biWidth = width;
+  info.biHeight = height;
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biSizeImage = static_cast<DWORD>(stride * height);
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof(file) + sizeof(info);
+  file.bfSize = file.bfOffBits + info.biSizeImage;
+  std::string out(reinterpret_cast<const char*>(&file), sizeof(file));
+  out.append(reinterpret_cast<const char*>(&info), sizeof(info));
+  std::string pixels(info.biSizeImage, '\0');
+  for (int y = 0; y < height; ++y) {
+    const int row = height - 1 - y;
+    for (int x = 0; x < width; ++x) {
+      const DWORD rgb = color(x, y);
+      pixels[row * stride + x * 3 + 0] = static_cast<char>(rgb & 0xFF);
+      pixels[row * stride + x * 3 + 1] = static_cast<char>((rgb >> 8) & 0xFF);
+      pixels[row * stride + x * 3 + 2] = static_cast<char>((rgb >> 16) & 0xFF);
+    }
+  }
+  return out + pixels;
+}
+
+}  // namespace ui_test

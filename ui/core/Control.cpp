@@ -1,0 +1,633 @@
+// Attribute handling, state transitions, event dispatch and base painting of controls.
+#include "ui/core/Control.h"
+
+#include <cwchar>
+#include <cstdlib>
+
+#include "ui/core/Box.h"
+#include "ui/core/DpiManager.h"
+#include "ui/core/GlobalManager.h"
+#include "ui/core/Window.h"
+#include "ui/render/RenderContext.h"
+
+namespace ui {
+namespace {
+
+void ParseNumbers(const std::wstring& value, LONG* out[], int count) {
+  const wchar_t* p = value.c_str();
+  for (int i = 0; i < count; ++i) {
+    wchar_t* end = nullptr;
+    *out[i] = static_cast<LONG>(std::wcstol(p, &end, 10));
+    if (end == p || *end == L'\0') break;
+    p = end + 1;
+  }
+}
+
+RECT ParseRect(const std::wstring& value) {
+  RECT rect = {};
+  LONG* parts[] = {&rect.left, &rect.top, &rect.right, &rect.bottom};
+  ParseNumbers(value, parts, 4);
+  return rect;
+}
+
+int Scale(int value) {
+  return DpiManager::Instance().ScaleInt(value);
+}
+
+// "stretch", "auto" or a number, scaled when it is one.
+int ParseLength(const std::wstring& value) {
+  if (value == L"stretch") return kDefaultStretch;
+  if (value == L"auto") return kDefaultAuto;
+  return Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+}
+
+int ImageStateIndex(const std::wstring& name, const wchar_t* suffix) {
+  static const wchar_t* const kStates[] = {L"normal", L"hot", L"pushed", L"disabled"};
+  for (int i = 0; i < 4; ++i) {
+    if (name == std::wstring(kStates[i]) + suffix) return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+EventType EventTypeFromString(const std::wstring& name) {
+  static const struct {
+    const wchar_t* name;
+    EventType type;
+  } kNames[] = {{L"all", kEventAll},
+                {L"keydown", kEventKeyDown},
+                {L"keyup", kEventKeyUp},
+                {L"char", kEventChar},
+                {L"syskey", kEventSystemKey},
+                {L"mousemove", kEventMouseMove},
+                {L"mouseenter", kEventMouseEnter},
+                {L"mouseleave", kEventMouseLeave},
+                {L"mousehover", kEventMouseHover},
+                {L"buttondown", kEventMouseButtonDown},
+                {L"buttonup", kEventMouseButtonUp},
+                {L"rbuttondown", kEventMouseRightButtonDown},
+                {L"doubleclick", kEventMouseDoubleClick},
+                {L"menu", kEventMouseMenu},
+                {L"scrollwheel", kEventMouseScrollWheel},
+                {L"setfocus", kEventSetFocus},
+                {L"killfocus", kEventKillFocus},
+                {L"windowclose", kEventWindowClose},
+                {L"setcursor", kEventSetCursor},
+                {L"select", kEventSelect},
+                {L"unselect", kEventUnSelect},
+                {L"return", kEventReturn},
+                {L"tab", kEventTab},
+                {L"scrollchange", kEventScrollChange},
+                {L"valuechange", kEventValueChange}};
+  for (const auto& entry : kNames) {
+    if (name == entry.name) return entry.type;
+  }
+  return kEventNone;
+}
+
+Control::Control() = default;
+
+Control::~Control() {
+  if (window_) window_->OnControlDestroyed(this);
+}
+
+void Control::SetWindow(Window* window, Box* parent, bool init) {
+  (void)init;
+  window_ = window;
+  parent_ = parent;
+}
+
+bool Control::IsAncestorOf(const Control* other) const {
+  for (const Control* at = other ? other->GetParent() : nullptr; at; at = at->GetParent()) {
+    if (at == this) return true;
+  }
+  return false;
+}
+
+void Control::SetAttribute(const std::wstring& name, const std::wstring& value) {
+  int index = -1;
+  if (name == L"class") {
+    SetClass(value);
+  } else if (name == L"halign") {
+    if (value == L"left") halign_ = kHorAlignLeft;
+    else if (value == L"center") halign_ = kHorAlignCenter;
+    else if (value == L"right") halign_ = kHorAlignRight;
+    Arrange();
+  } else if (name == L"valign") {
+    if (value == L"top") valign_ = kVerAlignTop;
+    else if (value == L"center") valign_ = kVerAlignCenter;
+    else if (value == L"bottom") valign_ = kVerAlignBottom;
+    Arrange();
+  } else if (name == L"margin") {
+    SetMargin(ParseRect(value));
+  } else if (name == L"bkcolor" || name == L"bkcolor1") {
+    const size_t start = value.find_first_not_of(L' ');
+    SetBkColor(start == std::wstring::npos ? std::wstring() : value.substr(start));
+  } else if (name == L"bordersize") {
+    if (value.find(L',') != std::wstring::npos) {
+      RECT sizes = ParseRect(value);
+      sizes.left = Scale(sizes.left);
+      sizes.top = Scale(sizes.top);
+      sizes.right = Scale(sizes.right);
+      sizes.bottom = Scale(sizes.bottom);
+      border_sizes_ = sizes;
+    } else {
+      border_size_ = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+      border_sizes_ = RECT();
+    }
+    Invalidate();
+  } else if (name == L"borderround") {
+    SIZE round = {};
+    LONG* parts[] = {&round.cx, &round.cy};
+    ParseNumbers(value, parts, 2);
+    DpiManager::Instance().ScaleSize(round);
+    border_round_ = round;
+    Invalidate();
+  } else if (name == L"width") {
+    SetFixedWidth(ParseLength(value), false);
+  } else if (name == L"height") {
+    SetFixedHeight(ParseLength(value), false);
+  } else if (name == L"maxwidth") {
+    max_width_ = ParseLength(value);
+    Arrange();
+  } else if (name == L"maxheight") {
+    max_height_ = ParseLength(value);
+    Arrange();
+  } else if (name == L"minwidth") {
+    min_width_ = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+    Arrange();
+  } else if (name == L"minheight") {
+    min_height_ = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+    Arrange();
+  } else if (name == L"state") {
+    if (value == L"normal") {
+      SetState(kControlStateNormal);
+      hot_alpha_ = 0;
+    } else if (value == L"hot") {
+      SetState(kControlStateHot);
+      hot_alpha_ = 255;
+    } else if (value == L"pushed") {
+      SetState(kControlStatePushed);
+    } else if (value == L"disabled") {
+      SetState(kControlStateDisabled);
+    }
+  } else if (name == L"cursortype") {
+    if (value == L"arrow") cursor_type_ = kCursorArrow;
+    else if (value == L"hand") cursor_type_ = kCursorHand;
+    else if (value == L"ibeam") cursor_type_ = kCursorHandIbeam;
+  } else if (name == L"renderoffset") {
+    POINT offset = {};
+    LONG* parts[] = {&offset.x, &offset.y};
+    ParseNumbers(value, parts, 2);
+    offset.x = Scale(offset.x);
+    offset.y = Scale(offset.y);
+    render_offset_ = offset;
+    Invalidate();
+  } else if ((index = ImageStateIndex(name, L"color")) >= 0) {
+    state_colors_[index] = value;
+    Invalidate();
+  } else if (name == L"bordercolor") {
+    border_color_ = value;
+    Invalidate();
+  } else if (name == L"leftbordersize") {
+    border_sizes_.left = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+    Invalidate();
+  } else if (name == L"topbordersize") {
+    border_sizes_.top = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+    Invalidate();
+  } else if (name == L"rightbordersize") {
+    border_sizes_.right = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+    Invalidate();
+  } else if (name == L"bottombordersize") {
+    border_sizes_.bottom = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+    Invalidate();
+  } else if (name == L"bkimage") {
+    bk_image_.SetImageString(value);
+    if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) {
+      Arrange();
+    } else {
+      Invalidate();
+    }
+  } else if ((index = ImageStateIndex(name, L"image")) >= 0) {
+    state_images_[index].SetImageString(value);
+    Invalidate();
+  } else if (name.compare(0, 4, L"fore") == 0 &&
+             (index = ImageStateIndex(name.substr(4), L"image")) >= 0) {
+    fore_state_images_[index].SetImageString(value);
+    if (index == kControlStateHot) fade_.hot = true;
+    Invalidate();
+  } else if (name == L"name") {
+    name_ = value;
+  } else if (name == L"tooltiptext") {
+    tooltip_text_ = value;
+  } else if (name == L"tooltiptextid") {
+    tooltip_text_id_ = value;
+    tooltip_text_ = GlobalManager::Instance().GetLanguageText(value);
+  } else if (name == L"dataid") {
+    data_id_ = value;
+  } else if (name == L"enabled") {
+    SetEnabled(value == L"true");
+  } else if (name == L"mouse") {
+    mouse_enabled_ = value == L"true";
+  } else if (name == L"keyboard") {
+    keyboard_enabled_ = value == L"true";
+  } else if (name == L"visible" || name == L"fadevisible") {
+    SetVisible(value == L"true");
+  } else if (name == L"float") {
+    float_ = value == L"true";
+    Arrange();
+  } else if (name == L"menu") {
+    menu_used_ = value == L"true";
+  } else if (name == L"cache") {
+    use_cache_ = value == L"true";
+  } else if (name == L"nofocus") {
+    no_focus_ = true;  // the value is deliberately not read: "false" also opts out
+  } else if (name == L"alpha") {
+    alpha_ = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)) & 0xFF;
+    Invalidate();
+  } else if (name == L"fadealpha") {
+    fade_.alpha = value == L"true";
+  } else if (name == L"fadehot") {
+    fade_.hot = value == L"true";
+  } else if (name == L"fadewidth") {
+    fade_.width = value == L"true";
+  } else if (name == L"fadeheight") {
+    fade_.height = value == L"true";
+  } else if (name == L"fadeinoutxfromleft") {
+    fade_.from_left = value == L"true";
+  } else if (name == L"fadeinoutxfromright") {
+    fade_.from_right = value == L"true";
+  } else if (name == L"fadeinoutyfromtop") {
+    fade_.from_top = value == L"true";
+  } else if (name == L"fadeinoutyfrombottom") {
+    fade_.from_bottom = value == L"true";
+  } else if (name == L"receivepointer") {
+    receive_pointer_ = value == L"true";
+  }
+}
+
+void Control::ApplyAttributeList(const std::wstring& list) {
+  size_t pos = 0;
+  const size_t size = list.size();
+  while (pos < size) {
+    const size_t equals = list.find(L'=', pos);
+    if (equals == std::wstring::npos || equals + 1 >= size || list[equals + 1] != L'"') return;
+    const std::wstring name = list.substr(pos, equals - pos);
+    const size_t value_start = equals + 2;
+    const size_t value_end = list.find(L'"', value_start);
+    if (value_end == std::wstring::npos) return;
+    SetAttribute(name, list.substr(value_start, value_end - value_start));
+    pos = value_end + 1;
+    if (pos + 1 >= size || list[pos] != L' ') return;
+    ++pos;
+  }
+}
+
+void Control::SetClass(const std::wstring& class_names) {
+  size_t pos = 0;
+  while (pos < class_names.size()) {
+    const size_t blank = class_names.find(L' ', pos);
+    const size_t end = blank == std::wstring::npos ? class_names.size() : blank;
+    const std::wstring name = class_names.substr(pos, end - pos);
+    pos = end + 1;
+    if (name.empty()) continue;
+    std::wstring attributes = GlobalManager::Instance().GetClassAttributes(name);
+    if (attributes.empty() && window_) attributes = window_->GetClassAttributes(name);
+    if (!attributes.empty()) ApplyAttributeList(attributes);
+  }
+}
+
+void Control::SetFixedWidth(int width, bool need_scale) {
+  if (need_scale && width > 0) width = Scale(width);
+  if (fixed_width_ == width) return;
+  fixed_width_ = width;
+  Arrange();
+}
+
+void Control::SetFixedHeight(int height, bool need_scale) {
+  if (need_scale && height > 0) height = Scale(height);
+  if (fixed_height_ == height) return;
+  fixed_height_ = height;
+  Arrange();
+}
+
+void Control::SetMargin(const RECT& margin, bool need_scale) {
+  margin_ = margin;
+  if (need_scale) {
+    margin_.left = Scale(margin.left);
+    margin_.top = Scale(margin.top);
+    margin_.right = Scale(margin.right);
+    margin_.bottom = Scale(margin.bottom);
+  }
+  Arrange();
+}
+
+void Control::SetPos(const RECT& rect) {
+  rect_ = rect;
+  is_arranged_ = false;
+  Invalidate();
+}
+
+void Control::SetVisible(bool visible) {
+  if (visible_ == visible) return;
+  visible_ = visible;
+  Arrange();
+}
+
+void Control::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+  SetState(enabled ? kControlStateNormal : kControlStateDisabled);
+}
+
+void Control::SetState(int state) {
+  state_ = state;
+  Invalidate();
+}
+
+void Control::SetBkColor(const std::wstring& color) {
+  bk_color_ = color;
+  Invalidate();
+}
+
+bool Control::HasHotState() const {
+  return !state_colors_[kControlStateHot].empty() || !state_images_[kControlStateHot].IsEmpty() ||
+         !fore_state_images_[kControlStateHot].IsEmpty();
+}
+
+void Control::AttachEvent(int type, EventCallback callback) {
+  on_event_[type].push_back(std::move(callback));
+}
+
+void Control::AttachXmlEvent(int type, EventCallback callback) {
+  on_xml_event_[type].push_back(std::move(callback));
+}
+
+void Control::AttachBubbledEvent(int type, EventCallback callback) {
+  on_bubbled_event_[type].push_back(std::move(callback));
+}
+
+void Control::AttachXmlBubbledEvent(int type, EventCallback callback) {
+  on_xml_bubbled_event_[type].push_back(std::move(callback));
+}
+
+bool Control::RunCallbacks(const EventMap& map, int type, EventArgs& args,
+                           const std::weak_ptr<nbase::WeakFlag>& alive, bool& stopped) {
+  const auto found = map.find(type);
+  if (found == map.end()) return true;
+  // A copy: a callback may attach handlers, or destroy the control and the map with it.
+  const std::vector<EventCallback> callbacks = found->second;
+  for (const EventCallback& callback : callbacks) {
+    const bool go_on = callback(args);
+    if (alive.expired()) {
+      stopped = true;
+      return false;
+    }
+    if (!go_on) return false;
+  }
+  return true;
+}
+
+void Control::HandleMessageTemplate(EventArgs& args) {
+  if (args.type < kEventNone) {
+    HandleMessage(args);
+    return;
+  }
+  const std::weak_ptr<nbase::WeakFlag> alive = GetWeakFlag();
+  bool destroyed = false;
+  bool go_on = true;
+  if (args.sender == this) {
+    go_on = RunCallbacks(on_event_, args.type, args, alive, destroyed) &&
+            RunCallbacks(on_event_, kEventAll, args, alive, destroyed) &&
+            RunCallbacks(on_xml_event_, args.type, args, alive, destroyed) &&
+            RunCallbacks(on_xml_event_, kEventAll, args, alive, destroyed);
+    if (destroyed) return;
+  }
+  if (go_on) {
+    go_on = RunCallbacks(on_bubbled_event_, args.type, args, alive, destroyed) &&
+            RunCallbacks(on_bubbled_event_, kEventAll, args, alive, destroyed) &&
+            RunCallbacks(on_xml_bubbled_event_, args.type, args, alive, destroyed) &&
+            RunCallbacks(on_xml_bubbled_event_, kEventAll, args, alive, destroyed);
+    if (destroyed) return;
+  }
+  if (go_on) HandleMessage(args);
+}
+
+void Control::HandleMessageTemplate(int type, WPARAM wparam, LPARAM lparam, wchar_t key,
+                                    POINT point) {
+  EventArgs args;
+  args.type = type;
+  args.sender = this;
+  args.timestamp = ::GetTickCount();
+  args.mouse_point = point;
+  args.key = key;
+  args.wparam = wparam;
+  args.lparam = lparam;
+  HandleMessageTemplate(args);
+}
+
+bool Control::IsPointOverMe(POINT point) const {
+  if (window_ && window_->GetRoot()) {
+    const Control* over = window_->FindControl(point);
+    return over == this || IsAncestorOf(over);
+  }
+  return ::PtInRect(&rect_, point) != FALSE;
+}
+
+void Control::HandleMessage(EventArgs& args) {
+  const int type = args.type;
+  if (!IsEnabled() && type >= kEventMouseMove && type <= kEventMouseScrollWheel) return;
+  switch (type) {
+    case kEventMouseEnter: {
+      const Control* over = window_ ? window_->FindControl(args.mouse_point) : nullptr;
+      if (over && over != this && IsAncestorOf(over)) return;
+      MouseEnter(args);
+      return;
+    }
+    case kEventMouseLeave:
+      if (IsPointOverMe(args.mouse_point)) return;
+      MouseLeave(args);
+      return;
+    case kEventMouseButtonDown:
+    case kEventInternalDoubleClick:
+      ButtonDown(args);
+      return;
+    case kEventPointDown:
+      if (receive_pointer_) {
+        ButtonDown(args);
+        return;
+      }
+      break;
+    case kEventMouseButtonUp:
+      ButtonUp(args);
+      return;
+    case kEventPointUp:
+      if (receive_pointer_) {
+        ButtonUp(args);
+        return;
+      }
+      break;
+    case kEventInternalSetFocus:
+      state_ = kControlStateHot;
+      hot_alpha_ = 255;
+      focused_ = true;
+      Invalidate();
+      return;
+    case kEventInternalKillFocus:
+      state_ = kControlStateNormal;
+      hot_alpha_ = 0;
+      focused_ = false;
+      Invalidate();
+      return;
+    case kEventSetCursor: {
+      LPCWSTR cursor = IDC_ARROW;
+      if (cursor_type_ == kCursorHand && IsEnabled()) cursor = IDC_HAND;
+      if (cursor_type_ == kCursorHandIbeam) cursor = IDC_IBEAM;
+      ::SetCursor(::LoadCursorW(nullptr, cursor));
+      return;
+    }
+    case kEventInternalMenu:
+      if (menu_used_) HandleMessageTemplate(kEventMouseMenu, args.wparam, args.lparam);
+      return;
+    default:
+      break;
+  }
+  if (parent_) parent_->HandleMessageTemplate(args);
+}
+
+bool Control::MouseEnter(EventArgs& args) {
+  (void)args;
+  if (IsEnabled() && state_ == kControlStateNormal) {
+    state_ = kControlStateHot;
+    if (HasHotState()) hot_alpha_ = 255;
+    Invalidate();
+    return true;
+  }
+  return false;
+}
+
+bool Control::MouseLeave(EventArgs& args) {
+  (void)args;
+  if (IsEnabled() && state_ == kControlStateHot) {
+    state_ = kControlStateNormal;
+    if (HasHotState()) hot_alpha_ = 0;
+    Invalidate();
+    return true;
+  }
+  return false;
+}
+
+bool Control::ButtonDown(EventArgs& args) {
+  (void)args;
+  if (!IsEnabled()) return false;
+  state_ = kControlStatePushed;
+  mouse_captured_ = true;
+  if (window_) window_->SetCapture(this);
+  Invalidate();
+  return true;
+}
+
+bool Control::ButtonUp(EventArgs& args) {
+  if (!mouse_captured_) return false;
+  mouse_captured_ = false;
+  if (window_) window_->ReleaseCapture();
+  state_ = ::PtInRect(&rect_, args.mouse_point) ? kControlStateHot : kControlStateNormal;
+  Invalidate();
+  return true;
+}
+
+void Control::Invalidate() {
+  if (window_ && visible_) window_->Invalidate(rect_);
+}
+
+void Control::Arrange() {
+  is_arranged_ = true;
+  if (parent_) {
+    parent_->SetArranged(true);
+    parent_->Invalidate();
+  } else {
+    Invalidate();
+  }
+}
+
+std::wstring Control::ResolveImagePath(const std::wstring& file) const {
+  const bool absolute = (file.size() >= 2 && file[1] == L':') ||
+                        (!file.empty() && (file[0] == L'\\' || file[0] == L'/'));
+  if (absolute) return file;
+  const std::wstring base = window_ ? window_->GetWindowResourcePath()
+                                    : GlobalManager::Instance().GetResourcePath();
+  return base + file;
+}
+
+bool Control::DrawImage(IRenderContext* context, Image& image) {
+  if (!context || image.IsEmpty()) return false;
+  const ImageAttribute& attribute = image.GetAttribute();
+  if (!image.GetInfo()) {
+    image.SetInfo(GlobalManager::Instance().GetImage(ResolveImagePath(attribute.file)));
+  }
+  const std::shared_ptr<ImageInfo>& info = image.GetInfo();
+  if (!info || !info->GetBitmap()) return false;
+  RECT dest = rect_;
+  const RECT& narrowed = attribute.dest;
+  if (!::IsRectEmpty(&narrowed)) {
+    dest = {rect_.left + narrowed.left, rect_.top + narrowed.top, rect_.left + narrowed.right,
+            rect_.top + narrowed.bottom};
+  }
+  RECT source = attribute.source;
+  if (::IsRectEmpty(&source)) source = {0, 0, info->width, info->height};
+  context->DrawImage(paint_rect_, info->GetBitmap(), info->has_alpha, dest, source,
+                     attribute.corner, attribute.fade, attribute.xtiled, attribute.ytiled);
+  return true;
+}
+
+void Control::Paint(IRenderContext* context, const RECT& paint_rect) {
+  if (!visible_ || !::IntersectRect(&paint_rect_, &paint_rect, &rect_)) return;
+  PaintBkColor(context);
+  PaintBkImage(context);
+  PaintStatusImage(context);
+  PaintText(context);
+  PaintBorder(context);
+}
+
+void Control::PaintBkColor(IRenderContext* context) {
+  if (bk_color_.empty()) return;
+  const DWORD color = GlobalManager::Instance().GetTextColor(bk_color_);
+  if (color) context->DrawColor(rect_, color);
+}
+
+void Control::PaintBkImage(IRenderContext* context) {
+  DrawImage(context, bk_image_);
+}
+
+void Control::PaintStatusImage(IRenderContext* context) {
+  const int state = state_ & 3;
+  if (!state_colors_[state].empty()) {
+    const DWORD color = GlobalManager::Instance().GetTextColor(state_colors_[state]);
+    if (color) context->DrawColor(rect_, color);
+  }
+  if (!DrawImage(context, state_images_[state]) && state != kControlStateNormal) {
+    DrawImage(context, state_images_[kControlStateNormal]);
+  }
+  DrawImage(context, fore_state_images_[state]);
+}
+
+void Control::PaintBorder(IRenderContext* context) {
+  if (border_color_.empty()) return;
+  const DWORD color = GlobalManager::Instance().GetTextColor(border_color_);
+  if (!color) return;
+  if (border_size_ > 0) {
+    context->DrawRect(rect_, border_size_, color);
+    return;
+  }
+  const RECT& s = border_sizes_;
+  if (s.left > 0) context->DrawColor({rect_.left, rect_.top, rect_.left + s.left, rect_.bottom}, color);
+  if (s.top > 0) context->DrawColor({rect_.left, rect_.top, rect_.right, rect_.top + s.top}, color);
+  if (s.right > 0) {
+    context->DrawColor({rect_.right - s.right, rect_.top, rect_.right, rect_.bottom}, color);
+  }
+  if (s.bottom > 0) {
+    context->DrawColor({rect_.left, rect_.bottom - s.bottom, rect_.right, rect_.bottom}, color);
+  }
+}
+
+}  // namespace ui

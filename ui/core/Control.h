@@ -1,0 +1,272 @@
+// ui::Control, the base of every windowless element: attributes, state, images and events.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/WeakCallback.h"
+#include "ui/render/Image.h"
+
+namespace ui {
+
+class Box;
+class Control;
+class Window;
+class IRenderContext;
+
+constexpr int kDefaultStretch = -1;
+constexpr int kDefaultAuto = -2;
+
+enum ControlState { kControlStateNormal = 0, kControlStateHot = 1, kControlStatePushed = 2,
+                    kControlStateDisabled = 3 };
+enum HorAlign { kHorAlignLeft = 0, kHorAlignCenter = 1, kHorAlignRight = 2 };
+enum VerAlign { kVerAlignTop = 0, kVerAlignCenter = 1, kVerAlignBottom = 2 };
+enum CursorType { kCursorArrow = 0, kCursorHand = 1, kCursorHandIbeam = 2 };
+
+enum EventType {
+  kEventInternalDoubleClick = 0,  // internal: a button press that the window forwards
+  kEventInternalMenu = 1,
+  kEventInternalSetFocus = 2,
+  kEventInternalKillFocus = 3,
+  kEventNone = 4,
+  kEventAll = 6,
+  kEventKeyDown = 8,
+  kEventKeyUp = 9,
+  kEventChar = 10,
+  kEventSystemKey = 11,
+  kEventMouseMove = 14,
+  kEventMouseEnter = 15,
+  kEventMouseLeave = 16,
+  kEventMouseHover = 17,
+  kEventMouseButtonDown = 18,
+  kEventMouseButtonUp = 19,
+  kEventMouseRightButtonDown = 20,
+  kEventMouseDoubleClick = 22,
+  kEventMouseMenu = 23,
+  kEventMouseScrollWheel = 24,
+  kEventPointDown = 27,
+  kEventPointUp = 28,
+  kEventSetFocus = 36,
+  kEventKillFocus = 37,
+  kEventWindowClose = 39,
+  kEventSetCursor = 40,
+  kEventClick = 41,
+  kEventSelect = 42,
+  kEventUnSelect = 43,
+  kEventReturn = 45,
+  kEventTab = 46,
+  kEventScrollChange = 50,
+  kEventValueChange = 51,
+};
+
+// The markup name of an event type; unknown names give kEventNone.
+EventType EventTypeFromString(const std::wstring& name);
+
+struct EventArgs {
+  int type = kEventNone;
+  Control* sender = nullptr;
+  DWORD timestamp = 0;
+  POINT mouse_point = {};
+  wchar_t key = 0;
+  WPARAM wparam = 0;
+  LPARAM lparam = 0;
+};
+
+using EventCallback = std::function<bool(EventArgs&)>;
+using EventMap = std::map<int, std::vector<EventCallback>>;
+
+// UI thread only. Owned by its parent box (or the window for the root).
+class Control : public nbase::SupportWeakCallback {
+ public:
+  Control();
+  ~Control() override;
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  virtual std::wstring GetType() const { return L"Control"; }
+  virtual bool IsBox() const { return false; }
+
+  // The single entry point for markup and classes; names no class accepts are ignored.
+  virtual void SetAttribute(const std::wstring& name, const std::wstring& value);
+  void ApplyAttributeList(const std::wstring& list);
+  void SetClass(const std::wstring& class_names);
+
+  // Tree and window.
+  Window* GetWindow() const { return window_; }
+  virtual void SetWindow(Window* window, Box* parent, bool init = true);
+  Box* GetParent() const { return parent_; }
+  bool IsAncestorOf(const Control* other) const;
+
+  const std::wstring& GetName() const { return name_; }
+  void SetName(const std::wstring& name) { name_ = name; }
+  const std::wstring& GetDataID() const { return data_id_; }
+
+  // Size rules.
+  int GetFixedWidth() const { return fixed_width_; }
+  void SetFixedWidth(int width, bool need_scale = true);
+  int GetFixedHeight() const { return fixed_height_; }
+  void SetFixedHeight(int height, bool need_scale = true);
+  int GetMinWidth() const { return min_width_; }
+  int GetMaxWidth() const { return max_width_; }
+  int GetMinHeight() const { return min_height_; }
+  int GetMaxHeight() const { return max_height_; }
+  const RECT& GetMargin() const { return margin_; }
+  void SetMargin(const RECT& margin, bool need_scale = true);
+  int GetHorAlignType() const { return halign_; }
+  int GetVerAlignType() const { return valign_; }
+  bool IsFloat() const { return float_; }
+  const RECT& GetPos() const { return rect_; }
+  virtual void SetPos(const RECT& rect);
+
+  // Visibility and input.
+  bool IsVisible() const { return visible_; }
+  virtual void SetVisible(bool visible);
+  bool IsEnabled() const { return enabled_; }
+  virtual void SetEnabled(bool enabled);
+  bool IsMouseEnabled() const { return mouse_enabled_; }
+  bool IsKeyboardEnabled() const { return keyboard_enabled_; }
+  bool IsNoFocus() const { return no_focus_; }
+  bool IsContextMenuUsed() const { return menu_used_; }
+  bool IsReceivePointer() const { return receive_pointer_; }
+  bool IsFocused() const { return focused_; }
+  bool IsCacheEnabled() const { return use_cache_; }
+
+  // Visual state.
+  int GetState() const { return state_; }
+  void SetState(int state);
+  int GetHotAlpha() const { return hot_alpha_; }
+  int GetAlpha() const { return alpha_; }
+  POINT GetRenderOffset() const { return render_offset_; }
+  int GetCursorType() const { return cursor_type_; }
+
+  const std::wstring& GetBkColor() const { return bk_color_; }
+  void SetBkColor(const std::wstring& color);
+  const std::wstring& GetStateColor(int state) const { return state_colors_[state & 3]; }
+  const std::wstring& GetBorderColor() const { return border_color_; }
+  int GetBorderSize() const { return border_size_; }
+  const RECT& GetBorderSizes() const { return border_sizes_; }
+  SIZE GetBorderRound() const { return border_round_; }
+
+  Image& GetBkImage() { return bk_image_; }
+  Image& GetStateImage(int state) { return state_images_[state & 3]; }
+  Image& GetForeStateImage(int state) { return fore_state_images_[state & 3]; }
+  bool HasHotState() const;
+
+  const std::wstring& GetToolTipText() const { return tooltip_text_; }
+  const std::wstring& GetToolTipTextId() const { return tooltip_text_id_; }
+
+  // Fade settings for the animation that a later layer drives.
+  struct FadeSettings {
+    bool hot = false;
+    bool alpha = false;
+    bool width = false;
+    bool height = false;
+    bool from_left = false;
+    bool from_right = false;
+    bool from_top = false;
+    bool from_bottom = false;
+  };
+  const FadeSettings& GetFadeSettings() const { return fade_; }
+
+  // Events.
+  void AttachEvent(int type, EventCallback callback);
+  void AttachXmlEvent(int type, EventCallback callback);
+  void AttachBubbledEvent(int type, EventCallback callback);
+  void AttachXmlBubbledEvent(int type, EventCallback callback);
+  void AttachAllEvents(EventCallback callback) { AttachEvent(kEventAll, std::move(callback)); }
+  // Runs the handlers in their order and then the control's own handling.
+  void HandleMessageTemplate(EventArgs& args);
+  void HandleMessageTemplate(int type, WPARAM wparam = 0, LPARAM lparam = 0, wchar_t key = 0,
+                             POINT point = POINT());
+
+  void Invalidate();
+  void Arrange();
+  bool IsArranged() const { return is_arranged_; }
+  void SetArranged(bool arranged) { is_arranged_ = arranged; }
+
+  // Painting; the render context comes from the window.
+  virtual void Paint(IRenderContext* context, const RECT& paint_rect);
+  bool DrawImage(IRenderContext* context, Image& image);
+
+ protected:
+  virtual void HandleMessage(EventArgs& args);
+  virtual bool MouseEnter(EventArgs& args);
+  virtual bool MouseLeave(EventArgs& args);
+  virtual bool ButtonDown(EventArgs& args);
+  virtual bool ButtonUp(EventArgs& args);
+  virtual void PaintBkColor(IRenderContext* context);
+  virtual void PaintBkImage(IRenderContext* context);
+  virtual void PaintStatusImage(IRenderContext* context);
+  virtual void PaintText(IRenderContext* context) { (void)context; }
+  virtual void PaintBorder(IRenderContext* context);
+
+  // Whether the point is over this control or one of its descendants.
+  bool IsPointOverMe(POINT point) const;
+  std::wstring ResolveImagePath(const std::wstring& file) const;
+
+  Window* window_ = nullptr;
+  Box* parent_ = nullptr;
+  RECT rect_ = {};
+  RECT paint_rect_ = {};
+
+ private:
+  static bool RunCallbacks(const EventMap& map, int type, EventArgs& args,
+                           const std::weak_ptr<nbase::WeakFlag>& alive, bool& stopped);
+
+  std::wstring name_;
+  std::wstring data_id_;
+  int fixed_width_ = kDefaultStretch;
+  int fixed_height_ = kDefaultStretch;
+  int min_width_ = -1;
+  int max_width_ = 9999999;
+  int min_height_ = -1;
+  int max_height_ = 9999999;
+  RECT margin_ = {};
+  int halign_ = kHorAlignLeft;
+  int valign_ = kVerAlignTop;
+  bool float_ = false;
+  bool is_arranged_ = true;
+
+  bool visible_ = true;
+  bool enabled_ = true;
+  bool mouse_enabled_ = true;
+  bool keyboard_enabled_ = true;
+  bool no_focus_ = false;
+  bool menu_used_ = false;
+  bool receive_pointer_ = false;
+  bool focused_ = false;
+  bool use_cache_ = false;
+  bool mouse_captured_ = false;
+
+  int state_ = kControlStateNormal;
+  int hot_alpha_ = 0;
+  int alpha_ = 255;
+  POINT render_offset_ = {};
+  int cursor_type_ = kCursorArrow;
+
+  std::wstring bk_color_;
+  std::wstring border_color_;
+  std::wstring state_colors_[4];
+  int border_size_ = 0;
+  RECT border_sizes_ = {};
+  SIZE border_round_ = {};
+
+  Image bk_image_;
+  Image state_images_[4];
+  Image fore_state_images_[4];
+
+  std::wstring tooltip_text_;
+  std::wstring tooltip_text_id_;
+  FadeSettings fade_;
+
+  EventMap on_event_;
+  EventMap on_xml_event_;
+  EventMap on_bubbled_event_;
+  EventMap on_xml_bubbled_event_;
+};
+
+}  // namespace ui

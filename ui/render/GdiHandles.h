@@ -1,0 +1,68 @@
+// Owning wrappers for the GDI handles the framework creates: objects, memory DCs, global blocks.
+#pragma once
+
+#include <windows.h>
+
+#include "base/UniqueResource.h"
+
+namespace ui {
+
+template <typename T>
+struct GdiObjectTraits {
+  using Type = T;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::DeleteObject(h); }
+};
+
+struct MemoryDCTraits {
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::DeleteDC(h); }
+};
+
+struct GlobalMemoryTraits {
+  using Type = HGLOBAL;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::GlobalFree(h); }
+};
+
+using UniqueFont = nbase::UniqueResource<GdiObjectTraits<HFONT>>;
+using UniqueBitmap = nbase::UniqueResource<GdiObjectTraits<HBITMAP>>;
+using UniqueBrush = nbase::UniqueResource<GdiObjectTraits<HBRUSH>>;
+using UniquePen = nbase::UniqueResource<GdiObjectTraits<HPEN>>;
+using UniqueRegion = nbase::UniqueResource<GdiObjectTraits<HRGN>>;
+using UniqueMemoryDC = nbase::UniqueResource<MemoryDCTraits>;
+using UniqueGlobalMemory = nbase::UniqueResource<GlobalMemoryTraits>;
+
+// Selects an object into a DC for one scope and puts the previous one back.
+class ScopedSelectObject {
+ public:
+  ScopedSelectObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(::SelectObject(dc, object)) {}
+  ~ScopedSelectObject() {
+    if (previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);
+  }
+  ScopedSelectObject(const ScopedSelectObject&) = delete;
+  ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
+
+// Locks a movable global block for one scope.
+class ScopedGlobalLock {
+ public:
+  explicit ScopedGlobalLock(HGLOBAL block) : block_(block), data_(::GlobalLock(block)) {}
+  ~ScopedGlobalLock() {
+    if (data_) ::GlobalUnlock(block_);
+  }
+  ScopedGlobalLock(const ScopedGlobalLock&) = delete;
+  ScopedGlobalLock& operator=(const ScopedGlobalLock&) = delete;
+  void* data() const { return data_; }
+
+ private:
+  HGLOBAL block_;
+  void* data_;
+};
+
+}  // namespace ui

@@ -1,0 +1,69 @@
+// Binds the GDI+ flat API and AlphaBlend once per process from the system folder.
+#include "ui/render/GdiPlusApi.h"
+
+#include "base/SystemLibrary.h"
+
+namespace ui {
+namespace gdip {
+namespace {
+
+template <typename Fn>
+bool Bind(Fn& slot, const wchar_t* library, const char* name) {
+  slot = nbase::GetSystemFunction<Fn>(library, name);
+  return slot != nullptr;
+}
+
+Api BindAll() {
+  Api api = {};
+  const wchar_t* const kGdiPlus = L"gdiplus.dll";
+  bool ok = true;
+#define UI_BIND(name) ok &= Bind(api.name, kGdiPlus, #name)
+  UI_BIND(GdiplusStartup);
+  UI_BIND(GdiplusShutdown);
+  UI_BIND(GdipCreateBitmapFromStream);
+  UI_BIND(GdipCreateBitmapFromFile);
+  UI_BIND(GdipDisposeImage);
+  UI_BIND(GdipImageGetFrameCount);
+  UI_BIND(GdipImageSelectActiveFrame);
+  UI_BIND(GdipGetPropertyItemSize);
+  UI_BIND(GdipGetPropertyItem);
+  UI_BIND(GdipCreateHBITMAPFromBitmap);
+  UI_BIND(GdipGetImagePixelFormat);
+  UI_BIND(GdipGetImagePaletteSize);
+  UI_BIND(GdipGetImagePalette);
+  UI_BIND(GdipGetImageWidth);
+  UI_BIND(GdipGetImageHeight);
+  UI_BIND(GdipBitmapLockBits);
+  UI_BIND(GdipBitmapUnlockBits);
+  UI_BIND(GdipCreateFromHDC);
+  UI_BIND(GdipDeleteGraphics);
+  UI_BIND(GdipCreateFontFromLogfontA);
+  UI_BIND(GdipCreateFontFromDC);
+  UI_BIND(GdipDeleteFont);
+  UI_BIND(GdipCreateSolidFill);
+  UI_BIND(GdipDeleteBrush);
+  UI_BIND(GdipFillRectangleI);
+  UI_BIND(GdipStringFormatGetGenericTypographic);
+  UI_BIND(GdipCloneStringFormat);
+  UI_BIND(GdipDeleteStringFormat);
+  UI_BIND(GdipSetStringFormatTrimming);
+  UI_BIND(GdipSetStringFormatFlags);
+  UI_BIND(GdipSetStringFormatAlign);
+  UI_BIND(GdipSetStringFormatLineAlign);
+  UI_BIND(GdipDrawString);
+  UI_BIND(GdipMeasureString);
+#undef UI_BIND
+  ok &= Bind(api.AlphaBlend, L"msimg32.dll", "AlphaBlend");
+  api.loaded = ok;
+  return api;
+}
+
+}  // namespace
+
+const Api& Get() {
+  static const Api api = BindAll();
+  return api;
+}
+
+}  // namespace gdip
+}  // namespace ui

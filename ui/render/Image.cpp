@@ -1,0 +1,216 @@
+// Image-string parsing and GDI+ decoding of pictures into one GDI bitmap per frame.
+#include "ui/render/Image.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <cwctype>
+
+#include "base/UniqueResource.h"
+#include "ui/core/DpiManager.h"
+#include "ui/render/GdiPlusApi.h"
+
+namespace ui {
+namespace {
+
+const GUID kFrameDimensionTime = {
+    0x6aedbd6d, 0x3fb5, 0x418a, {0x83, 0xa6, 0x7f, 0x45, 0x22, 0x9d, 0xc8, 0x72}};
+
+using UniqueGpImage = nbase::UniqueResource<gdip::ImageTraits>;
+
+bool IsBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
+}
+
+// Reads up to four decimal numbers separated by single characters.
+RECT ParseRect(const std::wstring& value) {
+  RECT rect = {};
+  LONG* const parts[] = {&rect.left, &rect.top, &rect.right, &rect.bottom};
+  const wchar_t* p = value.c_str();
+  for (LONG* part : parts) {
+    wchar_t* end = nullptr;
+    *part = static_cast<LONG>(std::wcstol(p, &end, 10));
+    if (end == p || *end == L'\0') break;
+    p = end + 1;
+  }
+  return rect;
+}
+
+bool HasAlphaPixels(gdip::GpBitmap* bitmap, UINT width, UINT height) {
+  const gdip::Api& api = gdip::Get();
+  const gdip::GpRect rect = {0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+  gdip::BitmapData data = {};
+  if (api.GdipBitmapLockBits(bitmap, &rect, gdip::kImageLockModeRead,
+                             gdip::kPixelFormat32bppARGB, &data) != gdip::kOk) {
+    return false;
+  }
+  bool found = false;
+  for (UINT y = 0; y < data.Height && !found; ++y) {
+    const BYTE* row = static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
+    for (UINT x = 0; x < data.Width; ++x) {
+      if (row[x * 4 + 3] != 255) {
+        found = true;
+        break;
+      }
+    }
+  }
+  api.GdipBitmapUnlockBits(bitmap, &data);
+  return found;
+}
+
+bool DetectAlpha(gdip::GpImage* image, UINT width, UINT height) {
+  const gdip::Api& api = gdip::Get();
+  gdip::PixelFormat format = 0;
+  if (api.GdipGetImagePixelFormat(image, &format) != gdip::kOk) return false;
+  if (format & gdip::kPixelFormatIndexed) {
+    INT palette_size = 0;
+    if (api.GdipGetImagePaletteSize(image, &palette_size) != gdip::kOk ||
+        palette_size < static_cast<INT>(sizeof(gdip::ColorPalette))) {
+      return false;
+    }
+    std::vector<BYTE> buffer(static_cast<size_t>(palette_size));
+    auto* palette = reinterpret_cast<gdip::ColorPalette*>(buffer.data());
+    if (api.GdipGetImagePalette(image, palette, palette_size) != gdip::kOk) return false;
+    return (palette->Flags & gdip::kPaletteFlagsHasAlpha) != 0;
+  }
+  if (format == gdip::kPixelFormat32bppARGB) {
+    return HasAlphaPixels(reinterpret_cast<gdip::GpBitmap*>(image), width, height);
+  }
+  return false;
+}
+
+std::unique_ptr<ImageInfo> Decode(gdip::GpBitmap* bitmap, const std::wstring& path) {
+  const gdip::Api& api = gdip::Get();
+  auto* image = reinterpret_cast<gdip::GpImage*>(bitmap);
+  UINT width = 0;
+  UINT height = 0;
+  if (api.GdipGetImageWidth(image, &width) != gdip::kOk ||
+      api.GdipGetImageHeight(image, &height) != gdip::kOk || width == 0 || height == 0) {
+    return nullptr;
+  }
+  UINT frame_count = 0;
+  if (api.GdipImageGetFrameCount(image, &kFrameDimensionTime, &frame_count) != gdip::kOk ||
+      frame_count == 0) {
+    frame_count = 1;
+  }
+  auto info = std::make_unique<ImageInfo>();
+  info->path = path;
+  info->width = static_cast<int>(width);
+  info->height = static_cast<int>(height);
+  if (frame_count > 1) {
+    UINT size = 0;
+    if (api.GdipGetPropertyItemSize(image, gdip::kPropertyTagFrameDelay, &size) == gdip::kOk &&
+        size >= sizeof(gdip::PropertyItem)) {
+      std::vector<BYTE> buffer(size);
+      auto* item = reinterpret_cast<gdip::PropertyItem*>(buffer.data());
+      if (api.GdipGetPropertyItem(image, gdip::kPropertyTagFrameDelay, size, item) == gdip::kOk &&
+          item->value) {
+        const size_t count = std::min<size_t>(item->length / sizeof(LONG), frame_count);
+        const LONG* delays = static_cast<const LONG*>(item->value);
+        for (size_t i = 0; i < count; ++i) {
+          // The property counts hundredths of a second.
+          info->frame_delays_ms.push_back(static_cast<int>(delays[i]) * 10);
+        }
+      }
+    }
+  }
+  for (UINT frame = 0; frame < frame_count; ++frame) {
+    if (frame_count > 1) api.GdipImageSelectActiveFrame(image, &kFrameDimensionTime, frame);
+    HBITMAP handle = nullptr;
+    if (api.GdipCreateHBITMAPFromBitmap(bitmap, &handle, 0xFF000000) != gdip::kOk || !handle) {
+      return nullptr;
+    }
+    info->frames.emplace_back(handle);
+  }
+  info->has_alpha = DetectAlpha(image, width, height);
+  return info;
+}
+
+}  // namespace
+
+std::unique_ptr<ImageInfo> ImageInfo::LoadFromMemory(HGLOBAL block, const std::wstring& path) {
+  const gdip::Api& api = gdip::Get();
+  if (!block || !api.Loaded()) return nullptr;
+  nbase::ComPtr<IStream> stream;
+  // The stream does not own the block: the caller frees it after decoding.
+  if (FAILED(::CreateStreamOnHGlobal(block, FALSE, stream.put()))) return nullptr;
+  UniqueGpImage image;
+  gdip::GpBitmap* bitmap = nullptr;
+  if (api.GdipCreateBitmapFromStream(stream.get(), &bitmap) != gdip::kOk || !bitmap) {
+    return nullptr;
+  }
+  image.reset(reinterpret_cast<gdip::GpImage*>(bitmap));
+  return Decode(bitmap, path);
+}
+
+std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path) {
+  const gdip::Api& api = gdip::Get();
+  if (path.empty() || !api.Loaded()) return nullptr;
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
+  UniqueGpImage image;
+  gdip::GpBitmap* bitmap = nullptr;
+  if (api.GdipCreateBitmapFromFile(path.c_str(), &bitmap) != gdip::kOk || !bitmap) {
+    return nullptr;
+  }
+  image.reset(reinterpret_cast<gdip::GpImage*>(bitmap));
+  return Decode(bitmap, path);
+}
+
+void ImageAttribute::SetImageString(const std::wstring& text) {
+  Init();
+  image_string = text;
+  file = text;
+  if (text.find(L'=') == std::wstring::npos) return;  // a bare file name
+  file.clear();
+  size_t pos = 0;
+  const size_t size = text.size();
+  for (;;) {
+    while (pos < size && IsBlank(text[pos])) ++pos;
+    if (pos >= size) break;
+    size_t key_start = pos;
+    while (pos < size && text[pos] != L'=' && !IsBlank(text[pos])) ++pos;
+    const std::wstring key = text.substr(key_start, pos - key_start);
+    while (pos < size && IsBlank(text[pos])) ++pos;
+    if (key.empty() || pos >= size || text[pos] != L'=') break;
+    ++pos;
+    while (pos < size && IsBlank(text[pos])) ++pos;
+    if (pos >= size || text[pos] != L'\'') break;
+    const size_t value_start = ++pos;
+    const size_t value_end = text.find(L'\'', value_start);
+    if (value_end == std::wstring::npos) break;
+    const std::wstring value = text.substr(value_start, value_end - value_start);
+    pos = value_end + 1;
+
+    if (key == L"file" || key == L"res") {
+      file = value;
+    } else if (key == L"destscale") {
+      dest_scaled = value == L"true";
+    } else if (key == L"dest") {
+      dest = ParseRect(value);
+      if (dest_scaled) DpiManager::Instance().ScaleRect(dest);
+    } else if (key == L"source") {
+      source = ParseRect(value);
+    } else if (key == L"corner") {
+      corner = ParseRect(value);
+    } else if (key == L"fade") {
+      fade = static_cast<BYTE>(std::wcstol(value.c_str(), nullptr, 10));
+    } else if (key == L"xtiled") {
+      xtiled = value == L"true";
+    } else if (key == L"ytiled") {
+      ytiled = value == L"true";
+    } else if (key == L"playcount") {
+      play_count = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
+    }
+  }
+}
+
+void Image::SetImageString(const std::wstring& text) {
+  info_.reset();
+  attribute_.SetImageString(text);
+}
+
+void Image::Clear() {
+  info_.reset();
+  attribute_.Init();
+}
+
+}  // namespace ui

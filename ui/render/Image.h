@@ -1,0 +1,67 @@
+// Images as markup names them (the image string), decoded bitmaps, and a control's image use.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ui/render/GdiHandles.h"
+
+namespace ui {
+
+// One decoded picture, shared by every control that names the same path.
+struct ImageInfo {
+  std::wstring path;
+  int width = 0;
+  int height = 0;
+  bool has_alpha = false;
+  std::vector<UniqueBitmap> frames;
+  std::vector<int> frame_delays_ms;  // only for images with more than one frame
+
+  HBITMAP GetBitmap(size_t frame = 0) const {
+    return frame < frames.size() ? frames[frame].get() : nullptr;
+  }
+
+  // Decoding through GDI+; null when the bytes are not a picture it reads.
+  static std::unique_ptr<ImageInfo> LoadFromMemory(HGLOBAL block, const std::wstring& path);
+  static std::unique_ptr<ImageInfo> LoadFromFile(const std::wstring& path);
+};
+
+// The settings an image string carries.
+struct ImageAttribute {
+  std::wstring image_string;
+  std::wstring file;
+  RECT dest = {};
+  bool dest_scaled = true;
+  RECT source = {};
+  RECT corner = {};
+  BYTE fade = 255;
+  bool xtiled = false;
+  bool ytiled = false;
+  int play_count = -1;
+
+  void Init() { *this = ImageAttribute(); }
+  // A string without key='value' pairs is a bare file name; otherwise the pairs are read
+  // until the first one that is not well-formed, keeping what came before it.
+  void SetImageString(const std::wstring& text);
+};
+
+// A control's use of an image: its settings and, once painted, the shared decoded picture.
+class Image {
+ public:
+  void SetImageString(const std::wstring& text);
+  void Clear();
+  bool IsEmpty() const { return attribute_.image_string.empty(); }
+
+  const ImageAttribute& GetAttribute() const { return attribute_; }
+  const std::shared_ptr<ImageInfo>& GetInfo() const { return info_; }
+  void SetInfo(std::shared_ptr<ImageInfo> info) { info_ = std::move(info); }
+
+ private:
+  ImageAttribute attribute_;
+  std::shared_ptr<ImageInfo> info_;
+};
+
+}  // namespace ui

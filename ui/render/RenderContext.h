@@ -1,0 +1,77 @@
+// Painting surface of a window: a 32-bit memory bitmap drawn with GDI, AlphaBlend and GDI+.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "ui/render/GdiHandles.h"
+
+namespace ui {
+
+class IRenderContext {
+ public:
+  virtual ~IRenderContext() = default;
+
+  virtual HDC GetDC() const = 0;
+  // Changes the surface size; true when the size actually changed (the content is lost then).
+  virtual bool Resize(int width, int height) = 0;
+  virtual int GetWidth() const = 0;
+  virtual int GetHeight() const = 0;
+  virtual void Clear() = 0;
+  // The 32-bit top-down pixels (BGRA), or null before the first Resize.
+  virtual BYTE* GetBits() const = 0;
+
+  // Set for layered windows, whose alpha channel must survive every copy.
+  virtual void SetRenderTransparent(bool transparent) = 0;
+  virtual bool IsRenderTransparent() const = 0;
+
+  virtual void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
+                         const RECT& source, const RECT& corners, BYTE fade = 255,
+                         bool xtiled = false, bool ytiled = false) = 0;
+  virtual void DrawColor(const RECT& rect, DWORD argb) = 0;
+  virtual void DrawRect(const RECT& rect, int line_width, DWORD argb) = 0;
+  virtual void DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
+                        const std::wstring& font_id, UINT style, BYTE alpha = 255,
+                        bool line_limit = false) = 0;
+  virtual RECT MeasureText(const std::wstring& text, const std::wstring& font_id, UINT style,
+                           int width_limit = -1) = 0;
+};
+
+// UI thread only.
+class RenderContext_GdiPlus : public IRenderContext {
+ public:
+  RenderContext_GdiPlus();
+  ~RenderContext_GdiPlus() override;
+
+  HDC GetDC() const override { return dc_.get(); }
+  bool Resize(int width, int height) override;
+  int GetWidth() const override { return width_; }
+  int GetHeight() const override { return height_; }
+  void Clear() override;
+  BYTE* GetBits() const override { return bits_; }
+
+  void SetRenderTransparent(bool transparent) override { transparent_ = transparent; }
+  bool IsRenderTransparent() const override { return transparent_; }
+
+  void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
+                 const RECT& source, const RECT& corners, BYTE fade, bool xtiled,
+                 bool ytiled) override;
+  void DrawColor(const RECT& rect, DWORD argb) override;
+  void DrawRect(const RECT& rect, int line_width, DWORD argb) override;
+  void DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
+                const std::wstring& font_id, UINT style, BYTE alpha, bool line_limit) override;
+  RECT MeasureText(const std::wstring& text, const std::wstring& font_id, UINT style,
+                   int width_limit) override;
+
+ private:
+  UniqueMemoryDC dc_;
+  UniqueBitmap bitmap_;
+  HGDIOBJ original_bitmap_ = nullptr;
+  BYTE* bits_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  bool transparent_ = false;
+};
+
+}  // namespace ui
