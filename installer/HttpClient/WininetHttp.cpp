@@ -1,0 +1,331 @@
+// WinINet requests, downloads to files and memory, and text exchanges.
+#include "installer/HttpClient/WininetHttp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+constexpr DWORD kReadBlock = 4096;
+constexpr size_t kMaxMemoryDownload = 8388608;
+
+std::wstring AnsiToWide(const char* text) {
+  if (!text || !*text) return std::wstring();
+  const int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (length <= 1) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
+  wide.resize(static_cast<size_t>(length - 1));
+  return wide;
+}
+
+DWORD RequestFlags(bool secure) {
+  // Never read from or write into the WinINet cache: every answer is fetched fresh, and a
+  // package of hundreds of megabytes must not be written a second time into the cache.
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  if (secure) flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+  return flags;
+}
+
+void CreateParentFolders(const std::wstring& path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] != L'\\' && path[i] != L'/') continue;
+    const std::wstring folder = path.substr(0, i);
+    if (folder.empty() || (folder.size() == 2 && folder[1] == L':')) continue;
+    if (::GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+  }
+}
+
+// "bytes=A-B" -> A and B (B is -1 for an open end). False for any other form.
+bool ParseRangeRequest(const std::string& value, long long& first, long long& last) {
+  long long a = 0, b = -1;
+  char tail = 0;
+  if (std::sscanf(value.c_str(), "bytes=%lld-%lld%c", &a, &b, &tail) == 2) {
+    first = a;
+    last = b;
+    return true;
+  }
+  if (std::sscanf(value.c_str(), "bytes=%lld-%c", &a, &tail) == 1) {
+    first = a;
+    last = -1;
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+CWininetHttp::~CWininetHttp() { CloseHandles(); }
+
+void CWininetHttp::Release() { delete this; }
+
+void CWininetHttp::SetProgressSink(IHttpCallback* sink, void* param) {
+  sink_ = sink;
+  param_ = param;
+}
+
+void CWininetHttp::AddRequestHeader(const char* name, const char* value) {
+  if (!name || !value || !*name || !*value) return;
+  header_.AddRequestHeader(name, value);
+}
+
+void CWininetHttp::CloseHandles() {
+  request_.reset();
+  connection_.reset();
+  root_.reset();
+}
+
+void CWininetHttp::OpenRoot() {
+  CloseHandles();
+  const WininetApi& api = Wininet();
+  if (!api.complete) throw HttpErrOpen;
+  root_.reset(api.InternetOpenW(L"Http-connect", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
+                                0));
+  if (!root_) throw HttpErrOpen;
+  ApplyTimeouts(root_.get());
+}
+
+void CWininetHttp::ApplyTimeouts(HINTERNET handle) {
+  DWORD timeout = receive_timeout_ms_;
+  const WininetApi& api = Wininet();
+  api.InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof(timeout));
+  if (handle != root_.get()) return;
+  api.InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof(timeout));
+  api.InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof(timeout));
+}
+
+void CWininetHttp::AddHeaders() {
+  const std::string text = header_.ComposeExtraHeaders();
+  Wininet().HttpAddRequestHeadersA(request_.get(), text.c_str(), static_cast<DWORD>(text.size()),
+                                   HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+}
+
+void CWininetHttp::ReadStatus() {
+  wchar_t buffer[24] = {};
+  DWORD length = sizeof(buffer);
+  status_code_ = 0;
+  if (Wininet().HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE, buffer, &length,
+                               nullptr)) {
+    status_code_ = static_cast<int>(std::wcstoul(buffer, nullptr, 10));
+  }
+  if (status_code_ == 404) throw HttpErrNotFound;
+}
+
+void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
+                                const char* header_text, const char* body) {
+  const WininetApi& api = Wininet();
+  OpenRoot();
+  std::wstring host, path;
+  int port = 80;
+  SplitHttpUrl(url, host, path, port);
+  secure_ = IsSecureHttpUrl(url, port);
+  connection_.reset(api.InternetConnectW(root_.get(), host.c_str(),
+                                         static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                         INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection_) throw HttpErrConnect;
+  request_.reset(api.HttpOpenRequestW(connection_.get(), verb, path.c_str(),
+                                      L"HTTP/1.1", nullptr, nullptr, RequestFlags(secure_), 0));
+  if (!request_) throw HttpErrOpen;
+  // The request needs its own receive time-out: not every implementation passes the root's
+  // value down, and a stalled connection must not hold a thread for ever.
+  ApplyTimeouts(request_.get());
+  AddHeaders();
+  const std::wstring headers = AnsiToWide(header_text);
+  const DWORD body_length = body ? static_cast<DWORD>(std::strlen(body)) : 0;
+  if (!api.HttpSendRequestW(request_.get(), headers.empty() ? nullptr : headers.c_str(),
+                            static_cast<DWORD>(headers.size()),
+                            const_cast<char*>(body_length ? body : nullptr), body_length)) {
+    throw HttpErrSend;
+  }
+  ReadStatus();
+}
+
+void CWininetHttp::BeginRequestA(const std::string& url, bool post, const char* header_text,
+                                 const char* body) {
+  const WininetApi& api = Wininet();
+  OpenRoot();
+  std::string host, path;
+  int port = 80;
+  SplitHttpUrl(url, host, path, port);
+  secure_ = IsSecureHttpUrl(url, port);
+  connection_.reset(api.InternetConnectA(root_.get(), host.c_str(),
+                                         static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                         INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection_) throw HttpErrConnect;
+  request_.reset(api.HttpOpenRequestA(connection_.get(), post ? "POST" : "GET", path.c_str(),
+                                      "HTTP/1.1", nullptr, nullptr, RequestFlags(secure_), 0));
+  if (!request_) throw HttpErrOpen;
+  // The request needs its own receive time-out: not every implementation passes the root's
+  // value down, and a stalled connection must not hold a thread for ever.
+  ApplyTimeouts(request_.get());
+  AddHeaders();
+  const DWORD header_length = header_text ? static_cast<DWORD>(std::strlen(header_text)) : 0;
+  const DWORD body_length = body ? static_cast<DWORD>(std::strlen(body)) : 0;
+  if (!api.HttpSendRequestA(request_.get(), header_length ? header_text : nullptr, header_length,
+                            const_cast<char*>(body_length ? body : nullptr), body_length)) {
+    throw HttpErrSend;
+  }
+  ReadStatus();
+}
+
+void CWininetHttp::CheckRangeAnswer() {
+  long long first = 0, last = -1;
+  if (!ParseRangeRequest(header_.GetField("Range"), first, last)) return;
+  if (status_code_ != 206) throw HttpErrRange;
+  char buffer[128] = {};
+  DWORD length = sizeof(buffer) - 1;
+  if (!Wininet().HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_RANGE, buffer, &length,
+                                nullptr)) {
+    throw HttpErrRange;
+  }
+  long long got_first = 0, got_last = 0;
+  if (std::sscanf(buffer, "bytes %lld-%lld", &got_first, &got_last) != 2 || got_first != first ||
+      (last >= 0 && got_last != last)) {
+    throw HttpErrRange;
+  }
+}
+
+double CWininetHttp::ReadContentLengthA() {
+  std::vector<char> buffer(4097, '\0');
+  DWORD length = 4096;
+  if (!Wininet().HttpQueryInfoA(request_.get(), HTTP_QUERY_CONTENT_LENGTH, buffer.data(), &length,
+                                nullptr)) {
+    throw HttpErrQuery;
+  }
+  return std::strtod(buffer.data(), nullptr);
+}
+
+double CWininetHttp::QueryContentLength(const wchar_t* url) {
+  try {
+    if (!url || !*url) throw HttpErrBadUrl;
+    // HEAD, not GET: a body that is never read is drained when the handle closes on some
+    // WinINet implementations, which over a fast link costs the whole file's transfer.
+    BeginRequest(url, L"HEAD", nullptr, nullptr);
+    return ReadContentLengthA();
+  } catch (HttpInterfaceError error) {
+    last_error_ = error;
+    return 0;
+  }
+}
+
+bool CWininetHttp::FetchToFile(const wchar_t* url, const wchar_t* path) {
+  nbase::UniqueStdioFile file;
+  try {
+    if (!url || !*url) throw HttpErrBadUrl;
+    BeginRequest(url, L"GET", nullptr, nullptr);
+    CheckRangeAnswer();
+    const double total = ReadContentLengthA();
+    const DWORD read_size = total < kReadBlock ? static_cast<DWORD>(total) : kReadBlock;
+    const std::wstring destination = path ? path : L"";
+    CreateParentFolders(destination);
+    file.reset(::_wfopen(destination.c_str(), L"wb+"));
+    if (!file) throw HttpErrCreateFile;
+    char buffer[kReadBlock];
+    double done = 0;
+    for (;;) {
+      DWORD got = 0;
+      if (!Wininet().InternetReadFile(request_.get(), buffer, read_size, &got) || got == 0) break;
+      if (std::fwrite(buffer, 1, got, file.get()) != got) throw HttpErrWrite;
+      done += got;
+      if (sink_) sink_->OnProgress(param_, ProgressRunning, total, done);
+    }
+    if (std::fclose(file.release()) != 0) throw HttpErrWrite;
+    if (done != total) throw HttpErrRead;
+    if (sink_) sink_->OnProgress(param_, ProgressDone, total, done);
+    return true;
+  } catch (HttpInterfaceError error) {
+    last_error_ = error;
+    if (sink_) sink_->OnProgress(param_, ProgressFailed, 0, 0);
+    return false;
+  }
+}
+
+bool CWininetHttp::FetchToBuffer(const wchar_t* url, void** block, size_t* count) {
+  char* data = nullptr;
+  try {
+    if (!block || !count) throw HttpErrParam;
+    *block = nullptr;
+    *count = 0;
+    if (!url || !*url) throw HttpErrBadUrl;
+    BeginRequest(url, L"GET", nullptr, nullptr);
+    CheckRangeAnswer();
+    wchar_t text[512] = {};
+    DWORD length = sizeof(text);
+    bool known = false;
+    size_t capacity = kMaxMemoryDownload;
+    if (Wininet().HttpQueryInfoW(request_.get(), HTTP_QUERY_CONTENT_LENGTH, text, &length,
+                                 nullptr)) {
+      const long long declared = std::wcstoll(text, nullptr, 10);
+      if (declared < 0 || declared > static_cast<long long>(kMaxMemoryDownload)) {
+        throw HttpErrSize;
+      }
+      known = true;
+      capacity = static_cast<size_t>(declared);
+    } else if (::GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
+      throw HttpErrQuery;
+    }
+    data = static_cast<char*>(std::malloc(capacity ? capacity : 1));
+    if (!data) throw HttpErrSize;
+    size_t received = 0;
+    for (;;) {
+      char probe = 0;
+      const size_t room = capacity - received;
+      // A full block is probed with one spare byte so that an overlong body is noticed
+      // without anything being written past the block.
+      char* target = room ? data + received : &probe;
+      const DWORD want = room ? static_cast<DWORD>(room < kReadBlock ? room : kReadBlock) : 1;
+      DWORD got = 0;
+      if (!Wininet().InternetReadFile(request_.get(), target, want, &got) || got == 0) break;
+      if (!room) throw known ? HttpErrRead : HttpErrSize;
+      received += got;
+    }
+    if (known && received != capacity) throw HttpErrRead;
+    *block = data;
+    *count = received;
+    return true;
+  } catch (HttpInterfaceError error) {
+    last_error_ = error;
+    std::free(data);
+    return false;
+  }
+}
+
+std::string CWininetHttp::ReadAllText() {
+  std::string text;
+  char buffer[kReadBlock];
+  for (;;) {
+    DWORD got = 0;
+    if (!Wininet().InternetReadFile(request_.get(), buffer, kReadBlock, &got) || got == 0) break;
+    text.append(buffer, got);
+  }
+  return text;
+}
+
+std::string CWininetHttp::Exchange(const wchar_t* url, int kind, const char* body,
+                                   const char* header_text) {
+  try {
+    if (!url || !*url) throw HttpErrParam;
+    BeginRequest(url, kind != 0 ? L"POST" : L"GET", header_text, body);
+    return ReadAllText();
+  } catch (HttpInterfaceError error) {
+    last_error_ = error;
+    return std::string();
+  }
+}
+
+std::string CWininetHttp::ExchangeA(const char* url, int kind, const char* body,
+                                    const char* header_text) {
+  try {
+    if (!url || !*url) throw HttpErrParam;
+    BeginRequestA(url, kind != 0, header_text, body);
+    return ReadAllText();
+  } catch (HttpInterfaceError error) {
+    last_error_ = error;
+    return std::string();
+  }
+}

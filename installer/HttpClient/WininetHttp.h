@@ -1,0 +1,64 @@
+// The HTTP client on the system's WinINet library: HTTP and HTTPS with the system proxy.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "installer/HttpClient/HttpHeader.h"
+#include "installer/HttpClient/HttpInterface.h"
+#include "installer/HttpClient/WininetApi.h"
+
+// Owned by the one thread that runs its operations; made by CreateHttpClient, ended by Release.
+class CWininetHttp : public IWininetHttp {
+ public:
+  CWininetHttp() = default;
+
+  void SetProgressSink(IHttpCallback* sink, void* param) override;
+  double QueryContentLength(const wchar_t* url) override;
+  bool FetchToFile(const wchar_t* url, const wchar_t* path) override;
+  bool FetchToBuffer(const wchar_t* url, void** block, size_t* count) override;
+  void Release() override;
+  HttpInterfaceError LastError() override { return last_error_; }
+  void AddRequestHeader(const char* name, const char* value) override;
+  int StatusCode() override { return status_code_; }
+  std::string Exchange(const wchar_t* url, int kind, const char* body,
+                       const char* header_text) override;
+  std::string ExchangeA(const char* url, int kind, const char* body,
+                        const char* header_text) override;
+
+  virtual ~CWininetHttp();
+
+  // How long a connection may deliver nothing before a read fails; applies to the next
+  // operation. A stalled server would otherwise hold a download thread for ever.
+  void SetReceiveTimeout(DWORD milliseconds) { receive_timeout_ms_ = milliseconds; }
+
+  static constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
+
+ private:
+  void CloseHandles();
+  // The shared opening sequence up to the stored status code; throws HttpInterfaceError.
+  void BeginRequest(const std::wstring& url, const wchar_t* verb, const char* header_text,
+                    const char* body);
+  void BeginRequestA(const std::string& url, bool post, const char* header_text,
+                     const char* body);
+  void OpenRoot();
+  void ApplyTimeouts(HINTERNET handle);
+  void AddHeaders();
+  void ReadStatus();
+  // Fails with HttpErrRange unless a requested "Range" came back as exactly that range.
+  void CheckRangeAnswer();
+  double ReadContentLengthA();
+  std::string ReadAllText();
+
+  int status_code_ = 0;
+  bool secure_ = false;
+  UniqueInternetHandle root_;
+  UniqueInternetHandle connection_;
+  UniqueInternetHandle request_;
+  CHttpHeader header_;
+  void* param_ = nullptr;
+  IHttpCallback* sink_ = nullptr;
+  HttpInterfaceError last_error_ = HttpOk;
+  DWORD receive_timeout_ms_ = kDefaultReceiveTimeoutMs;
+};

@@ -1,0 +1,51 @@
+// Shared helpers of the HTTP tests: the servers started for the test run, output folders, and
+// a window that records the downloader's messages.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "installer/HttpClient/HttpDownloader.h"
+
+struct TestServers {
+  int nginx = 0;
+  int fault = 0;
+  std::map<std::string, std::string> sha256;  // file name -> hex digest
+  std::wstring www;                           // served files, as a Windows path ending in "\\"
+};
+
+// Read once from the file the server fixture writes into the build folder; ports stay 0
+// when the fixture did not run.
+const TestServers& Servers();
+
+std::wstring NginxUrl(const std::wstring& path);
+std::wstring FaultUrl(const std::wstring& path);
+// A distinct query, so the fault server's per-path counters start afresh.
+std::wstring Nonce();
+
+// An empty folder for one test's files, ending in "\\".
+std::wstring FreshFolder(const std::wstring& name);
+std::string ReadWholeFile(const std::wstring& path);
+bool FileExists(const std::wstring& path);
+
+// Message-only window on the test's thread; records progress percents and the outcome.
+class MessageRecorder {
+ public:
+  MessageRecorder();
+  ~MessageRecorder();
+  HWND hwnd() const { return hwnd_; }
+  // Pumps messages until the finished message arrives; false after timeout_ms without it.
+  bool WaitFinished(DWORD timeout_ms);
+  void Reset();
+
+  std::vector<int> percents;
+  int finished_count = 0;
+  LPARAM outcome = -1;
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  HWND hwnd_ = nullptr;
+};
