@@ -4,6 +4,7 @@
 #include "base/MessageLoop.h"
 #include "base/SystemLibrary.h"
 #include "base/UniqueResource.h"
+#include "installer/analytics/Analytics.h"
 #include "installer/main/Log.h"
 #include "installer/main/MainThread.h"
 #include "installer/main/SystemUtil.h"
@@ -26,5 +27,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     main_thread.RunOnCurrentThread(nbase::MessageLoop::kUIMessageLoop);
   }
   LOG_APP(L"app: leave message loop");
+  // The last events ("Cancel_Install" among them) are still on their way; give them a short,
+  // bounded chance to arrive before the process ends and takes their threads with it.
+  CAnalytics::Instance().WaitForPendingEvents(2000);
   return 0;
 }

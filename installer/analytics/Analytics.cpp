@@ -1,0 +1,144 @@
+// Measurement-protocol events: one POST with a small JSON body per event, on its own thread.
+#include "installer/analytics/Analytics.h"
+
+#include <chrono>
+#include <memory>
+
+#include "base/StringUtil.h"
+#include "base/UniqueResource.h"
+#include "installer/HttpClient/HttpInterface.h"
+#include "installer/analytics/MachineId.h"
+
+namespace {
+
+constexpr char kDefaultEndpoint[] = "https://www.google-analytics.com/mp/collect";
+constexpr char kDefaultMeasurementId[] = "G-R3XW7K2QPD";
+constexpr char kDefaultApiSecret[] = "Qv7LmZt-2RbKxw9PaYcHnE";
+constexpr char kFallbackClientId[] = "6058";
+
+struct EventJob {
+  CAnalytics* reporter;
+  std::string label;
+  std::string suffix;
+};
+
+}  // namespace
+
+std::string JsonEscape(const std::string& value) {
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (const char c : value) {
+    switch (c) {
+      case '"': escaped += "\\\""; break;
+      case '\\': escaped += "\\\\"; break;
+      case '\n': escaped += "\\n"; break;
+      case '\r': escaped += "\\r"; break;
+      case '\t': escaped += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          escaped += nbase::StringPrintf("\\u%04x", static_cast<unsigned char>(c));
+        } else {
+          escaped += c;
+        }
+    }
+  }
+  return escaped;
+}
+
+CAnalytics& CAnalytics::Instance() {
+  // Deliberately never destroyed: detached senders may still read it while the process ends.
+  static CAnalytics* instance = new CAnalytics();
+  return *instance;
+}
+
+CAnalytics::CAnalytics()
+    : endpoint_(kDefaultEndpoint),
+      measurement_id_(kDefaultMeasurementId),
+      api_secret_(kDefaultApiSecret),
+      client_id_(kFallbackClientId) {}
+
+void CAnalytics::Init(const std::string& category, const std::string& name) {
+  category_ = category;
+  name_ = name;
+  std::string id;
+  if (QueryMachineId(MachineIdKind::kProcessor, id) ||
+      QueryMachineId(MachineIdKind::kDiskSerial, id)) {
+    client_id_ = id;
+  } else {
+    client_id_ = kFallbackClientId;
+  }
+}
+
+void CAnalytics::Configure(const std::string& endpoint, const std::string& measurement_id,
+                           const std::string& api_secret) {
+  if (!endpoint.empty()) endpoint_ = endpoint;
+  if (!measurement_id.empty()) measurement_id_ = measurement_id;
+  if (!api_secret.empty()) api_secret_ = api_secret;
+}
+
+void CAnalytics::ConfigureFromProductTable(const nbase::StringTable& product) {
+  Configure(nbase::UTF16ToUTF8(product.GetValue(L"GA_ENDPOINT")),
+            nbase::UTF16ToUTF8(product.GetValue(L"GA_MEASUREMENT_ID")),
+            nbase::UTF16ToUTF8(product.GetValue(L"GA_API_SECRET")));
+}
+
+std::string CAnalytics::RequestUrl() const {
+  return nbase::StringPrintf("%s?measurement_id=%s&api_secret=%s", endpoint_.c_str(),
+                             measurement_id_.c_str(), api_secret_.c_str());
+}
+
+std::string CAnalytics::RequestBody(const std::string& label, const std::string& suffix) const {
+  const std::string event_label =
+      suffix.empty() ? label : nbase::StringPrintf("%s_%s", label.c_str(), suffix.c_str());
+  std::string body = "{";
+  body += nbase::StringPrintf("\"client_id\":\"%s\",", JsonEscape(client_id_).c_str());
+  body += "\"events\":[";
+  body += "{";
+  body += nbase::StringPrintf("\"name\":\"%s\",", JsonEscape(name_).c_str());
+  body += "\"params\":{";
+  body += nbase::StringPrintf("\"event_category\":\"%s\",", JsonEscape(category_).c_str());
+  body += nbase::StringPrintf("\"event_label\":\"%s\"}", JsonEscape(event_label).c_str());
+  body += "}";
+  body += "]}";
+  return body;
+}
+
+void CAnalytics::SendEvent(const std::string& label, const std::string& suffix) {
+  auto job = std::make_unique<EventJob>(EventJob{this, label, suffix});
+  {
+    std::lock_guard<std::mutex> hold(in_flight_lock_);
+    ++in_flight_;
+  }
+  nbase::UniqueHandle thread(::CreateThread(nullptr, 0, &CAnalytics::RunJob, job.get(), 0, nullptr));
+  if (!thread) {
+    EventDone();
+    return;
+  }
+  // The thread owns the job now; closing our handle detaches it.
+  job.release();
+}
+
+DWORD WINAPI CAnalytics::RunJob(void* argument) {
+  std::unique_ptr<EventJob> job(static_cast<EventJob*>(argument));
+  CAnalytics* reporter = job->reporter;
+  IHttpBase* client = nullptr;
+  if (CreateHttpClient(&client, HttpClientWininet) && client) {
+    auto* wininet = static_cast<IWininetHttp*>(client);
+    wininet->ExchangeA(reporter->RequestUrl().c_str(), 1,
+                       reporter->RequestBody(job->label, job->suffix).c_str(), nullptr);
+    client->Release();
+  }
+  reporter->EventDone();
+  return 0;
+}
+
+void CAnalytics::EventDone() {
+  std::lock_guard<std::mutex> hold(in_flight_lock_);
+  if (--in_flight_ == 0) idle_.notify_all();
+}
+
+bool CAnalytics::WaitForPendingEvents(DWORD timeout_ms) {
+  std::unique_lock<std::mutex> hold(in_flight_lock_);
+  return idle_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                        [this] { return in_flight_ == 0; });
+}
