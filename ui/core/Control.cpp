@@ -7,6 +7,7 @@
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
+#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/RenderContext.h"
 
@@ -120,7 +121,8 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
     else if (value == L"bottom") valign_ = kVerAlignBottom;
     Arrange();
   } else if (name == L"margin") {
-    SetMargin(ParseRect(value));
+    RECT margin = {};
+    if (ParseRectList(value, &margin)) SetMargin(margin);
   } else if (name == L"bkcolor" || name == L"bkcolor1") {
     const size_t start = value.find_first_not_of(L' ');
     SetBkColor(start == std::wstring::npos ? std::wstring() : value.substr(start));
@@ -244,8 +246,7 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
   } else if (name == L"nofocus") {
     no_focus_ = true;  // the value is deliberately not read: "false" also opts out
   } else if (name == L"alpha") {
-    alpha_ = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)) & 0xFF;
-    Invalidate();
+    SetAlpha(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
   } else if (name == L"fadealpha") {
     fade_.alpha = value == L"true";
   } else if (name == L"fadehot") {
@@ -298,17 +299,19 @@ void Control::SetClass(const std::wstring& class_names) {
   }
 }
 
-void Control::SetFixedWidth(int width, bool need_scale) {
+void Control::SetFixedWidth(int width, bool need_scale, bool arrange) {
   if (need_scale && width > 0) width = Scale(width);
   if (fixed_width_ == width) return;
   fixed_width_ = width;
-  Arrange();
+  reestimate_size_ = true;
+  if (arrange) Arrange();
 }
 
 void Control::SetFixedHeight(int height, bool need_scale) {
   if (need_scale && height > 0) height = Scale(height);
   if (fixed_height_ == height) return;
   fixed_height_ = height;
+  reestimate_size_ = true;
   Arrange();
 }
 
@@ -331,8 +334,55 @@ void Control::SetPos(const RECT& rect) {
 
 void Control::SetVisible(bool visible) {
   if (visible_ == visible) return;
+  // Invalidate while still visible so the area it leaves is repainted too.
+  if (!visible) Invalidate();
   visible_ = visible;
+  if (!visible && window_) window_->OnControlHidden(this);
   Arrange();
+}
+
+void Control::SetInternVisible(bool visible) {
+  if (intern_visible_ == visible) return;
+  intern_visible_ = visible;
+  if (!visible && window_) window_->OnControlHidden(this);
+}
+
+void Control::SetAlpha(int alpha) {
+  alpha_ = alpha & 0xFF;
+  Invalidate();
+}
+
+SIZE Control::EstimateSize(SIZE available) {
+  SIZE size = {fixed_width_, fixed_height_};
+  if (size.cx != kDefaultAuto && size.cy != kDefaultAuto) return size;
+  if (!reestimate_size_) return estimate_size_;
+  reestimate_size_ = false;  // measuring text may ask for another round
+  SIZE image = {};
+  if (!bk_image_.IsEmpty()) {
+    if (!bk_image_.GetInfo()) {
+      bk_image_.SetInfo(
+          GlobalManager::Instance().GetImage(ResolveImagePath(bk_image_.GetAttribute().file)));
+    }
+    if (const auto& info = bk_image_.GetInfo()) image = {info->width, info->height};
+  }
+  const SIZE text = EstimateText(available);
+  if (size.cx == kDefaultAuto) size.cx = image.cx > text.cx ? image.cx : text.cx;
+  if (size.cy == kDefaultAuto) size.cy = image.cy > text.cy ? image.cy : text.cy;
+  estimate_size_ = size;
+  return size;
+}
+
+SIZE Control::EstimateText(SIZE available) {
+  (void)available;
+  return SIZE();
+}
+
+Control* Control::FindControl(const FindFilter& filter, POINT point, UINT flags) {
+  if ((flags & kFindVisible) && !IsVisible()) return nullptr;
+  if ((flags & kFindEnabled) && !IsEnabled()) return nullptr;
+  if ((flags & kFindHitTest) && (!mouse_enabled_ || !::PtInRect(&rect_, point))) return nullptr;
+  if (filter && !filter(this)) return nullptr;
+  return this;
 }
 
 void Control::SetEnabled(bool enabled) {
@@ -531,23 +581,36 @@ bool Control::ButtonUp(EventArgs& args) {
   if (!mouse_captured_) return false;
   mouse_captured_ = false;
   if (window_) window_->ReleaseCapture();
-  state_ = ::PtInRect(&rect_, args.mouse_point) ? kControlStateHot : kControlStateNormal;
+  const bool inside = ::PtInRect(&rect_, args.mouse_point) != FALSE;
+  if (state_ != kControlStateDisabled) state_ = inside ? kControlStateHot : kControlStateNormal;
   Invalidate();
+  if (inside) Activate();  // may destroy this control; nothing follows
   return true;
 }
 
 void Control::Invalidate() {
-  if (window_ && visible_) window_->Invalidate(rect_);
+  if (window_ && IsVisible()) window_->Invalidate(rect_);
 }
 
 void Control::Arrange() {
-  is_arranged_ = true;
-  if (parent_) {
-    parent_->SetArranged(true);
-    parent_->Invalidate();
-  } else {
-    Invalidate();
+  // An auto-sized control changes its parent's size too: every auto-sized ancestor must be
+  // measured again, and the first one with a settled size lays its children out anew.
+  Control* target = this;
+  if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) {
+    reestimate_size_ = true;
+    while (target->parent_) {
+      Control* parent = target->parent_;
+      const bool parent_auto = parent->GetFixedWidth() == kDefaultAuto ||
+                               parent->GetFixedHeight() == kDefaultAuto;
+      target = parent;
+      if (!parent_auto) break;
+      parent->reestimate_size_ = true;
+    }
+  } else if (parent_) {
+    target = parent_;
   }
+  target->is_arranged_ = true;
+  if (window_) window_->NeedUpdate();
 }
 
 std::wstring Control::ResolveImagePath(const std::wstring& file) const {
@@ -581,7 +644,7 @@ bool Control::DrawImage(IRenderContext* context, Image& image) {
 }
 
 void Control::Paint(IRenderContext* context, const RECT& paint_rect) {
-  if (!visible_ || !::IntersectRect(&paint_rect_, &paint_rect, &rect_)) return;
+  if (!IsVisible() || !::IntersectRect(&paint_rect_, &paint_rect, &rect_)) return;
   PaintBkColor(context);
   PaintBkImage(context);
   PaintStatusImage(context);

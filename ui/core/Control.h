@@ -77,6 +77,17 @@ struct EventArgs {
 };
 
 using EventCallback = std::function<bool(EventArgs&)>;
+// Extra test a hit-test search applies to each candidate; null accepts every control.
+using FindFilter = std::function<bool(Control*)>;
+
+// Independent bits of a control search.
+enum FindFlags : UINT {
+  kFindVisible = 0x01,
+  kFindEnabled = 0x02,
+  kFindHitTest = 0x04,
+  kFindTopFirst = 0x08,
+  kFindMeFirst = 0x10,
+};
 using EventMap = std::map<int, std::vector<EventCallback>>;
 
 // UI thread only. Owned by its parent box (or the window for the root).
@@ -107,7 +118,8 @@ class Control : public nbase::SupportWeakCallback {
 
   // Size rules.
   int GetFixedWidth() const { return fixed_width_; }
-  void SetFixedWidth(int width, bool need_scale = true);
+  // `arrange` false changes the size silently (a layout trying a width while it measures).
+  void SetFixedWidth(int width, bool need_scale = true, bool arrange = true);
   int GetFixedHeight() const { return fixed_height_; }
   void SetFixedHeight(int height, bool need_scale = true);
   int GetMinWidth() const { return min_width_; }
@@ -122,13 +134,37 @@ class Control : public nbase::SupportWeakCallback {
   const RECT& GetPos() const { return rect_; }
   virtual void SetPos(const RECT& rect);
 
+  // The size this control wants inside `available`: fixed sizes as they are, -1 for stretch,
+  // auto sizes measured from the background image and the text. Cached until re-estimation.
+  virtual SIZE EstimateSize(SIZE available);
+  // The size of the control's text; controls without text have none.
+  virtual SIZE EstimateText(SIZE available);
+  bool IsReEstimateSize() const { return reestimate_size_; }
+  void SetReEstimateSize(bool reestimate) { reestimate_size_ = reestimate; }
+  SIZE GetEstimateCache() const { return estimate_size_; }
+  void SetEstimateCache(SIZE size) { estimate_size_ = size; }
+
+  // The control, or a descendant, at the point under the flags' rules.
+  virtual Control* FindControl(const FindFilter& filter, POINT point, UINT flags);
+
   // Visibility and input.
-  bool IsVisible() const { return visible_; }
+  // Visible by its own flag and by every ancestor's.
+  bool IsVisible() const { return visible_ && intern_visible_; }
+  bool IsOwnVisible() const { return visible_; }
   virtual void SetVisible(bool visible);
+  virtual void SetInternVisible(bool visible);
+  // Fades are not animated; the control shows or hides at once.
+  void SetFadeVisible(bool visible) { SetVisible(visible); }
   bool IsEnabled() const { return enabled_; }
   virtual void SetEnabled(bool enabled);
   bool IsMouseEnabled() const { return mouse_enabled_; }
+  void SetMouseEnabled(bool enabled) { mouse_enabled_ = enabled; }
   bool IsKeyboardEnabled() const { return keyboard_enabled_; }
+  void SetKeyboardEnabled(bool enabled) { keyboard_enabled_ = enabled; }
+  // Whether a click may act on the control now.
+  virtual bool IsActivatable() const { return IsVisible() && IsEnabled(); }
+  // What a click does; the base does nothing.
+  virtual void Activate() {}
   bool IsNoFocus() const { return no_focus_; }
   bool IsContextMenuUsed() const { return menu_used_; }
   bool IsReceivePointer() const { return receive_pointer_; }
@@ -140,6 +176,7 @@ class Control : public nbase::SupportWeakCallback {
   void SetState(int state);
   int GetHotAlpha() const { return hot_alpha_; }
   int GetAlpha() const { return alpha_; }
+  void SetAlpha(int alpha);
   POINT GetRenderOffset() const { return render_offset_; }
   int GetCursorType() const { return cursor_type_; }
 
@@ -154,7 +191,7 @@ class Control : public nbase::SupportWeakCallback {
   Image& GetBkImage() { return bk_image_; }
   Image& GetStateImage(int state) { return state_images_[state & 3]; }
   Image& GetForeStateImage(int state) { return fore_state_images_[state & 3]; }
-  bool HasHotState() const;
+  virtual bool HasHotState() const;
 
   const std::wstring& GetToolTipText() const { return tooltip_text_; }
   const std::wstring& GetToolTipTextId() const { return tooltip_text_id_; }
@@ -232,6 +269,9 @@ class Control : public nbase::SupportWeakCallback {
   bool is_arranged_ = true;
 
   bool visible_ = true;
+  bool intern_visible_ = true;
+  bool reestimate_size_ = true;
+  SIZE estimate_size_ = {};
   bool enabled_ = true;
   bool mouse_enabled_ = true;
   bool keyboard_enabled_ = true;

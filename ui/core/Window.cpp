@@ -1,48 +1,34 @@
-// The control-facing half of a window: tree ownership, lookup, Window markup attributes.
+// The native window host: creation, message routing to controls, painting, timers, cleanup.
 #include "ui/core/Window.h"
 
+#include <windowsx.h>
+
+#include <algorithm>
 #include <cwchar>
 #include <cstdlib>
 
+#include "base/SystemLibrary.h"
+#include "base/TimerQueue.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
+#include "ui/core/NumberList.h"
+#include "ui/render/RenderContext.h"
+#include "ui/render/RenderFactory.h"
 
 namespace ui {
 namespace {
 
-// Decimal numbers separated by single characters, as every list in the markup is written.
-void ParseNumbers(const std::wstring& value, LONG* out[], int count) {
-  const wchar_t* p = value.c_str();
-  for (int i = 0; i < count; ++i) {
-    wchar_t* end = nullptr;
-    *out[i] = static_cast<LONG>(std::wcstol(p, &end, 10));
-    if (end == p || *end == L'\0') break;
-    p = end + 1;
-  }
+const wchar_t kWindowProperty[] = L"WndX";
+// Posted to itself to destroy removed controls once the current event is over.
+constexpr UINT kDelayedCleanupMessage = WM_APP + 1;
+
+void ScaleEdges(RECT& rect) {
+  DpiManager::Instance().ScaleRect(rect);
 }
 
-RECT ParseRect(const std::wstring& value) {
-  RECT rect = {};
-  LONG* parts[] = {&rect.left, &rect.top, &rect.right, &rect.bottom};
-  ParseNumbers(value, parts, 4);
-  return rect;
-}
-
-SIZE ParseSize(const std::wstring& value) {
-  SIZE size = {};
-  LONG* parts[] = {&size.cx, &size.cy};
-  ParseNumbers(value, parts, 2);
-  return size;
-}
-
-RECT ScaledEdges(RECT rect) {
-  const DpiManager& dpi = DpiManager::Instance();
-  rect.left = dpi.ScaleInt(rect.left);
-  rect.top = dpi.ScaleInt(rect.top);
-  rect.right = dpi.ScaleInt(rect.right);
-  rect.bottom = dpi.ScaleInt(rect.bottom);
-  return rect;
+POINT PointFromLParam(LPARAM lparam) {
+  return {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
 }
 
 }  // namespace
@@ -53,12 +39,122 @@ Window::~Window() {
   // Controls may ask the window about capture or hover while they are destroyed.
   capture_ = nullptr;
   hover_ = nullptr;
+  focus_ = nullptr;
+  pressed_ = nullptr;
+  timer_flags_.clear();
+  RunDelayedCleanup();
   root_.reset();
+  if (hwnd_ && ::IsWindow(hwnd_)) {
+    ::RemovePropW(hwnd_, kWindowProperty);
+    ::DestroyWindow(hwnd_);
+  }
+}
+
+bool Window::RegisterWindowClass() {
+  WNDCLASSEXW wc = {};
+  wc.cbSize = sizeof(wc);
+  wc.style = GetClassStyle();
+  wc.lpfnWndProc = &Window::WndProc;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+  const std::wstring class_name = GetWindowClassName();
+  wc.lpszClassName = class_name.c_str();
+  if (::RegisterClassExW(&wc)) return true;
+  return ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+}
+
+HWND Window::Create(HWND parent, const std::wstring& title, DWORD style, DWORD ex_style,
+                    bool is_layered, const RECT& rect) {
+  if (!RegisterWindowClass()) return nullptr;
+  is_layered_ = is_layered;
+  if (is_layered_) ex_style |= WS_EX_LAYERED;
+  const std::wstring class_name = GetWindowClassName();
+  HWND hwnd = ::CreateWindowExW(ex_style, class_name.c_str(), title.c_str(), style, rect.left,
+                                rect.top, rect.right - rect.left, rect.bottom - rect.top, parent,
+                                nullptr, ::GetModuleHandleW(nullptr), this);
+  if (!hwnd) return nullptr;
+  // The title bar is the skin's: a system caption asked for in the style is taken away again.
+  const LONG current = ::GetWindowLongW(hwnd, GWL_STYLE);
+  if (current & WS_CAPTION) ::SetWindowLongW(hwnd, GWL_STYLE, current & ~WS_CAPTION);
+  return hwnd;
+}
+
+void Window::InitWnd(HWND hwnd) {
+  hwnd_ = hwnd;
+  if (!render_context_) {
+    if (IRenderFactory* factory = GlobalManager::Instance().GetRenderFactory()) {
+      render_context_ = factory->CreateRenderContext();
+    }
+  }
+  if (render_context_) render_context_->SetRenderTransparent(is_layered_);
+  using RegisterTouchWindowFn = BOOL(WINAPI*)(HWND, ULONG);
+  if (auto register_touch =
+          nbase::GetSystemFunction<RegisterTouchWindowFn>(L"user32.dll", "RegisterTouchWindow")) {
+    register_touch(hwnd, 0);
+  }
+}
+
+LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
+  try {
+    Window* window = nullptr;
+    if (message == WM_NCCREATE) {
+      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+      window = static_cast<Window*>(create->lpCreateParams);
+      if (window) {
+        ::SetPropW(hwnd, kWindowProperty, window);
+        window->InitWnd(hwnd);
+      }
+    } else {
+      window = static_cast<Window*>(::GetPropW(hwnd, kWindowProperty));
+    }
+    if (!window) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+    if (message == WM_NCDESTROY) {
+      const LRESULT result = ::DefWindowProcW(hwnd, message, wparam, lparam);
+      ::RemovePropW(hwnd, kWindowProperty);
+      window->hwnd_ = nullptr;
+      window->OnFinalMessage(hwnd);
+      return result;
+    }
+    return window->HandleMessage(message, wparam, lparam);
+  } catch (...) {
+    // Nothing may unwind into the system's dispatcher; the message counts as not handled.
+    return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+}
+
+void Window::Close(UINT code) {
+  if (hwnd_) ::PostMessageW(hwnd_, WM_CLOSE, code, 0);
+}
+
+void Window::ShowWindow(bool show, bool take_focus) {
+  if (!hwnd_) return;
+  ::ShowWindow(hwnd_, show ? (take_focus ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE) : SW_HIDE);
+}
+
+void Window::CenterWindow() {
+  if (!hwnd_) return;
+  RECT window_rect = {};
+  ::GetWindowRect(hwnd_, &window_rect);
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &info);
+  const RECT& work = info.rcWork;
+  const int width = window_rect.right - window_rect.left;
+  const int height = window_rect.bottom - window_rect.top;
+  int left = work.left + (work.right - work.left - width) / 2;
+  int top = work.top + (work.bottom - work.top - height) / 2;
+  if (left < work.left) left = work.left;
+  if (top < work.top) top = work.top;
+  ::SetWindowPos(hwnd_, nullptr, left, top, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Window::AttachRoot(Control* root) {
   root_.reset(root);
-  if (root) root->SetWindow(this, nullptr);
+  if (!root) return;
+  root->SetWindow(this, nullptr);
+  root->SetArranged(true);
+  first_paint_pending_ = true;
+  NeedUpdate();
 }
 
 Control* Window::FindControl(const std::wstring& name) const {
@@ -69,43 +165,44 @@ Control* Window::FindControl(const std::wstring& name) const {
 
 Control* Window::FindControl(POINT point) const {
   if (!root_) return nullptr;
-  if (root_->IsBox()) return static_cast<Box*>(root_.get())->FindControlAt(point);
-  return ::PtInRect(&root_->GetPos(), point) ? root_.get() : nullptr;
+  return root_->FindControl(nullptr, point, kFindVisible | kFindHitTest | kFindTopFirst);
 }
 
 void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
   const DpiManager& dpi = DpiManager::Instance();
+  SIZE size = {};
+  RECT rect = {};
   if (name == L"size") {
-    settings_.init_size = ParseSize(value);
-    dpi.ScaleSize(settings_.init_size);
+    if (!ParseSizeList(value, &size)) return;
+    dpi.ScaleSize(size);
+    settings_.init_size = size;
   } else if (name == L"heightpercent") {
     settings_.height_percent = std::wcstod(value.c_str(), nullptr);
-  } else if (name == L"sizebox") {
-    settings_.size_box = ScaledEdges(ParseRect(value));
-  } else if (name == L"caption") {
-    settings_.caption = ScaledEdges(ParseRect(value));
+  } else if (name == L"sizebox" || name == L"caption" || name == L"alphafixcorner" ||
+             name == L"custom_shadow") {
+    if (!ParseRectList(value, &rect)) return;
+    ScaleEdges(rect);
+    if (name == L"sizebox") settings_.size_box = rect;
+    else if (name == L"caption") settings_.caption = rect;
+    else settings_.alpha_fix_corner = rect;
   } else if (name == L"textid") {
     settings_.text_id = value;
     if (hwnd_) {
       ::SetWindowTextW(hwnd_, GlobalManager::Instance().GetLanguageText(value).c_str());
     }
-  } else if (name == L"roundcorner") {
-    settings_.round_corner = ParseSize(value);
-    dpi.ScaleSize(settings_.round_corner);
-  } else if (name == L"mininfo") {
-    settings_.min_info = ParseSize(value);
-    dpi.ScaleSize(settings_.min_info);
-  } else if (name == L"maxinfo") {
-    settings_.max_info = ParseSize(value);
-    dpi.ScaleSize(settings_.max_info);
+  } else if (name == L"roundcorner" || name == L"mininfo" || name == L"maxinfo") {
+    if (!ParseSizeList(value, &size)) return;
+    dpi.ScaleSize(size);
+    if (name == L"roundcorner") settings_.round_corner = size;
+    else if (name == L"mininfo") settings_.min_info = size;
+    else settings_.max_info = size;
   } else if (name == L"shadowattached") {
     settings_.shadow_attached = value == L"true";
   } else if (name == L"shadowimage") {
     settings_.shadow_image = value;
+    settings_.use_default_shadow = false;
   } else if (name == L"shadowcorner") {
-    settings_.shadow_corner = ParseRect(value);
-  } else if (name == L"alphafixcorner" || name == L"custom_shadow") {
-    settings_.alpha_fix_corner = ScaledEdges(ParseRect(value));
+    if (ParseRectList(value, &rect)) settings_.shadow_corner = rect;
   }
 }
 
@@ -129,6 +226,11 @@ void Window::Invalidate(const RECT& rect) {
   if (hwnd_) ::InvalidateRect(hwnd_, &rect, FALSE);
 }
 
+void Window::NeedUpdate() {
+  need_arrange_ = true;
+  if (hwnd_) ::InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
 void Window::SetCapture(Control* control) {
   capture_ = control;
   if (hwnd_) ::SetCapture(hwnd_);
@@ -139,9 +241,374 @@ void Window::ReleaseCapture() {
   if (hwnd_ && ::GetCapture() == hwnd_) ::ReleaseCapture();
 }
 
+void Window::SetFocusControl(Control* control) {
+  if (control == focus_) return;
+  if (control && (control->IsNoFocus() || !control->IsVisible() || !control->IsEnabled())) return;
+  if (hwnd_ && ::GetFocus() != hwnd_) ::SetFocus(hwnd_);
+  Control* old = focus_;
+  focus_ = control;
+  if (old) {
+    old->HandleMessageTemplate(kEventInternalKillFocus);
+    SendNotify(old, kEventKillFocus);
+  }
+  if (focus_ == control && control) {
+    control->HandleMessageTemplate(kEventInternalSetFocus);
+    SendNotify(control, kEventSetFocus);
+  }
+}
+
+void Window::SendNotify(Control* control, int type, WPARAM wparam, LPARAM lparam) {
+  if (!control) return;
+  EventArgs args;
+  args.type = type;
+  args.sender = control;
+  args.timestamp = ::GetTickCount();
+  args.wparam = wparam;
+  args.lparam = lparam;
+  if (hwnd_) {
+    POINT point = {};
+    ::GetCursorPos(&point);
+    ::ScreenToClient(hwnd_, &point);
+    args.mouse_point = point;
+  }
+  control->HandleMessageTemplate(args);
+}
+
+bool Window::AddControlTimer(Control* control, std::function<void()> callback, UINT interval_ms,
+                             int repeat_count) {
+  if (!control || !callback) return false;
+  auto& flag = timer_flags_[control];
+  if (!flag) flag = std::make_unique<nbase::WeakCallbackFlag>();
+  // Both the control and this window's cancel flag must be alive for a tick to run.
+  std::weak_ptr<nbase::WeakFlag> control_alive = control->GetWeakFlag();
+  auto guarded = [control_alive, callback = std::move(callback)]() {
+    if (!control_alive.expired()) callback();
+  };
+  return nbase::TimerQueue::GetInstance()->AddCancelableTimer(flag->GetWeakFlag(), guarded,
+                                                              interval_ms, repeat_count);
+}
+
+void Window::KillControlTimers(Control* control) {
+  timer_flags_.erase(control);
+}
+
+void Window::AddDelayedCleanup(Control* control) {
+  if (!control) return;
+  OnControlHidden(control);
+  control->SetVisible(false);
+  delayed_cleanup_.push_back(control);
+  if (hwnd_) ::PostMessageW(hwnd_, kDelayedCleanupMessage, 0, 0);
+}
+
+void Window::RunDelayedCleanup() {
+  std::vector<Control*> controls;
+  controls.swap(delayed_cleanup_);
+  for (Control* control : controls) delete control;
+}
+
+void Window::AddOptionGroup(const std::wstring& group, Control* option) {
+  auto& members = option_groups_[group];
+  if (std::find(members.begin(), members.end(), option) == members.end()) {
+    members.push_back(option);
+  }
+}
+
+void Window::RemoveOptionGroup(const std::wstring& group, Control* option) {
+  const auto found = option_groups_.find(group);
+  if (found == option_groups_.end()) return;
+  auto& members = found->second;
+  members.erase(std::remove(members.begin(), members.end(), option), members.end());
+  if (members.empty()) option_groups_.erase(found);
+}
+
+std::vector<Control*> Window::GetOptionGroup(const std::wstring& group) const {
+  const auto found = option_groups_.find(group);
+  return found == option_groups_.end() ? std::vector<Control*>() : found->second;
+}
+
 void Window::OnControlDestroyed(Control* control) {
-  if (capture_ == control) ReleaseCapture();
-  if (hover_ == control) hover_ = nullptr;
+  OnControlHidden(control);
+  timer_flags_.erase(control);
+  for (auto it = option_groups_.begin(); it != option_groups_.end();) {
+    auto& members = it->second;
+    members.erase(std::remove(members.begin(), members.end(), control), members.end());
+    it = members.empty() ? option_groups_.erase(it) : std::next(it);
+  }
+}
+
+void Window::OnControlHidden(Control* control) {
+  // Hiding a box hides its subtree, so the pointers go when they point into it.
+  auto gone = [control](Control* held) {
+    return held && (held == control || control->IsAncestorOf(held));
+  };
+  if (gone(capture_)) ReleaseCapture();
+  if (gone(hover_)) hover_ = nullptr;
+  if (gone(focus_)) focus_ = nullptr;
+  if (gone(pressed_)) pressed_ = nullptr;
+}
+
+void Window::ArrangePending() {
+  if (!need_arrange_ || !root_) return;
+  need_arrange_ = false;
+  RECT client = {};
+  ::GetClientRect(hwnd_, &client);
+  if (::IsRectEmpty(&client)) return;
+  if (root_->IsArranged()) {
+    root_->SetPos(client);
+  } else if (root_->IsBox()) {
+    // Only the parts of the tree that asked for it are placed again, each at its own spot.
+    std::vector<Control*> pending;
+    static_cast<Box*>(root_.get())->ForEachControl([&pending](Control* control) {
+      if (control->IsArranged()) pending.push_back(control);
+    });
+    for (Control* control : pending) {
+      if (control->IsArranged()) control->SetPos(control->GetPos());
+    }
+  }
+  if (!first_layout_done_) {
+    first_layout_done_ = true;
+    OnInitLayout();
+  }
+}
+
+void Window::OnPaint() {
+  PAINTSTRUCT ps = {};
+  if (::IsIconic(hwnd_) || !root_ || !render_context_) {
+    ::BeginPaint(hwnd_, &ps);
+    ::EndPaint(hwnd_, &ps);
+    return;
+  }
+  if (first_paint_pending_) {
+    first_paint_pending_ = false;
+    if (root_->GetFixedWidth() == kDefaultAuto || root_->GetFixedHeight() == kDefaultAuto) {
+      SIZE size = root_->EstimateSize({99999, 99999});
+      size.cx = std::max<LONG>(size.cx, root_->GetMinWidth());
+      size.cx = std::min<LONG>(size.cx, root_->GetMaxWidth());
+      size.cy = std::max<LONG>(size.cy, root_->GetMinHeight());
+      size.cy = std::min<LONG>(size.cy, root_->GetMaxHeight());
+      RECT window_rect = {};
+      ::GetWindowRect(hwnd_, &window_rect);
+      ::MoveWindow(hwnd_, window_rect.left, window_rect.top, size.cx, size.cy, TRUE);
+    }
+  }
+  RECT update = {};
+  if (!::GetUpdateRect(hwnd_, &update, FALSE) && !need_arrange_) return;
+  RECT client = {};
+  ::GetClientRect(hwnd_, &client);
+  RECT window_rect = {};
+  ::GetWindowRect(hwnd_, &window_rect);
+  if (is_layered_) {
+    // Parts beyond the virtual screen get no paint requests, yet the layered bitmap must be
+    // whole: widen the update to the client edge on those sides.
+    const int vx = ::GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int vy = ::GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const int vr = vx + ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const int vb = vy + ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    if (window_rect.left < vx) update.left = client.left;
+    if (window_rect.top < vy) update.top = client.top;
+    if (window_rect.right > vr) update.right = client.right;
+    if (window_rect.bottom > vb) update.bottom = client.bottom;
+  }
+  HDC paint_dc = ::BeginPaint(hwnd_, &ps);
+  ArrangePending();
+  const int width = client.right - client.left;
+  const int height = client.bottom - client.top;
+  if (render_context_->Resize(width, height)) update = client;
+  BYTE* bits = render_context_->GetBits();
+  RECT clipped = {};
+  ::IntersectRect(&clipped, &update, &client);
+  if (is_layered_ && bits) {
+    ::GdiFlush();
+    for (LONG y = clipped.top; y < clipped.bottom; ++y) {
+      std::fill(bits + (static_cast<size_t>(y) * width + clipped.left) * 4,
+                bits + (static_cast<size_t>(y) * width + clipped.right) * 4, BYTE{0});
+    }
+  }
+  root_->Paint(render_context_.get(), update);
+  if (is_layered_) {
+    const RECT& fix = settings_.alpha_fix_corner;
+    if (bits && (fix.left >= 1 || fix.top >= 1 || fix.right >= 1 || fix.bottom >= 1)) {
+      RECT inner = {client.left + fix.left, client.top + fix.top, client.right - fix.right,
+                    client.bottom - fix.bottom};
+      RECT opaque = {};
+      if (::IntersectRect(&opaque, &inner, &clipped)) {
+        ::GdiFlush();
+        for (LONG y = opaque.top; y < opaque.bottom; ++y) {
+          for (LONG x = opaque.left; x < opaque.right; ++x) {
+            bits[(static_cast<size_t>(y) * width + x) * 4 + 3] = 255;
+          }
+        }
+      }
+    }
+    POINT position = {window_rect.left, window_rect.top};
+    SIZE size = {window_rect.right - window_rect.left, window_rect.bottom - window_rect.top};
+    POINT origin = {0, 0};
+    BLENDFUNCTION blend = {AC_SRC_OVER, 0, window_alpha_, AC_SRC_ALPHA};
+    ::UpdateLayeredWindow(hwnd_, nullptr, &position, &size, render_context_->GetDC(), &origin, 0,
+                          &blend, ULW_ALPHA);
+  } else {
+    ::BitBlt(paint_dc, update.left, update.top, update.right - update.left,
+             update.bottom - update.top, render_context_->GetDC(), update.left, update.top,
+             SRCCOPY);
+  }
+  ::EndPaint(hwnd_, &ps);
+}
+
+void Window::SendMouseLeaveUpTo(Control* old_hover, Control* new_hover, POINT point) {
+  // Leaving a control for one of its own descendants is not leaving it: only the controls the
+  // pointer really left, from the old one up to the common ancestor, are told.
+  std::vector<std::weak_ptr<nbase::WeakFlag>> alive;
+  std::vector<Control*> left;
+  for (Control* at = old_hover; at; at = at->GetParent()) {
+    if (new_hover && (at == new_hover || at->IsAncestorOf(new_hover))) break;
+    left.push_back(at);
+    alive.push_back(at->GetWeakFlag());
+  }
+  for (size_t i = 0; i < left.size(); ++i) {
+    if (alive[i].expired()) continue;
+    left[i]->HandleMessageTemplate(kEventMouseLeave, 0, 0, 0, point);
+  }
+}
+
+void Window::OnMouseMove(POINT point, WPARAM key_state) {
+  if (!mouse_tracking_) {
+    TRACKMOUSEEVENT track = {};
+    track.cbSize = sizeof(track);
+    track.dwFlags = TME_LEAVE | TME_HOVER;
+    track.hwndTrack = hwnd_;
+    track.dwHoverTime = HOVER_DEFAULT;
+    mouse_tracking_ = ::TrackMouseEvent(&track) != FALSE;
+  }
+  Control* over = FindControl(point);
+  if (over != hover_) {
+    Control* old = hover_;
+    hover_ = over;
+    if (old) SendMouseLeaveUpTo(old, over, point);
+    if (over && hover_ == over) {
+      over->HandleMessageTemplate(kEventMouseEnter, key_state, 0, 0, point);
+    }
+  }
+  Control* target = capture_ ? capture_ : hover_;
+  if (target) target->HandleMessageTemplate(kEventMouseMove, key_state, 0, 0, point);
+}
+
+void Window::OnMouseLeaveWindow() {
+  mouse_tracking_ = false;
+  if (capture_) return;  // a pressed control keeps getting the mouse until release
+  Control* old = hover_;
+  hover_ = nullptr;
+  POINT point = {-1, -1};
+  if (old) SendMouseLeaveUpTo(old, nullptr, point);
+}
+
+LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_PAINT:
+      OnPaint();
+      return 0;
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_SIZE:
+      if (root_) {
+        root_->SetArranged(true);
+        NeedUpdate();
+      }
+      break;
+    case WM_CLOSE:
+      close_code_ = static_cast<UINT>(wparam);
+      break;
+    case kDelayedCleanupMessage:
+      RunDelayedCleanup();
+      return 0;
+    case WM_MOUSEMOVE:
+      OnMouseMove(PointFromLParam(lparam), wparam);
+      return 0;
+    case WM_MOUSELEAVE:
+      OnMouseLeaveWindow();
+      return 0;
+    case WM_MOUSEHOVER:
+      mouse_tracking_ = false;
+      if (hover_) {
+        hover_->HandleMessageTemplate(kEventMouseHover, wparam, lparam, 0, PointFromLParam(lparam));
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+      const POINT point = PointFromLParam(lparam);
+      if (hwnd_ && ::GetFocus() != hwnd_) ::SetFocus(hwnd_);
+      Control* control = FindControl(point);
+      if (!control) return 0;
+      pressed_ = control;
+      SetFocusControl(control);
+      const int type =
+          message == WM_LBUTTONDOWN ? kEventMouseButtonDown : kEventInternalDoubleClick;
+      control->HandleMessageTemplate(type, wparam, lparam, 0, point);
+      return 0;
+    }
+    case WM_LBUTTONUP: {
+      const POINT point = PointFromLParam(lparam);
+      Control* control = pressed_;
+      pressed_ = nullptr;
+      if (!control) control = capture_;
+      if (capture_ && ::GetCapture() == hwnd_ && !control) ::ReleaseCapture();
+      if (control) control->HandleMessageTemplate(kEventMouseButtonUp, wparam, lparam, 0, point);
+      return 0;
+    }
+    case WM_RBUTTONDOWN: {
+      const POINT point = PointFromLParam(lparam);
+      if (Control* control = FindControl(point)) {
+        control->HandleMessageTemplate(kEventMouseRightButtonDown, wparam, lparam, 0, point);
+      }
+      return 0;
+    }
+    case WM_CONTEXTMENU:
+      if (hover_) hover_->HandleMessageTemplate(kEventInternalMenu, wparam, lparam);
+      return 0;
+    case WM_MOUSEWHEEL: {
+      POINT point = PointFromLParam(lparam);
+      ::ScreenToClient(hwnd_, &point);
+      if (Control* control = FindControl(point)) {
+        control->HandleMessageTemplate(kEventMouseScrollWheel, wparam, lparam, 0, point);
+      }
+      return 0;
+    }
+    case WM_SETCURSOR: {
+      if (LOWORD(lparam) != HTCLIENT) break;
+      POINT point = {};
+      ::GetCursorPos(&point);
+      ::ScreenToClient(hwnd_, &point);
+      if (Control* control = FindControl(point)) {
+        control->HandleMessageTemplate(kEventSetCursor, wparam, lparam, 0, point);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_SYSKEYDOWN:
+    case WM_CHAR: {
+      if (!focus_) break;
+      const int type = message == WM_KEYDOWN   ? kEventKeyDown
+                       : message == WM_KEYUP   ? kEventKeyUp
+                       : message == WM_CHAR    ? kEventChar
+                                               : kEventSystemKey;
+      focus_->HandleMessageTemplate(type, wparam, lparam, static_cast<wchar_t>(wparam));
+      return 0;
+    }
+    case WM_KILLFOCUS:
+      if (capture_) {
+        Control* captured = capture_;
+        ReleaseCapture();
+        (void)captured;
+      }
+      break;
+    case WM_CAPTURECHANGED:
+      if (reinterpret_cast<HWND>(lparam) != hwnd_) capture_ = nullptr;
+      break;
+    default:
+      break;
+  }
+  return ::DefWindowProcW(hwnd_, message, wparam, lparam);
 }
 
 }  // namespace ui

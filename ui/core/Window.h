@@ -1,15 +1,21 @@
-// ui::Window as the controls see it: the tree's root, name lookup, classes, capture, repaint.
+// ui::Window: the native borderless window that hosts a control tree, routes input and paints.
 #pragma once
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "base/WeakCallback.h"
 
 namespace ui {
 
+class Box;
 class Control;
+class IRenderContext;
 
 // The settings a Window element of the markup carries, DPI-scaled when set.
 struct WindowSettings {
@@ -22,22 +28,32 @@ struct WindowSettings {
   SIZE min_info = {};
   SIZE max_info = {};
   bool shadow_attached = true;
-  std::wstring shadow_image;
-  RECT shadow_corner = {};
+  bool use_default_shadow = true;
+  std::wstring shadow_image = L"file='../public/bk/bk_shadow.png' corner='30,30,30,30'";
+  RECT shadow_corner = {14, 14, 14, 14};  // as written; scaled where it is used
   RECT alpha_fix_corner = {};
 };
 
-// UI thread only. The native window host builds on this; what is here needs no HWND, so the
-// builder and controls work with a window that has none yet.
-class Window {
+// UI thread only. What needs no HWND works before one exists, so the builder and controls can
+// use a window that has not been created yet.
+class Window : public nbase::SupportWeakCallback {
  public:
   Window();
-  virtual ~Window();
+  ~Window() override;
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;
 
   HWND GetHWND() const { return hwnd_; }
-  void SetHWND(HWND hwnd) { hwnd_ = hwnd; }
+
+  // Registers the class and creates the native window; null on failure.
+  HWND Create(HWND parent, const std::wstring& title, DWORD style, DWORD ex_style,
+              bool is_layered = true, const RECT& rect = RECT());
+  // Posts WM_CLOSE carrying the code; the code is kept once the close arrives.
+  void Close(UINT code = 0);
+  UINT GetCloseCode() const { return close_code_; }
+  void ShowWindow(bool show = true, bool take_focus = true);
+  void CenterWindow();
+  bool IsLayeredWindow() const { return is_layered_; }
 
   // Takes ownership of the root and gives the tree this window.
   void AttachRoot(Control* root);
@@ -55,22 +71,82 @@ class Window {
   virtual std::wstring GetSkinFolder() { return std::wstring(); }
   std::wstring GetWindowResourcePath();
 
+  IRenderContext* GetRenderContext() const { return render_context_.get(); }
   void Invalidate(const RECT& rect);
+  // Lays the tree out again before the next paint.
+  void NeedUpdate();
+
   void SetCapture(Control* control);
   void ReleaseCapture();
   Control* GetCapture() const { return capture_; }
   Control* GetHoverControl() const { return hover_; }
   void SetHoverControl(Control* control) { hover_ = control; }
-  // Forgets pointers to a control that is being destroyed.
+  Control* GetFocus() const { return focus_; }
+  void SetFocusControl(Control* control);
+
+  // Sends an event from a control through its handlers and its own handling.
+  void SendNotify(Control* control, int type, WPARAM wparam = 0, LPARAM lparam = 0);
+
+  // Calls `callback` every `interval_ms` (repeat_count as the timer queue takes it) while the
+  // control lives and until KillControlTimers.
+  bool AddControlTimer(Control* control, std::function<void()> callback, UINT interval_ms,
+                       int repeat_count = -1);
+  void KillControlTimers(Control* control);
+
+  // Destroys a removed control on a later message, out of the event that removed it.
+  void AddDelayedCleanup(Control* control);
+
+  void AddOptionGroup(const std::wstring& group, Control* option);
+  void RemoveOptionGroup(const std::wstring& group, Control* option);
+  std::vector<Control*> GetOptionGroup(const std::wstring& group) const;
+
+  // Forgets pointers to a control that is being destroyed or hidden.
   void OnControlDestroyed(Control* control);
+  void OnControlHidden(Control* control);
+
+ protected:
+  virtual std::wstring GetWindowClassName() const { return L"UIWindow"; }
+  virtual UINT GetClassStyle() const { return CS_DBLCLKS; }
+  // The window's own processing; what it does not take goes to DefWindowProcW.
+  virtual LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+  // Runs after the native window is gone; the object may delete itself here.
+  virtual void OnFinalMessage(HWND hwnd) { (void)hwnd; }
+  // Called once, after the first layout of the tree.
+  virtual void OnInitLayout() {}
+  // Keeps the HWND, makes the render context and opts into touch input.
+  void InitWnd(HWND hwnd);
+
+  WindowSettings settings_;
 
  private:
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam,
+                                  LPARAM lparam) noexcept;
+  bool RegisterWindowClass();
+  void OnPaint();
+  void ArrangePending();
+  void OnMouseMove(POINT point, WPARAM key_state);
+  void OnMouseLeaveWindow();
+  void SendMouseLeaveUpTo(Control* old_hover, Control* new_hover, POINT point);
+  void RunDelayedCleanup();
+
   HWND hwnd_ = nullptr;
   std::unique_ptr<Control> root_;
-  WindowSettings settings_;
   std::map<std::wstring, std::wstring> classes_;
+  std::unique_ptr<IRenderContext> render_context_;
+  bool is_layered_ = false;
+  BYTE window_alpha_ = 255;
+  bool need_arrange_ = false;
+  bool first_layout_done_ = false;
+  bool first_paint_pending_ = false;
+  bool mouse_tracking_ = false;
+  UINT close_code_ = 0;
   Control* capture_ = nullptr;
   Control* hover_ = nullptr;
+  Control* focus_ = nullptr;
+  Control* pressed_ = nullptr;
+  std::vector<Control*> delayed_cleanup_;  // owned until the cleanup message
+  std::map<std::wstring, std::vector<Control*>> option_groups_;
+  std::map<Control*, std::unique_ptr<nbase::WeakCallbackFlag>> timer_flags_;
 };
 
 }  // namespace ui

@@ -8,6 +8,9 @@
 #include "ui/core/Box.h"
 #include "ui/core/Control.h"
 #include "ui/core/Window.h"
+#include "ui/controls/Option.h"
+#include "ui/layouts/TabBox.h"
+#include "ui/layouts/VBox.h"
 
 namespace ui {
 namespace {
@@ -26,16 +29,24 @@ std::wstring Trim(const std::wstring& text) {
 }  // namespace
 
 Control* WindowBuilder::CreateControlByName(const std::wstring& name) {
-  // Boxes and box-based controls hold children; the rest are plain controls until their own
-  // classes exist.
-  static const wchar_t* const kBoxes[] = {L"Box", L"HBox", L"VBox", L"TabBox", L"LabelBox",
-                                          L"ButtonBox", L"CheckBoxBox", L"OptionBox",
-                                          L"ListBox", L"HListBox", L"VListBox", L"TileBox",
+  if (name == L"Box") return new Box();
+  if (name == L"VBox") return new VBox();
+  if (name == L"HBox") return new HBox();
+  if (name == L"TabBox") return new TabBox();
+  if (name == L"Label") return new Label();
+  if (name == L"LabelBox") return new LabelBox();
+  if (name == L"Button") return new Button();
+  if (name == L"ButtonBox") return new ButtonBox();
+  if (name == L"CheckBox") return new CheckBox();
+  if (name == L"CheckBoxBox") return new CheckBoxBox();
+  if (name == L"Option") return new Option();
+  if (name == L"OptionBox") return new OptionBox();
+  // Element names whose own classes do not exist yet: boxes hold children, the rest are plain.
+  static const wchar_t* const kBoxes[] = {L"ListBox", L"HListBox", L"VListBox", L"TileBox",
                                           L"TileListBox", L"VirtualListBox",
                                           L"ListContainerElement", L"TreeView", L"TreeNode",
                                           L"ChildBox"};
-  static const wchar_t* const kPlain[] = {L"Control", L"Label", L"Button", L"CheckBox",
-                                          L"Option", L"Combo", L"RichEdit", L"Progress",
+  static const wchar_t* const kPlain[] = {L"Control", L"Combo", L"RichEdit", L"Progress",
                                           L"Slider", L"ScrollBar", L"LinkButton",
                                           L"CircleProgress"};
   for (const wchar_t* box : kBoxes) {
