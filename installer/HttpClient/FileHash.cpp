@@ -1,27 +1,12 @@
 // File digests with the AES provider of CryptoAPI, the one that carries SHA-256 since XP SP3.
 #include "installer/HttpClient/FileHash.h"
 
-#include <windows.h>
-#include <wincrypt.h>
-
 #include <cctype>
 #include <vector>
 
 #include "base/UniqueResource.h"
 
 namespace {
-
-struct CryptProviderTraits {
-  using Type = HCRYPTPROV;
-  static Type Invalid() noexcept { return 0; }
-  static void Close(Type h) noexcept { ::CryptReleaseContext(h, 0); }
-};
-
-struct CryptHashTraits {
-  using Type = HCRYPTHASH;
-  static Type Invalid() noexcept { return 0; }
-  static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
-};
 
 std::string Normalized(const std::string& text) {
   std::string out;
@@ -34,29 +19,26 @@ std::string Normalized(const std::string& text) {
 
 }  // namespace
 
-std::string FileSha256Hex(const std::wstring& path) {
-  nbase::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) return std::string();
-  nbase::UniqueResource<CryptProviderTraits> provider;
-  if (!::CryptAcquireContextW(provider.put(), nullptr, nullptr, PROV_RSA_AES,
-                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-    return std::string();
+CSha256::CSha256() {
+  failed_ = !::CryptAcquireContextW(provider_.put(), nullptr, nullptr, PROV_RSA_AES,
+                                    CRYPT_VERIFYCONTEXT | CRYPT_SILENT) ||
+            !::CryptCreateHash(provider_.get(), CALG_SHA_256, 0, 0, hash_.put());
+}
+
+bool CSha256::Update(const void* data, DWORD size) {
+  if (failed_) return false;
+  if (size && !::CryptHashData(hash_.get(), static_cast<const BYTE*>(data), size, 0)) {
+    failed_ = true;
   }
-  nbase::UniqueResource<CryptHashTraits> hash;
-  if (!::CryptCreateHash(provider.get(), CALG_SHA_256, 0, 0, hash.put())) return std::string();
-  std::vector<BYTE> buffer(1 << 20);
-  for (;;) {
-    DWORD got = 0;
-    if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      return std::string();
-    }
-    if (got == 0) break;
-    if (!::CryptHashData(hash.get(), buffer.data(), got, 0)) return std::string();
-  }
+  return !failed_;
+}
+
+std::string CSha256::HexDigest() {
+  if (failed_) return std::string();
   BYTE digest[32] = {};
   DWORD length = sizeof(digest);
-  if (!::CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &length, 0) || length != 32) {
+  if (!::CryptGetHashParam(hash_.get(), HP_HASHVAL, digest, &length, 0) || length != 32) {
+    failed_ = true;
     return std::string();
   }
   static const char kHex[] = "0123456789abcdef";
@@ -66,6 +48,23 @@ std::string FileSha256Hex(const std::wstring& path) {
     text += kHex[b & 15];
   }
   return text;
+}
+
+std::string FileSha256Hex(const std::wstring& path) {
+  nbase::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return std::string();
+  CSha256 hash;
+  std::vector<BYTE> buffer(1 << 20);
+  for (;;) {
+    DWORD got = 0;
+    if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      return std::string();
+    }
+    if (got == 0) break;
+    if (!hash.Update(buffer.data(), got)) return std::string();
+  }
+  return hash.HexDigest();
 }
 
 bool SameHexDigest(const std::string& a, const std::string& b) {

@@ -302,12 +302,17 @@ void CHttpDownloader::RunDownload() {
     RunRange(plain);
     end_time_ = NowTicks();
     const long long join_start = NowTicks();
-    ok = plain->state == RangeFinished && FileSize(target) == size && VerifyDigest();
+    ok = plain->state == RangeFinished && FileSize(target) == size &&
+         DigestMatches(expected_sha256_.empty() ? std::string() : FileSha256Hex(target));
     join_ticks_ = NowTicks() - join_start;
   } else {
     end_time_ = NowTicks();
     const long long join_start = NowTicks();
-    ok = finished == kRangeCount && Merge(size) && VerifyDigest();
+    // The digest is taken while the parts are joined: reading the joined file back would cost
+    // a second pass over the whole package.
+    std::string digest;
+    ok = finished == kRangeCount && Merge(size, expected_sha256_.empty() ? nullptr : &digest) &&
+         DigestMatches(digest);
     join_ticks_ = NowTicks() - join_start;
   }
   if (!ok) {
@@ -391,7 +396,7 @@ bool CHttpDownloader::FetchRangeOnce(Range* range) {
   return !range->whole_file && stored == range->size;
 }
 
-bool CHttpDownloader::Merge(long long size) {
+bool CHttpDownloader::Merge(long long size, std::string* digest) {
   const std::wstring target = TargetPath();
   ::DeleteFileW(target.c_str());
   nbase::UniqueFileHandle out(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
@@ -403,6 +408,7 @@ bool CHttpDownloader::Merge(long long size) {
     for (Range* range : ranges) ::DeleteFileW(range->part_path.c_str());
     return false;
   }
+  CSha256 hash;
   std::vector<char> buffer(kCopyBlock);
   long long written = 0;
   bool ok = true;
@@ -426,6 +432,7 @@ bool CHttpDownloader::Merge(long long size) {
         ok = false;
         break;
       }
+      if (digest) hash.Update(buffer.data(), got);
       written += got;
     }
     part.reset();
@@ -437,12 +444,12 @@ bool CHttpDownloader::Merge(long long size) {
     LOG_ERR(L"download merge wrote %lld of %lld bytes", written, size);
     ok = false;
   }
+  if (ok && digest) *digest = hash.HexDigest();
   return ok;
 }
 
-bool CHttpDownloader::VerifyDigest() {
+bool CHttpDownloader::DigestMatches(const std::string& actual) {
   if (expected_sha256_.empty()) return true;
-  const std::string actual = FileSha256Hex(TargetPath());
   if (SameHexDigest(actual, expected_sha256_)) return true;
   LOG_ERR(L"download digest mismatch: %ls", nbase::UTF8ToUTF16(actual).c_str());
   return false;

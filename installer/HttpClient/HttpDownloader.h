@@ -105,8 +105,10 @@ class CHttpDownloader : public IHttpCallback {
   void RunRange(Range* range);
   // One request for what the range still lacks; true when the range is complete.
   bool FetchRangeOnce(Range* range);
-  bool Merge(long long size);
-  bool VerifyDigest();
+  // Joins the parts into the target; with `digest`, also sets it to the joined bytes' SHA-256.
+  bool Merge(long long size, std::string* digest);
+  // Whether `actual` is the expected digest (always, when none is expected).
+  bool DigestMatches(const std::string& actual);
   void ReportProgress();
   void ClearRanges();
   std::vector<Range*> Snapshot();
