@@ -15,28 +15,6 @@ namespace {
 // 4095 bytes, and each piece is parsed as a line of its own.
 constexpr size_t kLineBufferSize = 4096;
 
-struct GlobalMemoryTraits {
-  using Type = HGLOBAL;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::GlobalFree(h); }
-};
-using UniqueGlobalMemory = UniqueResource<GlobalMemoryTraits>;
-
-class GlobalLockGuard {
- public:
-  explicit GlobalLockGuard(HGLOBAL block) : block_(block), data_(::GlobalLock(block)) {}
-  ~GlobalLockGuard() {
-    if (data_) ::GlobalUnlock(block_);
-  }
-  GlobalLockGuard(const GlobalLockGuard&) = delete;
-  GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
-  char* data() const { return static_cast<char*>(data_); }
-
- private:
-  HGLOBAL block_;
-  void* data_;
-};
-
 // Control characters below 30 and the blank go; 30 and 31 are deliberately kept.
 bool IsTrimmed(wchar_t c) {
   return c < 30 || c == L' ';
@@ -92,10 +70,10 @@ bool StringTable::LoadFromFile(const std::wstring& path) {
 bool StringTable::LoadFromMemory(HGLOBAL block) {
   if (!block) return false;
   const SIZE_T size = ::GlobalSize(block);
-  GlobalLockGuard lock(block);
-  if (!lock.data()) return false;
+  ScopedGlobalLock lock(block);
+  if (!lock.get()) return false;
   // The block may end without a line end; NUL separates lines as well as LF.
-  std::string bytes(lock.data(), size);
+  std::string bytes(static_cast<const char*>(lock.get()), size);
   bytes.push_back('\n');
   for (const std::string& line : Split(bytes, std::string_view("\n\0", 2))) AddLine(line);
   return true;
@@ -108,9 +86,9 @@ bool StringTable::Load(const std::wstring& relative_path, const ArchiveReader& r
   UniqueGlobalMemory block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes.size() + 1));
   if (!block) return false;
   {
-    GlobalLockGuard lock(block.get());
-    if (!lock.data()) return false;
-    std::memcpy(lock.data(), bytes.data(), bytes.size());
+    ScopedGlobalLock lock(block.get());
+    if (!lock.get()) return false;
+    std::memcpy(lock.get(), bytes.data(), bytes.size());
   }
   return LoadFromMemory(block.get());
 }

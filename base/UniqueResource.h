@@ -94,12 +94,35 @@ struct CoTaskMemTraits {
   static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
 };
 
+struct GlobalMemoryTraits {
+  using Type = HGLOBAL;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type h) noexcept { ::GlobalFree(h); }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueWindow = UniqueResource<WindowTraits>;
 using UniqueStdioFile = UniqueResource<StdioFileTraits>;
 using UniqueCoTaskMem = UniqueResource<CoTaskMemTraits>;
+using UniqueGlobalMemory = UniqueResource<GlobalMemoryTraits>;
+
+// Locks a movable global block for one scope.
+class ScopedGlobalLock {
+ public:
+  explicit ScopedGlobalLock(HGLOBAL block) noexcept : block_(block), data_(::GlobalLock(block)) {}
+  ~ScopedGlobalLock() {
+    if (data_) ::GlobalUnlock(block_);
+  }
+  ScopedGlobalLock(const ScopedGlobalLock&) = delete;
+  ScopedGlobalLock& operator=(const ScopedGlobalLock&) = delete;
+  void* get() const noexcept { return data_; }
+
+ private:
+  HGLOBAL block_;
+  void* data_;
+};
 
 // Owning COM interface pointer: Release on reset, AddRef never implied.
 template <typename T>
