@@ -623,8 +623,18 @@ std::wstring Control::ResolveImagePath(const std::wstring& file) const {
 }
 
 bool Control::DrawImage(IRenderContext* context, Image& image) {
+  return DrawImage(context, image, std::wstring());
+}
+
+bool Control::DrawImage(IRenderContext* context, Image& image, const std::wstring& modifier) {
   if (!context || image.IsEmpty()) return false;
-  const ImageAttribute& attribute = image.GetAttribute();
+  ImageAttribute attribute = image.GetAttribute();
+  if (!modifier.empty()) {
+    ImageAttribute change;
+    change.SetImageString(modifier);
+    if (!::IsRectEmpty(&change.dest)) attribute.dest = change.dest;
+    if (!::IsRectEmpty(&change.source)) attribute.source = change.source;
+  }
   if (!image.GetInfo()) {
     image.SetInfo(GlobalManager::Instance().GetImage(ResolveImagePath(attribute.file)));
   }

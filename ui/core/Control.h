@@ -57,8 +57,10 @@ enum EventType {
   kEventClick = 41,
   kEventSelect = 42,
   kEventUnSelect = 43,
+  kEventTextChange = 44,
   kEventReturn = 45,
   kEventTab = 46,
+  kEventCustomLinkClick = 47,
   kEventScrollChange = 50,
   kEventValueChange = 51,
 };
@@ -228,6 +230,9 @@ class Control : public nbase::SupportWeakCallback {
   // Painting; the render context comes from the window.
   virtual void Paint(IRenderContext* context, const RECT& paint_rect);
   bool DrawImage(IRenderContext* context, Image& image);
+  // The same with `modifier`, an image string whose dest and source override the image's own
+  // for this one drawing.
+  bool DrawImage(IRenderContext* context, Image& image, const std::wstring& modifier);
 
  protected:
   virtual void HandleMessage(EventArgs& args);

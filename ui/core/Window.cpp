@@ -22,6 +22,9 @@ namespace {
 const wchar_t kWindowProperty[] = L"WndX";
 // Posted to itself to destroy removed controls once the current event is over.
 constexpr UINT kDelayedCleanupMessage = WM_APP + 1;
+// A layered window draws itself: the system sends it no paint request until its first
+// UpdateLayeredWindow (never, on some systems), so invalidations come back as this message.
+constexpr UINT kLayeredPaintMessage = WM_APP + 2;
 
 void ScaleEdges(RECT& rect) {
   DpiManager::Instance().ScaleRect(rect);
@@ -223,12 +226,28 @@ std::wstring Window::GetWindowResourcePath() {
 }
 
 void Window::Invalidate(const RECT& rect) {
-  if (hwnd_) ::InvalidateRect(hwnd_, &rect, FALSE);
+  if (!hwnd_) return;
+  ::InvalidateRect(hwnd_, &rect, FALSE);
+  if (is_layered_) ScheduleLayeredPaint(rect);
 }
 
 void Window::NeedUpdate() {
   need_arrange_ = true;
-  if (hwnd_) ::InvalidateRect(hwnd_, nullptr, FALSE);
+  if (!hwnd_) return;
+  ::InvalidateRect(hwnd_, nullptr, FALSE);
+  if (is_layered_) {
+    RECT client = {};
+    ::GetClientRect(hwnd_, &client);
+    ScheduleLayeredPaint(client);
+  }
+}
+
+void Window::ScheduleLayeredPaint(const RECT& rect) {
+  RECT merged = {};
+  ::UnionRect(&merged, &layered_dirty_, &rect);
+  layered_dirty_ = merged;
+  if (layered_paint_posted_) return;
+  layered_paint_posted_ = ::PostMessageW(hwnd_, kLayeredPaintMessage, 0, 0) != FALSE;
 }
 
 void Window::SetCapture(Control* control) {
@@ -378,6 +397,30 @@ void Window::OnPaint() {
     ::EndPaint(hwnd_, &ps);
     return;
   }
+  RECT update = {};
+  ::GetUpdateRect(hwnd_, &update, FALSE);
+  HDC paint_dc = ::BeginPaint(hwnd_, &ps);
+  PaintTree(update, paint_dc);
+  ::EndPaint(hwnd_, &ps);
+}
+
+void Window::OnLayeredPaint() {
+  layered_paint_posted_ = false;
+  // A hidden layered window is drawn when it is shown; painting it now would be wasted.
+  if (!::IsWindowVisible(hwnd_) || ::IsIconic(hwnd_) || !root_ || !render_context_) return;
+  RECT update = {};
+  ::GetUpdateRect(hwnd_, &update, FALSE);
+  ::ValidateRect(hwnd_, nullptr);
+  PaintTree(update, nullptr);
+}
+
+void Window::PaintTree(RECT update, HDC paint_dc) {
+  if (is_layered_) {
+    RECT merged = {};
+    ::UnionRect(&merged, &update, &layered_dirty_);
+    update = merged;
+    layered_dirty_ = RECT();
+  }
   if (first_paint_pending_) {
     first_paint_pending_ = false;
     if (root_->GetFixedWidth() == kDefaultAuto || root_->GetFixedHeight() == kDefaultAuto) {
@@ -391,8 +434,7 @@ void Window::OnPaint() {
       ::MoveWindow(hwnd_, window_rect.left, window_rect.top, size.cx, size.cy, TRUE);
     }
   }
-  RECT update = {};
-  if (!::GetUpdateRect(hwnd_, &update, FALSE) && !need_arrange_) return;
+  if (::IsRectEmpty(&update) && !need_arrange_) return;
   RECT client = {};
   ::GetClientRect(hwnd_, &client);
   RECT window_rect = {};
@@ -409,7 +451,6 @@ void Window::OnPaint() {
     if (window_rect.right > vr) update.right = client.right;
     if (window_rect.bottom > vb) update.bottom = client.bottom;
   }
-  HDC paint_dc = ::BeginPaint(hwnd_, &ps);
   ArrangePending();
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
@@ -446,12 +487,11 @@ void Window::OnPaint() {
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, window_alpha_, AC_SRC_ALPHA};
     ::UpdateLayeredWindow(hwnd_, nullptr, &position, &size, render_context_->GetDC(), &origin, 0,
                           &blend, ULW_ALPHA);
-  } else {
+  } else if (paint_dc) {
     ::BitBlt(paint_dc, update.left, update.top, update.right - update.left,
              update.bottom - update.top, render_context_->GetDC(), update.left, update.top,
              SRCCOPY);
   }
-  ::EndPaint(hwnd_, &ps);
 }
 
 void Window::SendMouseLeaveUpTo(Control* old_hover, Control* new_hover, POINT point) {
@@ -520,6 +560,16 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case kDelayedCleanupMessage:
       RunDelayedCleanup();
       return 0;
+    case kLayeredPaintMessage:
+      OnLayeredPaint();
+      return 0;
+    case WM_SHOWWINDOW:
+      if (wparam && is_layered_ && hwnd_) {
+        RECT client = {};
+        ::GetClientRect(hwnd_, &client);
+        ScheduleLayeredPaint(client);
+      }
+      break;
     case WM_MOUSEMOVE:
       OnMouseMove(PointFromLParam(lparam), wparam);
       return 0;

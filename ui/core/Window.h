@@ -123,6 +123,11 @@ class Window : public nbase::SupportWeakCallback {
                                   LPARAM lparam) noexcept;
   bool RegisterWindowClass();
   void OnPaint();
+  void OnLayeredPaint();
+  void ScheduleLayeredPaint(const RECT& rect);
+  // Lays out what is pending and paints `update`; a layered window shows itself, any other
+  // copies to `paint_dc`.
+  void PaintTree(RECT update, HDC paint_dc);
   void ArrangePending();
   void OnMouseMove(POINT point, WPARAM key_state);
   void OnMouseLeaveWindow();
@@ -138,6 +143,8 @@ class Window : public nbase::SupportWeakCallback {
   bool need_arrange_ = false;
   bool first_layout_done_ = false;
   bool first_paint_pending_ = false;
+  RECT layered_dirty_ = {};
+  bool layered_paint_posted_ = false;
   bool mouse_tracking_ = false;
   UINT close_code_ = 0;
   Control* capture_ = nullptr;

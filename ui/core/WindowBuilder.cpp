@@ -9,6 +9,8 @@
 #include "ui/core/Control.h"
 #include "ui/core/Window.h"
 #include "ui/controls/Option.h"
+#include "ui/controls/Progress.h"
+#include "ui/controls/RichEdit.h"
 #include "ui/layouts/TabBox.h"
 #include "ui/layouts/VBox.h"
 
@@ -41,12 +43,14 @@ Control* WindowBuilder::CreateControlByName(const std::wstring& name) {
   if (name == L"CheckBoxBox") return new CheckBoxBox();
   if (name == L"Option") return new Option();
   if (name == L"OptionBox") return new OptionBox();
+  if (name == L"Progress") return new Progress();
+  if (name == L"RichEdit") return new RichEdit();
   // Element names whose own classes do not exist yet: boxes hold children, the rest are plain.
   static const wchar_t* const kBoxes[] = {L"ListBox", L"HListBox", L"VListBox", L"TileBox",
                                           L"TileListBox", L"VirtualListBox",
                                           L"ListContainerElement", L"TreeView", L"TreeNode",
                                           L"ChildBox"};
-  static const wchar_t* const kPlain[] = {L"Control", L"Combo", L"RichEdit", L"Progress",
+  static const wchar_t* const kPlain[] = {L"Control", L"Combo",
                                           L"Slider", L"ScrollBar", L"LinkButton",
                                           L"CircleProgress"};
   for (const wchar_t* box : kBoxes) {
