@@ -8,6 +8,8 @@
 #include "ui/core/Box.h"
 #include "ui/core/Control.h"
 #include "ui/core/Window.h"
+#include "ui/controls/Combo.h"
+#include "ui/controls/ListContainerElement.h"
 #include "ui/controls/Option.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/RichEdit.h"
@@ -45,12 +47,15 @@ Control* WindowBuilder::CreateControlByName(const std::wstring& name) {
   if (name == L"OptionBox") return new OptionBox();
   if (name == L"Progress") return new Progress();
   if (name == L"RichEdit") return new RichEdit();
+  if (name == L"Combo") return new Combo();
+  if (name == L"ListBox") return new ListBox();
+  if (name == L"ListContainerElement") return new ListContainerElement();
   // Element names whose own classes do not exist yet: boxes hold children, the rest are plain.
-  static const wchar_t* const kBoxes[] = {L"ListBox", L"HListBox", L"VListBox", L"TileBox",
+  static const wchar_t* const kBoxes[] = {L"HListBox", L"VListBox", L"TileBox",
                                           L"TileListBox", L"VirtualListBox",
-                                          L"ListContainerElement", L"TreeView", L"TreeNode",
+                                          L"TreeView", L"TreeNode",
                                           L"ChildBox"};
-  static const wchar_t* const kPlain[] = {L"Control", L"Combo",
+  static const wchar_t* const kPlain[] = {L"Control",
                                           L"Slider", L"ScrollBar", L"LinkButton",
                                           L"CircleProgress"};
   for (const wchar_t* box : kBoxes) {

@@ -1,0 +1,187 @@
+// The combo box in a real window: popup size and placement, choosing, closing and SelectItem.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "ui/controls/Combo.h"
+#include "ui/controls/ComboWnd.h"
+#include "ui/controls/ListContainerElement.h"
+#include "ui/core/WindowImplBase.h"
+
+namespace {
+
+const wchar_t kSkin[] =
+    L"<Window size=\"240,200\" shadowattached=\"false\">"
+    L"<VBox name=\"root\"><Combo name=\"combo\" width=\"120\" height=\"28\"/>"
+    L"<Control name=\"rest\"/></VBox></Window>";
+
+class ComboWindow : public ui::WindowImplBase {
+ public:
+  std::wstring GetSkinFile() override { return kSkin; }
+  std::wstring GetSkinFolder() override { return L""; }
+
+ protected:
+  std::wstring GetWindowClassName() const override { return L"UiTestComboWindow"; }
+};
+
+class ComboTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    hwnd_ = window_.Create(nullptr, L"combo", WS_POPUP, 0, false, {40, 40, 280, 240});
+    ASSERT_NE(hwnd_, nullptr);
+    // Not activated: this Wine waits two seconds for the display when an active window goes.
+    window_.ShowWindow(true, false);
+    ::UpdateWindow(hwnd_);
+    combo_ = static_cast<ui::Combo*>(window_.FindControl(L"combo"));
+    ASSERT_NE(combo_, nullptr);
+    ASSERT_TRUE(Pump([&] { return combo_->GetPos().right > 0; }));
+    for (const wchar_t* text : {L"English", L"Deutsch", L"Other"}) {
+      auto* item = new ui::ListContainerElement();
+      item->SetAttribute(L"height", L"28");
+      item->SetText(text);
+      combo_->Add(item);
+    }
+    combo_->AttachEvent(ui::kEventAll, [&](ui::EventArgs& args) {
+      if (args.type == ui::kEventClick || args.type == ui::kEventSelect) {
+        events_.push_back(args.type == ui::kEventSelect ? static_cast<int>(args.wparam) : -100);
+      }
+      return true;
+    });
+  }
+  void TearDown() override {
+    if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
+  }
+
+  // Runs the message loop until `done`, failing after five seconds instead of hanging. Closing
+  // an active popup takes this Wine two seconds without a window manager.
+  bool Pump(const std::function<bool()>& done) {
+    const DWORD deadline = ::GetTickCount() + 5000;
+    const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
+    bool ok = done();
+    MSG msg;
+    while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
+           ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+      ok = done();
+    }
+    ::KillTimer(nullptr, beat);
+    return ok;
+  }
+  static void Click(HWND hwnd, const RECT& r) {
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, at);
+    ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(hwnd, WM_LBUTTONUP, 0, at);
+  }
+  // Opens the popup with a click and returns its window rectangle on the screen.
+  RECT Open() {
+    Click(hwnd_, combo_->GetPos());
+    RECT popup = {};
+    if (!combo_->GetPopup()) return popup;
+    HWND hwnd = combo_->GetPopup()->GetHWND();
+    EXPECT_TRUE(Pump([&] { return combo_->GetListBox()->GetItemAt(2)->GetPos().bottom > 0; }));
+    ::GetWindowRect(hwnd, &popup);
+    return popup;
+  }
+  RECT ComboOnScreen() {
+    RECT r = combo_->GetPos();
+    ::MapWindowPoints(hwnd_, HWND_DESKTOP, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  }
+  bool Closed() {
+    return Pump([&] { return combo_->GetPopup() == nullptr; });
+  }
+
+  ComboWindow window_;
+  HWND hwnd_ = nullptr;
+  ui::Combo* combo_ = nullptr;
+  std::vector<int> events_;  // -100 for a click, else the chosen index of a "select"
+};
+
+TEST_F(ComboTest, PopupFitsItsItemsAndChoosingSelects) {
+  const RECT popup = Open();
+  ASSERT_NE(combo_->GetPopup(), nullptr);
+  const RECT anchor = ComboOnScreen();
+  EXPECT_EQ(popup.bottom - popup.top, 86);  // three 28-pixel items and the list's border
+  EXPECT_EQ(popup.top, anchor.bottom + 1);
+  EXPECT_EQ(popup.right - popup.left, anchor.right - anchor.left);
+  EXPECT_EQ(events_, std::vector<int>{-100});
+  combo_->Activate();  // already open: nothing happens
+  EXPECT_EQ(events_.size(), 1u);
+
+  HWND popup_hwnd = combo_->GetPopup()->GetHWND();
+  Click(popup_hwnd, combo_->GetListBox()->GetItemAt(1)->GetPos());
+  EXPECT_EQ(events_, (std::vector<int>{-100, 1}));
+  EXPECT_EQ(combo_->GetCurSel(), 1);
+  EXPECT_EQ(combo_->GetText(), L"Deutsch");
+  ASSERT_TRUE(Closed());
+  EXPECT_FALSE(::IsWindow(popup_hwnd));
+  EXPECT_EQ(events_.size(), 2u);
+
+  // The list is back with the combo and can be opened again.
+  EXPECT_EQ(combo_->GetListBox()->GetWindow(), &window_);
+  Open();
+  EXPECT_NE(combo_->GetPopup(), nullptr);
+}
+
+TEST_F(ComboTest, ClickingElsewhereClosesWithoutAnEvent) {
+  ASSERT_TRUE(combo_->SelectItem(0));
+  Open();
+  ASSERT_NE(combo_->GetPopup(), nullptr);
+  events_.clear();
+  ::SetFocus(hwnd_);
+  ASSERT_TRUE(Closed());
+  EXPECT_TRUE(events_.empty());
+  EXPECT_EQ(combo_->GetCurSel(), 0);
+  EXPECT_EQ(combo_->GetText(), L"English");
+}
+
+TEST_F(ComboTest, OpensAboveWhenThereIsNoRoomBelow) {
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &monitor);
+  ::SetWindowPos(hwnd_, nullptr, 40, monitor.rcWork.bottom - 60, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT popup = Open();
+  EXPECT_EQ(popup.bottom, ComboOnScreen().top);
+  EXPECT_EQ(popup.bottom - popup.top, 86);
+  ::SetFocus(hwnd_);
+  ASSERT_TRUE(Closed());
+
+  // With "popuptop" it opens above even where there is room.
+  ::SetWindowPos(hwnd_, nullptr, 40, 300, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  combo_->SetAttribute(L"popuptop", L"true");
+  popup = Open();
+  EXPECT_EQ(popup.bottom, ComboOnScreen().top);
+}
+
+TEST_F(ComboTest, SelectItemNeverSendsSelect) {
+  EXPECT_EQ(combo_->GetCurSel(), -1);
+  EXPECT_EQ(combo_->GetText(), L"");
+  EXPECT_TRUE(combo_->SelectItem(2));
+  EXPECT_FALSE(combo_->SelectItem(2));
+  EXPECT_FALSE(combo_->SelectItem(3));
+  EXPECT_FALSE(combo_->SelectItem(-1));
+  EXPECT_EQ(combo_->GetCurSel(), 2);
+  EXPECT_EQ(combo_->GetText(), L"Other");
+  EXPECT_EQ(combo_->GetListBox()->GetCurSel(), 2);
+  EXPECT_TRUE(events_.empty());
+
+  // Removing an item before the selection keeps the same item selected.
+  ui::Control* first = combo_->GetListBox()->GetItemAt(0);
+  EXPECT_TRUE(combo_->Remove(first));
+  delete first;
+  EXPECT_EQ(combo_->GetCurSel(), 1);
+  EXPECT_EQ(combo_->GetText(), L"Other");
+  // Removed items are the caller's again.
+  std::vector<ui::Control*> rest = {combo_->GetListBox()->GetItemAt(0),
+                                    combo_->GetListBox()->GetItemAt(1)};
+  combo_->RemoveAll();
+  EXPECT_EQ(combo_->GetCurSel(), -1);
+  EXPECT_EQ(combo_->GetCount(), 0u);
+  for (ui::Control* item : rest) delete item;
+}
+
+}  // namespace

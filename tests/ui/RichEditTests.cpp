@@ -1,0 +1,190 @@
+// The rich edit field in a real window: typing, change events, the prompt and Return.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "ui/controls/RichEdit.h"
+#include "ui/core/GlobalManager.h"
+#include "ui/core/WindowImplBase.h"
+#include "ui/render/RenderContext.h"
+
+namespace {
+
+const wchar_t kSkin[] =
+    L"<Window size=\"240,120\" shadowattached=\"false\">"
+    L"<VBox name=\"root\" bkcolor=\"test_paper\">"
+    L"<RichEdit name=\"path\" height=\"28\" padding=\"6,6,6,0\" promptcolor=\"test_prompt\" "
+    L"prompttext=\"WWWWWWWW\" wantreturnmsg=\"true\" caretcolor=\"test_caret\"/>"
+    L"<RichEdit name=\"notes\" height=\"60\"/>"
+    L"</VBox></Window>";
+
+class EditWindow : public ui::WindowImplBase {
+ public:
+  std::wstring GetSkinFile() override { return kSkin; }
+  std::wstring GetSkinFolder() override { return L""; }
+
+ protected:
+  std::wstring GetWindowClassName() const override { return L"UiTestEditWindow"; }
+};
+
+class RichEditTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ui::GlobalManager::Instance().AddTextColor(L"test_paper", L"#FFFFFFFF");
+    ui::GlobalManager::Instance().AddTextColor(L"test_prompt", L"#FFFF0000");
+    ui::GlobalManager::Instance().AddTextColor(L"test_caret", L"#FF00FF00");
+    // Plain window: it is painted on request, so a paint can be forced with UpdateWindow.
+    hwnd_ = window_.Create(nullptr, L"edit", WS_POPUP, 0, false, {40, 40, 280, 160});
+    ASSERT_NE(hwnd_, nullptr);
+    // Not activated: this Wine waits two seconds for the display when an active window goes.
+    window_.ShowWindow(true, false);
+    ::UpdateWindow(hwnd_);
+    path_ = static_cast<ui::RichEdit*>(window_.FindControl(L"path"));
+    notes_ = static_cast<ui::RichEdit*>(window_.FindControl(L"notes"));
+    ASSERT_NE(path_, nullptr);
+    ASSERT_NE(notes_, nullptr);
+    ASSERT_TRUE(Pump([&] { return path_->GetPos().right > 0; }));
+    ASSERT_TRUE(path_->HasTextServices()) << "no windowless text services on this system";
+    path_->AttachEvent(ui::kEventTextChange, [&](ui::EventArgs&) { ++changes_; return true; });
+    path_->AttachEvent(ui::kEventReturn, [&](ui::EventArgs&) { ++returns_; return true; });
+  }
+  void TearDown() override {
+    BYTE keys[256] = {};
+    ::SetKeyboardState(keys);
+    if (::IsWindow(hwnd_)) ::DestroyWindow(hwnd_);
+  }
+
+  // Runs the message loop until `done`, failing after two seconds instead of hanging.
+  bool Pump(const std::function<bool()>& done) {
+    const DWORD deadline = ::GetTickCount() + 2000;
+    const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
+    bool ok = done();
+    MSG msg;
+    while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
+           ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+      ::TranslateMessage(&msg);
+      ::DispatchMessageW(&msg);
+      ok = done();
+    }
+    ::KillTimer(nullptr, beat);
+    return ok;
+  }
+  void ClickInto(ui::Control* control) {
+    const RECT& r = control->GetPos();
+    const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    ::SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    ::SendMessageW(hwnd_, WM_LBUTTONUP, 0, at);
+  }
+  // What the keyboard and TranslateMessage deliver for one key with a character.
+  void Key(UINT vk, wchar_t ch) {
+    ::SendMessageW(hwnd_, WM_KEYDOWN, vk, 1);
+    if (ch) ::SendMessageW(hwnd_, WM_CHAR, ch, 1);
+    ::SendMessageW(hwnd_, WM_KEYUP, vk, 0xC0000001);
+  }
+  void Type(const wchar_t* text) {
+    for (const wchar_t* at = text; *at; ++at) {
+      Key(static_cast<UINT>(::VkKeyScanW(*at) & 0xFF), *at);
+    }
+  }
+  // The thread's key state, which is what the field reads for Shift and Ctrl.
+  void Hold(int vk, bool held) {
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[vk] = held ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+  }
+  int PromptPixels() { return PixelsOf(path_, 2); }
+  // Pixels of the control painted pure red (channel 2) or pure green (channel 1).
+  int PixelsOf(ui::Control* control, int channel) {
+    ::InvalidateRect(hwnd_, nullptr, FALSE);
+    ::UpdateWindow(hwnd_);
+    ::GdiFlush();
+    ui::IRenderContext* context = window_.GetRenderContext();
+    const BYTE* bits = context->GetBits();
+    const RECT& r = control->GetPos();
+    int count = 0;
+    for (LONG y = r.top; y < r.bottom; ++y) {
+      for (LONG x = r.left; x < r.right; ++x) {
+        const BYTE* p = bits + (static_cast<size_t>(y) * context->GetWidth() + x) * 4;
+        if (p[channel] > 200 && p[3 - channel] < 80 && p[0] < 80) ++count;
+      }
+    }
+    return count;
+  }
+
+  EditWindow window_;
+  HWND hwnd_ = nullptr;
+  ui::RichEdit* path_ = nullptr;
+  ui::RichEdit* notes_ = nullptr;
+  int changes_ = 0;
+  int returns_ = 0;
+};
+
+TEST_F(RichEditTest, TypedCharactersReachTheTextWithOneChangeEach) {
+  ClickInto(path_);
+  ASSERT_EQ(window_.GetFocus(), path_);
+  Type(L"C:\\x");
+  EXPECT_EQ(path_->GetText(), L"C:\\x");
+  EXPECT_EQ(changes_, 4);
+  Key(VK_BACK, L'\b');
+  EXPECT_EQ(path_->GetText(), L"C:\\");
+  EXPECT_EQ(changes_, 5);
+  EXPECT_GT(PixelsOf(path_, 1), 0);  // the caret, drawn by the field itself
+
+  // Keys go to the focused field only.
+  ClickInto(notes_);
+  Type(L"n");
+  EXPECT_EQ(path_->GetText(), L"C:\\");
+  EXPECT_EQ(notes_->GetText(), L"n");
+  EXPECT_EQ(PixelsOf(path_, 1), 0);
+
+  path_->SetText(L"D:\\Games");
+  EXPECT_EQ(path_->GetText(), L"D:\\Games");
+}
+
+TEST_F(RichEditTest, PromptShowsOnlyWhileEmptyInItsColour) {
+  EXPECT_GT(PromptPixels(), 20);
+  path_->SetText(L"abc");
+  EXPECT_EQ(PromptPixels(), 0);
+  path_->SetText(L"");
+  EXPECT_GT(PromptPixels(), 20);
+
+  // Without a prompt colour nothing is drawn, whatever "promptmode" says.
+  path_->SetAttribute(L"promptmode", L"true");
+  path_->SetAttribute(L"promptcolor", L"");
+  EXPECT_EQ(PromptPixels(), 0);
+}
+
+TEST_F(RichEditTest, ReturnIsAMessageOnlyWithoutCtrl) {
+  ClickInto(path_);
+  Type(L"ab");
+  const int typed = changes_;
+  Key(VK_RETURN, L'\r');
+  EXPECT_EQ(returns_, 1);
+  EXPECT_EQ(path_->GetText(), L"ab");
+  EXPECT_EQ(changes_, typed);
+
+  // Shift+Return goes to the text services, which break the line within the paragraph.
+  Hold(VK_SHIFT, true);
+  Key(VK_RETURN, L'\r');
+  Hold(VK_SHIFT, false);
+  EXPECT_EQ(returns_, 1);
+  EXPECT_EQ(path_->GetText().size(), 3u);
+  EXPECT_EQ(changes_, typed + 1);
+
+  // Ctrl+Return is not asked for, so it makes a new line.
+  Hold(VK_CONTROL, true);
+  Key(VK_RETURN, L'\n');
+  Hold(VK_CONTROL, false);
+  EXPECT_EQ(returns_, 1);
+  EXPECT_EQ(path_->GetText().substr(3), L"\r");
+
+  // A field that does not want the message takes Return as text.
+  ClickInto(notes_);
+  Key(VK_RETURN, L'\r');
+  EXPECT_EQ(returns_, 1);
+  EXPECT_EQ(notes_->GetText(), L"\r");
+}
+
+}  // namespace

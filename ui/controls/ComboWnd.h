@@ -1,0 +1,29 @@
+// ui::CComboWnd: the borderless popup that shows a combo's list while it is open.
+#pragma once
+
+#include "ui/core/Window.h"
+
+namespace ui {
+
+class Combo;
+
+// UI thread only. Created by Combo::Activate; deletes itself after its window is destroyed.
+class CComboWnd : public Window {
+ public:
+  void Init(Combo* owner);
+
+ protected:
+  std::wstring GetWindowClassName() const override { return L"ComboWnd"; }
+  void OnFinalMessage(HWND hwnd) override;
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  // Takes the list out of the popup and gives it back to the combo's window.
+  void ReturnList();
+
+  Combo* owner_ = nullptr;
+  int old_sel_ = -1;
+  bool closing_ = false;
+};
+
+}  // namespace ui
