@@ -71,9 +71,9 @@ bool StringTable::LoadFromMemory(HGLOBAL block) {
   if (!block) return false;
   const SIZE_T size = ::GlobalSize(block);
   ScopedGlobalLock lock(block);
-  if (!lock.get()) return false;
+  if (!lock.data()) return false;
   // The block may end without a line end; NUL separates lines as well as LF.
-  std::string bytes(static_cast<const char*>(lock.get()), size);
+  std::string bytes(static_cast<const char*>(lock.data()), size);
   bytes.push_back('\n');
   for (const std::string& line : Split(bytes, std::string_view("\n\0", 2))) AddLine(line);
   return true;
@@ -87,8 +87,8 @@ bool StringTable::Load(const std::wstring& relative_path, const ArchiveReader& r
   if (!block) return false;
   {
     ScopedGlobalLock lock(block.get());
-    if (!lock.get()) return false;
-    std::memcpy(lock.get(), bytes.data(), bytes.size());
+    if (!lock.data()) return false;
+    std::memcpy(lock.data(), bytes.data(), bytes.size());
   }
   return LoadFromMemory(block.get());
 }

@@ -117,7 +117,7 @@ class ScopedGlobalLock {
   }
   ScopedGlobalLock(const ScopedGlobalLock&) = delete;
   ScopedGlobalLock& operator=(const ScopedGlobalLock&) = delete;
-  void* get() const noexcept { return data_; }
+  void* data() const noexcept { return data_; }
 
  private:
   HGLOBAL block_;

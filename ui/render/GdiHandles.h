@@ -1,4 +1,4 @@
-// Owning wrappers for the GDI handles the framework creates: objects, memory DCs, global blocks.
+// Owning wrappers for the GDI handles the framework creates: objects and memory DCs.
 #pragma once
 
 #include <windows.h>
@@ -20,19 +20,15 @@ struct MemoryDCTraits {
   static void Close(Type h) noexcept { ::DeleteDC(h); }
 };
 
-struct GlobalMemoryTraits {
-  using Type = HGLOBAL;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::GlobalFree(h); }
-};
-
 using UniqueFont = nbase::UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = nbase::UniqueResource<GdiObjectTraits<HBITMAP>>;
 using UniqueBrush = nbase::UniqueResource<GdiObjectTraits<HBRUSH>>;
 using UniquePen = nbase::UniqueResource<GdiObjectTraits<HPEN>>;
 using UniqueRegion = nbase::UniqueResource<GdiObjectTraits<HRGN>>;
 using UniqueMemoryDC = nbase::UniqueResource<MemoryDCTraits>;
-using UniqueGlobalMemory = nbase::UniqueResource<GlobalMemoryTraits>;
+// Global memory blocks are owned and locked with the base library's wrappers.
+using nbase::ScopedGlobalLock;
+using nbase::UniqueGlobalMemory;
 
 // Selects an object into a DC for one scope and puts the previous one back.
 class ScopedSelectObject {
@@ -47,22 +43,6 @@ class ScopedSelectObject {
  private:
   HDC dc_;
   HGDIOBJ previous_;
-};
-
-// Locks a movable global block for one scope.
-class ScopedGlobalLock {
- public:
-  explicit ScopedGlobalLock(HGLOBAL block) : block_(block), data_(::GlobalLock(block)) {}
-  ~ScopedGlobalLock() {
-    if (data_) ::GlobalUnlock(block_);
-  }
-  ScopedGlobalLock(const ScopedGlobalLock&) = delete;
-  ScopedGlobalLock& operator=(const ScopedGlobalLock&) = delete;
-  void* data() const { return data_; }
-
- private:
-  HGLOBAL block_;
-  void* data_;
 };
 
 }  // namespace ui
