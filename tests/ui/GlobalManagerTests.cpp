@@ -5,6 +5,10 @@
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/WindowBuilder.h"
+#include "ui/core/Box.h"
+#include "tests/ui/UiTestSupport.h"
+
+#include <memory>
 
 namespace {
 
@@ -64,6 +68,46 @@ TEST(GlobalManager, ClassOrderDecidesAgainstOwnAttributes) {
   EXPECT_EQ(b->GetFixedHeight(), 40);
   delete a;
   delete b;
+}
+
+}  // namespace
+
+namespace {
+
+// Layouts and strings come out of the skin archive once it is open: an included file is built
+// as often as asked, and a language file loads from the archive's bytes.
+TEST(GlobalManager, ArchiveSuppliesIncludedLayoutsAndLanguageStrings) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  const std::string zip = ui_test::MakeZip({
+      {"skin/themes/default/row.xml", "<HBox><Button name=\"cell\"/></HBox>", true},
+      {"skin/lang/German/gdstrings.ini", ";comment\r\nSTRID_X = Jetzt installieren\r\n", false},
+  });
+  ASSERT_TRUE(global.OpenZipFromMemory(zip.data(), zip.size(), ""));
+  const std::wstring saved_path = global.GetResourcePath();
+  global.SetResourcePath(L"skin\\themes\\default\\");
+
+  ui::WindowBuilder builder;
+  std::unique_ptr<ui::Control> root(builder.Create(
+      L"<VBox><Include source=\"row.xml\" count=\"2\"/><Include source=\"missing.xml\"/></VBox>",
+      nullptr, nullptr, nullptr));
+  auto* box = dynamic_cast<ui::Box*>(root.get());
+  ASSERT_NE(nullptr, box);
+  ASSERT_EQ(2u, box->GetCount());
+  for (size_t i = 0; i < box->GetCount(); ++i) {
+    auto* row = dynamic_cast<ui::Box*>(box->GetItemAt(i));
+    ASSERT_NE(nullptr, row);
+    ASSERT_EQ(1u, row->GetCount());
+    EXPECT_EQ(L"cell", row->GetItemAt(0)->GetName());
+  }
+
+  HGLOBAL strings = global.GetZipData(L"skin\\lang\\German\\gdstrings.ini");
+  ASSERT_NE(nullptr, strings);
+  EXPECT_TRUE(global.LoadLanguageFromMemory(strings));
+  ::GlobalFree(strings);
+  EXPECT_EQ(L"Jetzt installieren", global.GetLanguageText(L"STRID_X"));
+
+  global.SetResourcePath(saved_path);
+  global.CloseResZip();
 }
 
 }  // namespace
