@@ -1,6 +1,8 @@
 // The combo box in a real window: popup size and placement, choosing, closing and SelectItem.
 #include <gtest/gtest.h>
 
+#include "tests/ui/UiTestSupport.h"
+
 #include <functional>
 #include <vector>
 
@@ -55,20 +57,7 @@ class ComboTest : public ::testing::Test {
 
   // Runs the message loop until `done`, failing after five seconds instead of hanging. Closing
   // an active popup takes this Wine two seconds without a window manager.
-  bool Pump(const std::function<bool()>& done) {
-    const DWORD deadline = ::GetTickCount() + 5000;
-    const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
-    bool ok = done();
-    MSG msg;
-    while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
-           ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-      ok = done();
-    }
-    ::KillTimer(nullptr, beat);
-    return ok;
-  }
+  bool Pump(const std::function<bool()>& done) { return ui_test::PumpUntil(done, 5000); }
   static void Click(HWND hwnd, const RECT& r) {
     const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
     ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, at);

@@ -1,6 +1,8 @@
 // The progress bar's filled part, checked in pixels, and a layered window that paints itself.
 #include <gtest/gtest.h>
 
+#include "tests/ui/UiTestSupport.h"
+
 #include <functional>
 
 #include "UiTestSupport.h"
@@ -23,20 +25,7 @@ Bgra PixelAt(const ui::IRenderContext& context, int x, int y) {
 }
 
 // Runs the message loop until `done`, failing after two seconds instead of hanging.
-bool Pump(const std::function<bool()>& done) {
-  const DWORD deadline = ::GetTickCount() + 2000;
-  const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
-  bool ok = done();
-  MSG msg;
-  while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
-         ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-    ok = done();
-  }
-  ::KillTimer(nullptr, beat);
-  return ok;
-}
+bool Pump(const std::function<bool()>& done) { return ui_test::PumpUntil(done, 2000); }
 
 class ProgressPaint : public ::testing::Test {
  protected:

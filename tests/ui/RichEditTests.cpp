@@ -1,6 +1,8 @@
 // The rich edit field in a real window: typing, change events, the prompt and Return.
 #include <gtest/gtest.h>
 
+#include "tests/ui/UiTestSupport.h"
+
 #include <functional>
 #include <vector>
 
@@ -56,20 +58,7 @@ class RichEditTest : public ::testing::Test {
   }
 
   // Runs the message loop until `done`, failing after two seconds instead of hanging.
-  bool Pump(const std::function<bool()>& done) {
-    const DWORD deadline = ::GetTickCount() + 2000;
-    const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
-    bool ok = done();
-    MSG msg;
-    while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
-           ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-      ok = done();
-    }
-    ::KillTimer(nullptr, beat);
-    return ok;
-  }
+  bool Pump(const std::function<bool()>& done) { return ui_test::PumpUntil(done, 2000); }
   void ClickInto(ui::Control* control) {
     const RECT& r = control->GetPos();
     const LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);

@@ -126,4 +126,20 @@ bool WriteFile(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+  const DWORD deadline = ::GetTickCount() + timeout_ms;
+  // A periodic timer so GetMessage returns to re-check the deadline even when nothing else comes.
+  const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
+  bool ok = done();
+  MSG msg;
+  while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
+         ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+    ok = done();
+  }
+  ::KillTimer(nullptr, beat);
+  return ok;
+}
+
 }  // namespace ui_test

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,10 @@ std::string MakeZip(const std::vector<ZipEntry>& entries);
 // A fresh folder under the temp path, ending in "\\".
 std::wstring MakeTempFolder(const wchar_t* tag);
 bool WriteFile(const std::wstring& path, const std::string& bytes);
+
+// Runs the thread's message loop until `done` holds; false once `timeout_ms` has passed, so a
+// window test that waits for something that never happens fails instead of hanging.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
 // A 24-bit bottom-up BMP whose pixel (x, y) is color(x, y) as 0xRRGGBB.
 template <typename ColorFn>

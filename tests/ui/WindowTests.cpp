@@ -1,6 +1,8 @@
 // A real skinned window: routing of mouse input to controls, title-bar buttons, hit testing.
 #include <gtest/gtest.h>
 
+#include "tests/ui/UiTestSupport.h"
+
 #include <functional>
 #include <vector>
 
@@ -47,20 +49,7 @@ class WindowTest : public ::testing::Test {
   }
 
   // Runs the message loop until `done`, failing after two seconds instead of hanging.
-  bool Pump(const std::function<bool()>& done) {
-    const DWORD deadline = ::GetTickCount() + 2000;
-    const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
-    bool ok = done();
-    MSG msg;
-    while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
-           ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-      ::TranslateMessage(&msg);
-      ::DispatchMessageW(&msg);
-      ok = done();
-    }
-    ::KillTimer(nullptr, beat);
-    return ok;
-  }
+  bool Pump(const std::function<bool()>& done) { return ui_test::PumpUntil(done, 2000); }
   ui::Control* Control(const wchar_t* name) {
     ui::Control* control = window_.FindControl(name);
     EXPECT_NE(control, nullptr) << name;
