@@ -174,3 +174,41 @@ TEST_F(ComboTest, SelectItemNeverSendsSelect) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ComboTest, KeyboardMovesChoosesAndCancels) {
+  ASSERT_TRUE(combo_->SelectItem(0));
+  Open();
+  ASSERT_NE(combo_->GetPopup(), nullptr);
+  HWND popup = combo_->GetPopup()->GetHWND();
+  combo_->GetListBox()->GetItemAt(1)->SetEnabled(false);
+  events_.clear();
+  auto key = [&](UINT vk) { ::SendMessageW(popup, WM_KEYDOWN, vk, 1); };
+
+  // Down skips the disabled item and stops at the end; Escape drops the highlight.
+  key(VK_DOWN);
+  EXPECT_EQ(combo_->GetListBox()->GetCurSel(), 2);
+  key(VK_DOWN);
+  EXPECT_EQ(combo_->GetListBox()->GetCurSel(), 2);
+  key(VK_ESCAPE);
+  ASSERT_TRUE(Closed());
+  EXPECT_TRUE(events_.empty());
+  EXPECT_EQ(combo_->GetCurSel(), 0);
+  EXPECT_EQ(combo_->GetListBox()->GetCurSel(), 0);
+
+  // Return chooses the highlighted item like a click does.
+  Open();
+  ASSERT_NE(combo_->GetPopup(), nullptr);
+  popup = combo_->GetPopup()->GetHWND();
+  events_.clear();
+  key(VK_DOWN);
+  key(VK_UP);
+  key(VK_DOWN);
+  key(VK_RETURN);
+  EXPECT_EQ(events_, std::vector<int>{2});
+  EXPECT_EQ(combo_->GetText(), L"Other");
+  ASSERT_TRUE(Closed());
+}
+
+}  // namespace

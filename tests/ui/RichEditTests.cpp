@@ -177,3 +177,122 @@ TEST_F(RichEditTest, ReturnIsAMessageOnlyWithoutCtrl) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RichEditTest, CaretBlinksOnlyWhileFocused) {
+  ClickInto(path_);
+  ASSERT_TRUE(path_->IsCaretBlinking());
+  EXPECT_TRUE(path_->IsCaretShown());  // a caret that was just placed is seen at once
+  int toggles = 0;
+  bool last = path_->IsCaretShown();
+  EXPECT_TRUE(ui_test::PumpUntil(
+      [&] {
+        if (path_->IsCaretShown() != last) {
+          last = !last;
+          ++toggles;
+        }
+        return toggles >= 2;
+      },
+      3000));
+
+  ClickInto(notes_);
+  EXPECT_FALSE(path_->IsCaretBlinking());
+  EXPECT_FALSE(path_->IsCaretShown());
+  EXPECT_EQ(PixelsOf(path_, 1), 0);
+}
+
+TEST_F(RichEditTest, VerticalAlignmentMovesTheTextDown) {
+  notes_->SetText(L"one line");
+  const RECT box = notes_->GetPos();
+  auto offset_for = [&](const wchar_t* align) {
+    notes_->SetAttribute(L"align", align);
+    notes_->SetPos(box);
+    return notes_->GetTextRect().top - box.top;
+  };
+  const LONG top = offset_for(L"top");
+  const LONG center = offset_for(L"vcenter");
+  const LONG bottom = offset_for(L"bottom");
+  EXPECT_EQ(top, 0);
+  EXPECT_GT(center, 10);
+  EXPECT_NEAR(bottom, 2 * center, 2);
+
+  // More lines leave less room: the text moves back up as it grows.
+  notes_->SetText(L"one\rtwo\rthree");
+  EXPECT_LT(notes_->GetTextRect().top - box.top, bottom);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RichEditTest, PressOnALinkRangeSendsItsEventInsteadOfEditing) {
+  std::vector<WPARAM> links;
+  notes_->AttachEvent(ui::kEventCustomLinkClick, [&](ui::EventArgs& args) {
+    links.push_back(args.wparam);
+    return true;
+  });
+  notes_->SetText(L"read the terms now");
+  notes_->AddLinkRange(0, 4);
+  notes_->AddLinkRange(9, 14);  // "terms"
+  auto press_at = [&](LONG index) {
+    const POINT at = notes_->PosFromChar(index);
+    const LPARAM where = MAKELPARAM(at.x + 2, at.y + 4);
+    ::SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    ::SendMessageW(hwnd_, WM_LBUTTONUP, 0, where);
+  };
+  press_at(11);
+  press_at(6);  // "the" is plain text
+  press_at(1);
+  EXPECT_EQ(links, (std::vector<WPARAM>{1, 0}));
+
+  // New text has no links until they are given again.
+  notes_->SetText(L"read the terms now");
+  press_at(11);
+  EXPECT_EQ(links.size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RichEditTest, VerticalScrollBarShowsForTallTextAndScrollsIt) {
+  notes_->SetAttribute(L"vscrollbar", L"true");
+  notes_->SetText(L"one");
+  EXPECT_FALSE(notes_->IsVScrollBarShown());
+  const LONG full_width = notes_->GetTextRect().right - notes_->GetTextRect().left;
+
+  notes_->SetText(L"1\r2\r3\r4\r5\r6\r7\r8\r9\r10\r11\r12");
+  ASSERT_TRUE(notes_->IsVScrollBarShown());
+  EXPECT_LT(notes_->GetTextRect().right - notes_->GetTextRect().left, full_width);
+  EXPECT_EQ(notes_->GetScrollOffset(), 0);
+
+  // The wheel scrolls down, and back up to the top.
+  const RECT& r = notes_->GetPos();
+  const LPARAM inside_screen = [&] {
+    POINT at = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ::ClientToScreen(hwnd_, &at);
+    return MAKELPARAM(at.x, at.y);
+  }();
+  ::SendMessageW(hwnd_, WM_MOUSEWHEEL, MAKEWPARAM(0, -WHEEL_DELTA), inside_screen);
+  const int scrolled = notes_->GetScrollOffset();
+  EXPECT_GT(scrolled, 0);
+  ::SendMessageW(hwnd_, WM_MOUSEWHEEL, MAKEWPARAM(0, 2 * WHEEL_DELTA), inside_screen);
+  EXPECT_EQ(notes_->GetScrollOffset(), 0);
+
+  // Dragging the bar's thumb to the bottom of its track shows the last line.
+  const LONG bar_x = notes_->GetTextRect().right + 3;
+  ::SendMessageW(hwnd_, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(bar_x, r.top + 2));
+  ::SendMessageW(hwnd_, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(bar_x, r.bottom + 40));
+  ::SendMessageW(hwnd_, WM_LBUTTONUP, 0, MAKELPARAM(bar_x, r.bottom + 40));
+  EXPECT_GT(notes_->GetScrollOffset(), scrolled);
+  EXPECT_TRUE(notes_->GetText().empty() == false);
+  EXPECT_EQ(notes_->GetText().find(L"1\r2"), 0u);  // dragging the bar did not edit the text
+
+  // Short text again: the bar goes and the text has its width back.
+  notes_->SetText(L"one");
+  EXPECT_FALSE(notes_->IsVScrollBarShown());
+  EXPECT_EQ(notes_->GetTextRect().right - notes_->GetTextRect().left, full_width);
+}
+
+}  // namespace

@@ -104,6 +104,100 @@ std::string MakeZip(const std::vector<ZipEntry>& entries) {
   return out;
 }
 
+std::string MakeGif(int width, int height, const std::vector<DWORD>& palette,
+                    const std::vector<int>& frames, int delay_cs) {
+  std::string out = "GIF89a";
+  Put16(out, static_cast<uint16_t>(width));
+  Put16(out, static_cast<uint16_t>(height));
+  out += static_cast<char>(0xF1);  // a global table of four colors
+  out += '\0';
+  out += '\0';
+  for (int i = 0; i < 4; ++i) {
+    const DWORD rgb = i < static_cast<int>(palette.size()) ? palette[i] : 0;
+    out += static_cast<char>((rgb >> 16) & 0xFF);
+    out += static_cast<char>((rgb >> 8) & 0xFF);
+    out += static_cast<char>(rgb & 0xFF);
+  }
+  out += std::string("\x21\xFF\x0BNETSCAPE2.0\x03\x01\x00\x00\x00", 19);
+  for (int index : frames) {
+    out += std::string("\x21\xF9\x04\x04", 4);
+    Put16(out, static_cast<uint16_t>(delay_cs));
+    out += std::string("\x00\x00", 2);
+    out += '\x2C';
+    Put32(out, 0);
+    Put16(out, static_cast<uint16_t>(width));
+    Put16(out, static_cast<uint16_t>(height));
+    out += '\0';
+    // 3-bit codes; a clear code every two pixels keeps the table from ever growing a bit.
+    std::vector<int> codes;
+    for (int pixel = 0; pixel < width * height; ++pixel) {
+      if (pixel % 2 == 0) codes.push_back(4);
+      codes.push_back(index);
+    }
+    codes.push_back(5);
+    std::string data;
+    uint32_t bits = 0;
+    int bit_count = 0;
+    for (int code : codes) {
+      bits |= static_cast<uint32_t>(code) << bit_count;
+      bit_count += 3;
+      while (bit_count >= 8) {
+        data += static_cast<char>(bits & 0xFF);
+        bits >>= 8;
+        bit_count -= 8;
+      }
+    }
+    if (bit_count > 0) data += static_cast<char>(bits & 0xFF);
+    out += '\x02';
+    for (size_t at = 0; at < data.size(); at += 255) {
+      const std::string block = data.substr(at, 255);
+      out += static_cast<char>(block.size());
+      out += block;
+    }
+    out += '\0';
+  }
+  out += '\x3B';
+  return out;
+}
+
+std::string MakePng(int width, int height, const std::function<DWORD(int, int)>& argb) {
+  auto put_be32 = [](std::string& to, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) to += static_cast<char>((v >> shift) & 0xFF);
+  };
+  auto chunk = [&](std::string& to, const char* type, const std::string& body) {
+    put_be32(to, static_cast<uint32_t>(body.size()));
+    const std::string typed = std::string(type, 4) + body;
+    to += typed;
+    put_be32(to, static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(typed.data()),
+                                             static_cast<uInt>(typed.size()))));
+  };
+  std::string header;
+  put_be32(header, static_cast<uint32_t>(width));
+  put_be32(header, static_cast<uint32_t>(height));
+  header += std::string("\x08\x06\x00\x00\x00", 5);  // 8-bit RGBA
+  std::string raw;
+  for (int y = 0; y < height; ++y) {
+    raw += '\0';
+    for (int x = 0; x < width; ++x) {
+      const DWORD c = argb(x, y);
+      raw += static_cast<char>((c >> 16) & 0xFF);
+      raw += static_cast<char>((c >> 8) & 0xFF);
+      raw += static_cast<char>(c & 0xFF);
+      raw += static_cast<char>((c >> 24) & 0xFF);
+    }
+  }
+  uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
+  std::string packed(packed_size, '\0');
+  compress2(reinterpret_cast<Bytef*>(&packed[0]), &packed_size,
+            reinterpret_cast<const Bytef*>(raw.data()), static_cast<uLong>(raw.size()), 9);
+  packed.resize(packed_size);
+  std::string out("\x89PNG\r\n\x1A\n", 8);
+  chunk(out, "IHDR", header);
+  chunk(out, "IDAT", packed);
+  chunk(out, "IEND", std::string());
+  return out;
+}
+
 std::wstring MakeTempFolder(const wchar_t* tag) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);

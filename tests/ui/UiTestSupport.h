@@ -26,6 +26,14 @@ bool WriteFile(const std::wstring& path, const std::string& bytes);
 // window test that waits for something that never happens fails instead of hanging.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
+// An animated GIF of width × height whose frame i is filled with palette[frames[i]] (0xRRGGBB;
+// at most four colors), each frame shown for `delay_cs` hundredths of a second, looping.
+std::string MakeGif(int width, int height, const std::vector<DWORD>& palette,
+                    const std::vector<int>& frames, int delay_cs);
+
+// An RGBA PNG whose pixel (x, y) is rgba(x, y) as 0xAARRGGBB.
+std::string MakePng(int width, int height, const std::function<DWORD(int, int)>& argb);
+
 // A 24-bit bottom-up BMP whose pixel (x, y) is color(x, y) as 0xRRGGBB.
 template <typename ColorFn>
 std::string MakeBmp(int width, int height, ColorFn color) {

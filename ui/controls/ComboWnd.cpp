@@ -2,6 +2,7 @@
 #include "ui/controls/ComboWnd.h"
 
 #include "ui/controls/Combo.h"
+#include "ui/controls/ListBox.h"
 #include "ui/core/Box.h"
 
 namespace ui {
@@ -58,8 +59,46 @@ void CComboWnd::ReturnList() {
   list->SetWindow(owner_->GetWindow(), owner_, false);
 }
 
+bool CComboWnd::OnKeyDown(WPARAM key) {
+  ListBox* list = owner_->GetListBox();
+  const int count = static_cast<int>(list->GetCount());
+  const int current = list->GetCurSel();
+  switch (key) {
+    case VK_UP:
+    case VK_DOWN: {
+      const int step = key == VK_DOWN ? 1 : -1;
+      int at = current < 0 ? (step > 0 ? -1 : count) : current;
+      // Hidden and disabled items are stepped over; the ends do not wrap around.
+      for (at += step; at >= 0 && at < count; at += step) {
+        Control* item = list->GetItemAt(static_cast<size_t>(at));
+        if (item->IsVisible() && item->IsEnabled()) break;
+      }
+      if (at >= 0 && at < count) list->SelectItem(at, false, false);
+      return true;
+    }
+    case VK_RETURN:
+      // Choosing goes the same way as a click, so the combo sees its "select" as usual.
+      if (current >= 0) {
+        list->SelectItem(current, false, true);
+      } else {
+        ::PostMessageW(GetHWND(), WM_KILLFOCUS, 0, 0);
+      }
+      return true;
+    case VK_ESCAPE:
+      // Closing takes over a highlight that differs from the combo's choice: undo it first.
+      list->SelectItem(old_sel_ < count ? old_sel_ : -1, false, false);
+      ::PostMessageW(GetHWND(), WM_KILLFOCUS, 0, 0);
+      return true;
+    default:
+      return false;
+  }
+}
+
 LRESULT CComboWnd::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
+    case WM_KEYDOWN:
+      if (!closing_ && OnKeyDown(wparam)) return 0;
+      break;
     case WM_CREATE: {
       auto* root = new Box();
       root->SetAutoDestroy(false);

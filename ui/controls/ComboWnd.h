@@ -20,6 +20,8 @@ class CComboWnd : public Window {
  private:
   // Takes the list out of the popup and gives it back to the combo's window.
   void ReturnList();
+  // Up and Down move the highlight, Return chooses it, Escape closes with nothing chosen.
+  bool OnKeyDown(WPARAM key);
 
   Combo* owner_ = nullptr;
   int old_sel_ = -1;

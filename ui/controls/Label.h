@@ -63,7 +63,8 @@ class LabelTemplate : public InheritType {
   std::wstring GetPaintStateTextColor() const;
   void ForceSingleLineBit();
   void ChangeSizeOrInvalidate();
-  void DrawLabelText(IRenderContext* context, const std::wstring& color, bool line_limit);
+  void DrawLabelText(IRenderContext* context, const std::wstring& color, bool line_limit,
+                     BYTE alpha = 255);
 
   std::wstring text_;
   UINT text_style_ = kTextEndEllipsis | kTextNoClip | kTextSingleLine;
@@ -206,6 +207,7 @@ std::wstring LabelTemplate<InheritType>::GetStateTextColor(int state) const {
 template <typename InheritType>
 void LabelTemplate<InheritType>::SetStateTextColor(int state, const std::wstring& color) {
   text_colors_[state] = color;
+  if (state == kControlStateHot) this->SetHotFade(true);
   this->Invalidate();
 }
 
@@ -270,7 +272,7 @@ std::wstring LabelTemplate<InheritType>::GetPaintStateTextColor() const {
 
 template <typename InheritType>
 void LabelTemplate<InheritType>::DrawLabelText(IRenderContext* context, const std::wstring& color,
-                                               bool line_limit) {
+                                               bool line_limit, BYTE alpha) {
   const std::wstring text = GetText();
   if (text.empty()) return;
   RECT rect = this->GetPos();
@@ -280,12 +282,21 @@ void LabelTemplate<InheritType>::DrawLabelText(IRenderContext* context, const st
   rect.bottom -= text_padding_.bottom;
   ForceSingleLineBit();
   const DWORD argb = GlobalManager::Instance().GetTextColor(color);
-  context->DrawText(rect, text, argb, font_id_, text_style_, 255, line_limit);
+  context->DrawText(rect, text, argb, font_id_, text_style_, alpha, line_limit);
 }
 
 template <typename InheritType>
 void LabelTemplate<InheritType>::PaintText(IRenderContext* context) {
-  // Hot colors are not cross-faded: the text takes the current state's color at once.
+  const int state = this->GetState() & 3;
+  const std::wstring hot = GetStateTextColor(kControlStateHot);
+  const int hot_alpha = this->GetHotAlpha();
+  if (this->GetFadeSettings().hot && !hot.empty() && hot_alpha < 255 &&
+      (state == kControlStateNormal || state == kControlStateHot)) {
+    // Mid-fade the hot color is laid over the normal one at the hot alpha.
+    DrawLabelText(context, GetStateTextColor(kControlStateNormal), line_limit_);
+    if (hot_alpha > 0) DrawLabelText(context, hot, line_limit_, static_cast<BYTE>(hot_alpha));
+    return;
+  }
   DrawLabelText(context, GetPaintStateTextColor(), line_limit_);
 }
 

@@ -4,12 +4,16 @@
 #include <richedit.h>
 #include <textserv.h>
 
+#include <algorithm>
 #include <string>
 
+#include "base/TimerQueue.h"
 #include "ui/controls/TxtWinHost.h"
+#include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/Window.h"
 #include "ui/layouts/Layout.h"
+#include "ui/render/GdiHandles.h"
 #include "ui/render/RenderContext.h"
 
 namespace ui {
@@ -43,9 +47,14 @@ void RichEdit::SetAttribute(const std::wstring& name, const std::wstring& value)
   if (name == L"vscrollbar") {
     SetStyleBit(WS_VSCROLL | ES_DISABLENOSCROLL, is_true);
     if (!is_true && (style_ & WS_HSCROLL)) style_ |= ES_DISABLENOSCROLL;
+    if (host_) {
+      host_->SetScrollStyle(style_);
+      SetPos(GetPos());
+    }
   } else if (name == L"hscrollbar") {
     SetStyleBit(WS_HSCROLL | ES_DISABLENOSCROLL, is_true);
     if (!is_true && (style_ & WS_VSCROLL)) style_ |= ES_DISABLENOSCROLL;
+    if (host_) host_->SetScrollStyle(style_);
   } else if (name == L"autovscroll") {
     if (is_true || value == L"false") SetStyleBit(ES_AUTOVSCROLL, is_true);
   } else if (name == L"autohscroll") {
@@ -122,6 +131,11 @@ void RichEdit::SetAttribute(const std::wstring& name, const std::wstring& value)
   }
 }
 
+void RichEdit::SetWordWrap(bool wrap) {
+  word_wrap_ = wrap ? 1 : 0;
+  if (host_) host_->SetPropertyBit(TXTBIT_WORDWRAP, wrap);
+}
+
 void RichEdit::SetWindow(Window* window, Box* parent, bool init) {
   Box::SetWindow(window, parent, init);
   if (init && window && !inited_) InitTextServices();
@@ -142,6 +156,7 @@ void RichEdit::InitTextServices() {
   }
   host_ = host;
   host_->SetPropertyBit(TXTBIT_SAVESELECTION, true);
+  if (word_wrap_ >= 0) host_->SetPropertyBit(TXTBIT_WORDWRAP, word_wrap_ == 1);
   TxSend(EM_SETLANGOPTIONS, 0, 0);
   TxSend(EM_SETEVENTMASK, 0, ENM_CHANGE);
   host_->SetInPlaceActive(true);
@@ -178,6 +193,86 @@ void RichEdit::SetText(const std::wstring& text) {
   CHARRANGE all = {0, -1};
   TxSend(EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&all));
   TxSend(EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+  link_ranges_.clear();
+}
+
+void RichEdit::AddLinkRange(LONG first, LONG last) {
+  if (first < last) link_ranges_.push_back({first, last});
+}
+
+POINT RichEdit::PosFromChar(LONG index) const {
+  POINTL at = {};
+  if (host_) {
+    host_->TxSend(EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), index);
+  }
+  return {at.x, at.y};
+}
+
+int RichEdit::GetScrollOffset() const {
+  POINT offset = {};
+  if (host_) host_->TxSend(EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&offset));
+  return offset.y;
+}
+
+void RichEdit::SetScrollOffset(int offset) {
+  if (!host_) return;
+  POINT at = {0, offset < 0 ? 0 : offset};
+  TxSend(EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&at));
+  Invalidate();
+}
+
+RECT RichEdit::GetVScrollTrack() const {
+  if (!vscroll_shown_ || !host_) return RECT();
+  const RECT text_rect = host_->GetClientRect();
+  const int right = text_rect.right + ScrollBarWidth();
+  return {text_rect.right, rect_.top + GetLayout()->GetPadding().top, right,
+          rect_.bottom - GetLayout()->GetPadding().bottom};
+}
+
+RECT RichEdit::GetVScrollThumb() const {
+  const RECT track = GetVScrollTrack();
+  const int track_height = track.bottom - track.top;
+  if (track_height <= 0 || content_height_ <= 0) return RECT();
+  const int view = host_->GetClientRect().bottom - host_->GetClientRect().top;
+  // Never shorter than the bar is wide, so there is always something to take hold of.
+  const int length = std::max<int>(
+      track.right - track.left,
+      static_cast<int>(static_cast<long long>(track_height) * view / content_height_));
+  const int room = track_height - length;
+  const int range = content_height_ - view;
+  const int top = range > 0 ? static_cast<int>(static_cast<long long>(room) *
+                                               std::min(GetScrollOffset(), range) / range)
+                            : 0;
+  return {track.left, track.top + top, track.right, track.top + top + length};
+}
+
+void RichEdit::PaintVScrollBar(IRenderContext* context) {
+  if (!vscroll_shown_) return;
+  // Translucent greys read on any field background the skin chooses.
+  context->DrawColor(GetVScrollTrack(), 0x18000000);
+  context->DrawColor(GetVScrollThumb(), thumb_grab_ >= 0 ? 0xA0000000 : 0x70000000);
+}
+
+int RichEdit::LinkRangeAt(POINT point) const {
+  if (!host_ || link_ranges_.empty()) return -1;
+  const RECT text_rect = host_->GetClientRect();
+  if (!::PtInRect(&text_rect, point)) return -1;
+  POINTL at = {point.x, point.y};
+  const LONG index =
+      static_cast<LONG>(host_->TxSend(EM_CHARFROMPOS, 0, reinterpret_cast<LPARAM>(&at)));
+  // The services answer with the nearest character: a press right of a line's end is not on
+  // its last character.
+  const POINT start = PosFromChar(index);
+  const POINT next = PosFromChar(index + 1);
+  if (point.x < start.x || (next.y == start.y && next.x > start.x && point.x >= next.x)) {
+    return -1;
+  }
+  for (size_t i = 0; i < link_ranges_.size(); ++i) {
+    if (index >= link_ranges_[i].cpMin && index < link_ranges_[i].cpMax) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
 }
 
 std::wstring RichEdit::GetPromptText() const {
@@ -201,7 +296,42 @@ void RichEdit::SetPos(const RECT& rect) {
     text_rect.right -= padding.right;
     text_rect.bottom -= padding.bottom;
   }
+  vscroll_shown_ = false;
+  if (style_ & WS_VSCROLL) {
+    const int height = text_rect.bottom - text_rect.top;
+    content_height_ = NaturalTextHeight(text_rect.right - text_rect.left);
+    if (content_height_ > height) {
+      // Narrower text wraps into more lines: measure again at the width that is left.
+      vscroll_shown_ = true;
+      text_rect.right -= ScrollBarWidth();
+      content_height_ = NaturalTextHeight(text_rect.right - text_rect.left);
+    }
+  }
+  if (text_valign_ != 0) {
+    // The services always lay text out from the top, so a centred or bottom line is made by
+    // moving the rectangle they get down by the room the text leaves.
+    const int room =
+        (text_rect.bottom - text_rect.top) - NaturalTextHeight(text_rect.right - text_rect.left);
+    if (room > 0) text_rect.top += text_valign_ == 1 ? room / 2 : room;
+  }
   host_->SetClientRect(text_rect);
+}
+
+RECT RichEdit::GetTextRect() const {
+  return host_ ? host_->GetClientRect() : RECT();
+}
+
+int RichEdit::NaturalTextHeight(int width) const {
+  if (!host_ || width <= 0) return 0;
+  UniqueMemoryDC dc(::CreateCompatibleDC(nullptr));
+  if (!dc) return 0;
+  LONG natural_width = width;
+  LONG natural_height = 0;
+  const SIZEL extent = {-1, -1};
+  const HRESULT result = host_->GetTextServices()->TxGetNaturalSize(
+      DVASPECT_CONTENT, dc.get(), nullptr, nullptr, TXTNS_FITTOCONTENT, &extent, &natural_width,
+      &natural_height);
+  return SUCCEEDED(result) && natural_height > 0 ? static_cast<int>(natural_height) : 0;
 }
 
 void RichEdit::OnCaretCreated(int width, int height) {
@@ -213,11 +343,37 @@ void RichEdit::OnCaretMoved(int x, int y) {
   caret_pos_ = {x, y};
   CHARRANGE selection = {};
   TxSend(EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
-  caret_shown_ = focused_ && selection.cpMin == selection.cpMax;
+  if (focused_ && selection.cpMin == selection.cpMax) {
+    StartCaretBlink();
+  } else {
+    StopCaretBlink();
+  }
+}
+
+void RichEdit::StartCaretBlink() {
+  // Every move restarts the beat, so a caret that was just placed is seen at once.
+  caret_flag_.Cancel();
+  caret_shown_ = true;
+  caret_blinking_ = nbase::TimerQueue::GetInstance()->AddCancelableTimer(
+      caret_flag_.GetWeakFlag(),
+      [this] {
+        caret_shown_ = !caret_shown_;
+        Invalidate();
+      },
+      500, -1);
+  Invalidate();
+}
+
+void RichEdit::StopCaretBlink() {
+  caret_flag_.Cancel();
+  caret_blinking_ = false;
+  caret_shown_ = false;
   Invalidate();
 }
 
 void RichEdit::OnTextChanged() {
+  // A line more or less moves a text that is not top-aligned, and may need the scroll bar.
+  if ((text_valign_ != 0 || (style_ & WS_VSCROLL)) && host_) SetPos(GetPos());
   if (Window* window = GetWindow()) window->SendNotify(this, kEventTextChange);
   Invalidate();
 }
@@ -266,13 +422,12 @@ void RichEdit::HandleMessage(EventArgs& args) {
     case kEventInternalSetFocus:
       focused_ = true;
       TxSend(WM_SETFOCUS, 0, 0);
-      caret_shown_ = true;
-      Invalidate();
+      StartCaretBlink();
       return;
     case kEventInternalKillFocus: {
       focused_ = false;
       TxSend(WM_KILLFOCUS, 0, 0);
-      caret_shown_ = false;
+      StopCaretBlink();
       if (read_only_) {
         CHARRANGE none = {-1, 0};
         TxSend(EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&none));
@@ -305,13 +460,54 @@ void RichEdit::HandleMessage(EventArgs& args) {
       TxSend(WM_CHAR, args.wparam, args.lparam);
       return;
     case kEventMouseMove:
+      if (thumb_grab_ >= 0) {
+        // The thumb follows the pointer; the text scrolls in proportion.
+        const RECT track = GetVScrollTrack();
+        const RECT thumb = GetVScrollThumb();
+        const int room = (track.bottom - track.top) - (thumb.bottom - thumb.top);
+        const int view = host_->GetClientRect().bottom - host_->GetClientRect().top;
+        const int top = std::min(
+            room, std::max(0, static_cast<int>(args.mouse_point.y - track.top - thumb_grab_)));
+        if (room > 0) {
+          SetScrollOffset(
+              static_cast<int>(static_cast<long long>(content_height_ - view) * top / room));
+        }
+        return;
+      }
       TxSend(WM_MOUSEMOVE, args.wparam, point);
       return;
     case kEventMouseButtonDown:
-    case kEventPointDown:
+    case kEventPointDown: {
+      const RECT track = GetVScrollTrack();
+      if (::PtInRect(&track, args.mouse_point)) {
+        RECT thumb = GetVScrollThumb();
+        if (!::PtInRect(&thumb, args.mouse_point)) {
+          // A press on the track pages towards it, as scroll bars do.
+          const int view = host_->GetClientRect().bottom - host_->GetClientRect().top;
+          SetScrollOffset(GetScrollOffset() + (args.mouse_point.y < thumb.top ? -view : view));
+          thumb = GetVScrollThumb();
+        }
+        thumb_grab_ = args.mouse_point.y - thumb.top;
+        Box::HandleMessage(args);  // the base captures the mouse for the drag
+        return;
+      }
+      const int link = LinkRangeAt(args.mouse_point);
+      if (link >= 0) {
+        if (Window* window = GetWindow()) {
+          window->SendNotify(this, kEventCustomLinkClick, static_cast<WPARAM>(link));
+        }
+        return;
+      }
       TxSend(WM_LBUTTONDOWN, args.wparam, point);
       return;
+    }
     case kEventMouseButtonUp:
+      if (thumb_grab_ >= 0) {
+        thumb_grab_ = -1;
+        Box::HandleMessage(args);
+        Invalidate();
+        return;
+      }
       TxSend(WM_LBUTTONUP, args.wparam, point);
       return;
     case kEventMouseRightButtonDown:
@@ -320,9 +516,18 @@ void RichEdit::HandleMessage(EventArgs& args) {
     case kEventInternalDoubleClick:
       if (!read_only_) TxSend(WM_LBUTTONDBLCLK, args.wparam, point);
       return;
-    case kEventMouseScrollWheel:
+    case kEventMouseScrollWheel: {
       if (::GetKeyState(VK_CONTROL) < 0) return;
-      break;
+      if (!host_ || !(style_ & WS_VSCROLL)) break;
+      // Three lines a notch, as the system sets by default.
+      const int notches = GET_WHEEL_DELTA_WPARAM(args.wparam) / WHEEL_DELTA;
+      const int lines = notches * 3;
+      for (int i = 0; i < (lines < 0 ? -lines : lines); ++i) {
+        TxSend(WM_VSCROLL, lines > 0 ? SB_LINEUP : SB_LINEDOWN, 0);
+      }
+      Invalidate();
+      return;
+    }
     default:
       break;
   }
@@ -363,6 +568,11 @@ void RichEdit::Paint(IRenderContext* context, const RECT& paint_rect) {
                         caret_pos_.y + caret_height_},
                        color);
   }
+  PaintVScrollBar(context);
+}
+
+int RichEdit::ScrollBarWidth() const {
+  return DpiManager::Instance().ScaleInt(8);
 }
 
 }  // namespace ui

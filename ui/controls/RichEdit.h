@@ -1,7 +1,10 @@
 // ui::RichEdit: a text input field drawn by the system's windowless text services.
 #pragma once
 
+#include <richedit.h>
+
 #include <string>
+#include <vector>
 
 #include "ui/core/Box.h"
 
@@ -22,14 +25,33 @@ class RichEdit : public Box {
   void Paint(IRenderContext* context, const RECT& paint_rect) override;
 
   bool HasTextServices() const { return host_ != nullptr; }
+  // Where the services lay out the text (and the prompt goes): the padded area, moved down
+  // for a centred or bottom-aligned text. Empty without services.
+  RECT GetTextRect() const;
   std::wstring GetText() const;
   void SetText(const std::wstring& text);
   std::wstring GetPromptText() const;
   void SetPromptText(const std::wstring& text) { prompt_text_ = text; Invalidate(); }
   void SetPromptTextId(const std::wstring& id) { prompt_text_id_ = id; Invalidate(); }
   void SetTextColor(const std::wstring& color);
+  // Characters [first, last) act as a link: a press on them sends kEventCustomLinkClick (with
+  // the range's index) instead of reaching the text. SetText forgets every range.
+  void AddLinkRange(LONG first, LONG last);
+  void ClearLinkRanges() { link_ranges_.clear(); }
+  // Top-left corner of a character in window client coordinates; (0, 0) without services.
+  POINT PosFromChar(LONG index) const;
+  // The vertical scroll bar ("vscrollbar") shows while the text is taller than its area.
+  bool IsVScrollBarShown() const { return vscroll_shown_; }
+  // How far the text is scrolled down, in pixels; 0 without services.
+  int GetScrollOffset() const;
+  void SetScrollOffset(int offset);
   DWORD GetStyle() const { return style_; }
+  // Without a host yet, the choice waits for the text services to start.
+  void SetWordWrap(bool wrap);
   bool IsReadOnly() const { return read_only_; }
+  // Whether the caret is drawn right now; it blinks while the field has the focus.
+  bool IsCaretShown() const { return caret_shown_; }
+  bool IsCaretBlinking() const { return caret_blinking_; }
 
   // Called by the host on behalf of the text services.
   void OnCaretCreated(int width, int height);
@@ -47,18 +69,33 @@ class RichEdit : public Box {
   void SetStyleBit(DWORD bit, bool on);
   LRESULT TxSend(UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
   void PasteDigits();
+  // The services only place the caret; showing and blinking it is the field's own job.
+  void StartCaretBlink();
+  void StopCaretBlink();
+  // Track along the right edge of the padded area and the thumb in it; empty when hidden.
+  RECT GetVScrollTrack() const;
+  RECT GetVScrollThumb() const;
+  void PaintVScrollBar(IRenderContext* context);
+  int ScrollBarWidth() const;
+  // The link range under a point, or -1.
+  int LinkRangeAt(POINT point) const;
+  // Height the text needs when wrapped to `width`; 0 without services.
+  int NaturalTextHeight(int width) const;
 
   CTxtWinHost* host_ = nullptr;  // one COM reference, dropped in the destructor
   bool want_tab_ = true;
   bool want_return_msg_ = false;
   bool return_msg_want_ctrl_ = false;
   bool rich_ = false;
+  int word_wrap_ = -1;  // -1: as the style implies
   bool read_only_ = false;
   bool password_ = false;
   bool number_only_ = false;
   bool inited_ = false;
   bool prompt_mode_ = false;
   bool caret_shown_ = false;
+  bool caret_blinking_ = false;
+  nbase::WeakCallbackFlag caret_flag_;
   bool focused_ = false;
   POINT caret_pos_ = {};
   int caret_width_ = 1;
@@ -75,6 +112,10 @@ class RichEdit : public Box {
   std::wstring prompt_text_;
   std::wstring prompt_text_id_;
   Image focused_image_;
+  std::vector<CHARRANGE> link_ranges_;
+  bool vscroll_shown_ = false;
+  int content_height_ = 0;  // natural height of the text while the scroll bar shows
+  int thumb_grab_ = -1;     // where in the thumb a drag took it, -1 without a drag
 };
 
 }  // namespace ui

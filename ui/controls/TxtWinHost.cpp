@@ -101,6 +101,13 @@ void CTxtWinHost::SetClientRect(const RECT& rect) {
   }
 }
 
+void CTxtWinHost::SetScrollStyle(DWORD style) {
+  style_ = style;
+  if (services_) {
+    services_->OnTxPropertyBitsChange(TXTBIT_SCROLLBARCHANGE, TXTBIT_SCROLLBARCHANGE);
+  }
+}
+
 void CTxtWinHost::SetPropertyBitSilently(DWORD bit, bool on) {
   if (on) property_bits_ |= bit;
   else property_bits_ &= ~bit;
@@ -161,7 +168,8 @@ ULONG CTxtWinHost::Release() {
 HDC CTxtWinHost::TxGetDC() { return ::GetDC(OwnerHwnd()); }
 INT CTxtWinHost::TxReleaseDC(HDC hdc) { return ::ReleaseDC(OwnerHwnd(), hdc); }
 
-// The field has no native scroll bars; the services' requests are accepted and dropped.
+// The field has no native scroll bars and draws its own from the text's size and scroll
+// offset, so the services' requests are accepted and dropped.
 WINBOOL CTxtWinHost::TxShowScrollBar(INT, WINBOOL) { return TRUE; }
 WINBOOL CTxtWinHost::TxEnableScrollBar(INT, INT) { return TRUE; }
 WINBOOL CTxtWinHost::TxSetScrollRange(INT, LONG, INT, WINBOOL) { return TRUE; }

@@ -39,6 +39,8 @@ class CTxtWinHost final : public ITextHost {
   void SetTextColor(DWORD argb);
   void SetFont(const std::wstring& font_id);
   void SetPasswordChar(wchar_t ch) { password_char_ = ch; }
+  // New scroll style bits of the field (WS_VSCROLL and the like), passed on to the services.
+  void SetScrollStyle(DWORD style);
   void SetInPlaceActive(bool active) { SetPropertyBitSilently(kInPlaceActive, active); }
 
   // IUnknown

@@ -220,7 +220,7 @@ void Box::Paint(IRenderContext* context, const RECT& paint_rect) {
   if (!IsVisible() || !::IntersectRect(&visible, &paint_rect, &GetPos())) return;
   Control::Paint(context, paint_rect);
   for (Control* child : children_) {
-    if (child->IsVisible()) child->Paint(context, visible);
+    if (child->IsVisible()) child->AlphaPaint(context, visible);
   }
 }
 

@@ -1,15 +1,19 @@
 // Attribute handling, state transitions, event dispatch and base painting of controls.
 #include "ui/core/Control.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cstdlib>
 
+#include "base/TimerQueue.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
+#include "ui/render/GdiPlusApi.h"
 #include "ui/render/RenderContext.h"
+#include "ui/render/RenderFactory.h"
 
 namespace ui {
 namespace {
@@ -205,6 +209,9 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
     border_sizes_.bottom = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
     Invalidate();
   } else if (name == L"bkimage") {
+    StopImagePlay();
+    image_play_finished_ = false;
+    image_loops_done_ = 0;
     bk_image_.SetImageString(value);
     if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) {
       Arrange();
@@ -234,8 +241,10 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
     mouse_enabled_ = value == L"true";
   } else if (name == L"keyboard") {
     keyboard_enabled_ = value == L"true";
-  } else if (name == L"visible" || name == L"fadevisible") {
+  } else if (name == L"visible") {
     SetVisible(value == L"true");
+  } else if (name == L"fadevisible") {
+    SetFadeVisible(value == L"true");
   } else if (name == L"float") {
     float_ = value == L"true";
     Arrange();
@@ -345,6 +354,47 @@ void Control::SetInternVisible(bool visible) {
   if (intern_visible_ == visible) return;
   intern_visible_ = visible;
   if (!visible && window_) window_->OnControlHidden(this);
+}
+
+void Control::SetFadeVisible(bool visible) {
+  alpha_fade_flag_.Cancel();
+  const bool was_fading = alpha_fading_;
+  alpha_fading_ = false;
+  if (!fade_.alpha || !window_) {
+    if (was_fading) SetAlpha(255);
+    SetVisible(visible);
+    return;
+  }
+  if (visible) {
+    if (!IsOwnVisible()) {
+      SetAlpha(0);
+      SetVisible(true);
+    }
+  } else if (!IsOwnVisible()) {
+    return;
+  }
+  constexpr uint32_t kStepMs = 16;
+  alpha_fading_ = nbase::TimerQueue::GetInstance()->AddCancelableTimer(
+      alpha_fade_flag_.GetWeakFlag(), [this, visible] { StepAlphaFade(visible); }, kStepMs, -1);
+  if (!alpha_fading_) {
+    SetAlpha(255);
+    SetVisible(visible);
+  }
+}
+
+void Control::StepAlphaFade(bool fade_in) {
+  // About a fifth of a second either way; a reversal starts from the alpha reached.
+  constexpr int kStep = 21;
+  const int alpha = fade_in ? std::min(255, alpha_ + kStep) : std::max(0, alpha_ - kStep);
+  SetAlpha(alpha);
+  if (alpha != (fade_in ? 255 : 0)) return;
+  alpha_fading_ = false;
+  alpha_fade_flag_.Cancel();
+  if (!fade_in) {
+    // Hidden at full alpha, so that showing it plainly later shows it whole.
+    SetVisible(false);
+    alpha_ = 255;
+  }
 }
 
 void Control::SetAlpha(int alpha) {
@@ -519,12 +569,16 @@ void Control::HandleMessage(EventArgs& args) {
       break;
     case kEventInternalSetFocus:
       state_ = kControlStateHot;
+      hot_fade_flag_.Cancel();
+      hot_fading_ = false;
       hot_alpha_ = 255;
       focused_ = true;
       Invalidate();
       return;
     case kEventInternalKillFocus:
       state_ = kControlStateNormal;
+      hot_fade_flag_.Cancel();
+      hot_fading_ = false;
       hot_alpha_ = 0;
       focused_ = false;
       Invalidate();
@@ -549,7 +603,7 @@ bool Control::MouseEnter(EventArgs& args) {
   (void)args;
   if (IsEnabled() && state_ == kControlStateNormal) {
     state_ = kControlStateHot;
-    if (HasHotState()) hot_alpha_ = 255;
+    if (HasHotState()) RunHotFade(true);
     Invalidate();
     return true;
   }
@@ -560,11 +614,37 @@ bool Control::MouseLeave(EventArgs& args) {
   (void)args;
   if (IsEnabled() && state_ == kControlStateHot) {
     state_ = kControlStateNormal;
-    if (HasHotState()) hot_alpha_ = 0;
+    if (HasHotState()) RunHotFade(false);
     Invalidate();
     return true;
   }
   return false;
+}
+
+void Control::RunHotFade(bool fade_in) {
+  const int target = fade_in ? 255 : 0;
+  hot_fade_flag_.Cancel();
+  hot_fading_ = false;
+  if (!fade_.hot || !window_ || hot_alpha_ == target) {
+    hot_alpha_ = target;
+    return;
+  }
+  // About a sixth of a second from one end to the other; a reversal starts where it is.
+  constexpr uint32_t kStepMs = 16;
+  hot_fading_ = nbase::TimerQueue::GetInstance()->AddCancelableTimer(
+      hot_fade_flag_.GetWeakFlag(), [this, target] { StepHotFade(target); }, kStepMs, -1);
+  if (!hot_fading_) hot_alpha_ = target;
+}
+
+void Control::StepHotFade(int target) {
+  constexpr int kStep = 26;
+  hot_alpha_ = target > hot_alpha_ ? std::min(target, hot_alpha_ + kStep)
+                                   : std::max(target, hot_alpha_ - kStep);
+  if (hot_alpha_ == target) {
+    hot_fading_ = false;
+    hot_fade_flag_.Cancel();
+  }
+  Invalidate();
 }
 
 bool Control::ButtonDown(EventArgs& args) {
@@ -582,7 +662,10 @@ bool Control::ButtonUp(EventArgs& args) {
   mouse_captured_ = false;
   if (window_) window_->ReleaseCapture();
   const bool inside = ::PtInRect(&rect_, args.mouse_point) != FALSE;
-  if (state_ != kControlStateDisabled) state_ = inside ? kControlStateHot : kControlStateNormal;
+  if (state_ != kControlStateDisabled) {
+    state_ = inside ? kControlStateHot : kControlStateNormal;
+    if (HasHotState()) RunHotFade(inside);
+  }
   Invalidate();
   if (inside) Activate();  // may destroy this control; nothing follows
   return true;
@@ -595,19 +678,17 @@ void Control::Invalidate() {
 void Control::Arrange() {
   // An auto-sized control changes its parent's size too: every auto-sized ancestor must be
   // measured again, and the first one with a settled size lays its children out anew.
+  // A fixed-size child that changes size or visibility changes an auto-sized parent's size
+  // as well, so the walk is the same for it.
   Control* target = this;
-  if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) {
-    reestimate_size_ = true;
-    while (target->parent_) {
-      Control* parent = target->parent_;
-      const bool parent_auto = parent->GetFixedWidth() == kDefaultAuto ||
-                               parent->GetFixedHeight() == kDefaultAuto;
-      target = parent;
-      if (!parent_auto) break;
-      parent->reestimate_size_ = true;
-    }
-  } else if (parent_) {
-    target = parent_;
+  if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) reestimate_size_ = true;
+  while (target->parent_) {
+    Control* parent = target->parent_;
+    const bool parent_auto = parent->GetFixedWidth() == kDefaultAuto ||
+                             parent->GetFixedHeight() == kDefaultAuto;
+    target = parent;
+    if (!parent_auto) break;
+    parent->reestimate_size_ = true;
   }
   target->is_arranged_ = true;
   if (window_) window_->NeedUpdate();
@@ -627,6 +708,15 @@ bool Control::DrawImage(IRenderContext* context, Image& image) {
 }
 
 bool Control::DrawImage(IRenderContext* context, Image& image, const std::wstring& modifier) {
+  return DrawImageWith(context, image, modifier, 255);
+}
+
+bool Control::DrawImageFaded(IRenderContext* context, Image& image, BYTE alpha) {
+  return DrawImageWith(context, image, std::wstring(), alpha);
+}
+
+bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::wstring& modifier,
+                            BYTE alpha) {
   if (!context || image.IsEmpty()) return false;
   ImageAttribute attribute = image.GetAttribute();
   if (!modifier.empty()) {
@@ -639,7 +729,8 @@ bool Control::DrawImage(IRenderContext* context, Image& image, const std::wstrin
     image.SetInfo(GlobalManager::Instance().GetImage(ResolveImagePath(attribute.file)));
   }
   const std::shared_ptr<ImageInfo>& info = image.GetInfo();
-  if (!info || !info->GetBitmap()) return false;
+  const HBITMAP bitmap = info ? info->GetBitmap(image.GetCurrentFrame()) : nullptr;
+  if (!bitmap) return false;
   RECT dest = rect_;
   const RECT& narrowed = attribute.dest;
   if (!::IsRectEmpty(&narrowed)) {
@@ -648,8 +739,9 @@ bool Control::DrawImage(IRenderContext* context, Image& image, const std::wstrin
   }
   RECT source = attribute.source;
   if (::IsRectEmpty(&source)) source = {0, 0, info->width, info->height};
-  context->DrawImage(paint_rect_, info->GetBitmap(), info->has_alpha, dest, source,
-                     attribute.corner, attribute.fade, attribute.xtiled, attribute.ytiled);
+  const BYTE fade = static_cast<BYTE>(attribute.fade * alpha / 255);
+  context->DrawImage(paint_rect_, bitmap, info->has_alpha, dest, source, attribute.corner, fade,
+                     attribute.xtiled, attribute.ytiled);
   return true;
 }
 
@@ -662,6 +754,29 @@ void Control::Paint(IRenderContext* context, const RECT& paint_rect) {
   PaintBorder(context);
 }
 
+void Control::AlphaPaint(IRenderContext* context, const RECT& paint_rect) {
+  if (alpha_ >= 255) {
+    Paint(context, paint_rect);
+    return;
+  }
+  RECT area = {};
+  if (alpha_ <= 0 || !IsVisible() || !::IntersectRect(&area, &paint_rect, &rect_)) return;
+  IRenderFactory* factory = GlobalManager::Instance().GetRenderFactory();
+  const gdip::Api& api = gdip::Get();
+  if (!factory || !api.Loaded()) return;
+  // A layer the size of the whole surface keeps every coordinate as it is.
+  std::unique_ptr<IRenderContext> layer = factory->CreateRenderContext();
+  if (!layer || !layer->Resize(context->GetWidth(), context->GetHeight())) return;
+  layer->SetRenderTransparent(true);
+  Paint(layer.get(), area);
+  ::GdiFlush();
+  const BLENDFUNCTION blend = {AC_SRC_OVER, 0, static_cast<BYTE>(alpha_), AC_SRC_ALPHA};
+  const int width = area.right - area.left;
+  const int height = area.bottom - area.top;
+  api.AlphaBlend(context->GetDC(), area.left, area.top, width, height, layer->GetDC(), area.left,
+                 area.top, width, height, blend);
+}
+
 void Control::PaintBkColor(IRenderContext* context) {
   if (bk_color_.empty()) return;
   const DWORD color = GlobalManager::Instance().GetTextColor(bk_color_);
@@ -670,10 +785,78 @@ void Control::PaintBkColor(IRenderContext* context) {
 
 void Control::PaintBkImage(IRenderContext* context) {
   DrawImage(context, bk_image_);
+  // Playing starts with the first paint, so pictures that are never seen cost no timer.
+  if (!image_playing_ && !image_play_finished_ && bk_image_.GetFrameCount() > 1) {
+    StartImagePlay();
+  }
+}
+
+void Control::StartImagePlay() {
+  if (image_playing_ || !window_ || bk_image_.GetFrameCount() < 2) return;
+  image_playing_ = true;
+  ScheduleNextImageFrame();
+}
+
+void Control::StopImagePlay() {
+  image_timer_flag_.Cancel();
+  image_playing_ = false;
+}
+
+void Control::ScheduleNextImageFrame() {
+  auto due = [this] { OnImageFrameDue(); };  // dies with the flag, which dies with this control
+  if (!nbase::TimerQueue::GetInstance()->AddCancelableTimer(
+          image_timer_flag_.GetWeakFlag(), due,
+          static_cast<uint32_t>(bk_image_.GetCurrentFrameDelay()), 0)) {
+    image_playing_ = false;
+  }
+}
+
+void Control::OnImageFrameDue() {
+  // A hidden control pauses; its next paint resumes from the frame it stopped on.
+  if (!image_playing_ || !window_ || !IsVisible()) {
+    image_playing_ = false;
+    return;
+  }
+  const size_t count = bk_image_.GetFrameCount();
+  size_t next = bk_image_.GetCurrentFrame() + 1;
+  if (next >= count) {
+    const int play_count = bk_image_.GetAttribute().play_count;
+    if (play_count > 0 && ++image_loops_done_ >= play_count) {
+      image_playing_ = false;
+      image_play_finished_ = true;
+      return;
+    }
+    next = 0;
+  }
+  bk_image_.SetCurrentFrame(next);
+  Invalidate();
+  ScheduleNextImageFrame();
 }
 
 void Control::PaintStatusImage(IRenderContext* context) {
   const int state = state_ & 3;
+  if (fade_.hot && HasHotState() && hot_alpha_ < 255 &&
+      (state == kControlStateNormal || state == kControlStateHot)) {
+    // Mid-fade: the normal look underneath and the hot look over it at the hot alpha. Once
+    // the fade is complete the hot state paints as it does without one.
+    GlobalManager& global = GlobalManager::Instance();
+    if (!state_colors_[kControlStateNormal].empty()) {
+      const DWORD color = global.GetTextColor(state_colors_[kControlStateNormal]);
+      if (color) context->DrawColor(rect_, color);
+    }
+    DrawImage(context, state_images_[kControlStateNormal]);
+    DrawImage(context, fore_state_images_[kControlStateNormal]);
+    if (hot_alpha_ <= 0) return;
+    const BYTE alpha = static_cast<BYTE>(hot_alpha_);
+    if (!state_colors_[kControlStateHot].empty()) {
+      const DWORD color = global.GetTextColor(state_colors_[kControlStateHot]);
+      const DWORD faded = ((color >> 24) * alpha / 255) << 24;
+      if (faded) context->DrawColor(rect_, faded | (color & 0x00FFFFFF));
+    }
+    DrawImageFaded(context, state_images_[kControlStateHot], alpha);
+    DrawImageFaded(context, fore_state_images_[kControlStateHot], alpha);
+    return;
+  }
   if (!state_colors_[state].empty()) {
     const DWORD color = GlobalManager::Instance().GetTextColor(state_colors_[state]);
     if (color) context->DrawColor(rect_, color);

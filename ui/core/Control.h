@@ -155,8 +155,10 @@ class Control : public nbase::SupportWeakCallback {
   bool IsOwnVisible() const { return visible_; }
   virtual void SetVisible(bool visible);
   virtual void SetInternVisible(bool visible);
-  // Fades are not animated; the control shows or hides at once.
-  void SetFadeVisible(bool visible) { SetVisible(visible); }
+  // With the alpha fade on ("fadealpha") the control fades in or out before it shows or
+  // hides; without it this is SetVisible.
+  void SetFadeVisible(bool visible);
+  bool IsAlphaFading() const { return alpha_fading_; }
   bool IsEnabled() const { return enabled_; }
   virtual void SetEnabled(bool enabled);
   bool IsMouseEnabled() const { return mouse_enabled_; }
@@ -191,6 +193,11 @@ class Control : public nbase::SupportWeakCallback {
   SIZE GetBorderRound() const { return border_round_; }
 
   Image& GetBkImage() { return bk_image_; }
+  // A background picture with several frames plays once it is painted, each frame for its own
+  // delay, looping endlessly or `playcount` times, after which it rests on the last frame.
+  bool IsImagePlaying() const { return image_playing_; }
+  void StartImagePlay();
+  void StopImagePlay();
   Image& GetStateImage(int state) { return state_images_[state & 3]; }
   Image& GetForeStateImage(int state) { return fore_state_images_[state & 3]; }
   virtual bool HasHotState() const;
@@ -198,7 +205,8 @@ class Control : public nbase::SupportWeakCallback {
   const std::wstring& GetToolTipText() const { return tooltip_text_; }
   const std::wstring& GetToolTipTextId() const { return tooltip_text_id_; }
 
-  // Fade settings for the animation that a later layer drives.
+  // Fade settings from the markup. The hot fade and the alpha fade (SetFadeVisible) run here;
+  // the size and slide-in fades are kept for the markup but not animated.
   struct FadeSettings {
     bool hot = false;
     bool alpha = false;
@@ -210,6 +218,9 @@ class Control : public nbase::SupportWeakCallback {
     bool from_bottom = false;
   };
   const FadeSettings& GetFadeSettings() const { return fade_; }
+  // Whether entering and leaving cross-fade the hot look instead of switching it.
+  void SetHotFade(bool on) { fade_.hot = on; }
+  bool IsHotFading() const { return hot_fading_; }
 
   // Events.
   void AttachEvent(int type, EventCallback callback);
@@ -229,6 +240,9 @@ class Control : public nbase::SupportWeakCallback {
 
   // Painting; the render context comes from the window.
   virtual void Paint(IRenderContext* context, const RECT& paint_rect);
+  // Paint at the control's alpha: a translucent control and its subtree are drawn apart and
+  // blended in, so overlapping parts do not show through each other.
+  void AlphaPaint(IRenderContext* context, const RECT& paint_rect);
   bool DrawImage(IRenderContext* context, Image& image);
   // The same with `modifier`, an image string whose dest and source override the image's own
   // for this one drawing.
@@ -245,6 +259,10 @@ class Control : public nbase::SupportWeakCallback {
   virtual void PaintStatusImage(IRenderContext* context);
   virtual void PaintText(IRenderContext* context) { (void)context; }
   virtual void PaintBorder(IRenderContext* context);
+  // Draws `image` with its fade scaled by `alpha`, for the layers of a cross-fade.
+  bool DrawImageFaded(IRenderContext* context, Image& image, BYTE alpha);
+  // Moves the hot alpha to 255 or 0 in steps, repainting each; jumps without a hot fade.
+  void RunHotFade(bool fade_in);
 
   // Whether the point is over this control or one of its descendants.
   bool IsPointOverMe(POINT point) const;
@@ -258,6 +276,12 @@ class Control : public nbase::SupportWeakCallback {
  private:
   static bool RunCallbacks(const EventMap& map, int type, EventArgs& args,
                            const std::weak_ptr<nbase::WeakFlag>& alive, bool& stopped);
+  void ScheduleNextImageFrame();
+  void OnImageFrameDue();
+  void StepHotFade(int target);
+  void StepAlphaFade(bool fade_in);
+  bool DrawImageWith(IRenderContext* context, Image& image, const std::wstring& modifier,
+                     BYTE alpha);
 
   std::wstring name_;
   std::wstring data_id_;
@@ -289,7 +313,11 @@ class Control : public nbase::SupportWeakCallback {
 
   int state_ = kControlStateNormal;
   int hot_alpha_ = 0;
+  bool hot_fading_ = false;
+  nbase::WeakCallbackFlag hot_fade_flag_;
   int alpha_ = 255;
+  bool alpha_fading_ = false;
+  nbase::WeakCallbackFlag alpha_fade_flag_;
   POINT render_offset_ = {};
   int cursor_type_ = kCursorArrow;
 
@@ -301,6 +329,10 @@ class Control : public nbase::SupportWeakCallback {
   SIZE border_round_ = {};
 
   Image bk_image_;
+  bool image_playing_ = false;
+  bool image_play_finished_ = false;
+  int image_loops_done_ = 0;
+  nbase::WeakCallbackFlag image_timer_flag_;
   Image state_images_[4];
   Image fore_state_images_[4];
 

@@ -76,6 +76,8 @@ class GlobalManager {
   bool LoadLanguageFromFile(const std::wstring& path) { return language_.LoadFromFile(path); }
   bool LoadLanguageFromMemory(HGLOBAL block) { return language_.LoadFromMemory(block); }
   std::wstring GetLanguageText(const std::wstring& id) const { return language_.GetValue(id); }
+  // The table itself, for a caller that switches the language with a reader of its own.
+  nbase::StringTable& GetLanguageTable() { return language_; }
 
   // Shared decoded image for a path, from the package or the file system; null when nothing
   // decodes. Cached weakly: it lives while some control uses it.

@@ -1,6 +1,7 @@
 // The native window host: creation, message routing to controls, painting, timers, cleanup.
 #include "ui/core/Window.h"
 
+#include <commctrl.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -115,6 +116,8 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
       const LRESULT result = ::DefWindowProcW(hwnd, message, wparam, lparam);
       ::RemovePropW(hwnd, kWindowProperty);
       window->hwnd_ = nullptr;
+      window->tooltip_hwnd_ = nullptr;  // an owned window, gone with this one
+      window->tooltip_added_ = false;
       window->OnFinalMessage(hwnd);
       return result;
     }
@@ -465,7 +468,7 @@ void Window::PaintTree(RECT update, HDC paint_dc) {
                 bits + (static_cast<size_t>(y) * width + clipped.right) * 4, BYTE{0});
     }
   }
-  root_->Paint(render_context_.get(), update);
+  root_->AlphaPaint(render_context_.get(), update);
   if (is_layered_) {
     const RECT& fix = settings_.alpha_fix_corner;
     if (bits && (fix.left >= 1 || fix.top >= 1 || fix.right >= 1 || fix.bottom >= 1)) {
@@ -510,6 +513,49 @@ void Window::SendMouseLeaveUpTo(Control* old_hover, Control* new_hover, POINT po
   }
 }
 
+void Window::ShowTooltip(Control* control, POINT point) {
+  const std::wstring& text = control->GetToolTipText();
+  if (text.empty() || !hwnd_) return;
+  if (!tooltip_hwnd_) {
+    tooltip_hwnd_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                      WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                      ::GetModuleHandleW(nullptr), nullptr);
+    if (!tooltip_hwnd_) return;  // common controls not started: no tooltips, nothing else lost
+    ::SendMessageW(tooltip_hwnd_, TTM_SETMAXTIPWIDTH, 0, 400);
+  }
+  // One tracking tool for the whole window: the framework, not the tooltip, knows which
+  // windowless control is under the mouse.
+  TOOLINFOW tool = {};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;  // the size every version of the control accepts
+  tool.uFlags = TTF_IDISHWND | TTF_TRACK | TTF_ABSOLUTE;
+  tool.hwnd = hwnd_;
+  tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+  tool.lpszText = const_cast<wchar_t*>(text.c_str());
+  if (!tooltip_added_) {
+    tooltip_added_ =
+        ::SendMessageW(tooltip_hwnd_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) != FALSE;
+    if (!tooltip_added_) return;
+  } else {
+    ::SendMessageW(tooltip_hwnd_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
+  POINT screen = point;
+  ::ClientToScreen(hwnd_, &screen);
+  // Below the pointer, where the cursor does not cover the text.
+  const int below = ::GetSystemMetrics(SM_CYCURSOR) / 2 + 4;
+  ::SendMessageW(tooltip_hwnd_, TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x, screen.y + below));
+  ::SendMessageW(tooltip_hwnd_, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&tool));
+}
+
+void Window::HideTooltip() {
+  if (!tooltip_hwnd_ || !tooltip_added_) return;
+  TOOLINFOW tool = {};
+  tool.cbSize = TTTOOLINFOW_V2_SIZE;
+  tool.hwnd = hwnd_;
+  tool.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+  ::SendMessageW(tooltip_hwnd_, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&tool));
+}
+
 void Window::OnMouseMove(POINT point, WPARAM key_state) {
   if (!mouse_tracking_) {
     TRACKMOUSEEVENT track = {};
@@ -523,6 +569,7 @@ void Window::OnMouseMove(POINT point, WPARAM key_state) {
   if (over != hover_) {
     Control* old = hover_;
     hover_ = over;
+    HideTooltip();
     if (old) SendMouseLeaveUpTo(old, over, point);
     if (over && hover_ == over) {
       over->HandleMessageTemplate(kEventMouseEnter, key_state, 0, 0, point);
@@ -535,6 +582,7 @@ void Window::OnMouseMove(POINT point, WPARAM key_state) {
 void Window::OnMouseLeaveWindow() {
   mouse_tracking_ = false;
   if (capture_) return;  // a pressed control keeps getting the mouse until release
+  HideTooltip();
   Control* old = hover_;
   hover_ = nullptr;
   POINT point = {-1, -1};
@@ -579,7 +627,12 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_MOUSEHOVER:
       mouse_tracking_ = false;
       if (hover_) {
-        hover_->HandleMessageTemplate(kEventMouseHover, wparam, lparam, 0, PointFromLParam(lparam));
+        const POINT point = PointFromLParam(lparam);
+        Control* hovered = hover_;
+        const std::weak_ptr<nbase::WeakFlag> alive = hovered->GetWeakFlag();
+        hovered->HandleMessageTemplate(kEventMouseHover, wparam, lparam, 0, point);
+        // The handler may have removed the control or moved the hover elsewhere.
+        if (!alive.expired() && hover_ == hovered) ShowTooltip(hovered, point);
       }
       return 0;
     case WM_LBUTTONDOWN:

@@ -49,7 +49,7 @@ class Window : public nbase::SupportWeakCallback {
   HWND Create(HWND parent, const std::wstring& title, DWORD style, DWORD ex_style,
               bool is_layered = true, const RECT& rect = RECT());
   // Posts WM_CLOSE carrying the code; the code is kept once the close arrives.
-  void Close(UINT code = 0);
+  virtual void Close(UINT code = 0);
   UINT GetCloseCode() const { return close_code_; }
   void ShowWindow(bool show = true, bool take_focus = true);
   void CenterWindow();
@@ -83,6 +83,9 @@ class Window : public nbase::SupportWeakCallback {
   void SetHoverControl(Control* control) { hover_ = control; }
   Control* GetFocus() const { return focus_; }
   void SetFocusControl(Control* control);
+
+  // The tooltip control that shows a hovered control's tooltip text; null until one was needed.
+  HWND GetTooltipWindow() const { return tooltip_hwnd_; }
 
   // Sends an event from a control through its handlers and its own handling.
   void SendNotify(Control* control, int type, WPARAM wparam = 0, LPARAM lparam = 0);
@@ -132,6 +135,8 @@ class Window : public nbase::SupportWeakCallback {
   void OnMouseMove(POINT point, WPARAM key_state);
   void OnMouseLeaveWindow();
   void SendMouseLeaveUpTo(Control* old_hover, Control* new_hover, POINT point);
+  void ShowTooltip(Control* control, POINT point);
+  void HideTooltip();
   void RunDelayedCleanup();
 
   HWND hwnd_ = nullptr;
@@ -146,6 +151,8 @@ class Window : public nbase::SupportWeakCallback {
   RECT layered_dirty_ = {};
   bool layered_paint_posted_ = false;
   bool mouse_tracking_ = false;
+  HWND tooltip_hwnd_ = nullptr;  // owned by the native window, which destroys it
+  bool tooltip_added_ = false;
   UINT close_code_ = 0;
   Control* capture_ = nullptr;
   Control* hover_ = nullptr;

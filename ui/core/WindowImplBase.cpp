@@ -103,6 +103,10 @@ Control* WindowImplBase::AttachShadow(Control* root) {
   if (!settings.shadow_attached) return root;
   shadow_ = new ShadowBox();
   root_fixed_ = {root->GetFixedWidth(), root->GetFixedHeight()};
+  // A root that sizes itself to its content keeps doing so inside the shadow, so the window
+  // can still be measured to fit it (a page that grows, for example).
+  if (root_fixed_.cx == kDefaultAuto) shadow_->SetFixedWidth(kDefaultAuto, false);
+  if (root_fixed_.cy == kDefaultAuto) shadow_->SetFixedHeight(kDefaultAuto, false);
   shadow_->SetAttribute(L"bkimage", settings.shadow_image);
   if (settings.use_default_shadow) root->SetAttribute(L"borderround", L"3,3");
   shadow_->Add(root);
@@ -121,6 +125,9 @@ void WindowImplBase::ScaleShadow() {
   if (root_fixed_.cy > 0) {
     shadow_->SetFixedHeight(root_fixed_.cy + corner.top + corner.bottom, false);
   }
+  // An auto-sized root makes the shadow auto-sized too, so the window follows the content.
+  if (root_fixed_.cx == kDefaultAuto) shadow_->SetFixedWidth(kDefaultAuto, false);
+  if (root_fixed_.cy == kDefaultAuto) shadow_->SetFixedHeight(kDefaultAuto, false);
 }
 
 LRESULT WindowImplBase::OnNcHitTest(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {

@@ -155,7 +155,8 @@ std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path) {
   return Decode(bitmap, path);
 }
 
-void ImageAttribute::SetImageString(const std::wstring& text) {
+void ImageAttribute::SetImageString(const std::wstring& image_text) {
+  const std::wstring text = image_text;  // the argument may be this record's own string
   Init();
   image_string = text;
   file = text;
@@ -205,12 +206,23 @@ void ImageAttribute::SetImageString(const std::wstring& text) {
 
 void Image::SetImageString(const std::wstring& text) {
   info_.reset();
+  current_frame_ = 0;
   attribute_.SetImageString(text);
 }
 
 void Image::Clear() {
   info_.reset();
+  current_frame_ = 0;
   attribute_.Init();
+}
+
+int Image::GetCurrentFrameDelay() const {
+  // Browsers treat delays this short as unset too; playing them literally would spin.
+  constexpr int kDefaultDelayMs = 100;
+  constexpr int kShortestDelayMs = 20;
+  if (!info_ || current_frame_ >= info_->frame_delays_ms.size()) return kDefaultDelayMs;
+  const int delay = info_->frame_delays_ms[current_frame_];
+  return delay < kShortestDelayMs ? kDefaultDelayMs : delay;
 }
 
 }  // namespace ui

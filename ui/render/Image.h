@@ -59,9 +59,17 @@ class Image {
   const std::shared_ptr<ImageInfo>& GetInfo() const { return info_; }
   void SetInfo(std::shared_ptr<ImageInfo> info) { info_ = std::move(info); }
 
+  // The frame this use shows; each control plays a shared picture at its own pace.
+  size_t GetCurrentFrame() const { return current_frame_; }
+  void SetCurrentFrame(size_t frame) { current_frame_ = frame; }
+  size_t GetFrameCount() const { return info_ ? info_->frames.size() : 0; }
+  // Milliseconds the current frame stays; pictures that store no delay get a common pace.
+  int GetCurrentFrameDelay() const;
+
  private:
   ImageAttribute attribute_;
   std::shared_ptr<ImageInfo> info_;
+  size_t current_frame_ = 0;
 };
 
 }  // namespace ui

@@ -1,0 +1,349 @@
+// The window host as a user meets it: a layout that does not load, what a layered window
+// shows, and dragging by the caption with real mouse input.
+#include <gtest/gtest.h>
+
+#include "tests/ui/UiTestSupport.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/UniqueResource.h"
+#include "ui/controls/Combo.h"
+#include "ui/controls/ListContainerElement.h"
+#include "ui/core/GlobalManager.h"
+#include "ui/core/WindowImplBase.h"
+#include "ui/render/RenderContext.h"
+
+namespace {
+
+class SkinWindow : public ui::WindowImplBase {
+ public:
+  SkinWindow(std::wstring skin, std::wstring folder)
+      : skin_(std::move(skin)), folder_(std::move(folder)) {}
+  std::wstring GetSkinFile() override { return skin_; }
+  std::wstring GetSkinFolder() override { return folder_; }
+
+ protected:
+  std::wstring GetWindowClassName() const override { return L"UiTestHostWindow"; }
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+    // An input thread waits for the press to be taken before it moves on: injected all at
+    // once, the release could be queued before the system's move loop starts.
+    if ((message == WM_LBUTTONDOWN || message == WM_NCLBUTTONDOWN) && pressed_) {
+      ::SetEvent(pressed_);
+    }
+    // Likewise for the pointer reaching the start: the display's own reports of where an
+    // earlier drag left the pointer may still be on their way.
+    if (message == WM_MOUSEMOVE && arrived_ && LOWORD(lparam) == expected_.x &&
+        HIWORD(lparam) == expected_.y) {
+      ::SetEvent(arrived_);
+    }
+    if (message == WM_EXITSIZEMOVE) ++moves_finished_;
+    return ui::WindowImplBase::HandleMessage(message, wparam, lparam);
+  }
+
+ public:
+  HANDLE pressed_ = nullptr;
+  HANDLE arrived_ = nullptr;
+  POINT expected_ = {-1, -1};
+  int moves_finished_ = 0;
+
+ private:
+  std::wstring skin_;
+  std::wstring folder_;
+};
+
+struct FoundBox {
+  HWND box = nullptr;
+  std::wstring caption;
+  std::wstring text;
+};
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM param) {
+  auto* found = reinterpret_cast<FoundBox*>(param);
+  wchar_t class_name[32] = {};
+  ::GetClassNameW(child, class_name, 32);
+  if (_wcsicmp(class_name, L"Static") != 0) return TRUE;
+  wchar_t text[512] = {};
+  ::GetWindowTextW(child, text, 512);
+  // The box's message is its longest static text; the icon is a static without text.
+  if (wcslen(text) > found->text.size()) found->text = text;
+  return TRUE;
+}
+
+BOOL CALLBACK FindMessageBox(HWND hwnd, LPARAM param) {
+  wchar_t class_name[32] = {};
+  ::GetClassNameW(hwnd, class_name, 32);
+  if (wcscmp(class_name, L"#32770") != 0 || !::IsWindowVisible(hwnd)) return TRUE;
+  auto* found = reinterpret_cast<FoundBox*>(param);
+  found->box = hwnd;
+  wchar_t caption[128] = {};
+  ::GetWindowTextW(hwnd, caption, 128);
+  found->caption = caption;
+  ::EnumChildWindows(hwnd, &CollectStaticText, param);
+  return FALSE;
+}
+
+TEST(WindowHostTest, LayoutThatDoesNotLoadFailsCreationAfterABox) {
+  SkinWindow window(L"no_such_layout.xml", L"form");
+  const DWORD ui_thread = ::GetCurrentThreadId();
+  nbase::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  ASSERT_TRUE(stop);
+  FoundBox found;
+  std::atomic<bool> answered{false};
+  // The box is modal inside Create on this thread, so only another thread can answer it. It
+  // looks every 20 ms for ten seconds at most; if the box never comes, Create returns anyway.
+  std::thread helper([&] {
+    for (int tries = 0; tries < 500; ++tries) {
+      if (::WaitForSingleObject(stop.get(), 20) == WAIT_OBJECT_0) return;
+      FoundBox candidate;
+      ::EnumThreadWindows(ui_thread, &FindMessageBox, reinterpret_cast<LPARAM>(&candidate));
+      if (!candidate.box) continue;
+      found = candidate;
+      ::PostMessageW(candidate.box, WM_COMMAND, IDOK, 0);
+      answered = true;
+      return;
+    }
+  });
+  const HWND hwnd = window.Create(nullptr, L"broken", WS_POPUP, 0, false, {10, 10, 110, 110});
+  ::SetEvent(stop.get());
+  helper.join();
+
+  EXPECT_EQ(hwnd, nullptr);
+  EXPECT_EQ(window.GetHWND(), nullptr);
+  ASSERT_TRUE(answered);
+  EXPECT_EQ(found.caption, L"Quanth");
+  EXPECT_NE(found.text.find(L"Failed to load xml file"), std::wstring::npos) << found.text.c_str();
+  EXPECT_NE(found.text.find(L"no_such_layout.xml"), std::wstring::npos);
+}
+
+// Pixels of a render context, top-down BGRA.
+class Pixels {
+ public:
+  explicit Pixels(ui::IRenderContext* context) : context_(context) { ::GdiFlush(); }
+  const BYTE* At(LONG x, LONG y) const {
+    return context_->GetBits() + (static_cast<size_t>(y) * context_->GetWidth() + x) * 4;
+  }
+  DWORD Rgb(LONG x, LONG y) const {
+    const BYTE* p = At(x, y);
+    return (static_cast<DWORD>(p[2]) << 16) | (static_cast<DWORD>(p[1]) << 8) | p[0];
+  }
+  BYTE Alpha(LONG x, LONG y) const { return At(x, y)[3]; }
+  // Pixels within `rect` whose color is far from `background`: text, for instance.
+  int CountUnlike(const RECT& rect, DWORD background) const {
+    int count = 0;
+    for (LONG y = rect.top; y < rect.bottom; ++y) {
+      for (LONG x = rect.left; x < rect.right; ++x) {
+        const DWORD c = Rgb(x, y);
+        int distance = 0;
+        for (int shift = 0; shift < 24; shift += 8) {
+          distance += std::abs(static_cast<int>((c >> shift) & 0xFF) -
+                               static_cast<int>((background >> shift) & 0xFF));
+        }
+        if (distance > 200) ++count;
+      }
+    }
+    return count;
+  }
+
+ private:
+  ui::IRenderContext* context_;
+};
+
+// Every control class in one layered window with the default shadow, checked where it paints.
+TEST(WindowHostTest, LayeredWindowShowsEveryControlAndATranslucentShadow) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  for (const auto& color :
+       std::vector<std::pair<const wchar_t*, const wchar_t*>>{{L"shot_paper", L"#FFFFFFFF"},
+                                                              {L"shot_ink", L"#FF000000"},
+                                                              {L"shot_title", L"#FF2060C0"},
+                                                              {L"shot_close", L"#FFE01010"},
+                                                              {L"shot_track", L"#FFC8C8C8"},
+                                                              {L"shot_fill", L"#FF10A040"},
+                                                              {L"shot_frame", L"#FF808080"}}) {
+    global.AddTextColor(color.first, color.second);
+  }
+  // The default shadow picture, where the skin keeps it: black at a quarter opacity.
+  const std::wstring theme = global.GetResourcePath();
+  ::CreateDirectoryW(theme.c_str(), nullptr);
+  ::CreateDirectoryW((theme + L"form").c_str(), nullptr);
+  ::CreateDirectoryW((theme + L"public").c_str(), nullptr);
+  ::CreateDirectoryW((theme + L"public\\bk").c_str(), nullptr);
+  ASSERT_TRUE(ui_test::WriteFile(theme + L"public\\bk\\bk_shadow.png",
+                                 ui_test::MakePng(64, 64, [](int, int) { return 0x40000000u; })));
+  const wchar_t kSkin[] =
+      L"<Window size=\"328,228\" caption=\"0,0,0,30\">"
+      L"<VBox width=\"300\" height=\"200\" bkcolor=\"shot_paper\">"
+      L"<HBox height=\"30\" bkcolor=\"shot_title\">"
+      L"<Label name=\"title\" text=\"Setup Wizard\" normaltextcolor=\"shot_paper\" "
+      L"width=\"auto\" height=\"stretch\" align=\"vcenter\" textpadding=\"8,0,0,0\"/>"
+      L"<Control/><Button name=\"closebtn\" width=\"30\" height=\"30\" "
+      L"normalcolor=\"shot_close\"/></HBox>"
+      L"<TabBox name=\"pages\" height=\"30\">"
+      L"<Box><Label name=\"page_text\" text=\"Welcome aboard\" normaltextcolor=\"shot_ink\" "
+      L"width=\"auto\" height=\"stretch\"/></Box>"
+      L"<Box><Label text=\"Second page\" normaltextcolor=\"shot_ink\"/></Box></TabBox>"
+      L"<HBox height=\"24\" childmargin=\"4\">"
+      L"<CheckBox name=\"check\" width=\"20\" height=\"20\" normalcolor=\"shot_ink\"/>"
+      L"<Option name=\"opt\" width=\"20\" height=\"20\" normalcolor=\"shot_ink\"/>"
+      L"<Combo name=\"combo\" width=\"150\" bordersize=\"1\" bordercolor=\"shot_frame\"/></HBox>"
+      L"<RichEdit name=\"edit\" height=\"28\" text=\"C:\\Games\" padding=\"4,4,4,0\"/>"
+      L"<Progress name=\"progress\" width=\"stretch\" height=\"12\" bkcolor=\"shot_track\" "
+      L"progresscolor=\"shot_fill\" value=\"25\"/>"
+      L"<Control/></VBox></Window>";
+  SkinWindow window(kSkin, L"form");
+  const HWND hwnd = window.Create(nullptr, L"shot", WS_POPUP, 0, true, {30, 30, 358, 258});
+  ASSERT_NE(hwnd, nullptr);
+  ASSERT_TRUE(window.IsLayeredWindow());
+  auto* combo = static_cast<ui::Combo*>(window.FindControl(L"combo"));
+  ASSERT_NE(combo, nullptr);
+  auto* item = new ui::ListContainerElement();
+  item->SetAttribute(L"text", L"Deutsch");
+  item->SetAttribute(L"normaltextcolor", L"shot_ink");
+  combo->Add(item);
+  combo->SelectItem(0);
+  window.ShowWindow(true, false);
+
+  ui::Control* progress = window.FindControl(L"progress");
+  ASSERT_NE(progress, nullptr);
+  ui::IRenderContext* context = window.GetRenderContext();
+  ASSERT_NE(context, nullptr);
+  ASSERT_TRUE(ui_test::PumpUntil(
+      [&] {
+        const RECT& r = progress->GetPos();
+        return r.right > 0 && context->GetWidth() == 328 && context->GetBits() &&
+               Pixels(context).Rgb(r.left + 2, (r.top + r.bottom) / 2) == 0x10A040;
+      },
+      3000));
+  const Pixels pixels(context);
+
+  // The content sits inside the 14-pixel shadow margin, opaque; the margin is see-through
+  // but not empty.
+  EXPECT_EQ(window.GetRoot()->GetPos().right, 328);
+  EXPECT_EQ(pixels.Alpha(150, 200), 255);
+  EXPECT_EQ(pixels.Rgb(150, 200), 0xFFFFFFu);
+  const BYTE margin_alpha = pixels.Alpha(5, 114);
+  EXPECT_GT(margin_alpha, 20);
+  EXPECT_LT(margin_alpha, 110);
+  EXPECT_EQ(pixels.Alpha(327 - 5, 114), margin_alpha);
+
+  // The progress bar is filled to a quarter of its width and shows the track beyond.
+  const RECT bar = progress->GetPos();
+  const LONG mid_y = (bar.top + bar.bottom) / 2;
+  const LONG quarter = bar.left + (bar.right - bar.left) / 4;
+  EXPECT_EQ(bar.right - bar.left, 300);
+  EXPECT_EQ(pixels.Rgb(quarter - 3, mid_y), 0x10A040u);
+  EXPECT_EQ(pixels.Rgb(quarter + 3, mid_y), 0xC8C8C8u);
+
+  // Text is drawn where the labels, the combo's chosen item and the field are.
+  for (const wchar_t* name : {L"title", L"page_text"}) {
+    ui::Control* label = window.FindControl(name);
+    const RECT r = label->GetPos();
+    const DWORD background = pixels.Rgb(r.right - 1, r.bottom - 1);
+    EXPECT_GT(pixels.CountUnlike(r, background), 20) << name;
+  }
+  EXPECT_GT(pixels.CountUnlike(combo->GetPos(), 0xFFFFFF), 20);
+  EXPECT_GT(pixels.CountUnlike(window.FindControl(L"edit")->GetPos(), 0xFFFFFF), 20);
+  const RECT close = window.FindControl(L"closebtn")->GetPos();
+  EXPECT_EQ(pixels.Rgb((close.left + close.right) / 2, (close.top + close.bottom) / 2), 0xE01010u);
+  ::DestroyWindow(hwnd);
+}
+
+// Mouse input as the system delivers it: through the pointer, not sent to the window.
+void SendDrag(POINT from, POINT to, HANDLE arrived, HANDLE pressed) {
+  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
+  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
+  auto move = [&](POINT at) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    // Absolute input counts in 65536ths of the screen; rounding up lands on the pixel itself.
+    input.mi.dx = (at.x * 65536 + width - 1) / width;
+    input.mi.dy = (at.y * 65536 + height - 1) / height;
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &input, sizeof(input));
+  };
+  auto button = [](DWORD flag) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = flag;
+    ::SendInput(1, &input, sizeof(input));
+  };
+  for (int tries = 0; tries < 5; ++tries) {
+    move(from);
+    if (::WaitForSingleObject(arrived, 500) == WAIT_OBJECT_0) break;
+  }
+  ::ResetEvent(pressed);
+  button(MOUSEEVENTF_LEFTDOWN);
+  ::WaitForSingleObject(pressed, 5000);
+  for (int step = 1; step <= 4; ++step) {
+    move({from.x + (to.x - from.x) * step / 4, from.y + (to.y - from.y) * step / 4});
+  }
+  button(MOUSEEVENTF_LEFTUP);
+}
+
+TEST(WindowHostTest, DraggingTheCaptionMovesTheWindowButPressingAButtonDoesNot) {
+  const wchar_t kSkin[] =
+      L"<Window size=\"200,120\" caption=\"0,0,0,120\" shadowattached=\"false\">"
+      L"<VBox><Control height=\"60\"/>"
+      L"<Button name=\"press\" width=\"60\" height=\"40\"/></VBox></Window>";
+  SkinWindow window(kSkin, L"");
+  const HWND hwnd = window.Create(nullptr, L"drag", WS_POPUP, 0, false, {100, 100, 300, 220});
+  ASSERT_NE(hwnd, nullptr);
+  window.ShowWindow(true, true);
+  ::UpdateWindow(hwnd);
+  ui::Control* press = window.FindControl(L"press");
+  ASSERT_TRUE(ui_test::PumpUntil([&] { return press->GetPos().right > 0; }, 2000));
+  nbase::UniqueHandle pressed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  window.pressed_ = pressed.get();
+  nbase::UniqueHandle arrived(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  window.arrived_ = arrived.get();
+  int clicks = 0;
+  press->AttachEvent(ui::kEventClick, [&](ui::EventArgs&) {
+    ++clicks;
+    return true;
+  });
+
+  auto window_origin = [&] {
+    RECT r = {};
+    ::GetWindowRect(hwnd, &r);
+    return POINT{r.left, r.top};
+  };
+  // The input goes in from another thread while this one pumps, as a user's hand would.
+  auto drag = [&](POINT client_from, POINT offset, const std::function<bool()>& done) {
+    POINT from = client_from;
+    ::ClientToScreen(hwnd, &from);
+    window.expected_ = client_from;
+    ::ResetEvent(arrived.get());
+    std::atomic<bool> sent{false};
+    std::thread hand([&] {
+      SendDrag(from, {from.x + offset.x, from.y + offset.y}, arrived.get(), pressed.get());
+      sent = true;
+    });
+    const bool ok = ui_test::PumpUntil([&] { return sent && done(); }, 5000);
+    hand.join();
+    return ok;
+  };
+
+  const POINT start = window_origin();
+  ASSERT_TRUE(drag({20, 20}, {40, 30}, [&] { return window.moves_finished_ == 1; }))
+      << "no move loop ran";
+  // A pixel either way is the pointer's rounding, not the window's doing.
+  const POINT dragged = window_origin();
+  EXPECT_NEAR(dragged.x - start.x, 40, 1);
+  EXPECT_NEAR(dragged.y - start.y, 30, 1);
+
+  // Pressed on the button and released on it again: a click, and the window stays put.
+  const POINT moved = window_origin();
+  const RECT& b = press->GetPos();
+  EXPECT_TRUE(drag({b.left + 10, b.top + 10}, {30, 20}, [&] { return clicks == 1; }));
+  const POINT after = window_origin();
+  EXPECT_EQ(window.moves_finished_, 1);
+  EXPECT_EQ(after.x, moved.x);
+  EXPECT_EQ(after.y, moved.y);
+  ::DestroyWindow(hwnd);
+}
+
+}  // namespace
