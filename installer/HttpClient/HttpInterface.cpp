@@ -3,17 +3,24 @@
 
 #include <cstdlib>
 
+#include "installer/HttpClient/SocketHttp.h"
+#include "installer/HttpClient/WinHttp.h"
 #include "installer/HttpClient/WininetHttp.h"
 
 bool CreateHttpClient(IHttpBase** client, int type) {
   if (!client) return false;
   *client = nullptr;
   switch (type) {
+    case HttpClientSocket:
+      *client = new CHttpSocket();
+      break;
     case HttpClientWininet:
       *client = new CWininetHttp();
       break;
+    case HttpClientWinHttp:
+      *client = new CWinHttp();
+      break;
     default:
-      // The socket and WinHTTP back ends are not part of this program yet.
       break;
   }
   return *client != nullptr;
