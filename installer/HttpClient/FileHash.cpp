@@ -1,6 +1,8 @@
 // File digests with the AES provider of CryptoAPI, the one that carries SHA-256 since XP SP3.
 #include "installer/HttpClient/FileHash.h"
 
+#include <process.h>
+
 #include <cctype>
 #include <vector>
 
@@ -48,6 +50,76 @@ std::string CSha256::HexDigest() {
     text += kHex[b & 15];
   }
   return text;
+}
+
+CSha256Pipe::CSha256Pipe()
+    : free_(::CreateSemaphoreW(nullptr, kBlocks, kBlocks, nullptr)),
+      queued_(::CreateSemaphoreW(nullptr, 0, kBlocks, nullptr)) {
+  for (Block& block : blocks_) block.data.resize(kBlockSize);
+  if (free_ && queued_) {
+    thread_.reset(reinterpret_cast<HANDLE>(
+        ::_beginthreadex(nullptr, 0, &CSha256Pipe::HashThread, this, 0, nullptr)));
+  }
+  // Without its thread the pipe still works: every block is then hashed as it is submitted.
+}
+
+CSha256Pipe::~CSha256Pipe() {
+  if (!finished_) Finish();
+}
+
+char* CSha256Pipe::Acquire() {
+  if (!thread_) return blocks_[0].data.data();
+  if (!held_) {
+    ::WaitForSingleObject(free_.get(), INFINITE);
+    held_ = true;
+  }
+  return blocks_[next_].data.data();
+}
+
+void CSha256Pipe::Submit(DWORD size) {
+  if (!thread_) {
+    hash_.Update(blocks_[0].data.data(), size);
+    return;
+  }
+  Acquire();
+  Block& block = blocks_[next_];
+  block.size = size;
+  block.last = false;
+  held_ = false;
+  next_ = (next_ + 1) % kBlocks;
+  ::ReleaseSemaphore(queued_.get(), 1, nullptr);
+}
+
+std::string CSha256Pipe::Finish() {
+  if (finished_) return digest_;
+  finished_ = true;
+  if (thread_) {
+    Acquire();
+    Block& block = blocks_[next_];
+    block.size = 0;
+    block.last = true;
+    held_ = false;
+    ::ReleaseSemaphore(queued_.get(), 1, nullptr);
+    ::WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+  }
+  digest_ = hash_.HexDigest();
+  return digest_;
+}
+
+unsigned __stdcall CSha256Pipe::HashThread(void* self) noexcept {
+  static_cast<CSha256Pipe*>(self)->RunHashing();
+  return 0;
+}
+
+void CSha256Pipe::RunHashing() {
+  for (int index = 0;; index = (index + 1) % kBlocks) {
+    ::WaitForSingleObject(queued_.get(), INFINITE);
+    const Block& block = blocks_[index];
+    if (block.last) return;
+    hash_.Update(block.data.data(), block.size);
+    ::ReleaseSemaphore(free_.get(), 1, nullptr);
+  }
 }
 
 std::string FileSha256Hex(const std::wstring& path) {

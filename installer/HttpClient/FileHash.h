@@ -5,6 +5,7 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <vector>
 
 #include "base/UniqueResource.h"
 
@@ -36,6 +37,52 @@ class CSha256 {
   nbase::UniqueResource<ProviderTraits> provider_;
   nbase::UniqueResource<HashTraits> hash_;
   bool failed_ = false;
+};
+
+// A digest taken on a thread of its own. CryptoAPI's SHA-256 is far slower than copying a file,
+// so a caller that copies blocks hands each one over and reads or writes the next meanwhile.
+// Owned and fed by one thread; the hashing thread only ever touches blocks handed to it.
+class CSha256Pipe {
+ public:
+  static constexpr DWORD kBlockSize = 4 << 20;
+
+  CSha256Pipe();
+  // Waits for the hashing thread; what is still queued is hashed and dropped.
+  ~CSha256Pipe();
+  CSha256Pipe(const CSha256Pipe&) = delete;
+  CSha256Pipe& operator=(const CSha256Pipe&) = delete;
+
+  // A block of kBlockSize bytes to fill; waits while every block is queued. Until Submit, the
+  // same block is returned again, so a read that delivered nothing costs no hand-over.
+  char* Acquire();
+  // Queues the first `size` bytes of the acquired block.
+  void Submit(DWORD size);
+  // Waits until everything queued is hashed; the digest as CSha256::HexDigest gives it. Once
+  // only: the pipe takes no more blocks afterwards.
+  std::string Finish();
+
+ private:
+  struct Block {
+    std::vector<char> data;
+    DWORD size = 0;
+    bool last = false;
+  };
+  static constexpr int kBlocks = 3;
+
+  static unsigned __stdcall HashThread(void* self) noexcept;
+  void RunHashing();
+
+  CSha256 hash_;
+  Block blocks_[kBlocks];
+  // Free blocks count down as they are acquired, queued ones up as they are submitted; the
+  // semaphores also order each block's bytes between the two threads.
+  nbase::UniqueHandle free_;
+  nbase::UniqueHandle queued_;
+  nbase::UniqueHandle thread_;
+  int next_ = 0;       // the block the feeding thread fills next
+  bool held_ = false;  // the feeding thread holds blocks_[next_]
+  bool finished_ = false;
+  std::string digest_;
 };
 
 // Lower-case hexadecimal digest of the file's bytes; empty when the file or the provider

@@ -14,7 +14,10 @@ namespace {
 constexpr double kAssumedSize = 125829120.0;
 constexpr int kRetries = 3;
 constexpr DWORD kFirstRetryPauseMs = 1000;
-constexpr DWORD kCopyBlock = 1 << 20;
+constexpr DWORD kCopyBlock = CSha256Pipe::kBlockSize;
+// How long the join waits for a part to grow before looking again: long enough to move
+// hundreds of kilobytes per look, short beside a download of seconds.
+constexpr DWORD kFollowPollMs = 100;
 
 long long NowTicks() {
   LARGE_INTEGER frequency, counter;
@@ -26,7 +29,9 @@ long long NowTicks() {
   return seconds * 10000000LL + rest * 10000000LL / frequency.QuadPart;
 }
 
-double TicksToSeconds(long long ticks) { return static_cast<long long>(ticks / 10) / 1000000.0; }
+double TicksToSeconds(long long ticks) {
+  return static_cast<long long>(ticks / 10) / 1000000.0;
+}
 
 HANDLE StartThread(unsigned(__stdcall* proc)(void*), void* argument, unsigned* id = nullptr) {
   unsigned thread_id = 0;
@@ -43,10 +48,12 @@ long long FileSize(const std::wstring& path) {
 
 // Appends the whole of `from` to `to`; the byte count appended, -1 on failure.
 long long AppendFile(const std::wstring& from, const std::wstring& to) {
-  nbase::UniqueFileHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING, 0, nullptr));
+  nbase::UniqueFileHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                               OPEN_EXISTING, 0, nullptr));
   if (!source) return -1;
-  nbase::UniqueFileHandle target(::CreateFileW(to.c_str(), FILE_APPEND_DATA, 0, nullptr,
+  // The join may be reading the part while its range resumes.
+  nbase::UniqueFileHandle target(::CreateFileW(to.c_str(), FILE_APPEND_DATA,
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                                OPEN_ALWAYS, 0, nullptr));
   if (!target) return -1;
   std::vector<char> buffer(kCopyBlock);
@@ -67,6 +74,93 @@ bool IsTransient(int error) {
          error == HttpErrQuery || error == HttpErrRead;
 }
 
+// Appends parts to the target in order. With a digest wanted, each block read goes to the
+// hashing thread while the next one is read and written.
+class PartJoiner {
+ public:
+  PartJoiner(const std::wstring& target, bool digest)
+      : target_(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
+    if (!target_) {
+      LOG_ERR(L"download merge cannot create the target, error:%d",
+              static_cast<int>(::GetLastError()));
+      return;
+    }
+    if (digest) {
+      pipe_ = std::make_unique<CSha256Pipe>();
+    } else {
+      buffer_.resize(kCopyBlock);
+    }
+  }
+
+  bool ready() const { return target_.valid(); }
+  long long written() const { return written_; }
+  std::string Digest() { return pipe_ ? pipe_->Finish() : std::string(); }
+
+  // Copies the range's part as it grows until its thread has ended, then deletes it. True when
+  // the whole range was joined; false when it failed or its bytes could not be copied.
+  bool Follow(_DOWNLOAD_RANGE_THREAD_PARAMETER& range) {
+    if (range.size == 0) return true;
+    nbase::UniqueFileHandle part;
+    long long taken = 0;
+    for (;;) {
+      // Looked at before the copy: once the thread has ended, one more pass finds every byte.
+      const bool ended =
+          !range.thread || ::WaitForSingleObject(range.thread.get(), 0) == WAIT_OBJECT_0;
+      if (ended && range.state != RangeFinished) return false;
+      if (!part) {
+        // The range thread creates, truncates and appends to the part while it is read here.
+        part.reset(::CreateFileW(range.part_path.c_str(), GENERIC_READ,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+      }
+      const long long before = taken;
+      if (part && !Drain(part.get(), range.size, taken)) return false;
+      if (ended) break;
+      if (taken == before) ::WaitForSingleObject(range.thread.get(), kFollowPollMs);
+    }
+    part.reset();
+    if (taken != range.size) {
+      LOG_ERR(L"download merge took %lld of %lld bytes of thread index:%d", taken, range.size,
+              range.index);
+      return false;
+    }
+    ::DeleteFileW(range.part_path.c_str());
+    return true;
+  }
+
+ private:
+  // Copies what the part holds beyond `taken`, never past `limit` bytes: a retry from the
+  // range's start rewrites the same bytes, so what was taken stays valid.
+  bool Drain(HANDLE part, long long limit, long long& taken) {
+    while (taken < limit) {
+      char* block = pipe_ ? pipe_->Acquire() : buffer_.data();
+      const long long rest = limit - taken;
+      const DWORD want = rest < kCopyBlock ? static_cast<DWORD>(rest) : kCopyBlock;
+      DWORD got = 0, put = 0;
+      if (!::ReadFile(part, block, want, &got, nullptr)) {
+        LOG_ERR(L"download merge cannot read a part, error:%d", static_cast<int>(::GetLastError()));
+        return false;
+      }
+      if (got == 0) break;
+      if (!::WriteFile(target_.get(), block, got, &put, nullptr) || put != got) {
+        LOG_ERR(L"download merge cannot write the target, error:%d",
+                static_cast<int>(::GetLastError()));
+        return false;
+      }
+      if (pipe_) pipe_->Submit(got);
+      taken += got;
+      written_ += got;
+    }
+    return true;
+  }
+
+  nbase::UniqueFileHandle target_;
+  std::unique_ptr<CSha256Pipe> pipe_;
+  std::vector<char> buffer_;
+  long long written_ = 0;
+};
+
 }  // namespace
 
 struct CHttpDownloader::DownloadStart {
@@ -85,8 +179,7 @@ CHttpDownloader::CHttpDownloader(HWND window, const std::wstring& url, const std
       window_(window),
       expected_sha256_(expected_sha256) {
   size_thread_.reset(StartThread(&CHttpDownloader::SizeQueryThread, this));
-  progress_thread_.reset(
-      StartThread(&CHttpDownloader::ProgressThread, this, &progress_thread_id_));
+  progress_thread_.reset(StartThread(&CHttpDownloader::ProgressThread, this, &progress_thread_id_));
   ::SetEvent(start_event_.get());
 }
 
@@ -128,7 +221,9 @@ double CHttpDownloader::ElapsedSeconds() const {
   return TicksToSeconds(end_time_.load() - start_time_.load());
 }
 
-double CHttpDownloader::JoinSeconds() const { return TicksToSeconds(join_ticks_.load()); }
+double CHttpDownloader::JoinSeconds() const {
+  return TicksToSeconds(join_ticks_.load());
+}
 
 void CHttpDownloader::OnProgress(void* param, int state, double total, double done) {
   if (!param || done > total) return;
@@ -181,7 +276,8 @@ void CHttpDownloader::ReportProgress() {
     }
   }
   if (!window_ || size <= 0) return;
-  const int percent = static_cast<int>(static_cast<double>(done) / static_cast<double>(size) * 100.0);
+  const int percent =
+      static_cast<int>(static_cast<double>(done) / static_cast<double>(size) * 100.0);
   nbase::AutoLock lock(report_lock_);
   if (percent <= last_percent_.load()) return;
   last_percent_ = percent;
@@ -269,16 +365,20 @@ void CHttpDownloader::RunDownload() {
     }
   }
   std::vector<Range*> ranges = Snapshot();
-  for (Range* range : ranges) {
-    if (range->thread) ::WaitForSingleObject(range->thread.get(), INFINITE);
-  }
+  std::string digest;
+  const bool joined =
+      JoinWhileDownloading(ranges, size, expected_sha256_.empty() ? nullptr : &digest);
+  const long long joined_at = NowTicks();
 
   bool ignored_range = false;
   int finished = 0;
+  long long last_end = start_time_.load();
   for (Range* range : ranges) {
     if (range->state == RangeFinished) ++finished;
     if (range->error == HttpErrRange) ignored_range = true;
+    if (range->ended_at > last_end) last_end = range->ended_at;
   }
+  end_time_ = last_end;
 
   bool ok = false;
   if (ignored_range && !stop_) {
@@ -306,14 +406,8 @@ void CHttpDownloader::RunDownload() {
          DigestMatches(expected_sha256_.empty() ? std::string() : FileSha256Hex(target));
     join_ticks_ = NowTicks() - join_start;
   } else {
-    end_time_ = NowTicks();
-    const long long join_start = NowTicks();
-    // The digest is taken while the parts are joined: reading the joined file back would cost
-    // a second pass over the whole package.
-    std::string digest;
-    ok = finished == kRangeCount && Merge(size, expected_sha256_.empty() ? nullptr : &digest) &&
-         DigestMatches(digest);
-    join_ticks_ = NowTicks() - join_start;
+    ok = finished == kRangeCount && joined && DigestMatches(digest);
+    join_ticks_ = joined_at > last_end ? joined_at - last_end : 0;
   }
   if (!ok) {
     ::DeleteFileW(target.c_str());
@@ -343,11 +437,13 @@ void CHttpDownloader::RunRange(Range* range) {
     }
     if (FetchRangeOnce(range)) {
       LOG_APP(L"download fnished thread index:%d", range->index);
+      range->ended_at = NowTicks();
       range->state = RangeFinished;
       return;
     }
     if (!IsTransient(range->error)) break;
   }
+  range->ended_at = NowTicks();
   range->state = RangeFailed;
 }
 
@@ -396,56 +492,26 @@ bool CHttpDownloader::FetchRangeOnce(Range* range) {
   return !range->whole_file && stored == range->size;
 }
 
-bool CHttpDownloader::Merge(long long size, std::string* digest) {
+bool CHttpDownloader::JoinWhileDownloading(const std::vector<Range*>& ranges, long long size,
+                                           std::string* digest) {
   const std::wstring target = TargetPath();
   ::DeleteFileW(target.c_str());
-  nbase::UniqueFileHandle out(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr,
-                                            CREATE_ALWAYS, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  std::vector<Range*> ranges = Snapshot();
-  if (!out) {
-    LOG_ERR(L"download merge cannot create the target, error:%d",
-            static_cast<int>(::GetLastError()));
-    for (Range* range : ranges) ::DeleteFileW(range->part_path.c_str());
-    return false;
-  }
-  CSha256 hash;
-  std::vector<char> buffer(kCopyBlock);
-  long long written = 0;
-  bool ok = true;
+  // The digest is taken while the parts are joined, and the part whose predecessors are all
+  // joined is taken while it downloads: what is left once the last range ends is as little of
+  // the package as the order of the join allows.
+  PartJoiner joiner(target, digest != nullptr);
+  bool joining = joiner.ready();
   for (Range* range : ranges) {
-    if (range->size == 0) continue;
-    nbase::UniqueFileHandle part(::CreateFileW(range->part_path.c_str(), GENERIC_READ,
-                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!part) {
-      ok = false;
-      break;
-    }
-    for (;;) {
-      DWORD got = 0, put = 0;
-      if (!::ReadFile(part.get(), buffer.data(), kCopyBlock, &got, nullptr)) {
-        ok = false;
-        break;
-      }
-      if (got == 0) break;
-      if (!::WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put != got) {
-        ok = false;
-        break;
-      }
-      if (digest) hash.Update(buffer.data(), got);
-      written += got;
-    }
-    part.reset();
-    ::DeleteFileW(range->part_path.c_str());
-    if (!ok) break;
+    if (joining) joining = joiner.Follow(*range);
+    if (range->thread) ::WaitForSingleObject(range->thread.get(), INFINITE);
   }
   for (Range* range : ranges) ::DeleteFileW(range->part_path.c_str());
-  if (ok && written != size) {
-    LOG_ERR(L"download merge wrote %lld of %lld bytes", written, size);
-    ok = false;
+  if (joining && joiner.written() != size) {
+    LOG_ERR(L"download merge wrote %lld of %lld bytes", joiner.written(), size);
+    joining = false;
   }
-  if (ok && digest) *digest = hash.HexDigest();
-  return ok;
+  if (joining && digest) *digest = joiner.Digest();
+  return joining;
 }
 
 bool CHttpDownloader::DigestMatches(const std::string& actual) {

@@ -50,11 +50,14 @@ struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
   // The whole file without a "Range" header, after a server showed it ignores ranges.
   bool whole_file = false;
   std::atomic<int> error{HttpOk};
+  // When the range thread gave up or completed, in the downloader's 100-nanosecond ticks.
+  std::atomic<long long> ended_at{0};
 };
 
 // Made and started by the owner's thread (the setup window's UI thread), which also destroys
-// it. The size query, progress, download and range threads are the downloader's own; the
-// destructor waits for every one of them, pumping sent messages meanwhile.
+// it. The size query, progress, download and range threads are the downloader's own (with a
+// digest to check, the download thread also runs and joins one hashing thread); the destructor
+// waits for every one of them, pumping sent messages meanwhile.
 class CHttpDownloader : public IHttpCallback {
  public:
   static constexpr int kRangeCount = 8;
@@ -75,7 +78,8 @@ class CHttpDownloader : public IHttpCallback {
   double KnownFileSize() const { return known_size_.load(); }
   // Seconds the last attempt spent downloading (until every range ended).
   double ElapsedSeconds() const;
-  // Seconds the last attempt spent joining the parts and checking the digest.
+  // Seconds the last attempt spent joining the parts and checking the digest after its last
+  // range ended; the parts joined while others were still downloading cost nothing here.
   double JoinSeconds() const;
 
   // How long a connection may deliver nothing before it counts as stalled.
@@ -105,8 +109,10 @@ class CHttpDownloader : public IHttpCallback {
   void RunRange(Range* range);
   // One request for what the range still lacks; true when the range is complete.
   bool FetchRangeOnce(Range* range);
-  // Joins the parts into the target; with `digest`, also sets it to the joined bytes' SHA-256.
-  bool Merge(long long size, std::string* digest);
+  // Waits for every range thread in index order while joining their parts into the target,
+  // each part followed as it grows once all before it are joined; with `digest`, also sets it
+  // to the joined bytes' SHA-256. True when the target holds the whole file.
+  bool JoinWhileDownloading(const std::vector<Range*>& ranges, long long size, std::string* digest);
   // Whether `actual` is the expected digest (always, when none is expected).
   bool DigestMatches(const std::string& actual);
   void ReportProgress();

@@ -47,6 +47,16 @@ INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" \
 
 now() { date +%s.%N; }
 
+# What a run of rangeget costs before any byte moves: Wine starting and ending the process.
+t0=$(now)
+INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" >/dev/null 2>&1 || true
+t1=$(now)
+start_s=$(python3 -c "print($t1 - $t0)")
+
+# Each tool starts with nothing of the previous one's output still waiting to reach the disk:
+# otherwise whoever runs after a fast writer is throttled by the kernel for the other's data.
+settle() { sync; }
+
 check() {  # name, file
   local got
   got=$(sha256sum "$2" | cut -d' ' -f1)
@@ -57,6 +67,7 @@ check() {  # name, file
 }
 
 echo "curl, one connection"
+settle
 t0=$(now)
 curl -sS -o "$work/out/curl/big.bin" "$url"
 t1=$(now)
@@ -64,6 +75,7 @@ check curl "$work/out/curl/big.bin"
 curl_s=$(python3 -c "print($t1 - $t0)")
 
 echo "aria2c -x8 -s8"
+settle
 t0=$(now)
 aria2c -q -x8 -s8 --file-allocation=none --allow-overwrite=true \
   -d "$work/out/aria2c" -o big.bin "$url"
@@ -72,6 +84,7 @@ check aria2c "$work/out/aria2c/big.bin"
 aria_s=$(python3 -c "print($t1 - $t0)")
 
 echo "rangeget under Wine, 8 ranges, digest checked"
+settle
 log="$work/rangeget.txt"
 folder=$warm
 t0=$(now)
@@ -84,19 +97,34 @@ fi
 t1=$(now)
 check rangeget "$work/out/rangeget/big.bin"
 range_s=$(python3 -c "print($t1 - $t0)")
-read -r download_s join_s < <(awk '$1 == "download" { d = $2 } $1 == "join+hash" { j = $2 }
-  END { print d, j }' "$log")
+read -r download_s join_s window_s finished_s < <(awk '$1 == "download" { d = $2 }
+  $1 == "join+hash" { j = $2 } $1 == "timeline" { w = $5; f = $7 } END { print d, j, w, f }' "$log")
 
-python3 - "$bytes" "$curl_s" "$aria_s" "$range_s" "$download_s" "$join_s" <<'PY'
+# The digest alone over the same file: the share of the join that no connection can speed up.
+INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" --sha256 \
+  "$warm\\big.bin" >"$work/hash.txt" 2>&1
+hash_rate=$(awk '$1 == "hash" { print $4 }' "$work/hash.txt")
+
+python3 - "$bytes" "$curl_s" "$aria_s" "$range_s" "$download_s" "$join_s" "$start_s" \
+  "$hash_rate" "$window_s" "$finished_s" <<'PY'
 import sys
-size, curl, aria, rangeget, download, join = (float(v) for v in sys.argv[1:])
+(size, curl, aria, rangeget, download, join, start, hash_rate, window,
+ finished) = (float(v) for v in sys.argv[1:])
 rate = lambda seconds: size / seconds / 1e6
 print(f"file            {size / 1048576:.0f} MiB, MB = 10^6 bytes, wall-clock times")
 print(f"curl            {rate(curl):8.1f} MB/s  {curl:7.2f} s")
 print(f"aria2c -x8 -s8  {rate(aria):8.1f} MB/s  {aria:7.2f} s")
 print(f"rangeget        {rate(rangeget):8.1f} MB/s  {rangeget:7.2f} s"
       f"  (download {download:.2f} s, merge+hash {join:.2f} s)")
+print(f"  of which        {window:.2f} s Wine start and first window, "
+      f"{finished - window - download - join:.2f} s other, {rangeget - finished:.2f} s exit")
+engine = finished - window
+print(f"downloader only {rate(engine):8.1f} MB/s  {engine:7.2f} s"
+      f"  (its Start to the finished message: {aria / engine:.2f}x aria2c)")
 print(f"rangeget/curl   {curl / rangeget:8.2f}x")
 print(f"rangeget/aria2c {aria / rangeget:8.2f}x")
-print(f"merge+hash      {100 * join / rangeget:8.1f} % of rangeget's wall-clock time")
+print(f"merge+hash      {100 * join / rangeget:8.1f} % of rangeget's wall-clock time"
+      " (after its last range ended)")
+print(f"wine start+exit {start:8.2f} s  (rangeget doing nothing)")
+print(f"sha-256 alone   {hash_rate:8.1f} MB/s  (CryptoAPI under Wine, one thread)")
 PY

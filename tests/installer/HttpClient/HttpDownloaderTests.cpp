@@ -16,8 +16,7 @@ constexpr DWORD kWatchdogMs = 60000;
 TEST(HttpDownloaderNames, FileNameDropsQueryAndKeepsAtMost255Characters) {
   EXPECT_EQ(CHttpDownloader::FileNameFromUrl(L"http://h/a/setup.exe?v=1&x=a/b"), L"setup.exe");
   EXPECT_EQ(CHttpDownloader::FileNameFromUrl(L"http://h/get&id=3"), L"get");
-  EXPECT_EQ(CHttpDownloader::FileNameFromUrl(L"http://h/" + std::wstring(300, L'n')).size(),
-            255u);
+  EXPECT_EQ(CHttpDownloader::FileNameFromUrl(L"http://h/" + std::wstring(300, L'n')).size(), 255u);
 }
 
 TEST(HttpDownloaderNames, RangesSplitEvenlyWithTheRemainderLastAndNoneEmptyRequested) {
@@ -39,6 +38,46 @@ TEST(HttpDownloaderNames, RangesSplitEvenlyWithTheRemainderLastAndNoneEmptyReque
   EXPECT_EQ(last, big - 1);
 }
 
+TEST(HttpDownloaderDigest, PipedDigestMatchesTheDirectOneAcrossBlocksAndEmptyReads) {
+  const DWORD block = CSha256Pipe::kBlockSize;
+  std::string data(2 * static_cast<size_t>(block) + 12345, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 131 + (i >> 9));
+  CSha256 direct;
+  direct.Update(data.data(), static_cast<DWORD>(data.size()));
+  const std::string expected = direct.HexDigest();
+
+  // Piece sizes that straddle block boundaries, with reads that deliver nothing in between.
+  const DWORD pieces[] = {1, block, 0, 777, block - 1, 0, block / 2};
+  CSha256Pipe pipe;
+  size_t offset = 0;
+  for (int i = 0; offset < data.size(); ++i) {
+    const size_t rest = data.size() - offset;
+    const DWORD want = pieces[i % 7];
+    const DWORD size = want < rest ? want : static_cast<DWORD>(rest);
+    char* target = pipe.Acquire();
+    if (size == 0) {
+      EXPECT_EQ(pipe.Acquire(), target) << "an unused block must be handed out again";
+      continue;
+    }
+    std::memcpy(target, data.data() + offset, size);
+    pipe.Submit(size);
+    offset += size;
+  }
+  EXPECT_EQ(pipe.Finish(), expected);
+  EXPECT_EQ(pipe.Finish(), expected);
+
+  CSha256Pipe empty;
+  EXPECT_EQ(empty.Finish(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+
+  // Dropped with blocks still queued: the destructor must neither hang nor crash.
+  auto abandoned = std::make_unique<CSha256Pipe>();
+  for (int i = 0; i < 5; ++i) {
+    std::memset(abandoned->Acquire(), i, block);
+    abandoned->Submit(block);
+  }
+  abandoned.reset();
+}
+
 class HttpDownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(Servers().nginx, 0) << "the HTTP server fixture did not run"; }
@@ -56,6 +95,10 @@ class HttpDownloaderTest : public ::testing::Test {
   void ExpectTargetIs(const char* name) {
     const std::wstring target = downloader_->TargetPath();
     EXPECT_EQ(FileSha256Hex(target), Servers().sha256.at(name)) << name;
+    ExpectNoParts();
+  }
+
+  void ExpectNoParts() {
     WIN32_FIND_DATAW data;
     HANDLE find = ::FindFirstFileW((folder_ + L"*.*-*").c_str(), &data);
     EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "a part file was left behind";
@@ -120,8 +163,8 @@ TEST_F(HttpDownloaderTest, ServersThatIgnoreOrMisanswerRangesFallBackToOneDownlo
 TEST_F(HttpDownloaderTest, DroppedOrStalledRangeResumesFromItsPartFile) {
   for (const wchar_t* kind : {L"drop", L"stall"}) {
     recorder_.Reset();
-    const std::wstring url = FaultUrl(L"/fault/" + std::wstring(kind) + L"/1/50000/size1m.bin") +
-                             Nonce();
+    const std::wstring url =
+        FaultUrl(L"/fault/" + std::wstring(kind) + L"/1/50000/size1m.bin") + Nonce();
     ASSERT_TRUE(Run(url, L"resume", Servers().sha256.at("size1m.bin"), 2000)) << kind;
     EXPECT_EQ(recorder_.outcome, 1) << kind;
     ExpectTargetIs("size1m.bin");
@@ -146,14 +189,38 @@ TEST_F(HttpDownloaderTest, RangeFailingFourTimesFailsAndTheNextStartRebuildsEver
 }
 
 TEST_F(HttpDownloaderTest, DigestMismatchFailsAndLeavesNoTarget) {
-  ASSERT_TRUE(Run(NginxUrl(L"/files/size100.bin"), L"digest", std::string(64, '0')));
+  ASSERT_TRUE(Run(NginxUrl(L"/files/size1m.bin"), L"digest", std::string(64, '0')));
   EXPECT_EQ(recorder_.outcome, 0);
   EXPECT_FALSE(FileExists(downloader_->TargetPath()));
+  ExpectNoParts();
+}
+
+TEST_F(HttpDownloaderTest, LastRangeResumingOrFailingAfterTheEarlierPartsWereJoined) {
+  // The first seven parts are joined while the last range is still retrying.
+  const struct {
+    const wchar_t* path;
+    LPARAM outcome;
+  } cases[] = {{L"/fault/drop-last/1/50000/size1m.bin", 1},
+               {L"/fault/drop-last/4/1000/size1m.bin", 0}};
+  for (const auto& c : cases) {
+    recorder_.Reset();
+    ASSERT_TRUE(Run(FaultUrl(c.path) + Nonce(), L"lastrange", Servers().sha256.at("size1m.bin")))
+        << c.path;
+    EXPECT_EQ(recorder_.outcome, c.outcome) << c.path;
+    if (c.outcome == 1) {
+      ExpectTargetIs("size1m.bin");
+      ExpectRisingPercentsEndingAt100();
+    } else {
+      EXPECT_FALSE(FileExists(downloader_->TargetPath())) << c.path;
+      ExpectNoParts();
+    }
+    downloader_.reset();
+  }
 }
 
 TEST_F(HttpDownloaderTest, UnreachableServersFailWithinBoundedTime) {
-  for (const wchar_t* url : {L"http://127.0.0.1:1/package.exe",
-                             L"http://no-such-host.invalid/package.exe"}) {
+  for (const wchar_t* url :
+       {L"http://127.0.0.1:1/package.exe", L"http://no-such-host.invalid/package.exe"}) {
     recorder_.Reset();
     ASSERT_TRUE(Run(url, L"unreachable")) << url;
     EXPECT_EQ(recorder_.outcome, 0) << url;
