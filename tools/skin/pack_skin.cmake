@@ -1,0 +1,79 @@
+# Packs the skin: copies resources/ into a staging folder, writes this build's URLs, package
+# hashes and analytics settings into the copies, and zips the tree (deflate) under "resources/".
+#
+# cmake -DSKIN_RESOURCES=... -DSKIN_SETTINGS=... -DSKIN_STAGE=... -DSKIN_ARCHIVE=...
+#       [-DSKIN_DEMO_PACKAGE=file] -P pack_skin.cmake
+cmake_minimum_required(VERSION 3.20)
+
+foreach(required SKIN_RESOURCES SKIN_SETTINGS SKIN_STAGE SKIN_ARCHIVE)
+  if(NOT DEFINED ${required})
+    message(FATAL_ERROR "pack_skin.cmake needs -D${required}=...")
+  endif()
+endforeach()
+include("${SKIN_SETTINGS}")
+
+# "demo" stands for the hash of the demo package built in the same tree.
+function(resolve_hash out value)
+  if(value STREQUAL "demo")
+    if(SKIN_DEMO_PACKAGE AND EXISTS "${SKIN_DEMO_PACKAGE}")
+      file(SHA256 "${SKIN_DEMO_PACKAGE}" value)
+    else()
+      set(value "")
+    endif()
+  endif()
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+resolve_hash(down_sha256 "${INSTALLER_URL_DOWN_SHA256}")
+resolve_hash(down_x64_sha256 "${INSTALLER_URL_DOWN_X64_SHA256}")
+
+# Replaces the value of `key` on its own line. A key that has gone missing from the committed
+# file is an error: the installer would silently lose the setting.
+function(set_key text_var file key value)
+  set(text "${${text_var}}")
+  if(NOT text MATCHES "(^|\n)${key}[ \t]*=")
+    message(FATAL_ERROR "${file} has no line for ${key}")
+  endif()
+  string(REPLACE "\\" "\\\\" replacement "${value}")
+  string(REGEX REPLACE "(^|\n)${key}[ \t]*=[^\r\n]*" "\\1${key}=${replacement}" text "${text}")
+  set(${text_var} "${text}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${SKIN_STAGE}")
+file(MAKE_DIRECTORY "${SKIN_STAGE}/resources")
+# The icon lives beside the package, not in it: the executable carries it as a resource.
+file(COPY "${SKIN_RESOURCES}/product.ini" "${SKIN_RESOURCES}/lang" "${SKIN_RESOURCES}/themes"
+     DESTINATION "${SKIN_STAGE}/resources")
+
+set(languages English en German de)
+while(languages)
+  list(POP_FRONT languages language code)
+  string(TOUPPER "${code}" code)
+  set(file "${SKIN_STAGE}/resources/lang/${language}/gdstrings.ini")
+  file(READ "${file}" text)
+  set_key(text "${file}" URLID_DOWN "${INSTALLER_URL_DOWN}")
+  set_key(text "${file}" URLID_DOWN_X64 "${INSTALLER_URL_DOWN_X64}")
+  set_key(text "${file}" URLID_DOWN_SHA256 "${down_sha256}")
+  set_key(text "${file}" URLID_DOWN_X64_SHA256 "${down_x64_sha256}")
+  set_key(text "${file}" URLID_SERVICE "${INSTALLER_URL_SERVICE_${code}}")
+  set_key(text "${file}" URLID_INSTALL "${INSTALLER_URL_INSTALL_${code}}")
+  file(WRITE "${file}" "${text}")
+endwhile()
+
+set(file "${SKIN_STAGE}/resources/product.ini")
+file(READ "${file}" text)
+set_key(text "${file}" GA_ENDPOINT "${INSTALLER_GA_ENDPOINT}")
+set_key(text "${file}" GA_MEASUREMENT_ID "${INSTALLER_GA_MEASUREMENT_ID}")
+set_key(text "${file}" GA_API_SECRET "${INSTALLER_GA_API_SECRET}")
+file(WRITE "${file}" "${text}")
+
+# A fixed time stamp keeps the archive identical from build to build for the same inputs.
+file(REMOVE "${SKIN_ARCHIVE}.tmp")
+execute_process(
+  COMMAND "${CMAKE_COMMAND}" -E tar cf "${SKIN_ARCHIVE}.tmp" --format=zip
+          "--mtime=2024-01-01 00:00:00 UTC" resources
+  WORKING_DIRECTORY "${SKIN_STAGE}"
+  RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "Packing the skin failed")
+endif()
+file(RENAME "${SKIN_ARCHIVE}.tmp" "${SKIN_ARCHIVE}")
