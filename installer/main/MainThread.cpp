@@ -3,9 +3,17 @@
 
 #include <windows.h>
 
-#include "base/MessageLoop.h"
-#include "base/MessageLoopProxy.h"
 #include "base/ThreadRegistry.h"
+#include "installer/window/SetupForm.h"
+#include "ui/core/GlobalManager.h"
+
+namespace {
+
+constexpr UINT kSkinResourceId = 133;
+// No maximize box; the window host strips the caption bits again, the skin draws its own.
+constexpr DWORD kSetupWindowStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
+
+}  // namespace
 
 MainThread::MainThread() : nbase::FrameworkThread("MainThread") {}
 
@@ -19,25 +27,30 @@ void MainThread::Init() {
   misc_thread_ = std::make_unique<MiscThread>(kThreadGlobalMisc, "Global Misc Thread");
   misc_thread_->Start();
 
-  // The skin archive, the UI resource service and the setup window attach here.
-  QuitWithoutWindow();
+  ui::GlobalManager& resources = ui::GlobalManager::Instance();
+  // Without the package the resource service falls back to files beside the working folder,
+  // and the window reports the layout it could not load.
+  resources.OpenResZip(kSkinResourceId, L"ZIP", std::string());
+  resources.Startup(L"resources\\", nullptr, true, L"themes\\default", L"lang\\English");
+
+  setup_form_ = std::make_unique<SetupForm>();
+  if (!setup_form_->Create(nullptr, kSetupWindowName, kSetupWindowStyle, 0, true, RECT())) {
+    // Nothing to show (the layout did not load and the user was told): end the loop the way a
+    // closed window does, so the process still exits with 0.
+    ::PostQuitMessage(0);
+    return;
+  }
+  setup_form_->CenterWindow();
+  setup_form_->ShowWindow(true, true);
 }
 
 void MainThread::Cleanup() {
+  // The window's controls hold the resource service's images and fonts: they go first.
+  setup_form_.reset();
+  ui::GlobalManager::Instance().Shutdown();
   if (misc_thread_) {
     misc_thread_->Stop();
     misc_thread_.reset();
   }
   nbase::ThreadRegistry::UnregisterThread();
-}
-
-void MainThread::QuitWithoutWindow() {
-  nbase::MessageLoop* misc_loop = misc_thread_ ? misc_thread_->message_loop() : nullptr;
-  auto ui_proxy = nbase::MessageLoop::current()->message_loop_proxy();
-  auto quit = ToWeakCallback([] { ::PostQuitMessage(0); });
-  if (!misc_loop) {
-    ui_proxy->PostTask(quit);
-    return;
-  }
-  misc_loop->message_loop_proxy()->PostTask([ui_proxy, quit] { ui_proxy->PostTask(quit); });
 }

@@ -6,6 +6,8 @@
 #include "base/FrameworkThread.h"
 #include "installer/main/MiscThread.h"
 
+class SetupForm;
+
 // Thread identifiers under which the program's two framework threads register.
 enum ThreadId : int {
   kThreadUI = 0,
@@ -25,9 +27,6 @@ class MainThread : public nbase::FrameworkThread {
   void Init() override;
   void Cleanup() override;
 
-  // Ends the UI loop by the same road a closed window takes (WM_QUIT), after one round trip
-  // through the worker, until the setup window exists to end it.
-  void QuitWithoutWindow();
-
   std::unique_ptr<MiscThread> misc_thread_;
+  std::unique_ptr<SetupForm> setup_form_;
 };

@@ -38,6 +38,13 @@ start() {
     wineserver -w || true
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # URLs the programs open go to a recorder instead of a real browser: tests read what was
+  # opened, and nothing leaves the machine.
+  local browser="$build_dir/browser.sh"
+  printf '#!/bin/sh\nexec "%s" "%s" "$@"\n' "$here/record_url.sh" "$build_dir" >"$browser"
+  chmod +x "$browser"
+  "$WINE" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$browser" /f \
+    >/dev/null 2>&1 || true
 }
 
 stop() {

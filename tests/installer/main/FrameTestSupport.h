@@ -57,4 +57,21 @@ class ScratchFolder {
   std::wstring path_;
 };
 
+inline BOOL CALLBACK CloseSetupWindowIfOwned(HWND hwnd, LPARAM process_id) {
+  DWORD owner = 0;
+  ::GetWindowThreadProcessId(hwnd, &owner);
+  wchar_t name[64] = {};
+  ::GetClassNameW(hwnd, name, 64);
+  if (owner == static_cast<DWORD>(process_id) && std::wstring(name) == L"PELLISAR Setup") {
+    ::PostMessageW(hwnd, WM_CLOSE, 1, 0);
+  }
+  return TRUE;
+}
+
+// Ends the setup window of process `process_id` the way its own close does (WM_CLOSE carrying
+// a close code), which needs no answer to the quit question.
+inline void CloseSetupWindowOf(DWORD process_id) {
+  ::EnumWindows(&CloseSetupWindowIfOwned, static_cast<LPARAM>(process_id));
+}
+
 }  // namespace frame_test

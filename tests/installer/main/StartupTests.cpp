@@ -14,7 +14,12 @@
 namespace {
 
 using frame_test::ReadAll;
-using testing_support::RunProgram;
+using frame_test::CloseSetupWindowOf;
+
+// Runs the installer and closes its window once it shows, as a user would.
+testing_support::ChildResult RunInstaller(const std::wstring& exe) {
+  return testing_support::RunProgram(exe, L"", 60000, CloseSetupWindowOf);
+}
 
 // Build paths arrive as host paths; Wine maps the host root to drive Z:.
 std::wstring FromBuildPath(const char* path) {
@@ -61,14 +66,14 @@ TEST(Startup, SecondInstanceLeavesBeforeLoggingAndLogIsNamedAfterBaseName) {
     // As if a first instance ran: the mutex named after the base name exists.
     nbase::UniqueHandle first(::CreateMutexW(nullptr, TRUE, stem.c_str()));
     ASSERT_TRUE(first);
-    const auto second = RunProgram(exe, L"");
+    const auto second = testing_support::RunProgram(exe, L"");
     ASSERT_TRUE(second.started);
     EXPECT_FALSE(second.timed_out);
     EXPECT_EQ(0u, second.exit_code);
     EXPECT_FALSE(Exists(log)) << "the second instance wrote to the log";
   }
 
-  const auto run = RunProgram(exe, L"");
+  const auto run = RunInstaller(exe);
   ASSERT_TRUE(run.started);
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(0u, run.exit_code);
@@ -87,7 +92,7 @@ TEST(Startup, SecondInstanceLeavesBeforeLoggingAndLogIsNamedAfterBaseName) {
   EXPECT_NE(std::string::npos, first_run.find(" Main.cpp:")) << "position is the entry's file";
 
   // A later run appends to the same file without a second byte-order mark.
-  ASSERT_EQ(0u, RunProgram(exe, L"").exit_code);
+  ASSERT_EQ(0u, RunInstaller(exe).exit_code);
   const std::string both_runs = ReadAll(log);
   EXPECT_EQ(first_run.size() * 2 - 3, both_runs.size());
   EXPECT_EQ(std::string::npos, both_runs.find("\xEF\xBB\xBF", 3));
@@ -99,7 +104,7 @@ TEST(Startup, NameWithTwoDotsLogsToBareSuffix) {
   const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, L"startup.probe.exe");
   const std::wstring log = LogFolder() + L"_log.txt";
   ::DeleteFileW(log.c_str());
-  const auto run = RunProgram(exe, L"");
+  const auto run = RunInstaller(exe);
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(0u, run.exit_code);
   EXPECT_NE(std::string::npos, ReadAll(log).find("app: leave message loop"));
@@ -121,7 +126,7 @@ TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
   {
     BuildScratch folder(L"control");
     folder.Plant();
-    const auto probe = RunProgram(folder.Copy(PLANTED_PROBE_PATH, L"probe.exe"), L"");
+    const auto probe = testing_support::RunProgram(folder.Copy(PLANTED_PROBE_PATH, L"probe.exe"), L"");
     ASSERT_TRUE(probe.started);
     ASSERT_TRUE(folder.PlantedWasLoaded())
         << "this loader ignores planted libraries (under Wine, start the test with "
@@ -134,7 +139,7 @@ TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
     folder.Plant();
     const std::wstring self = folder.CopySelfAs(L"frame_tests.exe");
     const wchar_t* child = bound ? L"--child load_system_library" : L"--child load_library_plainly";
-    EXPECT_EQ(0u, RunProgram(self, child).exit_code);
+    EXPECT_EQ(0u, testing_support::RunProgram(self, child).exit_code);
     EXPECT_EQ(!bound, folder.PlantedWasLoaded()) << (bound ? "bound" : "plain");
   }
 
@@ -143,7 +148,7 @@ TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
     BuildScratch folder(L"installer");
     folder.Plant();
     const std::wstring stem = L"planted_" + std::to_wstring(::GetCurrentProcessId());
-    const auto run = RunProgram(folder.Copy(INSTALLER_EXE_PATH, stem + L".exe"), L"");
+    const auto run = RunInstaller(folder.Copy(INSTALLER_EXE_PATH, stem + L".exe"));
     ASSERT_FALSE(run.timed_out);
     EXPECT_EQ(0u, run.exit_code);
     EXPECT_FALSE(folder.PlantedWasLoaded());

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace testing_support {
@@ -21,17 +22,20 @@ struct ChildResult {
   DWORD exit_code = 0;
 };
 
+// Called about every 100 ms while the program runs, with its process id, to drive it.
+using WhileRunning = std::function<void(DWORD process_id)>;
+
 // Runs `program` with `arguments` (already quoted as needed) and waits at most `timeout_ms`;
 // a program still running then is terminated and reported as timed out, so no test hangs.
 ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments,
-                       DWORD timeout_ms = 60000);
+                       DWORD timeout_ms = 60000, const WhileRunning& while_running = {});
 
 // Path of this running test program.
 std::wstring SelfPath();
 
 }  // namespace testing_support
 
-#define TEST_CHILD(name)                                                              \
-  static int name##_child_main(int argc, char** argv);                                \
+#define TEST_CHILD(name)                                                                     \
+  static int name##_child_main(int argc, char** argv);                                       \
   static ::testing_support::ChildRegistrar name##_child_registrar(#name, name##_child_main); \
   static int name##_child_main([[maybe_unused]] int argc, [[maybe_unused]] char** argv)

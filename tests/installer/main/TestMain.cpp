@@ -28,7 +28,7 @@ std::wstring SelfPath() {
 }
 
 ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments,
-                       DWORD timeout_ms) {
+                       DWORD timeout_ms, const WhileRunning& while_running) {
   ChildResult result;
   std::wstring command_line = L"\"" + program + L"\"";
   if (!arguments.empty()) command_line += L" " + arguments;
@@ -42,7 +42,14 @@ ChildResult RunProgram(const std::wstring& program, const std::wstring& argument
   nbase::UniqueHandle process(info.hProcess);
   nbase::UniqueHandle thread(info.hThread);
   result.started = true;
-  if (::WaitForSingleObject(process.get(), timeout_ms) != WAIT_OBJECT_0) {
+  const DWORD started = ::GetTickCount();
+  DWORD wait = WAIT_TIMEOUT;
+  while (wait == WAIT_TIMEOUT && ::GetTickCount() - started < timeout_ms) {
+    const DWORD left = timeout_ms - (::GetTickCount() - started);
+    wait = ::WaitForSingleObject(process.get(), while_running ? std::min<DWORD>(left, 100) : left);
+    if (wait == WAIT_TIMEOUT && while_running) while_running(info.dwProcessId);
+  }
+  if (wait != WAIT_OBJECT_0) {
     result.timed_out = true;
     ::TerminateProcess(process.get(), 99);
     ::WaitForSingleObject(process.get(), 5000);

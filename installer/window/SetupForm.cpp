@@ -1,0 +1,631 @@
+// The setup window: page flow, custom options, and the download, install and launch run.
+#include "installer/window/SetupForm.h"
+
+#include <process.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/StringUtil.h"
+#include "installer/HttpClient/FileHash.h"
+#include "installer/analytics/Analytics.h"
+#include "installer/main/Log.h"
+#include "installer/main/SystemUtil.h"
+#include "installer/window/SetupRules.h"
+#include "ui/controls/Button.h"
+#include "ui/controls/CheckBox.h"
+#include "ui/controls/Combo.h"
+#include "ui/controls/Label.h"
+#include "ui/controls/ListContainerElement.h"
+#include "ui/controls/Progress.h"
+#include "ui/controls/RichEdit.h"
+#include "ui/core/GlobalManager.h"
+#include "ui/layouts/TabBox.h"
+#include "ui/layouts/VBox.h"
+
+const wchar_t kSetupWindowName[] = L"PELLISAR Setup";
+
+namespace {
+
+constexpr int kIconGroupId = 107;
+constexpr int kHomeHeight = 360;
+constexpr int kHomeHeightWithCustomPanel = 472;
+
+// Only one quit question at a time, however many close requests arrive while it is open.
+bool g_quit_box_showing = false;
+
+template <typename T>
+T* Find(ui::Window& window, const wchar_t* name) {
+  return dynamic_cast<T*>(window.FindControl(name));
+}
+
+// What the silent-install worker needs, copied on the UI thread so the worker never touches
+// the window's controls or fields.
+struct SilentInstallJob {
+  HWND window = nullptr;
+  std::wstring package_path;
+  std::wstring folder;  // as typed into the folder field
+  std::string expected_digest;
+  std::wstring language_name;
+  ProductInfo product;
+};
+
+// Opens the package so that nothing can write, rename or delete it while it is held, then
+// checks its digest. Returns the held handle, or an empty one when the package must not run.
+nbase::UniqueFileHandle HoldVerifiedPackage(const SilentInstallJob& job) {
+  nbase::UniqueFileHandle package(::CreateFileW(job.package_path.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!package) {
+    const DWORD error = ::GetLastError();
+    LOG_ERR(L"cannot hold the package %ls (error %lu)", job.package_path.c_str(), error);
+    // Without a digest to check there is nothing to protect; the setup may still start.
+    return nbase::UniqueFileHandle();
+  }
+  if (job.expected_digest.empty()) return package;
+  // Held without write or delete sharing, the file read here is the file that will run.
+  const std::string actual = FileSha256Hex(job.package_path);
+  if (!SameHexDigest(actual, job.expected_digest)) {
+    LOG_ERR(L"package digest mismatch: %hs", actual.c_str());
+    return nbase::UniqueFileHandle();
+  }
+  return package;
+}
+
+void WriteLanguageMarker(const SilentInstallJob& job) {
+  const std::wstring path = job.product.LanguageMarkerPath();
+  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"w+"));
+  if (!file) return;
+  const std::string name = nbase::UTF16ToUTF8(job.language_name);
+  std::fwrite(name.data(), 1, name.size(), file.get());
+}
+
+unsigned __stdcall SilentInstallThread(void* param) noexcept {
+  std::unique_ptr<SilentInstallJob> job(static_cast<SilentInstallJob*>(param));
+  sysutil::CreateDirectoryChain(job->folder);
+  bool ran = false;
+  {
+    nbase::UniqueFileHandle held = HoldVerifiedPackage(*job);
+    if (held || job->expected_digest.empty()) {
+      sysutil::RunElevatedAndWait(job->package_path, setup::SilentInstallParameters(job->folder));
+      ran = true;
+    }
+  }
+  if (ran) {
+    LOG_APP(L"------- finish silent install -------");
+    sysutil::DeleteFilePath(job->package_path);
+    CAnalytics::Instance().SendEvent("Install_Completed", "");
+    WriteLanguageMarker(*job);
+  } else {
+    // A package that changed after it was checked is never run and never kept.
+    sysutil::DeleteFilePath(job->package_path);
+  }
+  // The window's own thread shows the end page; a closed window simply drops the message.
+  ::PostMessageW(job->window, WM_SILENT_INSTALL_DONE, ran ? 1 : 0, 0);
+  return 0;
+}
+
+}  // namespace
+
+SetupForm::SetupForm() = default;
+
+SetupForm::~SetupForm() {
+  // The downloader's threads may still be fetching when the user quits; the process is ending
+  // and they are not waited for, so the downloader is deliberately left to them.
+  (void)downloader_.release();
+}
+
+LONG SetupForm::GetStyle() const {
+  // The system menu and minimize box keep the taskbar button's restore and minimize working.
+  return WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
+}
+
+LRESULT SetupForm::OnCreate(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {
+  const LRESULT result = WindowImplBase::OnCreate(message, wparam, lparam, handled);
+  if (result == 0 && GetRoot()) InitWindow();
+  return result;
+}
+
+void SetupForm::InitWindow() {
+  LOG_APP(L"------- init window -------");
+  HINSTANCE module = ::GetModuleHandleW(nullptr);
+  big_icon_.reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconGroupId),
+                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                  ::GetSystemMetrics(SM_CYICON), 0)));
+  small_icon_.reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconGroupId),
+                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                    ::GetSystemMetrics(SM_CYSMICON), 0)));
+  if (big_icon_) {
+    ::SendMessageW(GetHWND(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
+  }
+  if (small_icon_) {
+    ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
+  }
+  GetRoot()->AttachBubbledEvent(ui::kEventAll,
+                                [this](ui::EventArgs& args) { return Notify(args); });
+  BindControls();
+  if (edit_path_) edit_path_->SetWordWrap(false);
+  InitData();
+}
+
+void SetupForm::BindControls() {
+  switch_ = Find<ui::TabBox>(*this, L"switch");
+  minbtn_ = Find<Button>(*this, L"minbtn");
+  closebtn_ = Find<Button>(*this, L"closebtn");
+  btn_install_ = Find<Button>(*this, L"btn_install");
+  btn_link_ = Find<Button>(*this, L"btn_link");
+  label_link_left_ = Find<Label>(*this, L"label_link_left");
+  control_space_ = FindControl(L"control_space");
+  label_link_right_ = Find<Label>(*this, L"label_link_right");
+  checkbox_custom_ = Find<CheckBox>(*this, L"checkbox_custom");
+  box_custom_ = Find<ui::VBox>(*this, L"box_custom");
+  label_language_ = Find<Label>(*this, L"label_langauge");
+  combo_language_ = Find<ui::Combo>(*this, L"combo_language");
+  label_path_ = Find<Label>(*this, L"label_path");
+  edit_path_ = Find<ui::RichEdit>(*this, L"edit_path");
+  label_error_ = Find<Label>(*this, L"label_error");
+  download_bk_ = FindControl(L"download_bk");
+  label_installing_ = Find<Label>(*this, L"label_installing");
+  label_progress_ = Find<Label>(*this, L"label_progress");
+  progress_ = Find<ui::Progress>(*this, L"progress");
+  btn_hide_ = Find<Button>(*this, L"btn_hide");
+  label_tip_ = Find<Label>(*this, L"label_tip");
+  end_bk_ = FindControl(L"end_bk");
+  box_end_bk_ = Find<ui::VBox>(*this, L"box_end_bk");
+  btn_start_ = Find<Button>(*this, L"btn_start");
+  // The skin must name every one of them; a missing one is a broken package, worth a line.
+  const void* bound[] = {switch_,           minbtn_,          closebtn_,       btn_install_,
+                         btn_link_,         label_link_left_, control_space_,  label_link_right_,
+                         checkbox_custom_,  box_custom_,      label_language_, combo_language_,
+                         label_path_,       edit_path_,       label_error_,    download_bk_,
+                         label_installing_, label_progress_,  progress_,       btn_hide_,
+                         label_tip_,        end_bk_,          box_end_bk_,     btn_start_};
+  for (size_t i = 0; i < sizeof(bound) / sizeof(bound[0]); ++i) {
+    if (!bound[i])
+      LOG_ERR(L"setup_form.xml lacks control %u or gives it another class",
+              static_cast<unsigned>(i));
+  }
+}
+
+nbase::ArchiveReader SetupForm::PackageReader() const {
+  return [](const std::wstring& path, std::string& bytes) {
+    ui::GlobalManager& manager = ui::GlobalManager::Instance();
+    if (!manager.IsUseZip()) return false;
+    nbase::UniqueGlobalMemory block(manager.GetZipData(path));
+    if (!block) return false;
+    nbase::ScopedGlobalLock lock(block.get());
+    if (!lock.data()) return false;
+    const char* data = static_cast<const char*>(lock.data());
+    bytes.assign(data, data + ::GlobalSize(block.get()));
+    return true;
+  };
+}
+
+std::wstring SetupForm::LanguageText(const wchar_t* key) const {
+  return ui::GlobalManager::Instance().GetLanguageText(key);
+}
+
+void SetupForm::InitData() {
+  LOG_APP(L"------- init data -------");
+  const nbase::ArchiveReader reader = PackageReader();
+  languages_.ChooseByText(LanguageList::TextFromExeName(),
+                          ui::GlobalManager::Instance().GetLanguageTable(), reader);
+  product_.Read(reader);
+  CAnalytics& analytics = CAnalytics::Instance();
+  analytics.ConfigureFromProductTable(ProductTable());
+  analytics.Init(nbase::UTF16ToUTF8(product_.AnalyticsCategory()),
+                 nbase::UTF16ToUTF8(product_.AnalyticsPrefix()));
+  CreateDownloader();
+  FillLanguageCombo();
+  if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
+  ResetToHome();
+  ApplyTexts();
+  ApplyPictures();
+}
+
+int SetupForm::CurrentPage() const {
+  return switch_ ? switch_->GetCurSel() : -1;
+}
+
+void SetupForm::GoToPage(int page) {
+  if (switch_) switch_->SelectItem(page);
+}
+
+void SetupForm::ShowCaptionButtons(bool close, bool minimize) {
+  if (closebtn_) closebtn_->SetFadeVisible(close);
+  if (minbtn_) minbtn_->SetFadeVisible(minimize);
+}
+
+void SetupForm::ResetToHome() {
+  ShowCaptionButtons(true, true);
+  if (checkbox_custom_) checkbox_custom_->Selected(false, false);
+  ShowCustomPanel(false);
+  GoToPage(kHomePage);
+}
+
+void SetupForm::ApplyTexts() {
+  struct Binding {
+    Label* label;
+    const wchar_t* key;
+  };
+  const Binding bindings[] = {
+      {btn_install_, L"STRID_HOMEPAGE_INSTALL"},
+      {label_link_left_, L"STRID_HOMEPAGE_LINK_LEFT"},
+      {btn_link_, L"STRID_HOMEPAGE_LINK_CENTER"},
+      {label_link_right_, L"STRID_HOMEPAGE_LINK_RIGHT"},
+      {checkbox_custom_, L"STRID_HOMEPAGE_CUSTOM"},
+      {label_language_, L"STRID_HOMEPAGE_LANGUAGE_OPTIONS"},
+      {label_path_, L"STRID_HOMEPAGE_INSTALL_PATH"},
+      {label_error_, L"STRID_HOMEPAGE_INVALID_PATH"},
+      {label_installing_, L"STRID_DOWNLOADPAGE_INSTALLING"},
+      {label_tip_, L"STRID_DOWNLOADPAGE_INSTALL_TIP"},
+      {btn_hide_, L"STRID_DOWNLOADPAGE_HIDE"},
+      {btn_start_, L"STRID_DOWNLOADPAGE_START"},
+  };
+  for (const Binding& binding : bindings) {
+    if (binding.label) binding.label->SetText(LanguageText(binding.key));
+  }
+  // English "." hugs the link; German "zu." needs a little air.
+  if (control_space_ && label_link_right_) {
+    control_space_->SetFixedWidth(label_link_right_->GetText().size() < 2 ? 1 : 3);
+  }
+}
+
+void SetupForm::ApplyPictures() {
+  const std::wstring& language = languages_.CurrentName();
+  const std::wstring end_picture = nbase::StringPrintf(L"bkimage/%ls/end.jpg", language.c_str());
+  if (end_bk_) end_bk_->SetAttribute(L"bkimage", end_picture);
+  if (box_end_bk_) box_end_bk_->SetAttribute(L"bkimage", end_picture);
+  if (download_bk_) {
+    download_bk_->SetAttribute(
+        L"bkimage", nbase::StringPrintf(L"bkimage/%ls/%d.jpg", language.c_str(), slideshow_index_));
+  }
+}
+
+void SetupForm::ShowCustomPanel(bool show) {
+  if (switch_) switch_->SetFixedHeight(show ? kHomeHeightWithCustomPanel : kHomeHeight);
+  if (box_custom_) box_custom_->SetFadeVisible(show);
+  FitWindowToContent();
+}
+
+void SetupForm::FitWindowToContent() {
+  HWND hwnd = GetHWND();
+  ui::Control* root = GetRoot();
+  if (!hwnd || !root) return;
+  SIZE size = root->EstimateSize({99999, 99999});
+  if (size.cx <= 0 || size.cy <= 0) return;
+  RECT rect = {};
+  ::GetWindowRect(hwnd, &rect);
+  if (rect.right - rect.left == size.cx && rect.bottom - rect.top == size.cy) return;
+  ::SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  NeedUpdate();
+}
+
+int SetupForm::MessageBox(const std::wstring& text, UINT type) {
+  return ::MessageBoxW(GetHWND(), text.c_str(), L"", type);
+}
+
+bool SetupForm::Notify(ui::EventArgs& args) {
+  const std::wstring name = args.sender ? args.sender->GetName() : std::wstring();
+  if (args.type == ui::kEventClick) {
+    if (name == L"btn_install") {
+      InstallNow();
+    } else if (name == L"btn_link") {
+      sysutil::ShellOpen(LanguageText(L"URLID_SERVICE"));
+    } else if (name == L"btn_path") {
+      BrowseForFolder();
+    } else if (name == L"btn_hide") {
+      ::SendMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (name == L"btn_start") {
+      StartNow();
+    }
+  } else if (args.type == ui::kEventSelect || args.type == ui::kEventUnSelect) {
+    if (name == L"checkbox_custom" && checkbox_custom_) {
+      ShowCustomPanel(checkbox_custom_->IsSelected());
+    } else if (name == L"combo_language") {
+      SwitchLanguage();
+    }
+  }
+  return true;
+}
+
+void SetupForm::Close(UINT code) {
+  if (CurrentPage() == kEndPage) {
+    WindowImplBase::Close(code);
+    return;
+  }
+  if (g_quit_box_showing) return;
+  g_quit_box_showing = true;
+  const int answer = MessageBox(LanguageText(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
+  g_quit_box_showing = false;
+  if (answer != IDOK) return;
+  CAnalytics::Instance().SendEvent("Cancel_Install", "");
+  WindowImplBase::Close(code);
+}
+
+LRESULT SetupForm::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {
+  handled = false;
+  switch (message) {
+    case WM_CLOSE:
+      OnWmClose(wparam, handled);
+      break;
+    case WM_TIMER:
+      OnTimer(wparam);
+      break;
+    case WM_DOWNLOAD_PROGRESS:
+      OnDownloadProgress(lparam);
+      break;
+    case WM_DOWNLOAD_FINISHED:
+      OnDownloadFinished(lparam != 0);
+      break;
+    case WM_SILENT_INSTALL_DONE:
+      OnSilentInstallDone(wparam != 0);
+      handled = true;
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+void SetupForm::OnWmClose(WPARAM wparam, bool& handled) {
+  if (wparam == 0) {
+    // The system's request (Alt+F4, the system menu): through the question.
+    Close(1);
+    handled = true;
+    return;
+  }
+  if (CurrentPage() == kEndPage) sysutil::ShellOpen(LanguageText(L"URLID_INSTALL"));
+  ::PostQuitMessage(0);
+}
+
+void SetupForm::OnTimer(UINT_PTR id) {
+  if (id != kSlideshowTimerId) return;
+  if (++slideshow_index_ > 3) slideshow_index_ = 1;
+  if (download_bk_) {
+    download_bk_->SetAttribute(
+        L"bkimage", nbase::StringPrintf(L"bkimage/%ls/%d.jpg", languages_.CurrentName().c_str(),
+                                        slideshow_index_));
+  }
+}
+
+void SetupForm::OnDownloadProgress(LPARAM lparam) {
+  const auto* record = reinterpret_cast<const DownloadProgress*>(lparam);
+  if (!record) return;
+  const int shown = setup::DisplayedPercent(record->percent);
+  if (shown >= 0) SetProgress(shown);
+}
+
+// --- Custom options ---------------------------------------------------------------------------
+
+void SetupForm::FillLanguageCombo() {
+  if (!combo_language_) return;
+  const std::wstring current = languages_.CurrentName();
+  int selection = 0;
+  // The list is keyed by name; its order is the order of the offered languages.
+  for (const auto& [name, entry] : languages_.GetEntries()) {
+    auto* item = new ui::ListContainerElement();
+    item->SetClass(L"listitem");
+    item->SetFixedHeight(28);
+    item->SetBkColor(L"white");
+    item->SetAttribute(L"textpadding", L"6,0,6,0");
+    item->SetText(entry.display_name);
+    combo_language_->Add(item);
+    if (name == current) selection = static_cast<int>(combo_language_->GetCount()) - 1;
+  }
+  combo_language_->SelectItem(selection);
+  if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
+}
+
+void SetupForm::SwitchLanguage() {
+  if (!combo_language_) return;
+  std::wstring chosen = languages_.CurrentName();
+  const std::wstring shown = combo_language_->GetText();
+  for (const auto& [name, entry] : languages_.GetEntries()) {
+    if (entry.display_name == shown) {
+      chosen = name;
+      break;
+    }
+  }
+  if (chosen == languages_.CurrentName()) return;
+  languages_.Apply(chosen, ui::GlobalManager::Instance().GetLanguageTable(), PackageReader());
+  ApplyTexts();
+  ApplyPictures();
+}
+
+void SetupForm::BrowseForFolder() {
+  BROWSEINFOW info = {};
+  info.hwndOwner = GetHWND();
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_NEWDIALOGSTYLE;
+  nbase::UniqueCoTaskMem chosen(::SHBrowseForFolderW(&info));
+  if (!chosen) return;
+  wchar_t path[MAX_PATH] = {};
+  if (!::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), path)) return;
+  const std::wstring folder =
+      setup::BrowsedInstallFolder(path, product_.BrandName(), product_.DisplayName());
+  if (!folder.empty() && edit_path_) edit_path_->SetText(folder);
+}
+
+bool SetupForm::CheckDisk(double required_bytes) {
+  const std::wstring folder = edit_path_ ? edit_path_->GetText() : std::wstring();
+  if (!setup::IsValidInstallFolder(folder, sysutil::IsDirectory)) {
+    if (label_error_) label_error_->SetFadeVisible(true);
+    return false;
+  }
+  const int required_mb = setup::RequiredMegabytes(required_bytes);
+  if (static_cast<double>(required_mb) > sysutil::FreeDiskSpaceMB(folder)) {
+    MessageBox(setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_DISK_NOT_ENOUGH"),
+                                         nbase::StringPrintf(L"%d", required_mb)),
+               MB_OK | MB_ICONWARNING);
+    return false;
+  }
+  if (label_error_) label_error_->SetFadeVisible(false);
+  return true;
+}
+
+// --- The installation run ---------------------------------------------------------------------
+
+std::wstring SetupForm::PackageUrl() const {
+  return LanguageText(sysutil::Is64BitSystem() ? L"URLID_DOWN_X64" : L"URLID_DOWN");
+}
+
+std::wstring SetupForm::PackageDigest() const {
+  return LanguageText(sysutil::Is64BitSystem() ? L"URLID_DOWN_X64_SHA256" : L"URLID_DOWN_SHA256");
+}
+
+void SetupForm::CreateDownloader() {
+  if (downloader_) return;
+  std::wstring folder = sysutil::GetLocalAppDataFolder() + L"Temp\\";
+  nbase::ReplaceAll(folder, L"/", L"\\");
+  downloader_ = std::make_unique<CHttpDownloader>(GetHWND(), PackageUrl(), folder,
+                                                  nbase::UTF16ToUTF8(PackageDigest()));
+}
+
+void SetupForm::InstallNow() {
+  if (!CheckRunningProduct()) return;
+  if (!CheckDisk(downloader_->KnownFileSize() * 3)) return;
+  CAnalytics::Instance().SendEvent("Start_Install", "");
+  ShowCaptionButtons(false, false);
+  GoToPage(kDownloadPage);
+  ShowCustomPanel(false);
+  product_.SetInstallFolder(edit_path_ ? edit_path_->GetText() : std::wstring());
+  if (!taskbar_) {
+    nbase::ComPtr<ITaskbarList3> taskbar;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL, IID_ITaskbarList3,
+                                     taskbar.put_void())) &&
+        SUCCEEDED(taskbar->HrInit())) {
+      taskbar_ = std::move(taskbar);
+    }
+  }
+  SetProgress(0);
+  StartDownload();
+  ::SetTimer(GetHWND(), kSlideshowTimerId, kSlideshowPeriodMs, nullptr);
+  slideshow_index_ = 1;
+}
+
+void SetupForm::StartDownload() {
+  LOG_APP(L"------- start download -------");
+  sysutil::DeleteFilePath(downloader_->TargetPath());
+  downloader_->Start();
+}
+
+void SetupForm::Retry() {
+  LOG_APP(L"------- retry download -------");
+  SetProgress(0);
+  StartDownload();
+}
+
+void SetupForm::SetProgress(int percent) {
+  if (!progress_ || static_cast<int>(progress_->GetValue()) == percent) return;
+  progress_->SetValue(percent);
+  if (label_progress_) label_progress_->SetText(nbase::StringPrintf(L"(%d%%)", percent));
+  if (taskbar_) {
+    taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
+    taskbar_->SetProgressValue(GetHWND(), static_cast<ULONGLONG>(percent), 100);
+  }
+}
+
+bool SetupForm::CheckRunningProduct() {
+  const std::wstring& process = product_.ProcessName();
+  if (process.empty() || !sysutil::IsProcessRunning(process)) return true;
+  const int answer = MessageBox(
+      setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_APP_RUNNING"), product_.DisplayName()),
+      MB_OKCANCEL | MB_ICONWARNING);
+  if (answer == IDOK) {
+    sysutil::TerminateProcesses(process);
+    return true;
+  }
+  if (answer == IDCANCEL) {
+    ResetToHome();
+    return false;
+  }
+  return true;
+}
+
+void SetupForm::OnDownloadFinished(bool success) {
+  if (!success) {
+    LOG_APP(L"------- download failed -------");
+    if (taskbar_) {
+      taskbar_->SetProgressState(GetHWND(), TBPF_ERROR);
+      taskbar_->SetProgressValue(GetHWND(), 100, 100);
+    }
+    if (sysutil::IsInternetConnected()) {
+      ShowUnknownErrorBox();
+    } else {
+      ShowNetworkErrorBox();
+    }
+    if (taskbar_) {
+      taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
+      taskbar_->SetProgressValue(GetHWND(), 0, 100);
+    }
+    return;
+  }
+  LOG_APP(L"------- download success -------");
+  if (!CheckRunningProduct()) return;
+  CAnalytics::Instance().SendEvent("Install_Time",
+                                   setup::DurationBucket(downloader_->ElapsedSeconds()));
+  StartSilentInstall();
+}
+
+void SetupForm::StartSilentInstall() {
+  auto job = std::make_unique<SilentInstallJob>();
+  job->window = GetHWND();
+  job->package_path = downloader_->TargetPath();
+  job->folder = edit_path_ ? edit_path_->GetText() : std::wstring();
+  job->expected_digest = nbase::UTF16ToUTF8(PackageDigest());
+  job->language_name = languages_.CurrentName();
+  job->product = product_;
+  nbase::UniqueHandle thread(reinterpret_cast<HANDLE>(
+      ::_beginthreadex(nullptr, 0, SilentInstallThread, job.get(), 0, nullptr)));
+  if (!thread) {
+    LOG_ERR(L"cannot start the silent install (errno %d)", errno);
+    return;
+  }
+  // The thread owns the job now and runs detached: closing our handle does not stop it.
+  (void)job.release();
+}
+
+void SetupForm::OnSilentInstallDone(bool ran) {
+  if (!ran) {
+    // The package changed between its download and its start: treat it like a failed download.
+    OnDownloadFinished(false);
+    return;
+  }
+  ShowCaptionButtons(true, false);
+  GoToPage(kEndPage);
+  if (taskbar_) {
+    taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
+    taskbar_->SetProgressValue(GetHWND(), 0, 100);
+  }
+}
+
+void SetupForm::ShowNetworkErrorBox() {
+  const int answer =
+      MessageBox(LanguageText(L"STRID_BOX_NETWORK_ERROR"), MB_RETRYCANCEL | MB_ICONWARNING);
+  if (answer == IDRETRY) {
+    Retry();
+  } else if (answer == IDCANCEL) {
+    ResetToHome();
+  }
+}
+
+void SetupForm::ShowUnknownErrorBox() {
+  const int answer =
+      MessageBox(LanguageText(L"STRID_BOX_UNKOWN_ERROR"), MB_ABORTRETRYIGNORE | MB_ICONWARNING);
+  if (answer == IDABORT) {
+    ResetToHome();
+  } else if (answer == IDRETRY) {
+    Retry();
+  } else if (answer == IDIGNORE) {
+    sysutil::ShellOpen(PackageUrl());
+    ShowCaptionButtons(true, false);
+    GoToPage(kEndPage);
+    ::PostQuitMessage(0);
+  }
+}
+
+void SetupForm::StartNow() {
+  sysutil::ShellOpenProgram(product_.ProductExePath(), L"");
+  Close(1);
+}

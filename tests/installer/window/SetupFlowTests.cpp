@@ -1,0 +1,290 @@
+// The setup window in this process: custom panel, folder and disk checks, the close question,
+// failures with their boxes, the running-product check, and a run to the end page.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "installer/window/SetupForm.h"
+#include "tests/installer/main/TestChild.h"
+#include "tests/installer/window/SetupTestSupport.h"
+#include "tools/demo/driver/InstallerDriver.h"
+#include "ui/controls/CheckBox.h"
+#include "ui/controls/RichEdit.h"
+#include "ui/core/GlobalManager.h"
+#include "ui/layouts/TabBox.h"
+
+namespace {
+
+using setup_test::BoxAnswerer;
+using setup_test::PumpUntil;
+
+constexpr DWORD kWatchdogMs = 60000;
+
+std::string DemoPackage() {
+  return setup_test::ReadFileBytes(setup_test::FromBuildPath(DEMO_PACKAGE_PATH));
+}
+
+class SetupFlow : public testing::Test {
+ protected:
+  void Open(const std::map<std::wstring, std::wstring>& extra_urls = {}) {
+    const std::wstring url =
+        L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe";
+    std::map<std::wstring, std::wstring> urls = {
+        {L"URLID_DOWN", url},
+        {L"URLID_DOWN_X64", url},
+        {L"URLID_DOWN_SHA256", L""},
+        {L"URLID_DOWN_X64_SHA256", L""},
+        // Nothing listens there: opening them must not matter to the run.
+        {L"URLID_SERVICE", L"http://127.0.0.1:9/terms"},
+        {L"URLID_INSTALL", L"http://127.0.0.1:9/welcome"},
+    };
+    for (const auto& [key, value] : extra_urls) urls[key] = value;
+    skin_ = std::make_unique<setup_test::SkinCopy>(urls);
+    ui::GlobalManager::Instance().Startup(L"resources\\", nullptr, true, L"themes\\default",
+                                          L"lang\\English");
+    form_ = std::make_unique<SetupForm>();
+    ASSERT_TRUE(form_->Create(nullptr, kSetupWindowName,
+                              WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX, 0, true,
+                              RECT()));
+    form_->CenterWindow();
+    form_->ShowWindow(true, true);
+    PumpUntil([] { return false; }, 300);
+  }
+
+  void TearDown() override {
+    form_.reset();
+    ui::GlobalManager::Instance().Shutdown();
+    skin_.reset();
+  }
+
+  ui::Control* Find(const wchar_t* name) { return form_->FindControl(name); }
+
+  void Click(const wchar_t* name) {
+    ui::Control* control = Find(name);
+    ASSERT_NE(nullptr, control) << name;
+    const RECT& rect = control->GetPos();
+    demo::ClickAt(form_->GetHWND(), {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+    PumpUntil([] { return false; }, 200);
+  }
+
+  bool WaitForPage(int page, DWORD timeout_ms = kWatchdogMs) {
+    return PumpUntil([&] { return form_->CurrentPage() == page; }, timeout_ms);
+  }
+
+  LONG WindowHeight() {
+    RECT rect = {};
+    ::GetWindowRect(form_->GetHWND(), &rect);
+    return rect.bottom - rect.top;
+  }
+
+  setup_test::TinyHttpServer server_;
+  std::unique_ptr<setup_test::SkinCopy> skin_;
+  std::unique_ptr<SetupForm> form_;
+};
+
+TEST_F(SetupFlow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  auto* custom = dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"));
+  ASSERT_NE(nullptr, custom);
+  const LONG closed_height = WindowHeight();
+  Click(L"checkbox_custom");
+  EXPECT_TRUE(custom->IsSelected());
+  EXPECT_EQ(472, Find(L"switch")->GetFixedHeight());
+  EXPECT_TRUE(Find(L"box_custom")->IsVisible());
+  EXPECT_EQ(closed_height + 112, WindowHeight()) << "the window follows the panel";
+
+  // An invalid folder: the red label, nothing sent, the page stays.
+  auto* edit = dynamic_cast<ui::RichEdit*>(Find(L"edit_path"));
+  ASSERT_NE(nullptr, edit);
+  edit->SetText(L"Q:\\no such drive\\Clipmint");
+  Click(L"btn_install");
+  EXPECT_TRUE(Find(L"label_error")->IsVisible());
+  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+
+  Click(L"checkbox_custom");
+  EXPECT_EQ(360, Find(L"switch")->GetFixedHeight());
+  EXPECT_FALSE(Find(L"box_custom")->IsVisible());
+  EXPECT_EQ(closed_height, WindowHeight());
+
+  // Forward slashes are fine, and stored with backslashes once the run starts; the package
+  // then gets the folder as typed.
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  std::wstring typed =
+      std::wstring(temp) + L"flow install " + std::to_wstring(::GetCurrentProcessId());
+  setup_test::RemoveTree(typed);
+  for (auto& c : typed) c = c == L'\\' ? L'/' : c;
+  edit->SetText(typed);
+  Click(L"btn_install");
+  EXPECT_FALSE(Find(L"label_error")->IsVisible());
+  EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
+  std::wstring stored = typed + L"\\";
+  for (auto& c : stored) c = c == L'/' ? L'\\' : c;
+  EXPECT_EQ(stored, form_->Product().InstallFolder());
+
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
+  EXPECT_EQ(L"/DIR=\"" + typed + L"\" /pellisar_down /wait_run /verysilent",
+            nbase::UTF8ToUTF16(setup_test::ReadFileBytes(stored + L"setup_parameters.txt")));
+  EXPECT_EQ("English", setup_test::ReadFileBytes(stored + L"cache\\language"));
+  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()))
+      << "the package is deleted after the setup ran";
+  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
+  EXPECT_FALSE(Find(L"minbtn")->IsVisible());
+  setup_test::RemoveTree(stored.substr(0, stored.size() - 1));
+
+  // Closing the end page asks nothing, opens the page after the installation and quits.
+  BoxAnswerer boxes(::GetCurrentProcessId(), [](const std::wstring&) { return IDOK; });
+  const int quits = setup_test::QuitMessagesSeen();
+  Click(L"closebtn");
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:9/welcome", kWatchdogMs));
+  EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
+  EXPECT_TRUE(boxes.Texts().empty());
+}
+
+TEST_F(SetupFlow, DiskBoxNamesTheRequiredMegabytes) {
+  // A package of 1 TiB cannot fit three times on any test machine's disk.
+  ASSERT_TRUE(server_.Start(std::string(16, 'x')));
+  server_.SetDeclaredSize(1LL << 40);
+  Open();
+  ASSERT_TRUE(
+      PumpUntil([&] { return form_->Downloader()->KnownFileSize() == (1LL << 40); }, kWatchdogMs));
+  BoxAnswerer boxes(::GetCurrentProcessId(), [](const std::wstring&) { return IDOK; });
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, kWatchdogMs));
+  EXPECT_NE(std::wstring::npos, boxes.Texts()[0].find(L"(3145728 MB of disk space is required.)"))
+      << boxes.Texts()[0];
+  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+}
+
+TEST_F(SetupFlow, CloseRequestsAskOnceAndCancelKeepsTheWindow) {
+  Open();
+  // The box stays up for a second (the watcher looks every 50 ms), long enough for the second
+  // request to arrive while it shows; then Cancel.
+  std::atomic<int> looks{0};
+  BoxAnswerer boxes(::GetCurrentProcessId(),
+                    [&](const std::wstring&) { return ++looks >= 20 ? IDCANCEL : 0; });
+  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
+  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return looks >= 20; }, kWatchdogMs));
+  PumpUntil([] { return false; }, 500);
+  ASSERT_EQ(1u, boxes.Texts().size());
+  EXPECT_EQ(1, boxes.MostAtOnce());
+  EXPECT_NE(std::wstring::npos, boxes.Texts()[0].find(L"Are you sure you want to quit?"));
+  EXPECT_TRUE(::IsWindow(form_->GetHWND()));
+  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+}
+
+TEST_F(SetupFlow, FailedDownloadOffersRetryAndAbortReturnsHome) {
+  // The server is down at first: the run fails and asks.
+  Open();
+  std::atomic<int> asked{0};
+  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring& text) {
+    ++asked;
+    if (asked == 1) return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
+    // The second failure: the server is back before Retry.
+    server_.Start(DemoPackage());
+    return IDRETRY;
+  });
+  Click(L"checkbox_custom");
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return asked >= 1 && form_->CurrentPage() == 0; }, kWatchdogMs));
+  EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
+  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
+  EXPECT_TRUE(Find(L"minbtn")->IsVisible());
+
+  // Next Install Now: a fresh attempt that fails again; Retry finds the server back.
+  Click(L"btn_install");
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "Retry did not finish the run";
+  EXPECT_EQ(2, asked.load());
+  setup_test::RemoveTree(
+      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+}
+
+TEST_F(SetupFlow, IgnoreOpensThePackageInTheBrowserAndQuits) {
+  Open();  // nothing listens on the package's port
+  std::atomic<bool> offline{false};
+  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring& text) {
+    if (text.find(L"Ignore") != std::wstring::npos) return IDIGNORE;
+    offline = true;
+    return IDCANCEL;
+  });
+  const int quits = setup_test::QuitMessagesSeen();
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, kWatchdogMs));
+  if (offline) GTEST_SKIP() << "this system reports no Internet connection: no Ignore to press";
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(
+      L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe",
+      kWatchdogMs));
+  EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
+  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
+  EXPECT_FALSE(Find(L"minbtn")->IsVisible());
+}
+
+TEST_F(SetupFlow, PackageWithWrongDigestIsNeverRun) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  const std::wstring wrong(64, L'0');
+  Open({{L"URLID_DOWN_SHA256", wrong}, {L"URLID_DOWN_X64_SHA256", wrong}});
+  std::atomic<int> asked{0};
+  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring& text) {
+    ++asked;
+    return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
+  });
+  auto* edit = dynamic_cast<ui::RichEdit*>(Find(L"edit_path"));
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"flow digest " + std::to_wstring(::GetCurrentProcessId());
+  edit->SetText(folder);
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return asked >= 1; }, kWatchdogMs));
+  ASSERT_TRUE(WaitForPage(SetupForm::kHomePage));
+  EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt"));
+  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()));
+}
+
+// A stand-in for the running product: waits until it is ended.
+TEST_CHILD(wait_to_be_ended) {
+  ::Sleep(60000);
+  return 0;
+}
+
+TEST_F(SetupFlow, RunningProductCancelReturnsHomeAndOkEndsIt) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring product = std::wstring(temp) + L"Minteo.exe";
+  ::CopyFileW(testing_support::SelfPath().c_str(), product.c_str(), FALSE);
+  std::wstring command = L"\"" + product + L"\" --child wait_to_be_ended";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(::CreateProcessW(product.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+  nbase::UniqueHandle process(info.hProcess);
+  nbase::UniqueHandle thread(info.hThread);
+
+  Open();
+  std::atomic<int> answer{IDCANCEL};
+  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring&) { return answer.load(); });
+  Click(L"checkbox_custom");
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, kWatchdogMs));
+  EXPECT_NE(std::wstring::npos, boxes.Texts()[0].find(L"Nolt Clipmint is currently running"));
+  PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+  EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
+
+  answer = IDOK;
+  Click(L"btn_install");
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 10000)) << "product not ended";
+  EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
+  ::DeleteFileW(product.c_str());
+  setup_test::RemoveTree(
+      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// The setup window's rules that need no window: buckets, progress scaling and folder checks.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "installer/window/SetupRules.h"
+
+namespace {
+
+TEST(SetupRules, DurationBucketsTruncateToWholeSeconds) {
+  EXPECT_EQ("", setup::DurationBucket(0.4));
+  EXPECT_EQ("", setup::DurationBucket(0));
+  EXPECT_EQ("", setup::DurationBucket(-3));
+  EXPECT_EQ("0-15s", setup::DurationBucket(1));
+  EXPECT_EQ("0-15s", setup::DurationBucket(15));
+  EXPECT_EQ("0-15s", setup::DurationBucket(15.9));
+  EXPECT_EQ("15.1-30s", setup::DurationBucket(16));
+  EXPECT_EQ("30.1s-1min", setup::DurationBucket(60.99));
+  EXPECT_EQ("1-2mins", setup::DurationBucket(61));
+  EXPECT_EQ("2-3mins", setup::DurationBucket(180));
+  EXPECT_EQ("3-5mins", setup::DurationBucket(300));
+  EXPECT_EQ("5-10mins", setup::DurationBucket(600));
+  EXPECT_EQ("over 10mins", setup::DurationBucket(601));
+}
+
+TEST(SetupRules, DisplayedPercentFillsNinetyAndIgnoresOutOfRange) {
+  EXPECT_EQ(90, setup::DisplayedPercent(100));
+  EXPECT_EQ(1, setup::DisplayedPercent(1));
+  EXPECT_EQ(45, setup::DisplayedPercent(50));
+  EXPECT_EQ(0, setup::DisplayedPercent(0));
+  EXPECT_EQ(-1, setup::DisplayedPercent(101));
+  EXPECT_EQ(-1, setup::DisplayedPercent(-1)) << "negative values are huge as unsigned";
+}
+
+TEST(SetupRules, InstallFolderChecks) {
+  const std::set<std::wstring> drives = {L"C:\\", L"D:\\"};
+  auto is_directory = [&](const std::wstring& path) { return drives.count(path) != 0; };
+  EXPECT_TRUE(setup::IsValidInstallFolder(L"C:\\", is_directory));
+  EXPECT_TRUE(setup::IsValidInstallFolder(L"C:", is_directory)) << "normalised to C:\\";
+  EXPECT_TRUE(setup::IsValidInstallFolder(L"C:/Program Files/X", is_directory));
+  EXPECT_TRUE(setup::IsValidInstallFolder(L"D:\\Apps\\\\Nolt", is_directory));
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"C:\\Program*", is_directory));
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"C:\\a:b", is_directory));
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"C:\\a|b", is_directory));
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"\\\\server\\share\\x", is_directory));
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"Q:\\Apps", is_directory)) << "no such drive";
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"", is_directory));
+  EXPECT_FALSE(setup::IsValidInstallFolder(L"relative\\path", is_directory));
+
+  EXPECT_EQ(L"C:\\Program Files\\X\\", setup::NormalizedFolder(L"C:/Program Files//X"));
+  EXPECT_EQ(L"C:\\", setup::NormalizedFolder(L"C:"));
+}
+
+TEST(SetupRules, CommandLineSizesAndTexts) {
+  EXPECT_EQ(L"/DIR=\"C:\\Program Files\\Nolt\\Nolt Clipmint\" /pellisar_down /wait_run /verysilent",
+            setup::SilentInstallParameters(L"C:\\Program Files\\Nolt\\Nolt Clipmint"));
+  EXPECT_EQ(360, setup::RequiredMegabytes(125829120.0 * 3));
+  EXPECT_EQ(0, setup::RequiredMegabytes(1048575));
+  EXPECT_EQ(2147483647, setup::RequiredMegabytes(1e30)) << "clamped, not wrapped";
+  EXPECT_EQ(L"D:\\Apps\\Nolt\\Nolt Clipmint",
+            setup::BrowsedInstallFolder(L"D:\\Apps", L"Nolt", L"Nolt Clipmint"));
+  EXPECT_EQ(L"D:\\Nolt\\Nolt Clipmint",
+            setup::BrowsedInstallFolder(L"D:\\", L"Nolt", L"Nolt Clipmint"));
+  EXPECT_EQ(L"", setup::BrowsedInstallFolder(L"", L"Nolt", L"Nolt Clipmint"));
+  EXPECT_EQ(L"Nolt Clipmint is running; Nolt Clipmint",
+            setup::ReplacePlaceholder(L"XX is running; XX", L"Nolt Clipmint"));
+}
+
+}  // namespace

@@ -1,0 +1,290 @@
+// Helpers for the setup window's tests.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include "tests/installer/window/SetupTestSupport.h"
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "base/StringUtil.h"
+#include "tools/demo/driver/InstallerDriver.h"
+
+namespace setup_test {
+
+std::wstring FromBuildPath(const char* path) {
+  std::wstring result;
+  for (const char* p = path; *p; ++p) result += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
+  if (!result.empty() && result[0] == L'\\') result = L"Z:" + result;
+  return result;
+}
+
+// --- Message boxes ----------------------------------------------------------------------------
+
+BoxAnswerer::BoxAnswerer(DWORD process_id, Decide decide)
+    : process_id_(process_id), decide_(std::move(decide)), thread_([this] { Run(); }) {}
+
+BoxAnswerer::~BoxAnswerer() {
+  quit_ = true;
+  thread_.join();
+}
+
+std::vector<std::wstring> BoxAnswerer::Texts() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return texts_;
+}
+
+void BoxAnswerer::Run() {
+  while (!quit_) {
+    std::vector<HWND> boxes;
+    for (HWND box : demo::TopLevelWindowsOf(process_id_, L"#32770")) {
+      if (::IsWindowVisible(box)) boxes.push_back(box);
+    }
+    if (static_cast<int>(boxes.size()) > most_at_once_) {
+      most_at_once_ = static_cast<int>(boxes.size());
+    }
+    for (HWND box : boxes) {
+      wchar_t text[1024] = {};
+      ::GetDlgItemTextW(box, 0xFFFF, text, 1024);
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!seen_[box]) texts_.push_back(text);
+        seen_[box] = true;
+      }
+      const int id = decide_ ? decide_(text) : 0;
+      if (id != 0) {
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                       reinterpret_cast<LPARAM>(::GetDlgItem(box, id)));
+        std::lock_guard<std::mutex> guard(lock_);
+        seen_.erase(box);  // a handle may be reused by a later box
+      }
+    }
+    ::Sleep(50);  // polling another process's windows; no event to wait on
+  }
+}
+
+// --- HTTP server ------------------------------------------------------------------------------
+
+TinyHttpServer::TinyHttpServer() {
+  WSADATA data;
+  ::WSAStartup(MAKEWORD(2, 2), &data);
+  SOCKET probe = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  int length = sizeof(address);
+  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+  ::closesocket(probe);
+}
+
+TinyHttpServer::~TinyHttpServer() {
+  Stop();
+  ::WSACleanup();
+}
+
+bool TinyHttpServer::Start(const std::string& body) {
+  Stop();
+  body_ = body;
+  listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  BOOL reuse = TRUE;
+  ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+               sizeof(reuse));
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(port_));
+  if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      ::listen(listener_, 16) != 0) {
+    ::closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+    return false;
+  }
+  accept_thread_ = std::thread([this] {
+    for (;;) {
+      SOCKET client = ::accept(listener_, nullptr, nullptr);
+      if (client == INVALID_SOCKET) return;
+      std::thread([this, client] { Serve(client); }).detach();
+    }
+  });
+  return true;
+}
+
+void TinyHttpServer::Stop() {
+  if (listener_ != INVALID_SOCKET) {
+    ::closesocket(listener_);
+    listener_ = INVALID_SOCKET;
+  }
+  if (accept_thread_.joinable()) accept_thread_.join();
+}
+
+void TinyHttpServer::Serve(SOCKET client) {
+  std::string request;
+  char buffer[4096];
+  while (request.find("\r\n\r\n") == std::string::npos) {
+    const int got = ::recv(client, buffer, sizeof(buffer), 0);
+    if (got <= 0) break;
+    request.append(buffer, got);
+  }
+  ++requests_;
+  const bool head = request.rfind("HEAD ", 0) == 0;
+  long long first = 0;
+  long long last = static_cast<long long>(body_.size()) - 1;
+  bool ranged = false;
+  const size_t range = request.find("Range: bytes=");
+  if (range != std::string::npos) {
+    std::sscanf(request.c_str() + range + 13, "%lld-%lld", &first, &last);
+    last = std::min<long long>(last, static_cast<long long>(body_.size()) - 1);
+    ranged = true;
+  }
+  const long long declared = declared_size_.load();
+  const long long length = head && declared >= 0 ? declared : last - first + 1;
+  std::ostringstream head_text;
+  head_text << (ranged ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n")
+            << "Content-Length: " << length << "\r\n"
+            << "Accept-Ranges: bytes\r\nConnection: close\r\n";
+  if (ranged)
+    head_text << "Content-Range: bytes " << first << "-" << last << "/" << body_.size() << "\r\n";
+  head_text << "\r\n";
+  std::string reply = head_text.str();
+  if (!head) reply.append(body_, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+  for (size_t sent = 0; sent < reply.size();) {
+    const int put = ::send(client, reply.data() + sent, static_cast<int>(reply.size() - sent), 0);
+    if (put <= 0) break;
+    sent += static_cast<size_t>(put);
+  }
+  ::shutdown(client, SD_SEND);
+  ::closesocket(client);
+}
+
+// --- Skin copies ------------------------------------------------------------------------------
+
+namespace {
+
+void CopyTree(const std::wstring& from, const std::wstring& to) {
+  std::wstring source = from + L'\0';
+  std::wstring target = to + L'\0';
+  SHFILEOPSTRUCTW operation = {};
+  operation.wFunc = FO_COPY;
+  operation.pFrom = source.c_str();
+  operation.pTo = target.c_str();
+  operation.fFlags = FOF_NO_UI;
+  ::SHFileOperationW(&operation);
+}
+
+void RewriteUrls(const std::wstring& path, const std::map<std::wstring, std::wstring>& urls) {
+  const std::string text = ReadFileBytes(path);
+  std::string out;
+  for (const std::string& line : nbase::Split(text, "\n")) {
+    std::string kept = line;
+    for (const auto& [key, value] : urls) {
+      const std::string narrow_key = nbase::UTF16ToUTF8(key);
+      if (line.rfind(narrow_key + "=", 0) == 0 || line.rfind(narrow_key + " ", 0) == 0) {
+        kept = narrow_key + "=" + nbase::UTF16ToUTF8(value);
+      }
+    }
+    out += kept + "\n";
+  }
+  for (const auto& [key, value] : urls) {
+    if (out.find(nbase::UTF16ToUTF8(key) + "=") == std::string::npos) {
+      out += nbase::UTF16ToUTF8(key) + "=" + nbase::UTF16ToUTF8(value) + "\n";
+    }
+  }
+  WriteFileBytes(path, out);
+}
+
+}  // namespace
+
+SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  static int counter = 0;
+  folder_ = std::wstring(temp) + L"setup_skin_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+            std::to_wstring(++counter);
+  RemoveTree(folder_);
+  ::CreateDirectoryW(folder_.c_str(), nullptr);
+  CopyTree(FromBuildPath(TEST_SOURCE_DIR "/resources"), folder_ + L"\\resources");
+  for (const wchar_t* language : {L"English", L"German"}) {
+    RewriteUrls(folder_ + L"\\resources\\lang\\" + language + L"\\gdstrings.ini", urls);
+  }
+  wchar_t cwd[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, cwd);
+  previous_cwd_ = cwd;
+  ::SetCurrentDirectoryW(folder_.c_str());
+}
+
+SkinCopy::~SkinCopy() {
+  ::SetCurrentDirectoryW(previous_cwd_.c_str());
+  RemoveTree(folder_);
+}
+
+// --- Small things -----------------------------------------------------------------------------
+
+namespace {
+int g_quit_messages = 0;
+}  // namespace
+
+int QuitMessagesSeen() {
+  return g_quit_messages;
+}
+
+bool WaitForOpenedUrl(const std::wstring& url, DWORD timeout_ms) {
+  const std::wstring list = FromBuildPath(BUILD_DIR_PATH "/opened-urls.txt");
+  const std::string wanted = nbase::UTF16ToUTF8(url) + "\n";
+  return PumpUntil([&] { return ReadFileBytes(list).find(wanted) != std::string::npos; },
+                   timeout_ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+  const DWORD start = ::GetTickCount();
+  while (!done()) {
+    if (::GetTickCount() - start > timeout_ms) return false;
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      // A quit posted by the window under test ends its run, not this pump.
+      if (message.message == WM_QUIT) {
+        ++g_quit_messages;
+        continue;
+      }
+      ::TranslateMessage(&message);
+      ::DispatchMessageW(&message);
+    }
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+  return true;
+}
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string bytes;
+  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
+  if (!file) return bytes;
+  char buffer[65536];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0;) {
+    bytes.append(buffer, got);
+  }
+  return bytes;
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"wb"));
+  return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+}
+
+bool PathExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::wstring& folder) {
+  std::wstring from = folder + L'\0';
+  SHFILEOPSTRUCTW operation = {};
+  operation.wFunc = FO_DELETE;
+  operation.pFrom = from.c_str();
+  operation.fFlags = FOF_NO_UI;
+  ::SHFileOperationW(&operation);
+}
+
+}  // namespace setup_test

@@ -1,0 +1,105 @@
+// Helpers for the setup window's tests: message-box answering, clicks, a tiny ranged HTTP
+// server, skin copies with chosen URLs, and paths of the build.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/UniqueResource.h"
+
+namespace setup_test {
+
+// A build path (host form) as this Windows process sees it.
+std::wstring FromBuildPath(const char* path);
+
+// Watches the top-level message boxes of one process from its own thread, records each box's
+// text once, and answers it with what `decide` returns (a button id; 0 leaves it open).
+// Owned by the test's thread; the watcher thread only touches the guarded fields.
+class BoxAnswerer {
+ public:
+  using Decide = std::function<int(const std::wstring& text)>;
+  BoxAnswerer(DWORD process_id, Decide decide);
+  ~BoxAnswerer();
+  BoxAnswerer(const BoxAnswerer&) = delete;
+  BoxAnswerer& operator=(const BoxAnswerer&) = delete;
+
+  std::vector<std::wstring> Texts() const;
+  // Boxes showing at the same moment, at most, since the start.
+  int MostAtOnce() const { return most_at_once_.load(); }
+
+ private:
+  void Run();
+
+  const DWORD process_id_;
+  Decide decide_;
+  std::atomic<bool> quit_{false};
+  std::atomic<int> most_at_once_{0};
+  mutable std::mutex lock_;
+  std::vector<std::wstring> texts_;
+  std::map<HWND, bool> seen_;
+  std::thread thread_;
+};
+
+// Serves one file over HTTP/1.1 on 127.0.0.1 with HEAD and byte ranges, one connection at a
+// time per thread. Start/Stop from the test's thread; the accept thread owns the sockets.
+class TinyHttpServer {
+ public:
+  TinyHttpServer();
+  ~TinyHttpServer();
+  TinyHttpServer(const TinyHttpServer&) = delete;
+  TinyHttpServer& operator=(const TinyHttpServer&) = delete;
+
+  // A free port, chosen once and kept across Stop/Start so a URL stays valid.
+  int Port() const { return port_; }
+  bool Start(const std::string& body);
+  void Stop();
+  int Requests() const { return requests_.load(); }
+  // The length HEAD reports, when it should differ from the body's (a huge package).
+  void SetDeclaredSize(long long size) { declared_size_ = size; }
+
+ private:
+  void Serve(SOCKET client);
+
+  int port_ = 0;
+  std::string body_;
+  SOCKET listener_ = INVALID_SOCKET;
+  std::thread accept_thread_;
+  std::atomic<int> requests_{0};
+  std::atomic<long long> declared_size_{-1};
+};
+
+// A copy of the skin's files under a fresh folder, with the URLs of both language tables
+// replaced; the folder becomes the working folder so the resource service finds it there.
+class SkinCopy {
+ public:
+  explicit SkinCopy(const std::map<std::wstring, std::wstring>& urls);
+  ~SkinCopy();
+  const std::wstring& folder() const { return folder_; }
+
+ private:
+  std::wstring folder_;
+  std::wstring previous_cwd_;
+};
+
+// Runs the thread's messages until `done` holds or `timeout_ms` passed (then false). A quit
+// message, which only the window under test posts, is counted instead of ending anything.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
+int QuitMessagesSeen();
+
+// Waits until the test browser of the Wine session was asked to open `url` (see the harness's
+// session script); false after `timeout_ms`.
+bool WaitForOpenedUrl(const std::wstring& url, DWORD timeout_ms);
+
+std::string ReadFileBytes(const std::wstring& path);
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+bool PathExists(const std::wstring& path);
+void RemoveTree(const std::wstring& folder);
+
+}  // namespace setup_test
