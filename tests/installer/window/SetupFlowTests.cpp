@@ -12,6 +12,7 @@
 #include "ui/controls/RichEdit.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/layouts/TabBox.h"
+#include "ui/render/RenderContext.h"
 
 namespace {
 
@@ -119,6 +120,18 @@ TEST_F(SetupFlow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
   Click(L"btn_install");
   EXPECT_FALSE(Find(L"label_error")->IsVisible());
   EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
+  // What the layered window shows of the download page: the slideshow picture, not blank.
+  PumpUntil([] { return false; }, 600);
+  {
+    ui::IRenderContext* context = form_->GetRenderContext();
+    const RECT& picture = Find(L"download_bk")->GetPos();
+    const BYTE* pixel =
+        context->GetBits() +
+        (static_cast<size_t>(picture.top + 20) * context->GetWidth() + picture.left + 20) * 4;
+    EXPECT_FALSE(pixel[0] > 240 && pixel[1] > 240 && pixel[2] > 240)
+        << "the slideshow picture is not drawn " << picture.left << "," << picture.top << ","
+        << picture.right << "," << picture.bottom;
+  }
   std::wstring stored = typed + L"\\";
   for (auto& c : stored) c = c == L'/' ? L'\\' : c;
   EXPECT_EQ(stored, form_->Product().InstallFolder());

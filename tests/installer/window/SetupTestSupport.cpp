@@ -258,17 +258,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   return true;
 }
 
-std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
-  if (!file) return bytes;
-  char buffer[65536];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0;) {
-    bytes.append(buffer, got);
-  }
-  return bytes;
-}
-
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"wb"));
   return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();

@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "base/UniqueResource.h"
+#include "tools/demo/driver/InstallerDriver.h"
 
 namespace setup_test {
+
+using demo::ReadFileBytes;
 
 // A build path (host form) as this Windows process sees it.
 std::wstring FromBuildPath(const char* path);
@@ -97,7 +100,6 @@ int QuitMessagesSeen();
 // session script); false after `timeout_ms`.
 bool WaitForOpenedUrl(const std::wstring& url, DWORD timeout_ms);
 
-std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
 void RemoveTree(const std::wstring& folder);

@@ -17,17 +17,6 @@
 namespace demo {
 namespace {
 
-std::string ReadFileBytes(const std::wstring& path) {
-  std::string bytes;
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
-  if (!file) return bytes;
-  char buffer[65536];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0;) {
-    bytes.append(buffer, got);
-  }
-  return bytes;
-}
-
 POINT CenterOf(ui::Control* control) {
   if (!control) return {};
   const RECT& rect = control->GetPos();
@@ -80,6 +69,17 @@ std::string EncodePng(int width, int height, const std::vector<DWORD>& pixels) {
 }
 
 }  // namespace
+
+std::string ReadFileBytes(const std::wstring& path) {
+  std::string bytes;
+  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
+  if (!file) return bytes;
+  char buffer[65536];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0;) {
+    bytes.append(buffer, got);
+  }
+  return bytes;
+}
 
 namespace {
 

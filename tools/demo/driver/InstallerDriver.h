@@ -26,6 +26,9 @@ std::wstring InstallerLogPath(const std::wstring& exe_base_name);
 // The default install folder, ending in "\\".
 std::wstring DefaultInstallFolder();
 
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadFileBytes(const std::wstring& path);
+
 // The top-level windows of a process with that window class.
 std::vector<HWND> TopLevelWindowsOf(DWORD process_id, const wchar_t* class_name);
 
