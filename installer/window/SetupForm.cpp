@@ -229,10 +229,7 @@ int SetupForm::CurrentPage() const {
 }
 
 void SetupForm::GoToPage(int page) {
-  if (!switch_ || !switch_->SelectItem(page)) return;
-  // Under Wine the first paints of a newly shown page can leave its pictures out of the
-  // layered bitmap; one whole repaint shortly after the switch restores them.
-  if (HWND hwnd = GetHWND()) ::SetTimer(hwnd, kRepaintTimerId, kRepaintDelayMs, nullptr);
+  if (switch_) switch_->SelectItem(page);
 }
 
 void SetupForm::ShowCaptionButtons(bool close, bool minimize) {
@@ -384,11 +381,6 @@ void SetupForm::OnWmClose(WPARAM wparam, bool& handled) {
 }
 
 void SetupForm::OnTimer(UINT_PTR id) {
-  if (id == kRepaintTimerId) {
-    ::KillTimer(GetHWND(), kRepaintTimerId);
-    ::InvalidateRect(GetHWND(), nullptr, FALSE);
-    return;
-  }
   if (id != kSlideshowTimerId) return;
   if (++slideshow_index_ > 3) slideshow_index_ = 1;
   if (download_bk_) {

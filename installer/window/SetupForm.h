@@ -43,8 +43,6 @@ class SetupForm : public ui::WindowImplBase {
   enum Page { kHomePage = 0, kDownloadPage = 1, kEndPage = 2 };
   static constexpr UINT_PTR kSlideshowTimerId = 3000;
   static constexpr UINT kSlideshowPeriodMs = 5000;
-  static constexpr UINT_PTR kRepaintTimerId = 3001;
-  static constexpr UINT kRepaintDelayMs = 150;
 
   SetupForm();
   ~SetupForm() override;

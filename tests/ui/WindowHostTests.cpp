@@ -252,6 +252,37 @@ TEST(WindowHostTest, LayeredWindowShowsEveryControlAndATranslucentShadow) {
   ::DestroyWindow(hwnd);
 }
 
+TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  global.AddTextColor(L"part_paper", L"#FFFFFFFF");
+  global.AddTextColor(L"part_mark", L"#FFC02020");
+  global.AddTextColor(L"part_fill", L"#FF10A040");
+  // A parent with a background and two children: a later repaint of the spot alone must not
+  // paint the parent's background over the mark, which that pass does not paint again.
+  const wchar_t kSkin[] =
+      L"<Window size=\"200,100\" shadowattached=\"false\">"
+      L"<VBox bkcolor=\"part_paper\"><Control name=\"mark\" height=\"40\" "
+      L"bkcolor=\"part_mark\"/><Control/><Control name=\"spot\" height=\"10\"/></VBox>"
+      L"</Window>";
+  SkinWindow window(kSkin, L"form");
+  const HWND hwnd = window.Create(nullptr, L"parts", WS_POPUP, 0, true, {40, 40, 240, 140});
+  ASSERT_NE(hwnd, nullptr);
+  window.ShowWindow(true, false);
+  ui::IRenderContext* context = window.GetRenderContext();
+  ASSERT_TRUE(ui_test::PumpUntil(
+      [&] { return context->GetBits() && Pixels(context).Rgb(20, 20) == 0xC02020u; }, 3000));
+  ui_test::PumpUntil([] { return false; }, 500);  // the first paints settle
+  ui::Control* spot = window.FindControl(L"spot");
+  ASSERT_NE(spot, nullptr);
+  spot->SetBkColor(L"part_fill");
+  const RECT r = spot->GetPos();
+  ASSERT_TRUE(ui_test::PumpUntil(
+      [&] { return Pixels(context).Rgb(r.left + 2, (r.top + r.bottom) / 2) == 0x10A040u; },
+      3000));
+  EXPECT_EQ(Pixels(context).Rgb(20, 20), 0xC02020u);
+  ::DestroyWindow(hwnd);
+}
+
 // Mouse input as the system delivers it: through the pointer, not sent to the window.
 void SendDrag(POINT from, POINT to, HANDLE arrived, HANDLE pressed) {
   const LONG width = ::GetSystemMetrics(SM_CXSCREEN);

@@ -115,14 +115,20 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
   if (name == L"class") {
     SetClass(value);
   } else if (name == L"halign") {
-    if (value == L"left") halign_ = kHorAlignLeft;
-    else if (value == L"center") halign_ = kHorAlignCenter;
-    else if (value == L"right") halign_ = kHorAlignRight;
+    if (value == L"left")
+      halign_ = kHorAlignLeft;
+    else if (value == L"center")
+      halign_ = kHorAlignCenter;
+    else if (value == L"right")
+      halign_ = kHorAlignRight;
     Arrange();
   } else if (name == L"valign") {
-    if (value == L"top") valign_ = kVerAlignTop;
-    else if (value == L"center") valign_ = kVerAlignCenter;
-    else if (value == L"bottom") valign_ = kVerAlignBottom;
+    if (value == L"top")
+      valign_ = kVerAlignTop;
+    else if (value == L"center")
+      valign_ = kVerAlignCenter;
+    else if (value == L"bottom")
+      valign_ = kVerAlignBottom;
     Arrange();
   } else if (name == L"margin") {
     RECT margin = {};
@@ -179,9 +185,12 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
       SetState(kControlStateDisabled);
     }
   } else if (name == L"cursortype") {
-    if (value == L"arrow") cursor_type_ = kCursorArrow;
-    else if (value == L"hand") cursor_type_ = kCursorHand;
-    else if (value == L"ibeam") cursor_type_ = kCursorHandIbeam;
+    if (value == L"arrow")
+      cursor_type_ = kCursorArrow;
+    else if (value == L"hand")
+      cursor_type_ = kCursorHand;
+    else if (value == L"ibeam")
+      cursor_type_ = kCursorHandIbeam;
   } else if (name == L"renderoffset") {
     POINT offset = {};
     LONG* parts[] = {&offset.x, &offset.y};
@@ -684,8 +693,8 @@ void Control::Arrange() {
   if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) reestimate_size_ = true;
   while (target->parent_) {
     Control* parent = target->parent_;
-    const bool parent_auto = parent->GetFixedWidth() == kDefaultAuto ||
-                             parent->GetFixedHeight() == kDefaultAuto;
+    const bool parent_auto =
+        parent->GetFixedWidth() == kDefaultAuto || parent->GetFixedHeight() == kDefaultAuto;
     target = parent;
     if (!parent_auto) break;
     parent->reestimate_size_ = true;
@@ -698,8 +707,8 @@ std::wstring Control::ResolveImagePath(const std::wstring& file) const {
   const bool absolute = (file.size() >= 2 && file[1] == L':') ||
                         (!file.empty() && (file[0] == L'\\' || file[0] == L'/'));
   if (absolute) return file;
-  const std::wstring base = window_ ? window_->GetWindowResourcePath()
-                                    : GlobalManager::Instance().GetResourcePath();
+  const std::wstring base =
+      window_ ? window_->GetWindowResourcePath() : GlobalManager::Instance().GetResourcePath();
   return base + file;
 }
 
@@ -777,10 +786,21 @@ void Control::AlphaPaint(IRenderContext* context, const RECT& paint_rect) {
                  area.top, width, height, blend);
 }
 
+namespace {
+
+// Fills the part of `area` that lies in the paint area only: a partial repaint must not cover
+// children outside it, which are not painted again in that pass.
+void FillClipped(IRenderContext* context, const RECT& paint_area, const RECT& area, DWORD color) {
+  RECT clipped = {};
+  if (::IntersectRect(&clipped, &paint_area, &area)) context->DrawColor(clipped, color);
+}
+
+}  // namespace
+
 void Control::PaintBkColor(IRenderContext* context) {
   if (bk_color_.empty()) return;
   const DWORD color = GlobalManager::Instance().GetTextColor(bk_color_);
-  if (color) context->DrawColor(rect_, color);
+  if (color) FillClipped(context, paint_rect_, rect_, color);
 }
 
 void Control::PaintBkImage(IRenderContext* context) {
@@ -842,7 +862,7 @@ void Control::PaintStatusImage(IRenderContext* context) {
     GlobalManager& global = GlobalManager::Instance();
     if (!state_colors_[kControlStateNormal].empty()) {
       const DWORD color = global.GetTextColor(state_colors_[kControlStateNormal]);
-      if (color) context->DrawColor(rect_, color);
+      if (color) FillClipped(context, paint_rect_, rect_, color);
     }
     DrawImage(context, state_images_[kControlStateNormal]);
     DrawImage(context, fore_state_images_[kControlStateNormal]);
@@ -851,7 +871,7 @@ void Control::PaintStatusImage(IRenderContext* context) {
     if (!state_colors_[kControlStateHot].empty()) {
       const DWORD color = global.GetTextColor(state_colors_[kControlStateHot]);
       const DWORD faded = ((color >> 24) * alpha / 255) << 24;
-      if (faded) context->DrawColor(rect_, faded | (color & 0x00FFFFFF));
+      if (faded) FillClipped(context, paint_rect_, rect_, faded | (color & 0x00FFFFFF));
     }
     DrawImageFaded(context, state_images_[kControlStateHot], alpha);
     DrawImageFaded(context, fore_state_images_[kControlStateHot], alpha);
@@ -859,7 +879,7 @@ void Control::PaintStatusImage(IRenderContext* context) {
   }
   if (!state_colors_[state].empty()) {
     const DWORD color = GlobalManager::Instance().GetTextColor(state_colors_[state]);
-    if (color) context->DrawColor(rect_, color);
+    if (color) FillClipped(context, paint_rect_, rect_, color);
   }
   if (!DrawImage(context, state_images_[state]) && state != kControlStateNormal) {
     DrawImage(context, state_images_[kControlStateNormal]);
@@ -871,18 +891,21 @@ void Control::PaintBorder(IRenderContext* context) {
   if (border_color_.empty()) return;
   const DWORD color = GlobalManager::Instance().GetTextColor(border_color_);
   if (!color) return;
-  if (border_size_ > 0) {
-    context->DrawRect(rect_, border_size_, color);
-    return;
-  }
-  const RECT& s = border_sizes_;
-  if (s.left > 0) context->DrawColor({rect_.left, rect_.top, rect_.left + s.left, rect_.bottom}, color);
-  if (s.top > 0) context->DrawColor({rect_.left, rect_.top, rect_.right, rect_.top + s.top}, color);
-  if (s.right > 0) {
-    context->DrawColor({rect_.right - s.right, rect_.top, rect_.right, rect_.bottom}, color);
-  }
+  RECT s = border_sizes_;
+  if (border_size_ > 0) s = {border_size_, border_size_, border_size_, border_size_};
+  const RECT& r = rect_;
+  // Top and bottom take the corners, so a translucent border is not doubled there.
+  const LONG inner_top = r.top + std::max<LONG>(s.top, 0);
+  const LONG inner_bottom = r.bottom - std::max<LONG>(s.bottom, 0);
+  if (s.top > 0) FillClipped(context, paint_rect_, {r.left, r.top, r.right, inner_top}, color);
   if (s.bottom > 0) {
-    context->DrawColor({rect_.left, rect_.bottom - s.bottom, rect_.right, rect_.bottom}, color);
+    FillClipped(context, paint_rect_, {r.left, inner_bottom, r.right, r.bottom}, color);
+  }
+  if (s.left > 0) {
+    FillClipped(context, paint_rect_, {r.left, inner_top, r.left + s.left, inner_bottom}, color);
+  }
+  if (s.right > 0) {
+    FillClipped(context, paint_rect_, {r.right - s.right, inner_top, r.right, inner_bottom}, color);
   }
 }
 
