@@ -2,8 +2,15 @@
 // failures with their boxes, the running-product check, and a run to the end page.
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <shlobj.h>
 
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "installer/main/Log.h"
+#include "installer/main/SystemUtil.h"
 #include "installer/window/SetupForm.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
@@ -27,6 +34,29 @@ std::string DemoPackage() {
 
 class SetupFlow : public testing::Test {
  protected:
+  using Decide = BoxAnswerer::Decide;
+
+  void SetUp() override {
+    // The installer's own log, read back when a test fails.
+    static const bool log_started = StartLog();
+    (void)log_started;
+    boxes_ =
+        std::make_unique<BoxAnswerer>(::GetCurrentProcessId(), [this](const std::wstring& text) {
+          std::lock_guard<std::mutex> guard(decide_lock_);
+          if (decide_) return decide_(text);
+          // A box no test step expects is answered so the run ends instead of hanging, and noted.
+          unexpected_.push_back(text);
+          return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
+        });
+  }
+
+  // How the following boxes are answered (a button id; 0 leaves a box open).
+  void Answer(Decide decide) {
+    std::lock_guard<std::mutex> guard(decide_lock_);
+    decide_ = std::move(decide);
+  }
+  std::vector<std::wstring> BoxTexts() const { return boxes_->Texts(); }
+
   void Open(const std::map<std::wstring, std::wstring>& extra_urls = {}) {
     const std::wstring url =
         L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe";
@@ -56,6 +86,19 @@ class SetupFlow : public testing::Test {
     form_.reset();
     ui::GlobalManager::Instance().Shutdown();
     skin_.reset();
+    boxes_.reset();
+    for (const std::wstring& text : unexpected_) ADD_FAILURE() << "unexpected box: " << text;
+    if (HasFailure()) {
+      const std::string log = setup_test::ReadFileBytes(LogPath());
+      std::printf("installer log (end):\n%s\n",
+                  log.substr(log.size() > 4000 ? log.size() - 4000 : 0).c_str());
+    }
+  }
+
+  static std::wstring LogPath() {
+    wchar_t folder[MAX_PATH] = {};
+    ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder);
+    return std::wstring(folder) + L"\\Temp\\" + sysutil::GetExeBaseName() + L"_log.txt";
   }
 
   ui::Control* Find(const wchar_t* name) { return form_->FindControl(name); }
@@ -81,6 +124,10 @@ class SetupFlow : public testing::Test {
   setup_test::TinyHttpServer server_;
   std::unique_ptr<setup_test::SkinCopy> skin_;
   std::unique_ptr<SetupForm> form_;
+  std::unique_ptr<BoxAnswerer> boxes_;
+  std::mutex decide_lock_;
+  Decide decide_;
+  std::vector<std::wstring> unexpected_;
 };
 
 TEST_F(SetupFlow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
@@ -147,13 +194,14 @@ TEST_F(SetupFlow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
   setup_test::RemoveTree(stored.substr(0, stored.size() - 1));
 
   // Closing the end page asks nothing, opens the page after the installation and quits.
-  BoxAnswerer boxes(::GetCurrentProcessId(), [](const std::wstring&) { return IDOK; });
+  Answer([](const std::wstring&) { return IDOK; });
+  const size_t boxes_before = BoxTexts().size();
   const int quits = setup_test::QuitMessagesSeen();
   Click(L"closebtn");
   EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
   EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:9/welcome", kWatchdogMs));
   EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
-  EXPECT_TRUE(boxes.Texts().empty());
+  EXPECT_EQ(boxes_before, BoxTexts().size());
 }
 
 TEST_F(SetupFlow, DiskBoxNamesTheRequiredMegabytes) {
@@ -163,11 +211,11 @@ TEST_F(SetupFlow, DiskBoxNamesTheRequiredMegabytes) {
   Open();
   ASSERT_TRUE(
       PumpUntil([&] { return form_->Downloader()->KnownFileSize() == (1LL << 40); }, kWatchdogMs));
-  BoxAnswerer boxes(::GetCurrentProcessId(), [](const std::wstring&) { return IDOK; });
+  Answer([](const std::wstring&) { return IDOK; });
   Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, kWatchdogMs));
-  EXPECT_NE(std::wstring::npos, boxes.Texts()[0].find(L"(3145728 MB of disk space is required.)"))
-      << boxes.Texts()[0];
+  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
+  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"(3145728 MB of disk space is required.)"))
+      << BoxTexts()[0];
   EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
 }
 
@@ -176,15 +224,14 @@ TEST_F(SetupFlow, CloseRequestsAskOnceAndCancelKeepsTheWindow) {
   // The box stays up for a second (the watcher looks every 50 ms), long enough for the second
   // request to arrive while it shows; then Cancel.
   std::atomic<int> looks{0};
-  BoxAnswerer boxes(::GetCurrentProcessId(),
-                    [&](const std::wstring&) { return ++looks >= 20 ? IDCANCEL : 0; });
+  Answer([&](const std::wstring&) { return ++looks >= 20 ? IDCANCEL : 0; });
   ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
   ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return looks >= 20; }, kWatchdogMs));
   PumpUntil([] { return false; }, 500);
-  ASSERT_EQ(1u, boxes.Texts().size());
-  EXPECT_EQ(1, boxes.MostAtOnce());
-  EXPECT_NE(std::wstring::npos, boxes.Texts()[0].find(L"Are you sure you want to quit?"));
+  ASSERT_EQ(1u, BoxTexts().size());
+  EXPECT_EQ(1, boxes_->MostAtOnce());
+  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"Are you sure you want to quit?"));
   EXPECT_TRUE(::IsWindow(form_->GetHWND()));
   EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
 }
@@ -193,7 +240,7 @@ TEST_F(SetupFlow, FailedDownloadOffersRetryAndAbortReturnsHome) {
   // The server is down at first: the run fails and asks.
   Open();
   std::atomic<int> asked{0};
-  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring& text) {
+  Answer([&](const std::wstring& text) {
     ++asked;
     if (asked == 1) return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
     // The second failure: the server is back before Retry.
@@ -218,14 +265,14 @@ TEST_F(SetupFlow, FailedDownloadOffersRetryAndAbortReturnsHome) {
 TEST_F(SetupFlow, IgnoreOpensThePackageInTheBrowserAndQuits) {
   Open();  // nothing listens on the package's port
   std::atomic<bool> offline{false};
-  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring& text) {
+  Answer([&](const std::wstring& text) {
     if (text.find(L"Ignore") != std::wstring::npos) return IDIGNORE;
     offline = true;
     return IDCANCEL;
   });
   const int quits = setup_test::QuitMessagesSeen();
   Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, kWatchdogMs));
+  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
   if (offline) GTEST_SKIP() << "this system reports no Internet connection: no Ignore to press";
   ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
   EXPECT_TRUE(setup_test::WaitForOpenedUrl(
@@ -241,7 +288,7 @@ TEST_F(SetupFlow, PackageWithWrongDigestIsNeverRun) {
   const std::wstring wrong(64, L'0');
   Open({{L"URLID_DOWN_SHA256", wrong}, {L"URLID_DOWN_X64_SHA256", wrong}});
   std::atomic<int> asked{0};
-  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring& text) {
+  Answer([&](const std::wstring& text) {
     ++asked;
     return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
   });
@@ -281,11 +328,11 @@ TEST_F(SetupFlow, RunningProductCancelReturnsHomeAndOkEndsIt) {
 
   Open();
   std::atomic<int> answer{IDCANCEL};
-  BoxAnswerer boxes(::GetCurrentProcessId(), [&](const std::wstring&) { return answer.load(); });
+  Answer([&](const std::wstring&) { return answer.load(); });
   Click(L"checkbox_custom");
   Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return !boxes.Texts().empty(); }, kWatchdogMs));
-  EXPECT_NE(std::wstring::npos, boxes.Texts()[0].find(L"Nolt Clipmint is currently running"));
+  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
+  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"Nolt Clipmint is currently running"));
   PumpUntil([] { return false; }, 300);
   EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
   EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
