@@ -33,7 +33,8 @@ TEST(MachineIdTest, ExtractsValueFromNarrowAndUtf16Output) {
   const std::string output = "ProcessorId       \r\r\nBFEBFBFF000906EA  \r\r\n\r\r\n";
   for (const std::string& bytes : {output, Utf16WithBom(output), Utf16WithBom(output).substr(2)}) {
     std::string id = "unchanged";
-    ASSERT_TRUE(machine_id::ExtractAfterKey(machine_id::ToolOutputToNarrow(bytes), "ProcessorId", id));
+    ASSERT_TRUE(
+        machine_id::ExtractAfterKey(machine_id::ToolOutputToNarrow(bytes), "ProcessorId", id));
     EXPECT_EQ("BFEBFBFF000906EA", id);
   }
 }
@@ -51,7 +52,8 @@ TEST(MachineIdTest, KeyRulesAndLimits) {
   EXPECT_TRUE(machine_id::ExtractAfterKey("SerialNumber\r\nAB 12\r\nCD34\r\n", "SerialNumber", id));
   EXPECT_EQ("AB12CD34", id);
   // More than 511 characters after the key: 511 kept.
-  EXPECT_TRUE(machine_id::ExtractAfterKey("ProcessorId\n" + std::string(2000, 'x'), "ProcessorId", id));
+  EXPECT_TRUE(
+      machine_id::ExtractAfterKey("ProcessorId\n" + std::string(2000, 'x'), "ProcessorId", id));
   EXPECT_EQ(511u, id.size());
 }
 
@@ -75,18 +77,17 @@ std::wstring ChildCommand(const wchar_t* child) {
 TEST(MachineIdTest, ChildOutputIsReadAndASilentChildIsGivenUp) {
   std::string output;
   bool started = false;
-  ASSERT_TRUE(machine_id::RunCapturingOutput(testing_support::SelfPath(),
-                                             ChildCommand(L"print_utf16"), 10000, 10000, output,
-                                             started));
+  ASSERT_TRUE(machine_id::RunCapturingOutput(
+      testing_support::SelfPath(), ChildCommand(L"print_utf16"), 10000, 10000, output, started));
   std::string id;
-  ASSERT_TRUE(machine_id::ExtractAfterKey(machine_id::ToolOutputToNarrow(output), "ProcessorId", id));
+  ASSERT_TRUE(
+      machine_id::ExtractAfterKey(machine_id::ToolOutputToNarrow(output), "ProcessorId", id));
   EXPECT_EQ("C0FFEE", id);
 
   // Without the parent's write end closed this would block for ever.
   output = "stale";
-  ASSERT_TRUE(machine_id::RunCapturingOutput(testing_support::SelfPath(),
-                                             ChildCommand(L"silent_forever"), 300, 10000, output,
-                                             started));
+  ASSERT_TRUE(machine_id::RunCapturingOutput(
+      testing_support::SelfPath(), ChildCommand(L"silent_forever"), 300, 10000, output, started));
   EXPECT_TRUE(started);
   EXPECT_EQ("", output);
 
@@ -146,7 +147,8 @@ class Collector {
         continue;
       }
       std::string request = ReadRequest(client);
-      const char reply[] = "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+      const char reply[] =
+          "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
       ::send(client, reply, sizeof(reply) - 1, 0);
       ::closesocket(client);
       std::lock_guard<std::mutex> hold(self->lock_);
@@ -166,7 +168,8 @@ class Collector {
       if (expected == std::string::npos && head_end != std::string::npos) {
         size_t length = 0;
         const size_t field = request.find("Content-Length: ");
-        if (field != std::string::npos && field < head_end) length = std::stoul(request.substr(field + 16));
+        if (field != std::string::npos && field < head_end)
+          length = std::stoul(request.substr(field + 16));
         expected = head_end + 4 + length;
       }
     }
@@ -205,7 +208,8 @@ TEST(AnalyticsTest, EventsArriveWithExactRequestLineAndBody) {
   ASSERT_EQ(8u, requests.size());
   std::vector<std::string> bodies;
   for (const std::string& request : requests) {
-    EXPECT_EQ(0u, request.find("POST /mp/collect?measurement_id=G-TEST&api_secret=secret HTTP/1.1\r\n"))
+    EXPECT_EQ(0u,
+              request.find("POST /mp/collect?measurement_id=G-TEST&api_secret=secret HTTP/1.1\r\n"))
         << request;
     bodies.push_back(Body(request));
   }
@@ -224,7 +228,8 @@ TEST(AnalyticsTest, EventsArriveWithExactRequestLineAndBody) {
 TEST(AnalyticsTest, ProductTableOverridesOnlyWhatItSets) {
   CAnalytics& reporter = CAnalytics::Instance();
   reporter.Configure("https://collector.test/mp/collect", "G-BUILTIN", "builtin-secret");
-  const std::string ini = "GA_MEASUREMENT_ID=G-PRODUCT\nGA_API_SECRET=\nGA_ENDPOINT = https://other.test/mp/collect\n";
+  const std::string ini =
+      "GA_MEASUREMENT_ID=G-PRODUCT\nGA_API_SECRET=\nGA_ENDPOINT = https://other.test/mp/collect\n";
   HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE, ini.size());
   std::memcpy(::GlobalLock(block), ini.data(), ini.size());
   ::GlobalUnlock(block);
@@ -245,7 +250,8 @@ TEST(AnalyticsTest, JsonEscapingLeavesPlainTextAlone) {
 TEST_CHILD(send_to_silent_collector) {
   Collector collector(false);
   CAnalytics& reporter = CAnalytics::Instance();
-  reporter.Configure("http://127.0.0.1:" + std::to_string(collector.port()) + "/mp/collect", "", "");
+  reporter.Configure("http://127.0.0.1:" + std::to_string(collector.port()) + "/mp/collect", "",
+                     "");
   reporter.SendEvent("Cancel_Install", "");
   // Still in flight when the bound runs out; the process must end all the same.
   return reporter.WaitForPendingEvents(2000) ? 1 : 42;
@@ -293,8 +299,7 @@ HttpsCollector FindHttpsCollector() {
 // Every request the collector stored for `port`: request line, blank line, body.
 std::vector<std::string> StoredRequests(const HttpsCollector& collector, int port) {
   std::vector<std::string> requests;
-  const std::wstring pattern =
-      collector.folder + L"requests\\" + std::to_wstring(port) + L"-*.txt";
+  const std::wstring pattern = collector.folder + L"requests\\" + std::to_wstring(port) + L"-*.txt";
   WIN32_FIND_DATAW data;
   HANDLE find = ::FindFirstFileW(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return requests;
@@ -325,8 +330,8 @@ TEST(AnalyticsHttpsTest, CollectorReceivesExactBytesAndExpiredCertificatesPass) 
   reporter.SendEvent("Quote\"d", "");
   ASSERT_TRUE(reporter.WaitForPendingEvents(30000));
 
-  reporter.Configure("https://localhost:" + std::to_string(collector.expired_port) +
-                         "/mp/collect", "", "");
+  reporter.Configure("https://localhost:" + std::to_string(collector.expired_port) + "/mp/collect",
+                     "", "");
   reporter.SendEvent("Cancel_Install", "");
   ASSERT_TRUE(reporter.WaitForPendingEvents(30000));
 
@@ -338,18 +343,22 @@ TEST(AnalyticsHttpsTest, CollectorReceivesExactBytesAndExpiredCertificatesPass) 
       "{\"client_id\":\"6058\",\"events\":[{\"name\":\"Clipmint_Free_Installer\",\"params\":"
       "{\"event_category\":\"Nolt_Clipmint\",\"event_label\":\"";
   // Other test programs report to the same collector; only this reporter's requests count.
-  std::vector<std::string> valid;
-  for (const std::string& request : StoredRequests(collector, collector.valid_port)) {
-    if (request.compare(0, prefix.size(), prefix) == 0) valid.push_back(request);
-  }
-  std::sort(valid.begin(), valid.end());
+  auto own_requests = [&](int port) {
+    std::vector<std::string> own;
+    for (const std::string& request : StoredRequests(collector, port)) {
+      if (request.compare(0, prefix.size(), prefix) == 0) own.push_back(request);
+    }
+    std::sort(own.begin(), own.end());
+    return own;
+  };
+  const std::vector<std::string> valid = own_requests(collector.valid_port);
   std::vector<std::string> expected = {prefix + "Install_Completed\"}}]}",
                                        prefix + "Install_Time_60s\"}}]}",
                                        prefix + "Quote\\\"d\"}}]}"};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(expected, valid);
   EXPECT_EQ(std::vector<std::string>{prefix + "Cancel_Install\"}}]}"},
-            StoredRequests(collector, collector.expired_port));
+            own_requests(collector.expired_port));
 }
 
 }  // namespace
