@@ -1,4 +1,5 @@
-// Run-time binding of system DLLs from the system folder only, so nothing planted beside the exe loads.
+// Run-time binding of system DLLs from the system folder only, so nothing planted beside the exe
+// loads.
 #pragma once
 
 #include <windows.h>
@@ -25,6 +26,14 @@ FARPROC GetSystemProc(const wchar_t* library, const char* proc);
 template <typename Fn>
 Fn GetSystemFunction(const wchar_t* library, const char* proc) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetSystemProc(library, proc)));
+}
+
+// Fills `slot` with an export of a system library; false when it is missing, so a caller can
+// bind a whole table and tell whether every entry is there.
+template <typename Fn>
+bool BindSystemFunction(Fn& slot, const wchar_t* library, const char* proc) {
+  slot = GetSystemFunction<Fn>(library, proc);
+  return slot != nullptr;
 }
 
 }  // namespace nbase

@@ -7,8 +7,7 @@ namespace {
 
 template <typename Fn>
 bool Bind(Fn& slot, const char* name) {
-  slot = nbase::GetSystemFunction<Fn>(L"wininet.dll", name);
-  return slot != nullptr;
+  return nbase::BindSystemFunction(slot, L"wininet.dll", name);
 }
 
 WininetApi BindAll() {

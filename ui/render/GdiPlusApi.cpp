@@ -7,17 +7,11 @@ namespace ui {
 namespace gdip {
 namespace {
 
-template <typename Fn>
-bool Bind(Fn& slot, const wchar_t* library, const char* name) {
-  slot = nbase::GetSystemFunction<Fn>(library, name);
-  return slot != nullptr;
-}
-
 Api BindAll() {
   Api api = {};
   const wchar_t* const kGdiPlus = L"gdiplus.dll";
   bool ok = true;
-#define UI_BIND(name) ok &= Bind(api.name, kGdiPlus, #name)
+#define UI_BIND(name) ok &= nbase::BindSystemFunction(api.name, kGdiPlus, #name)
   UI_BIND(GdiplusStartup);
   UI_BIND(GdiplusShutdown);
   UI_BIND(GdipCreateBitmapFromStream);
@@ -53,7 +47,7 @@ Api BindAll() {
   UI_BIND(GdipDrawString);
   UI_BIND(GdipMeasureString);
 #undef UI_BIND
-  ok &= Bind(api.AlphaBlend, L"msimg32.dll", "AlphaBlend");
+  ok &= nbase::BindSystemFunction(api.AlphaBlend, L"msimg32.dll", "AlphaBlend");
   api.loaded = ok;
   return api;
 }
