@@ -1,5 +1,4 @@
-// Run-time binding of system DLLs from the system folder only, so nothing planted beside the exe
-// loads.
+// Run-time binding of system DLLs from the system folder only, never from beside the exe.
 #pragma once
 
 #include <windows.h>
