@@ -74,6 +74,10 @@ class CHttpDownloader : public IHttpCallback {
   void Start();
 
   std::wstring TargetPath() const { return folder_ + file_name_; }
+  // Where the attempt writes its bytes. After a successful finished message the whole file is
+  // here; the owner verifies it and only then gives it the target's name (a no-op while both
+  // paths are the same).
+  std::wstring DownloadPath() const { return TargetPath(); }
   const std::wstring& FileName() const { return file_name_; }
   double KnownFileSize() const { return known_size_.load(); }
   // Seconds the last attempt spent downloading (until every range ended).
