@@ -45,7 +45,10 @@ bool DpiManager::AdaptDPI() {
     const auto set_awareness = nbase::GetSystemFunction<SetAwarenessFn>(
         L"user32.dll", "SetProcessDpiAwarenessInternal");
     constexpr int kPerMonitorAware = 2;
-    if (set_awareness && SUCCEEDED(set_awareness(kPerMonitorAware))) {
+    // The manifest declares the awareness where Windows reads it; there the call is refused
+    // with E_ACCESSDENIED because the process is already aware.
+    const HRESULT set_result = set_awareness ? set_awareness(kPerMonitorAware) : E_NOTIMPL;
+    if (SUCCEEDED(set_result) || set_result == E_ACCESSDENIED) {
       adapted_ = true;
     } else {
       const auto set_aware =

@@ -1,0 +1,35 @@
+# Refuses a release build that would ship the demo's settings: every URL, the analytics endpoint
+# and its keys must have been set for the real product, and no digest may stand for the demo.
+include_guard(GLOBAL)
+
+function(release_guard_check)
+  if(NOT INSTALLER_RELEASE)
+    return()
+  endif()
+  set(problems "")
+  foreach(name INSTALLER_URL_DOWN INSTALLER_URL_DOWN_X64 INSTALLER_URL_SERVICE_EN
+               INSTALLER_URL_SERVICE_DE INSTALLER_URL_INSTALL_EN INSTALLER_URL_INSTALL_DE
+               INSTALLER_GA_ENDPOINT)
+    set(value "${${name}}")
+    if(value STREQUAL "" OR value MATCHES "^https?://(127\\.|localhost[:/]|\\[::1\\])"
+       OR value MATCHES "^${INSTALLER_DEMO_SERVER}")
+      list(APPEND problems "${name} is '${value}', a demo or empty address")
+    endif()
+  endforeach()
+  foreach(name INSTALLER_GA_MEASUREMENT_ID INSTALLER_GA_API_SECRET)
+    if("${${name}}" MATCHES "^$|[Dd][Ee][Mm][Oo]")
+      list(APPEND problems "${name} is '${${name}}', the demo's value")
+    endif()
+  endforeach()
+  foreach(name INSTALLER_URL_DOWN_SHA256 INSTALLER_URL_DOWN_X64_SHA256)
+    if("${${name}}" STREQUAL "demo")
+      list(APPEND problems "${name} is 'demo', the digest of this tree's demo package")
+    endif()
+  endforeach()
+  if(problems)
+    list(JOIN problems "\n  " text)
+    message(FATAL_ERROR "A release build (INSTALLER_RELEASE=ON) refuses the demo settings:\n  ${text}\n"
+                        "Set the product's values, e.g. -DINSTALLER_URL_DOWN=https://... "
+                        "(README: Building a release).")
+  endif()
+endfunction()
