@@ -12,6 +12,7 @@ include_guard(GLOBAL)
 get_filename_component(_skin_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(SKIN_RESOURCES "${_skin_root}/resources" CACHE INTERNAL "")
 set(SKIN_PACK_SCRIPT "${_skin_root}/tools/skin/pack_skin.cmake" CACHE INTERNAL "")
+set(SKIN_ZIP_SCRIPT "${_skin_root}/tools/skin/zip_tree.py" CACHE INTERNAL "")
 set(SKIN_BINARY_DIR "${CMAKE_BINARY_DIR}/skin" CACHE INTERNAL "")
 set(SKIN_ARCHIVE "${SKIN_BINARY_DIR}/skin.zip" CACHE INTERNAL "")
 set(SKIN_ICON "${SKIN_RESOURCES}/installer.ico" CACHE INTERNAL "")
@@ -82,7 +83,8 @@ function(_skin_archive_define_rule)
             "-DSKIN_SETTINGS=${SKIN_BINARY_DIR}/settings.cmake" "-DSKIN_STAGE=${SKIN_BINARY_DIR}/stage"
             "-DSKIN_ARCHIVE=${SKIN_ARCHIVE}" "-DSKIN_DEMO_PACKAGE=${package}"
             -P "${SKIN_PACK_SCRIPT}"
-    DEPENDS ${inputs} "${SKIN_PACK_SCRIPT}" "${SKIN_BINARY_DIR}/settings.cmake" ${package_depends}
+    DEPENDS ${inputs} "${SKIN_PACK_SCRIPT}" "${SKIN_ZIP_SCRIPT}"
+            "${SKIN_BINARY_DIR}/settings.cmake" ${package_depends}
     COMMENT "Packing the skin archive"
     VERBATIM)
   add_custom_target(skin_archive DEPENDS "${SKIN_ARCHIVE}")

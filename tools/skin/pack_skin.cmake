@@ -66,12 +66,14 @@ set_key(text "${file}" GA_MEASUREMENT_ID "${INSTALLER_GA_MEASUREMENT_ID}")
 set_key(text "${file}" GA_API_SECRET "${INSTALLER_GA_API_SECRET}")
 file(WRITE "${file}" "${text}")
 
-# A fixed time stamp keeps the archive identical from build to build for the same inputs.
+# Sorted entries, one fixed time stamp and no extra fields keep the archive identical from build
+# to build for the same inputs, wherever the tree is.
 file(REMOVE "${SKIN_ARCHIVE}.tmp")
+find_program(SKIN_PYTHON NAMES python3 REQUIRED)
+get_filename_component(_pack_dir "${CMAKE_CURRENT_LIST_FILE}" DIRECTORY)
 execute_process(
-  COMMAND "${CMAKE_COMMAND}" -E tar cf "${SKIN_ARCHIVE}.tmp" --format=zip
-          "--mtime=2024-01-01 00:00:00 UTC" resources
-  WORKING_DIRECTORY "${SKIN_STAGE}"
+  COMMAND "${SKIN_PYTHON}" "${_pack_dir}/zip_tree.py" "${SKIN_ARCHIVE}.tmp"
+          "${SKIN_STAGE}/resources" resources
   RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "Packing the skin failed")
