@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <cstdlib>
+#include <optional>
 
 #include "base/TimerQueue.h"
 #include "ui/core/Box.h"
@@ -764,6 +765,11 @@ void Control::Paint(IRenderContext* context, const RECT& paint_rect) {
 }
 
 void Control::AlphaPaint(IRenderContext* context, const RECT& paint_rect) {
+  // A control with rounded corners keeps its own painting and its children's inside them.
+  std::optional<ScopedClip> round_clip;
+  if (border_round_.cx > 0 && border_round_.cy > 0 && IsVisible()) {
+    round_clip.emplace(context, rect_, border_round_);
+  }
   if (alpha_ >= 255) {
     Paint(context, paint_rect);
     return;
@@ -894,6 +900,10 @@ void Control::PaintBorder(IRenderContext* context) {
   RECT s = border_sizes_;
   if (border_size_ > 0) s = {border_size_, border_size_, border_size_, border_size_};
   const RECT& r = rect_;
+  if (border_size_ > 0 && border_round_.cx > 0 && border_round_.cy > 0) {
+    context->DrawRoundRect(r, border_round_, border_size_, color);
+    return;
+  }
   // Top and bottom take the corners, so a translucent border is not doubled there.
   const LONG inner_top = r.top + std::max<LONG>(s.top, 0);
   const LONG inner_bottom = r.bottom - std::max<LONG>(s.bottom, 0);
