@@ -15,6 +15,7 @@
 #include "base/UniqueResource.h"
 #include "ui/controls/Combo.h"
 #include "ui/controls/ListContainerElement.h"
+#include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/WindowImplBase.h"
 #include "ui/render/RenderContext.h"
@@ -405,6 +406,58 @@ TEST(WindowHostTest, DraggingTheCaptionMovesTheWindowButPressingAButtonDoesNot) 
   EXPECT_EQ(after.x, dragged.x);
   EXPECT_EQ(after.y, dragged.y);
   ::DestroyWindow(hwnd);
+}
+
+// A move to a monitor of another DPI: lengths, fonts and window settings follow the new scale,
+// the window takes the rectangle the system suggests, and repaints agree with a full one.
+TEST(WindowHostTest, DpiChangeRescalesTheWindowAndItsControls) {
+  ui::DpiManager& dpi = ui::DpiManager::Instance();
+  dpi.AdaptDPI();
+  const int previous = dpi.GetScale();
+  dpi.SetScale(100);
+  ui::GlobalManager::Instance().AddFont(L"dpi_14", L"system", 14, false, false, false, false);
+  const wchar_t kSkin[] =
+      L"<Window size=\"200,120\" caption=\"0,0,0,30\" shadowattached=\"false\">"
+      L"<VBox childmargin=\"4\"><Button name=\"press\" width=\"60\" height=\"40\" "
+      L"margin=\"10,6,0,0\"/><Label name=\"text\" text=\"Scaled\" width=\"auto\" font=\"dpi_14\" "
+      L"textpadding=\"8,0,8,0\"/></VBox></Window>";
+  SkinWindow window(kSkin, L"");
+  const HWND hwnd = window.Create(nullptr, L"dpi", WS_POPUP, 0, true, {100, 100, 300, 220});
+  ASSERT_NE(hwnd, nullptr);
+  window.ShowWindow(true, false);
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  ui::Control* press = window.FindControl(L"press");
+  ui::Control* text = window.FindControl(L"text");
+  const LONG text_width = text->GetPos().right - text->GetPos().left;
+  ASSERT_GT(text_width, 16);
+
+  RECT suggested = {120, 110, 420, 290};
+  ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  RECT frame = {};
+  ::GetWindowRect(hwnd, &frame);
+  EXPECT_TRUE(::EqualRect(&frame, &suggested));
+  EXPECT_EQ(dpi.GetScale(), 150);
+  EXPECT_EQ(window.GetSettings().caption.bottom, 45);
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  const RECT& b = press->GetPos();
+  EXPECT_EQ(b.right - b.left, 90);
+  EXPECT_EQ(b.bottom - b.top, 60);
+  EXPECT_EQ(b.left, 15);
+  EXPECT_EQ(b.top, 9);
+  EXPECT_EQ(text->GetPos().top, b.bottom + 6);
+  // Larger font and padding: the auto-sized label grows by about half.
+  const LONG scaled_width = text->GetPos().right - text->GetPos().left;
+  EXPECT_GT(scaled_width, text_width * 5 / 4);
+  EXPECT_TRUE(ui_test::RepaintsAgree(window));
+
+  suggested = {120, 110, 320, 230};
+  ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  EXPECT_EQ(press->GetPos().right - press->GetPos().left, 60);
+  EXPECT_EQ(text->GetPos().right - text->GetPos().left, text_width);
+  EXPECT_TRUE(ui_test::RepaintsAgree(window));
+  ::DestroyWindow(hwnd);
+  dpi.SetScale(previous);
 }
 
 }  // namespace

@@ -919,4 +919,26 @@ void Control::PaintBorder(IRenderContext* context) {
   }
 }
 
+void Control::RescaleDpi(int from_scale, int to_scale) {
+  if (from_scale <= 0 || to_scale <= 0 || from_scale == to_scale) return;
+  auto scale = [&](int value) { return ::MulDiv(value, to_scale, from_scale); };
+  // Stretch, auto and the "no limit" values are kinds rather than lengths.
+  auto scale_length = [&](int& value) {
+    if (value > 0 && value < 9999999) value = scale(value);
+  };
+  scale_length(fixed_width_);
+  scale_length(fixed_height_);
+  scale_length(min_width_);
+  scale_length(max_width_);
+  scale_length(min_height_);
+  scale_length(max_height_);
+  margin_ = {scale(margin_.left), scale(margin_.top), scale(margin_.right), scale(margin_.bottom)};
+  border_size_ = scale(border_size_);
+  border_sizes_ = {scale(border_sizes_.left), scale(border_sizes_.top), scale(border_sizes_.right),
+                   scale(border_sizes_.bottom)};
+  border_round_ = {scale(border_round_.cx), scale(border_round_.cy)};
+  reestimate_size_ = true;
+  Arrange();
+}
+
 }  // namespace ui

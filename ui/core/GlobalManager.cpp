@@ -162,6 +162,24 @@ bool GlobalManager::AddFont(const std::wstring& id, const std::wstring& face_nam
   return true;
 }
 
+void GlobalManager::RescaleFonts() {
+  struct Written {
+    std::wstring id;
+    std::wstring face;
+    int size;
+    bool bold, underline, italic;
+  };
+  std::vector<Written> fonts;
+  for (const auto& [id, info] : fonts_) {
+    fonts.push_back({id, info.face_name, info.size, info.bold, info.underline, info.italic});
+  }
+  const std::wstring default_id = default_font_id_;
+  for (const Written& font : fonts) {
+    AddFont(font.id, font.face, font.size, font.bold, font.underline, font.italic,
+            font.id == default_id);
+  }
+}
+
 FontInfo* GlobalManager::GetFontInfo(const std::wstring& id, HDC measuring_dc) {
   const auto found = fonts_.find(id.empty() ? default_font_id_ : id);
   if (found == fonts_.end()) return nullptr;

@@ -64,6 +64,8 @@ class GlobalManager {
   FontInfo* GetFontInfo(const std::wstring& id, HDC measuring_dc = nullptr);
   const std::wstring& GetDefaultFontId() const { return default_font_id_; }
   void RemoveAllFonts();
+  // Creates every font again at the present DPI scale, under the same ids.
+  void RescaleFonts();
 
   void AddTextColor(const std::wstring& name, const std::wstring& value);
   DWORD GetTextColor(const std::wstring& name);
