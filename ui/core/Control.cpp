@@ -423,7 +423,10 @@ SIZE Control::EstimateSize(SIZE available) {
       bk_image_.SetInfo(
           GlobalManager::Instance().GetImage(ResolveImagePath(bk_image_.GetAttribute().file)));
     }
-    if (const auto& info = bk_image_.GetInfo()) image = {info->width, info->height};
+    if (const auto& info = bk_image_.GetInfo()) {
+      image = {::MulDiv(info->width, 100, info->scale_percent),
+               ::MulDiv(info->height, 100, info->scale_percent)};
+    }
   }
   const SIZE text = EstimateText(available);
   if (size.cx == kDefaultAuto) size.cx = image.cx > text.cx ? image.cx : text.cx;
@@ -748,10 +751,17 @@ bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::ws
             rect_.top + narrowed.bottom};
   }
   RECT source = attribute.source;
-  if (::IsRectEmpty(&source)) source = {0, 0, info->width, info->height};
+  const int variant = info->scale_percent;
+  if (::IsRectEmpty(&source)) {
+    source = {0, 0, info->width, info->height};
+  } else if (variant != 100) {
+    // Markup names pieces of the plain picture; a larger variant holds them that much larger.
+    source = {::MulDiv(source.left, variant, 100), ::MulDiv(source.top, variant, 100),
+              ::MulDiv(source.right, variant, 100), ::MulDiv(source.bottom, variant, 100)};
+  }
   const BYTE fade = static_cast<BYTE>(attribute.fade * alpha / 255);
   context->DrawImage(paint_rect_, bitmap, info->has_alpha, dest, source, attribute.corner, fade,
-                     attribute.xtiled, attribute.ytiled);
+                     attribute.xtiled, attribute.ytiled, variant);
   return true;
 }
 
@@ -937,6 +947,12 @@ void Control::RescaleDpi(int from_scale, int to_scale) {
   border_sizes_ = {scale(border_sizes_.left), scale(border_sizes_.top), scale(border_sizes_.right),
                    scale(border_sizes_.bottom)};
   border_round_ = {scale(border_round_.cx), scale(border_round_.cy)};
+  // Pictures are chosen for the scale; the next paint picks them again.
+  bk_image_.SetInfo(nullptr);
+  for (int state = 0; state < 4; ++state) {
+    state_images_[state].SetInfo(nullptr);
+    fore_state_images_[state].SetInfo(nullptr);
+  }
   reestimate_size_ = true;
   Arrange();
 }

@@ -135,8 +135,9 @@ void RenderContext_GdiPlus::PopClip() {
 }
 
 void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha,
-                                      const RECT& dest, const RECT& source, const RECT& corners,
-                                      BYTE fade, bool xtiled, bool ytiled) {
+                                      const RECT& dest, const RECT& source,
+                                      const RECT& plain_corners, BYTE fade, bool xtiled,
+                                      bool ytiled, int source_scale) {
   RECT clip = {};
   if (!bitmap || !::IntersectRect(&clip, &dest, &paint_rect)) return;
   const gdip::Api& api = gdip::Get();
@@ -147,8 +148,14 @@ void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bo
   ::SetBrushOrgEx(dc_.get(), 0, 0, nullptr);
 
   const DpiManager& dpi = DpiManager::Instance();
-  const RECT dest_corners = MakeRect(dpi.ScaleInt(corners.left), dpi.ScaleInt(corners.top),
-                                     dpi.ScaleInt(corners.right), dpi.ScaleInt(corners.bottom));
+  const RECT& p = plain_corners;
+  const RECT dest_corners = MakeRect(dpi.ScaleInt(p.left), dpi.ScaleInt(p.top),
+                                     dpi.ScaleInt(p.right), dpi.ScaleInt(p.bottom));
+  auto in_source = [source_scale](LONG value) {
+    return source_scale == 100 ? value : static_cast<LONG>(::MulDiv(value, source_scale, 100));
+  };
+  const RECT corners = MakeRect(in_source(p.left), in_source(p.top), in_source(p.right),
+                                in_source(p.bottom));
   const BLENDFUNCTION blend = {AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
   const bool always_blend = transparent_ || has_alpha || fade < 255;
 

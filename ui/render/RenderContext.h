@@ -33,9 +33,11 @@ class IRenderContext {
   virtual void PushClip(const RECT& rect, SIZE round = SIZE()) = 0;
   virtual void PopClip() = 0;
 
+  // `corners` count in pixels of the plain picture; `source_scale` (percent) is the scale the
+  // bitmap was drawn at, so its corner pieces are that much larger.
   virtual void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
                          const RECT& source, const RECT& corners, BYTE fade = 255,
-                         bool xtiled = false, bool ytiled = false) = 0;
+                         bool xtiled = false, bool ytiled = false, int source_scale = 100) = 0;
   virtual void DrawColor(const RECT& rect, DWORD argb) = 0;
   virtual void DrawRect(const RECT& rect, int line_width, DWORD argb) = 0;
   // The outline of `rect` with corners rounded by `round`, `line_width` pixels thick inwards.
@@ -67,8 +69,8 @@ class RenderContext_GdiPlus : public IRenderContext {
   void PopClip() override;
 
   void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
-                 const RECT& source, const RECT& corners, BYTE fade, bool xtiled,
-                 bool ytiled) override;
+                 const RECT& source, const RECT& corners, BYTE fade, bool xtiled, bool ytiled,
+                 int source_scale) override;
   void DrawColor(const RECT& rect, DWORD argb) override;
   void DrawRect(const RECT& rect, int line_width, DWORD argb) override;
   void DrawRoundRect(const RECT& rect, SIZE round, int line_width, DWORD argb) override;
