@@ -217,6 +217,45 @@ TEST(SkinPackage, EveryPictureTheSkinNamesIsPackedAndDecodes) {
   }
 }
 
+// Above 100 % stretched pictures turn soft: every PNG the layouts name has variants drawn 1.5
+// and 2 times as large, which the window picks at those scales.
+TEST(SkinPackage, WindowPicturesHaveVariantsForHighScales) {
+  StartSkin(100);
+  Document global_doc;
+  Document form_doc;
+  LoadDocument(std::wstring(kTheme) + L"global.xml", &global_doc);
+  LoadDocument(std::wstring(kForm) + L"setup_form.xml", &form_doc);
+  ASSERT_TRUE(global_doc.loaded && form_doc.loaded);
+  std::set<std::wstring> files = {ImageFile(ui::WindowSettings().shadow_image)};
+  auto collect = [&](const ui::MarkupNode& node) {
+    for (int i = 0; i < node.GetAttributeCount(); ++i) {
+      if (!EndsWith(node.GetAttributeName(i), L"image")) continue;
+      const std::wstring file = ImageFile(node.GetAttributeValue(i));
+      if (EndsWith(file, L".png")) files.insert(file);
+    }
+  };
+  ForEachElement(global_doc.markup.GetRoot(), collect);
+  ForEachElement(form_doc.markup.GetRoot(), collect);
+  EXPECT_GE(files.size(), 15u);
+  auto decode = [](const std::wstring& path) {
+    nbase::UniqueGlobalMemory block(ui::GlobalManager::Instance().GetZipData(path));
+    return block ? ui::ImageInfo::LoadFromMemory(block.get(), path) : nullptr;
+  };
+  for (const std::wstring& file : files) {
+    const std::wstring path = std::wstring(kForm) + file;
+    const auto plain = decode(path);
+    ASSERT_TRUE(plain) << nbase::UTF16ToUTF8(path);
+    for (int variant : ui::GlobalManager::kImageVariants) {
+      const std::wstring variant_path =
+          path.substr(0, path.size() - 4) + L"@" + std::to_wstring(variant) + L".png";
+      const auto larger = decode(variant_path);
+      ASSERT_TRUE(larger) << "missing: " << nbase::UTF16ToUTF8(variant_path);
+      EXPECT_EQ(larger->width, plain->width * variant / 100) << nbase::UTF16ToUTF8(variant_path);
+      EXPECT_EQ(larger->height, plain->height * variant / 100) << nbase::UTF16ToUTF8(variant_path);
+    }
+  }
+}
+
 TEST(SkinPackage, StringTablesAreCompleteAndCarryThisBuildsSettings) {
   StartSkin(100);
   const wchar_t* const keys[] = {L"STRID_HOMEPAGE_INSTALL",
@@ -543,6 +582,10 @@ TEST_F(SkinWindowTest, PagesLookRightAtEachScale) {
     };
 
     shot(L"home");
+    // Above 100 % the home picture is the variant drawn for the scale, not a stretched one.
+    ui::Control* home_picture = Find<ui::Box>(L"home_page")->GetItemAt(0);
+    ASSERT_TRUE(home_picture->GetBkImage().GetInfo());
+    EXPECT_EQ(home_picture->GetBkImage().GetInfo()->scale_percent, scale);
     ui::IRenderContext* context = window_->GetRenderContext();
     EXPECT_EQ(context->GetWidth(), width);
     EXPECT_EQ(context->GetHeight(), Scaled(360) + 2 * margin);
