@@ -9,6 +9,8 @@ packages=(
   # Where the kernel cannot run 32-bit programs, tests run as an x86-64 build under 64-bit Wine.
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64
   nginx xdotool imagemagick x11-utils aria2 curl openssl python3-cryptography osslsigncode
+  # The skin's pictures are committed; redrawing them (tools/skin/make_skin.py) needs this.
+  python3-pil
 )
 
 missing=()

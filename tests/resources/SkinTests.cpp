@@ -3,6 +3,7 @@
 // right at 100 % and 150 % (screenshots are written to the build folder).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cwctype>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "base/StringUtil.h"
 #include "base/UniqueResource.h"
 #include "tests/resources/Screenshot.h"
+#include "tests/ui/RepaintCheck.h"
 #include "tests/ui/UiTestSupport.h"
 #include "ui/controls/CheckBox.h"
 #include "ui/controls/Combo.h"
@@ -21,6 +23,7 @@
 #include "ui/controls/ListContainerElement.h"
 #include "ui/controls/Progress.h"
 #include "ui/controls/RichEdit.h"
+#include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/Markup.h"
@@ -214,6 +217,45 @@ TEST(SkinPackage, EveryPictureTheSkinNamesIsPackedAndDecodes) {
   }
 }
 
+// Above 100 % stretched pictures turn soft: every PNG the layouts name has variants drawn 1.5
+// and 2 times as large, which the window picks at those scales.
+TEST(SkinPackage, WindowPicturesHaveVariantsForHighScales) {
+  StartSkin(100);
+  Document global_doc;
+  Document form_doc;
+  LoadDocument(std::wstring(kTheme) + L"global.xml", &global_doc);
+  LoadDocument(std::wstring(kForm) + L"setup_form.xml", &form_doc);
+  ASSERT_TRUE(global_doc.loaded && form_doc.loaded);
+  std::set<std::wstring> files = {ImageFile(ui::WindowSettings().shadow_image)};
+  auto collect = [&](const ui::MarkupNode& node) {
+    for (int i = 0; i < node.GetAttributeCount(); ++i) {
+      if (!EndsWith(node.GetAttributeName(i), L"image")) continue;
+      const std::wstring file = ImageFile(node.GetAttributeValue(i));
+      if (EndsWith(file, L".png")) files.insert(file);
+    }
+  };
+  ForEachElement(global_doc.markup.GetRoot(), collect);
+  ForEachElement(form_doc.markup.GetRoot(), collect);
+  EXPECT_GE(files.size(), 15u);
+  auto decode = [](const std::wstring& path) {
+    nbase::UniqueGlobalMemory block(ui::GlobalManager::Instance().GetZipData(path));
+    return block ? ui::ImageInfo::LoadFromMemory(block.get(), path) : nullptr;
+  };
+  for (const std::wstring& file : files) {
+    const std::wstring path = std::wstring(kForm) + file;
+    const auto plain = decode(path);
+    ASSERT_TRUE(plain) << nbase::UTF16ToUTF8(path);
+    for (int variant : ui::GlobalManager::kImageVariants) {
+      const std::wstring variant_path =
+          path.substr(0, path.size() - 4) + L"@" + std::to_wstring(variant) + L".png";
+      const auto larger = decode(variant_path);
+      ASSERT_TRUE(larger) << "missing: " << nbase::UTF16ToUTF8(variant_path);
+      EXPECT_EQ(larger->width, plain->width * variant / 100) << nbase::UTF16ToUTF8(variant_path);
+      EXPECT_EQ(larger->height, plain->height * variant / 100) << nbase::UTF16ToUTF8(variant_path);
+    }
+  }
+}
+
 TEST(SkinPackage, StringTablesAreCompleteAndCarryThisBuildsSettings) {
   StartSkin(100);
   const wchar_t* const keys[] = {L"STRID_HOMEPAGE_INSTALL",
@@ -315,8 +357,24 @@ class SkinWindow : public ui::WindowImplBase {
   std::wstring GetSkinFile() override { return L"setup_form.xml"; }
   std::wstring GetSkinFolder() override { return L"form"; }
 
+  // The pointer input the window has taken so far, for tests that wait for their own input.
+  POINT last_mouse_ = {-1, -1};
+  int button_ups_ = 0;
+
  protected:
   std::wstring GetWindowClassName() const override { return L"SkinTestWindow"; }
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+    if (message == WM_MOUSEMOVE || message == WM_LBUTTONDOWN || message == WM_LBUTTONUP) {
+      last_mouse_ = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+    } else if (message == WM_NCMOUSEMOVE) {
+      // Over the caption the moves are non-client ones, in screen coordinates.
+      last_mouse_ = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+      ::ScreenToClient(GetHWND(), &last_mouse_);
+    }
+    const LRESULT result = ui::WindowImplBase::HandleMessage(message, wparam, lparam);
+    if (message == WM_LBUTTONUP) ++button_ups_;
+    return result;
+  }
 };
 
 class SkinWindowTest : public ::testing::Test {
@@ -524,6 +582,10 @@ TEST_F(SkinWindowTest, PagesLookRightAtEachScale) {
     };
 
     shot(L"home");
+    // Above 100 % the home picture is the variant drawn for the scale, not a stretched one.
+    ui::Control* home_picture = Find<ui::Box>(L"home_page")->GetItemAt(0);
+    ASSERT_TRUE(home_picture->GetBkImage().GetInfo());
+    EXPECT_EQ(home_picture->GetBkImage().GetInfo()->scale_percent, scale);
     ui::IRenderContext* context = window_->GetRenderContext();
     EXPECT_EQ(context->GetWidth(), width);
     EXPECT_EQ(context->GetHeight(), Scaled(360) + 2 * margin);
@@ -607,6 +669,258 @@ TEST_F(SkinWindowTest, GermanTextsFit) {
   ShowPage(2);
   ASSERT_TRUE(WaitForPaint());
   Screenshot(L"skin_end_German_100");
+}
+
+// The repaint invariant on the shipped skin: whatever a user does, the surface that the
+// window's partial repaints built up equals a full repaint of the same state. A repaint that
+// draws outside its update rectangle piles pictures onto the retained frame and fails here.
+class SkinRepaintTest : public SkinWindowTest {
+ protected:
+  void SetUp() override {
+    SkinWindowTest::SetUp();
+    ::GetCursorPos(&pointer_home_);
+  }
+  void TearDown() override {
+    ui_test::SendPointerMove(pointer_home_);
+    SkinWindowTest::TearDown();
+  }
+
+  // Checks the invariant now; the first failure of a test leaves both pictures for a look.
+  void ExpectAgree(const std::string& step) {
+    ui_test::Surface kept;
+    ui_test::Surface full;
+    const ::testing::AssertionResult agree = ui_test::RepaintsAgree(*window_, &kept, &full);
+    EXPECT_TRUE(agree) << step;
+    ++checks_;
+    if (agree || saved_failure_) return;
+    saved_failure_ = true;
+    const std::wstring folder = skin_test::ScreenshotFolder();
+    const std::wstring name =
+        nbase::UTF8ToUTF16(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    skin_test::SavePng(kept.bits.data(), kept.width, kept.height, 0xC9D1D9,
+                       folder + L"repaint_" + name + L"_partial.png");
+    skin_test::SavePng(full.bits.data(), full.width, full.height, 0xC9D1D9,
+                       folder + L"repaint_" + name + L"_full.png");
+  }
+
+  POINT ToScreen(POINT client) const {
+    ::ClientToScreen(hwnd_, &client);
+    return client;
+  }
+  // Moves the pointer to a client point and waits until the window has taken the move.
+  bool PointAt(POINT client) {
+    ui_test::SendPointerMove(ToScreen(client));
+    return ui_test::PumpUntil(
+        [&] { return window_->last_mouse_.x == client.x && window_->last_mouse_.y == client.y; },
+        5000);
+  }
+  // Takes the pointer off the window and waits until the window has let go of the hover.
+  bool PointAway() {
+    RECT frame = {};
+    ::GetWindowRect(hwnd_, &frame);
+    ui_test::SendPointerMove({frame.right + 20, frame.bottom + 20});
+    return ui_test::PumpUntil([&] { return window_->GetHoverControl() == nullptr; }, 5000);
+  }
+  static POINT Centre(const RECT& r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+  // The controls a pointer can reach now: the topmost one at each visible control's centre.
+  std::vector<ui::Control*> Reachable() {
+    std::vector<ui::Control*> found;
+    auto* root = static_cast<ui::Box*>(window_->GetRoot());
+    root->ForEachControl([&](ui::Control* control) {
+      const RECT& r = control->GetPos();
+      if (!control->IsVisible() || ::IsRectEmpty(&r)) return;
+      ui::Control* top = window_->FindControl(Centre(r));
+      if (top && std::find(found.begin(), found.end(), top) == found.end()) {
+        found.push_back(top);
+      }
+    });
+    return found;
+  }
+
+  // Over each control and off again, checking after every move and through hot fades.
+  void HoverEverything(const std::string& where) {
+    for (ui::Control* control : Reachable()) {
+      const std::string name = where + ", over " + nbase::UTF16ToUTF8(control->GetName()) + " (" +
+                               nbase::UTF16ToUTF8(control->GetType()) + ")";
+      ASSERT_TRUE(PointAt(Centre(control->GetPos()))) << name;
+      ExpectAgree(name);
+      // A cross-fading control is checked at the moments between its steps.
+      for (int step = 0; step < 40 && control->IsHotFading(); ++step) {
+        ExpectAgree(name + ", fading");
+      }
+    }
+    ASSERT_TRUE(PointAway()) << where;
+    ExpectAgree(where + ", pointer away");
+  }
+
+  // Pressed, dragged off while held, and released there: no click, every look in between.
+  void PressAndSlideOff(const wchar_t* name, POINT off) {
+    ui::Control* control = window_->FindControl(name);
+    ASSERT_NE(control, nullptr);
+    const std::string what = nbase::UTF16ToUTF8(name);
+    ASSERT_TRUE(PointAt(Centre(control->GetPos()))) << what;
+    ui_test::SendLeftButton(true);
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return control->GetState() == 2; }, 5000)) << what;
+    ExpectAgree(what + " pressed");
+    ASSERT_TRUE(PointAt(off)) << what;
+    ExpectAgree(what + " held off");
+    const int ups = window_->button_ups_;
+    ui_test::SendLeftButton(false);
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return window_->button_ups_ > ups; }, 5000)) << what;
+    ExpectAgree(what + " released off");
+  }
+  void ClickAt(POINT client) {
+    ASSERT_TRUE(PointAt(client));
+    const int ups = window_->button_ups_;
+    ui_test::SendLeftButton(true);
+    ui_test::SendLeftButton(false);
+    ASSERT_TRUE(ui_test::PumpUntil([&] { return window_->button_ups_ > ups; }, 5000));
+  }
+
+  void UseLanguage(const wchar_t* language) {
+    ui::GlobalManager& global = ui::GlobalManager::Instance();
+    nbase::UniqueGlobalMemory block(
+        global.GetZipData(std::wstring(L"resources\\lang\\") + language + L"\\gdstrings.ini"));
+    ASSERT_TRUE(block);
+    global.LoadLanguageFromMemory(block.get());
+    ApplyTexts();
+    const std::wstring end = nbase::StringPrintf(L"bkimage/%ls/end.jpg", language);
+    Find<ui::Control>(L"end_bk")->SetAttribute(L"bkimage", end);
+    Find<ui::Control>(L"box_end_bk")->SetAttribute(L"bkimage", end);
+    Find<ui::Control>(L"download_bk")
+        ->SetAttribute(L"bkimage", nbase::StringPrintf(L"bkimage/%ls/1.jpg", language));
+  }
+  // As the setup window switches pages: the title buttons fade in and out with them.
+  void FadeToPage(int index) {
+    Find<ui::TabBox>(L"switch")->SelectItem(index);
+    Find<ui::Control>(L"minbtn")->SetFadeVisible(index == 0);
+    Find<ui::Control>(L"closebtn")->SetFadeVisible(index != 1);
+    for (int step = 0; step < 40; ++step) {
+      const bool fading = Find<ui::Control>(L"minbtn")->IsAlphaFading() ||
+                          Find<ui::Control>(L"closebtn")->IsAlphaFading();
+      ExpectAgree("page " + std::to_string(index) + (fading ? ", fading" : ""));
+      if (!fading) break;
+    }
+  }
+
+  // Everything a user does on every page, at one scale and in one language.
+  void Walk(int scale, const wchar_t* language) {
+    const std::string where = std::to_string(scale) + " %, " + nbase::UTF16ToUTF8(language);
+    ASSERT_NO_FATAL_FAILURE(Open(scale));
+    Dress(L"English");
+    if (std::wstring(language) != L"English") {
+      ASSERT_NO_FATAL_FAILURE(UseLanguage(language));
+    }
+    ExpectAgree(where + ", home");
+
+    ASSERT_NO_FATAL_FAILURE(HoverEverything(where + ", home"));
+    POINT blank = Centre(Find<ui::Control>(L"btn_install")->GetPos());
+    blank.y -= Scaled(90);  // the picture above the button
+    ASSERT_NO_FATAL_FAILURE(PressAndSlideOff(L"btn_install", blank));
+    ASSERT_NO_FATAL_FAILURE(PressAndSlideOff(L"checkbox_custom", blank));
+
+    // The custom panel: hover, focus the folder field, type, let the caret blink.
+    ShowCustomPanel(true);
+    ExpectAgree(where + ", custom panel");
+    ASSERT_NO_FATAL_FAILURE(HoverEverything(where + ", custom panel"));
+    ASSERT_NO_FATAL_FAILURE(PressAndSlideOff(L"btn_path", blank));
+    auto* edit = Find<ui::RichEdit>(L"edit_path");
+    ASSERT_NO_FATAL_FAILURE(ClickAt(Centre(edit->GetPos())));
+    ASSERT_EQ(window_->GetFocus(), edit);
+    ExpectAgree(where + ", folder field focused");
+    for (wchar_t c : std::wstring(L"\\Games")) {
+      ::SendMessageW(hwnd_, WM_CHAR, c, 1);
+      ExpectAgree(where + ", typing");
+    }
+    ::SendMessageW(hwnd_, WM_KEYDOWN, VK_BACK, 1);
+    ::SendMessageW(hwnd_, WM_CHAR, L'\b', 1);
+    ExpectAgree(where + ", backspace");
+    // Each blink changes the field's pixels; a few of them are checked as they come.
+    const RECT field = edit->GetPos();
+    auto field_pixels = [&] {
+      const ui_test::Surface now = ui_test::CopySurface(*window_);
+      std::vector<BYTE> pixels;
+      for (LONG y = field.top; y < field.bottom; ++y) {
+        const BYTE* row = &now.bits[(static_cast<size_t>(y) * now.width + field.left) * 4];
+        pixels.insert(pixels.end(), row, row + (field.right - field.left) * 4);
+      }
+      return pixels;
+    };
+    for (int blink = 0; blink < 4; ++blink) {
+      const std::vector<BYTE> before = field_pixels();
+      ASSERT_TRUE(ui_test::PumpUntil([&] { return field_pixels() != before; }, 5000))
+          << "the caret does not blink";
+      ExpectAgree(where + ", caret blink");
+    }
+    ShowCustomPanel(false);
+    ExpectAgree(where + ", custom panel closed");
+
+    // The download page: the slideshow and the progress as the download reports it.
+    FadeToPage(1);
+    ASSERT_NO_FATAL_FAILURE(HoverEverything(where + ", download"));
+    auto* progress = Find<ui::Progress>(L"progress");
+    auto* percent = Find<ui::Label>(L"label_progress");
+    for (int value = 0; value <= 100; value += 9) {
+      progress->SetValue(value * 9 / 10);
+      percent->SetText(nbase::StringPrintf(L"(%d%%)", value * 9 / 10));
+      ExpectAgree(where + ", progress " + std::to_string(value));
+      if (value % 36 == 0) {
+        Find<ui::Control>(L"download_bk")
+            ->SetAttribute(L"bkimage",
+                           nbase::StringPrintf(L"bkimage/%ls/%d.jpg", language, value / 36 + 1));
+        ExpectAgree(where + ", slide " + std::to_string(value / 36 + 1));
+      }
+    }
+    ASSERT_NO_FATAL_FAILURE(PressAndSlideOff(L"btn_hide", {Scaled(14) + 30, Scaled(14) + 30}));
+
+    FadeToPage(2);
+    ASSERT_NO_FATAL_FAILURE(HoverEverything(where + ", end"));
+    const RECT start = Find<ui::Control>(L"btn_start")->GetPos();
+    ASSERT_NO_FATAL_FAILURE(PressAndSlideOff(L"btn_start", {Centre(start).x, start.top - 20}));
+
+    // Back home, and the other language chosen there.
+    FadeToPage(0);
+    ASSERT_NO_FATAL_FAILURE(
+        UseLanguage(std::wstring(language) == L"English" ? L"German" : L"English"));
+    ExpectAgree(where + ", language switched");
+    ASSERT_NO_FATAL_FAILURE(HoverEverything(where + ", home after the switch"));
+  }
+
+  POINT pointer_home_ = {};
+  bool saved_failure_ = false;
+  int checks_ = 0;
+};
+
+TEST_F(SkinRepaintTest, HoveringInstallNowChangesNothingOnceThePointerLeaves) {
+  ASSERT_NO_FATAL_FAILURE(Open(100));
+  Dress(L"English");
+  ASSERT_TRUE(ui_test::SettlePaint(*window_));
+  Screenshot(L"repaint_before_hover");
+  const ui_test::Surface before = ui_test::CopySurface(*window_);
+  ASSERT_TRUE(PointAt(Centre(Find<ui::Control>(L"btn_install")->GetPos())));
+  ASSERT_TRUE(ui_test::SettlePaint(*window_));
+  Screenshot(L"repaint_hover_install");
+  ExpectAgree("over Install Now");
+  ASSERT_TRUE(PointAway());
+  ASSERT_TRUE(ui_test::SettlePaint(*window_));
+  Screenshot(L"repaint_after_hover");
+  EXPECT_TRUE(ui_test::CopySurface(*window_).bits == before.bits)
+      << "the window looks different after the pointer came and went";
+  ExpectAgree("pointer away");
+}
+
+TEST_F(SkinRepaintTest, EnglishAt100) {
+  Walk(100, L"English");
+}
+TEST_F(SkinRepaintTest, GermanAt100) {
+  Walk(100, L"German");
+}
+TEST_F(SkinRepaintTest, EnglishAt150) {
+  Walk(150, L"English");
+}
+TEST_F(SkinRepaintTest, GermanAt150) {
+  Walk(150, L"German");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The markup parser's accepted forms, limits and error messages, and the builder over them.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "ui/core/Box.h"
@@ -85,6 +86,37 @@ TEST(WindowBuilder, BuildsTreeAndAppliesDuplicatesInOrder) {
   delete root;
 
   EXPECT_EQ(builder.Create(L"<Window><VBox></Window>", nullptr, nullptr, nullptr), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+std::wstring NestedBoxes(int depth) {
+  std::wstring xml;
+  for (int i = 0; i < depth; ++i) xml += L"<Box>";
+  xml += L"<Label name=\"deepest\"/>";
+  for (int i = 0; i < depth; ++i) xml += L"</Box>";
+  return xml;
+}
+
+// Building, layout, painting and deleting all recurse through the tree, so a layout nested
+// past the bound is refused whole instead of overflowing the stack; one within it is built.
+TEST(WindowBuilder, RefusesLayoutsNestedBeyondTheBound) {
+  {
+    ui::WindowBuilder builder;
+    std::unique_ptr<ui::Control> root(
+        builder.Create(NestedBoxes(ui::WindowBuilder::kMaxNesting - 1), nullptr, nullptr, nullptr));
+    ASSERT_NE(root, nullptr);
+    ASSERT_TRUE(root->IsBox());
+    EXPECT_NE(static_cast<ui::Box*>(root.get())->FindControlByName(L"deepest"), nullptr);
+  }
+  for (int depth : {ui::WindowBuilder::kMaxNesting, 10000}) {
+    ui::WindowBuilder builder;
+    std::unique_ptr<ui::Control> root(
+        builder.Create(NestedBoxes(depth), nullptr, nullptr, nullptr));
+    EXPECT_EQ(root, nullptr) << depth;
+  }
 }
 
 }  // namespace

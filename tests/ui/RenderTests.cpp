@@ -5,7 +5,9 @@
 
 #include "UiTestSupport.h"
 #include "ui/core/Control.h"
+#include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
+#include "ui/render/Image.h"
 #include "ui/render/RenderFactory.h"
 
 namespace {
@@ -91,6 +93,50 @@ TEST_F(Render, SingleLineMeasurementIsPositiveAndStable) {
   EXPECT_EQ(a.right, b.right);
   EXPECT_EQ(a.bottom, b.bottom);
   context_->DrawText({0, 0, 200, 30}, L"Install Now", 0xFFFFFFFF, L"measure", DT_SINGLELINE);
+}
+
+// A picture with a frame of `corner` pixels in `edge` colour around a `middle` colour.
+std::string FramedBmp(int size, int corner, DWORD edge, DWORD middle) {
+  return ui_test::MakeBmp(size, size, [=](int x, int y) -> DWORD {
+    const bool in_frame = x < corner || y < corner || x >= size - corner || y >= size - corner;
+    return in_frame ? edge : middle;
+  });
+}
+
+// Above 100 % the larger variant drawn for the scale is used, its nine-slice corners landing
+// exactly on the scaled corners; without a variant the plain picture is stretched as before.
+TEST_F(Render, LargerVariantsServeHighScales) {
+  ui::DpiManager& dpi = ui::DpiManager::Instance();
+  dpi.AdaptDPI();
+  const int previous = dpi.GetScale();
+  // Plain 20 px with 4 px corners; the variants have the same frame, 1.5 and 2 times as wide.
+  ASSERT_TRUE(ui_test::WriteFile(folder_ + L"pic.bmp", FramedBmp(20, 4, 0xFF0000, 0x00FF00)));
+  ASSERT_TRUE(ui_test::WriteFile(folder_ + L"pic@150.bmp", FramedBmp(30, 6, 0xFF0000, 0x0000FF)));
+  ASSERT_TRUE(ui_test::WriteFile(folder_ + L"pic@200.bmp", FramedBmp(40, 8, 0xFF0000, 0xFFFF00)));
+  ASSERT_TRUE(ui_test::WriteFile(folder_ + L"only.bmp", FramedBmp(20, 4, 0xFF0000, 0x00FF00)));
+  const struct {
+    int scale;
+    DWORD middle;
+    int variant;
+  } cases[] = {{100, 0x00FF00, 100}, {150, 0x0000FF, 150}, {175, 0xFFFF00, 200},
+               {200, 0xFFFF00, 200}, {250, 0xFFFF00, 200}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.scale);
+    dpi.SetScale(c.scale);
+    auto info = ui::GlobalManager::Instance().GetImage(folder_ + L"pic.bmp");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->scale_percent, c.variant);
+    context_->Clear();
+    PaintImage(L"file='" + folder_ + L"pic.bmp' corner='4,4,4,4'", {0, 0, 120, 40});
+    const int corner = dpi.ScaleInt(4);
+    EXPECT_EQ(Pixel(*context_, corner - 1, 20), 0xFF0000u);
+    EXPECT_EQ(Pixel(*context_, corner, 20), c.middle);
+    EXPECT_EQ(Pixel(*context_, 119 - corner, 20), c.middle);
+    EXPECT_EQ(Pixel(*context_, 120 - corner, 20), 0xFF0000u);
+  }
+  dpi.SetScale(150);
+  EXPECT_EQ(ui::GlobalManager::Instance().GetImage(folder_ + L"only.bmp")->scale_percent, 100);
+  dpi.SetScale(previous);
 }
 
 }  // namespace

@@ -104,6 +104,25 @@ std::string MakeZip(const std::vector<ZipEntry>& entries) {
   return out;
 }
 
+void SendPointerMove(POINT screen) {
+  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
+  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  // Absolute input counts in 65536ths of the screen; rounding up lands on the pixel itself.
+  input.mi.dx = (screen.x * 65536 + width - 1) / width;
+  input.mi.dy = (screen.y * 65536 + height - 1) / height;
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+  ::SendInput(1, &input, sizeof(input));
+}
+
+void SendLeftButton(bool down) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+  ::SendInput(1, &input, sizeof(input));
+}
+
 std::string MakeGif(int width, int height, const std::vector<DWORD>& palette,
                     const std::vector<int>& frames, int delay_cs) {
   std::string out = "GIF89a";

@@ -26,6 +26,12 @@ bool WriteFile(const std::wstring& path, const std::string& bytes);
 // window test that waits for something that never happens fails instead of hanging.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
+// Pointer input as the system delivers it from a user's hand: a move to a point of the screen,
+// and the left button going down or up. Sent from the thread that owns the window under test,
+// the display's own reports of the moves are ones the system knows to be stale.
+void SendPointerMove(POINT screen);
+void SendLeftButton(bool down);
+
 // An animated GIF of width × height whose frame i is filled with palette[frames[i]] (0xRRGGBB;
 // at most four colors), each frame shown for `delay_cs` hundredths of a second, looping.
 std::string MakeGif(int width, int height, const std::vector<DWORD>& palette,

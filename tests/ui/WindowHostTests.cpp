@@ -2,6 +2,7 @@
 // shows, and dragging by the caption with real mouse input.
 #include <gtest/gtest.h>
 
+#include "tests/ui/RepaintCheck.h"
 #include "tests/ui/UiTestSupport.h"
 
 #include <atomic>
@@ -14,11 +15,43 @@
 #include "base/UniqueResource.h"
 #include "ui/controls/Combo.h"
 #include "ui/controls/ListContainerElement.h"
+#include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/WindowImplBase.h"
 #include "ui/render/RenderContext.h"
 
 namespace {
+
+// Input sent one step at a time: a step goes out only once the window has taken the one
+// before, so how fast the system delivers input cannot change where a drag ends.
+struct InputScript {
+  struct Step {
+    std::function<void()> send;
+    // Whether a message the window got shows that this step's input has been taken.
+    std::function<bool(UINT message, WPARAM wparam, LPARAM lparam)> taken;
+  };
+  std::vector<Step> steps;
+  size_t next = 0;  // the step whose input went out last, plus one
+
+  void Start() {
+    next = 0;
+    SendNext();
+  }
+  bool Done() const { return next == steps.size() && waiting_ == false; }
+  void OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+    if (!waiting_ || !steps[next - 1].taken(message, wparam, lparam)) return;
+    waiting_ = false;
+    SendNext();
+  }
+
+ private:
+  void SendNext() {
+    if (next == steps.size()) return;
+    waiting_ = true;
+    steps[next++].send();
+  }
+  bool waiting_ = false;
+};
 
 class SkinWindow : public ui::WindowImplBase {
  public:
@@ -30,25 +63,16 @@ class SkinWindow : public ui::WindowImplBase {
  protected:
   std::wstring GetWindowClassName() const override { return L"UiTestHostWindow"; }
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
-    // An input thread waits for the press to be taken before it moves on: injected all at
-    // once, the release could be queued before the system's move loop starts.
-    if ((message == WM_LBUTTONDOWN || message == WM_NCLBUTTONDOWN) && pressed_) {
-      ::SetEvent(pressed_);
-    }
-    // Likewise for the pointer reaching the start: the display's own reports of where an
-    // earlier drag left the pointer may still be on their way.
-    if (message == WM_MOUSEMOVE && arrived_ && LOWORD(lparam) == expected_.x &&
-        HIWORD(lparam) == expected_.y) {
-      ::SetEvent(arrived_);
-    }
     if (message == WM_EXITSIZEMOVE) ++moves_finished_;
+    // The script's input goes out from this thread, in the window's own message handling:
+    // the system then knows the display's reports of those moves to be echoes, which from
+    // another thread could arrive late and put the pointer back where it was.
+    if (script_) script_->OnMessage(message, wparam, lparam);
     return ui::WindowImplBase::HandleMessage(message, wparam, lparam);
   }
 
  public:
-  HANDLE pressed_ = nullptr;
-  HANDLE arrived_ = nullptr;
-  POINT expected_ = {-1, -1};
+  InputScript* script_ = nullptr;
   int moves_finished_ = 0;
 
  private:
@@ -271,7 +295,7 @@ TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
   ui::IRenderContext* context = window.GetRenderContext();
   ASSERT_TRUE(ui_test::PumpUntil(
       [&] { return context->GetBits() && Pixels(context).Rgb(20, 20) == 0xC02020u; }, 3000));
-  ui_test::PumpUntil([] { return false; }, 500);  // the first paints settle
+  ASSERT_TRUE(ui_test::SettlePaint(window));
   ui::Control* spot = window.FindControl(L"spot");
   ASSERT_NE(spot, nullptr);
   spot->SetBkColor(L"part_fill");
@@ -281,38 +305,6 @@ TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
       3000));
   EXPECT_EQ(Pixels(context).Rgb(20, 20), 0xC02020u);
   ::DestroyWindow(hwnd);
-}
-
-// Mouse input as the system delivers it: through the pointer, not sent to the window.
-void SendDrag(POINT from, POINT to, HANDLE arrived, HANDLE pressed) {
-  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
-  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
-  auto move = [&](POINT at) {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    // Absolute input counts in 65536ths of the screen; rounding up lands on the pixel itself.
-    input.mi.dx = (at.x * 65536 + width - 1) / width;
-    input.mi.dy = (at.y * 65536 + height - 1) / height;
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    ::SendInput(1, &input, sizeof(input));
-  };
-  auto button = [](DWORD flag) {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = flag;
-    ::SendInput(1, &input, sizeof(input));
-  };
-  for (int tries = 0; tries < 5; ++tries) {
-    move(from);
-    if (::WaitForSingleObject(arrived, 500) == WAIT_OBJECT_0) break;
-  }
-  ::ResetEvent(pressed);
-  button(MOUSEEVENTF_LEFTDOWN);
-  ::WaitForSingleObject(pressed, 5000);
-  for (int step = 1; step <= 4; ++step) {
-    move({from.x + (to.x - from.x) * step / 4, from.y + (to.y - from.y) * step / 4});
-  }
-  button(MOUSEEVENTF_LEFTUP);
 }
 
 TEST(WindowHostTest, DraggingTheCaptionMovesTheWindowButPressingAButtonDoesNot) {
@@ -327,10 +319,6 @@ TEST(WindowHostTest, DraggingTheCaptionMovesTheWindowButPressingAButtonDoesNot) 
   ::UpdateWindow(hwnd);
   ui::Control* press = window.FindControl(L"press");
   ASSERT_TRUE(ui_test::PumpUntil([&] { return press->GetPos().right > 0; }, 2000));
-  nbase::UniqueHandle pressed(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  window.pressed_ = pressed.get();
-  nbase::UniqueHandle arrived(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  window.arrived_ = arrived.get();
   int clicks = 0;
   press->AttachEvent(ui::kEventClick, [&](ui::EventArgs&) {
     ++clicks;
@@ -342,39 +330,134 @@ TEST(WindowHostTest, DraggingTheCaptionMovesTheWindowButPressingAButtonDoesNot) 
     ::GetWindowRect(hwnd, &r);
     return POINT{r.left, r.top};
   };
-  // The input goes in from another thread while this one pumps, as a user's hand would.
-  auto drag = [&](POINT client_from, POINT offset, const std::function<bool()>& done) {
+  // Over the caption the pointer's moves come as non-client ones, in screen coordinates.
+  auto at_client = [hwnd](POINT client) {
+    POINT screen = client;
+    ::ClientToScreen(hwnd, &screen);
+    return [client, screen](UINT message, WPARAM, LPARAM lparam) {
+      const POINT at = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+      return (message == WM_MOUSEMOVE && at.x == client.x && at.y == client.y) ||
+             (message == WM_NCMOUSEMOVE && at.x == screen.x && at.y == screen.y);
+    };
+  };
+  auto message_is = [](UINT wanted) {
+    return [wanted](UINT message, WPARAM, LPARAM) { return message == wanted; };
+  };
+  // Press at a client point, move by `offset` in four steps and release. A caption drag is
+  // confirmed step by step by the move loop's proposals for the window; a press on a button
+  // by the moves the captured window gets.
+  int stuck_at = 0;
+  auto drag = [&](POINT client_from, POINT offset, bool moves_window) {
     POINT from = client_from;
     ::ClientToScreen(hwnd, &from);
-    window.expected_ = client_from;
-    ::ResetEvent(arrived.get());
-    std::atomic<bool> sent{false};
-    std::thread hand([&] {
-      SendDrag(from, {from.x + offset.x, from.y + offset.y}, arrived.get(), pressed.get());
-      sent = true;
-    });
-    const bool ok = ui_test::PumpUntil([&] { return sent && done(); }, 5000);
-    hand.join();
-    return ok;
+    const POINT origin = window_origin();
+    InputScript script;
+    POINT cursor = {};
+    ::GetCursorPos(&cursor);
+    const bool already_there = cursor.x == from.x && cursor.y == from.y;
+    script.steps.push_back({[from] { ui_test::SendPointerMove(from); },
+                            [&, at = at_client(client_from)](UINT m, WPARAM w, LPARAM l) {
+                              return already_there || at(m, w, l);
+                            }});
+    if (already_there) script.steps.back().send = [] {};
+    script.steps.push_back({[] { ui_test::SendLeftButton(true); },
+                            message_is(moves_window ? WM_ENTERSIZEMOVE : WM_LBUTTONDOWN)});
+    for (int step = 1; step <= 4; ++step) {
+      const POINT delta = {offset.x * step / 4, offset.y * step / 4};
+      const POINT to = {origin.x + delta.x, origin.y + delta.y};
+      auto taken =
+          moves_window ? std::function<bool(UINT, WPARAM, LPARAM)>([to](UINT message, WPARAM,
+                                                                        LPARAM lparam) {
+            const RECT* proposed = reinterpret_cast<const RECT*>(lparam);
+            return message == WM_MOVING && proposed->left == to.x && proposed->top == to.y;
+          })
+                       : at_client({client_from.x + delta.x, client_from.y + delta.y});
+      script.steps.push_back({[from, delta] {
+                                ui_test::SendPointerMove({from.x + delta.x, from.y + delta.y});
+                              },
+                              taken});
+    }
+    script.steps.push_back({[] { ui_test::SendLeftButton(false); },
+                            message_is(moves_window ? WM_EXITSIZEMOVE : WM_LBUTTONUP)});
+    window.script_ = &script;
+    script.Start();
+    // A press that is already taken, with the pointer already there, needs no message.
+    if (already_there) script.OnMessage(0, 0, 0);
+    const bool done = ui_test::PumpUntil([&] { return script.Done(); }, 10000);
+    window.script_ = nullptr;
+    stuck_at = done ? 0 : static_cast<int>(script.next);
+    return done;
   };
 
   const POINT start = window_origin();
-  ASSERT_TRUE(drag({20, 20}, {40, 30}, [&] { return window.moves_finished_ == 1; }))
-      << "no move loop ran";
-  // A pixel either way is the pointer's rounding, not the window's doing.
+  ASSERT_TRUE(drag({20, 20}, {40, 30}, true)) << "the drag stopped at its step " << stuck_at;
   const POINT dragged = window_origin();
-  EXPECT_NEAR(dragged.x - start.x, 40, 1);
-  EXPECT_NEAR(dragged.y - start.y, 30, 1);
+  EXPECT_EQ(window.moves_finished_, 1);
+  EXPECT_EQ(dragged.x - start.x, 40);
+  EXPECT_EQ(dragged.y - start.y, 30);
 
   // Pressed on the button and released on it again: a click, and the window stays put.
-  const POINT moved = window_origin();
   const RECT& b = press->GetPos();
-  EXPECT_TRUE(drag({b.left + 10, b.top + 10}, {30, 20}, [&] { return clicks == 1; }));
+  EXPECT_TRUE(drag({b.left + 10, b.top + 10}, {30, 20}, false))
+      << "the press stopped at its step " << stuck_at;
+  EXPECT_TRUE(ui_test::PumpUntil([&] { return clicks == 1; }, 5000));
   const POINT after = window_origin();
   EXPECT_EQ(window.moves_finished_, 1);
-  EXPECT_EQ(after.x, moved.x);
-  EXPECT_EQ(after.y, moved.y);
+  EXPECT_EQ(after.x, dragged.x);
+  EXPECT_EQ(after.y, dragged.y);
   ::DestroyWindow(hwnd);
+}
+
+// A move to a monitor of another DPI: lengths, fonts and window settings follow the new scale,
+// the window takes the rectangle the system suggests, and repaints agree with a full one.
+TEST(WindowHostTest, DpiChangeRescalesTheWindowAndItsControls) {
+  ui::DpiManager& dpi = ui::DpiManager::Instance();
+  dpi.AdaptDPI();
+  const int previous = dpi.GetScale();
+  dpi.SetScale(100);
+  ui::GlobalManager::Instance().AddFont(L"dpi_14", L"system", 14, false, false, false, false);
+  const wchar_t kSkin[] =
+      L"<Window size=\"200,120\" caption=\"0,0,0,30\" shadowattached=\"false\">"
+      L"<VBox childmargin=\"4\"><Button name=\"press\" width=\"60\" height=\"40\" "
+      L"margin=\"10,6,0,0\"/><Label name=\"text\" text=\"Scaled\" width=\"auto\" font=\"dpi_14\" "
+      L"textpadding=\"8,0,8,0\"/></VBox></Window>";
+  SkinWindow window(kSkin, L"");
+  const HWND hwnd = window.Create(nullptr, L"dpi", WS_POPUP, 0, true, {100, 100, 300, 220});
+  ASSERT_NE(hwnd, nullptr);
+  window.ShowWindow(true, false);
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  ui::Control* press = window.FindControl(L"press");
+  ui::Control* text = window.FindControl(L"text");
+  const LONG text_width = text->GetPos().right - text->GetPos().left;
+  ASSERT_GT(text_width, 16);
+
+  RECT suggested = {120, 110, 420, 290};
+  ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  RECT frame = {};
+  ::GetWindowRect(hwnd, &frame);
+  EXPECT_TRUE(::EqualRect(&frame, &suggested));
+  EXPECT_EQ(dpi.GetScale(), 150);
+  EXPECT_EQ(window.GetSettings().caption.bottom, 45);
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  const RECT& b = press->GetPos();
+  EXPECT_EQ(b.right - b.left, 90);
+  EXPECT_EQ(b.bottom - b.top, 60);
+  EXPECT_EQ(b.left, 15);
+  EXPECT_EQ(b.top, 9);
+  EXPECT_EQ(text->GetPos().top, b.bottom + 6);
+  // Larger font and padding: the auto-sized label grows by about half.
+  const LONG scaled_width = text->GetPos().right - text->GetPos().left;
+  EXPECT_GT(scaled_width, text_width * 5 / 4);
+  EXPECT_TRUE(ui_test::RepaintsAgree(window));
+
+  suggested = {120, 110, 320, 230};
+  ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  EXPECT_EQ(press->GetPos().right - press->GetPos().left, 60);
+  EXPECT_EQ(text->GetPos().right - text->GetPos().left, text_width);
+  EXPECT_TRUE(ui_test::RepaintsAgree(window));
+  ::DestroyWindow(hwnd);
+  dpi.SetScale(previous);
 }
 
 }  // namespace

@@ -4,6 +4,11 @@
 Run it after changing a colour or a caption; the pictures it writes are committed, so the build
 itself needs no image tool. Needs Pillow (Debian: python3-pil) and the DejaVu and Liberation
 fonts. Usage: tools/skin/make_skin.py [resources folder]
+
+Above 100 % DPI a stretched picture turns soft, so the window's parts and the home picture are
+also drawn 1.5 and 2 times as large, saved beside the plain picture with the scale in the name
+("btn_start@150.png", "btn_start@200.png"). The installer picks the variant that suits the
+scale; markup keeps naming pieces and corners in pixels of the plain picture.
 """
 
 import math
@@ -23,6 +28,11 @@ WHITE = (255, 255, 255)
 
 # Pictures are drawn this many times larger and then reduced, which anti-aliases every edge.
 SS = 4
+
+# The scale the pictures being drawn are for: 1 for the plain pictures, 1.5 and 2 for the
+# variants. Drawing code keeps counting in plain pixels; reduce() lands on the larger size.
+VARIANT = 1
+VARIANTS = {1: "", 1.5: "@150", 2: "@200"}
 
 FONT_DIRS = ["/usr/share/fonts/truetype/liberation", "/usr/share/fonts/truetype/dejavu"]
 
@@ -58,7 +68,7 @@ def canvas(width, height, fill=(0, 0, 0, 0)):
 
 
 def reduce(image, width, height):
-    return image.resize((width, height), Image.LANCZOS)
+    return image.resize((int(round(width * VARIANT)), int(round(height * VARIANT))), Image.LANCZOS)
 
 
 def box(x0, y0, x1, y1):
@@ -67,6 +77,8 @@ def box(x0, y0, x1, y1):
 
 
 def save(image, root, relative, quality=None):
+    stem, extension = os.path.splitext(relative)
+    relative = stem + VARIANTS[VARIANT] + extension
     path = os.path.join(root, relative)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     if relative.endswith(".jpg"):
@@ -193,14 +205,18 @@ def shadow(size=64, margin=14):
 
     The window draws it as a nine-slice with 30-pixel corners behind its content, which covers
     everything but the outer `margin` pixels."""
-    mask = Image.new("L", (size, size), 0)
-    ImageDraw.Draw(mask).rounded_rectangle([margin - 2, margin - 1, size - margin + 1,
-                                            size - margin + 2], 6, fill=110)
-    mask = mask.filter(ImageFilter.GaussianBlur(5.5))
+    k = VARIANT
+    full = int(round(size * k))
+    mask = Image.new("L", (full, full), 0)
+    ImageDraw.Draw(mask).rounded_rectangle([(margin - 2) * k, (margin - 1) * k,
+                                            (size - margin + 1) * k, (size - margin + 2) * k],
+                                           6 * k, fill=110)
+    mask = mask.filter(ImageFilter.GaussianBlur(5.5 * k))
     # Keep the middle solid so the corners of the content never show a lighter ring.
-    ImageDraw.Draw(mask).rectangle([margin + 2, margin + 2, size - margin - 3, size - margin - 3],
+    ImageDraw.Draw(mask).rectangle([(margin + 2) * k, (margin + 2) * k,
+                                    full - 1 - (margin + 2) * k, full - 1 - (margin + 2) * k],
                                    fill=110)
-    image = Image.new("RGBA", (size, size), rgba((0x10, 0x2A, 0x22), 0))
+    image = Image.new("RGBA", (full, full), rgba((0x10, 0x2A, 0x22), 0))
     image.putalpha(mask)
     return image
 
@@ -250,14 +266,14 @@ def vertical_gradient(width, height, top, bottom):
     return image
 
 
-def soft_blobs(image, blobs):
+def soft_blobs(image, blobs, blur=40):
     """Large blurred circles: a quiet, brand-coloured backdrop."""
     base = image.convert("RGBA")
     for (x, y, r, color, alpha) in blobs:
         # Each blob blurs on a layer of its own colour, so its fading edge never turns grey.
         layer = Image.new("RGBA", image.size, rgba(color, 0))
         ImageDraw.Draw(layer).ellipse([x - r, y - r, x + r, y + r], fill=rgba(color, alpha))
-        base.alpha_composite(layer.filter(ImageFilter.GaussianBlur(40)))
+        base.alpha_composite(layer.filter(ImageFilter.GaussianBlur(blur)))
     return base
 
 
@@ -475,17 +491,22 @@ def end_picture(title, subtitle):
 
 def home_picture():
     """The home page: the product's mark and name on a calm, light backdrop."""
-    width, height = 640, 360
+    k = VARIANT
+    width, height = int(640 * k), int(360 * k)
+
+    def at(x, y):
+        return (int(round(x * k)), int(round(y * k)))
+
     base = vertical_gradient(width, height, (0xE9, 0xFA, 0xF3), WHITE).convert("RGBA")
-    base = soft_blobs(base, [(600, 10, 160, (0xA8, 0xEE, 0xD4), 150),
-                             (40, 40, 120, (0xD4, 0xF6, 0xEA), 150)])
-    # The small title at the top left, as a window title would be.
-    base.alpha_composite(logo(18), (14, 9))
-    draw_text(base, (38, 11), "Clipmint", bold(13), INK)
+    base = soft_blobs(base, [(600 * k, 10 * k, 160 * k, (0xA8, 0xEE, 0xD4), 150),
+                             (40 * k, 40 * k, 120 * k, (0xD4, 0xF6, 0xEA), 150)], blur=40 * k)
+    # The small title at the top left, as a window title would be; logo() draws at VARIANT.
+    base.alpha_composite(logo(18), at(14, 9))
+    draw_text(base, at(38, 11), "Clipmint", bold(int(round(13 * k))), INK)
     mark = logo(84)
-    base.alpha_composite(mark, (width // 2 - 42, 58))
-    draw_text(base, (width // 2, 154), "Clipmint", bold(34), INK, anchor="ma")
-    draw_text(base, (width // 2, 196), "by Nolt", regular(14), MUTED, anchor="ma")
+    base.alpha_composite(mark, at(320 - 42, 58))
+    draw_text(base, at(320, 154), "Clipmint", bold(int(round(34 * k))), INK, anchor="ma")
+    draw_text(base, at(320, 196), "by Nolt", regular(int(round(14 * k))), MUTED, anchor="ma")
     return base
 
 
@@ -496,11 +517,8 @@ def icon(path):
     print("wrote", os.path.basename(path))
 
 
-def main():
-    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
-        os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
-    root = os.path.normpath(root)
-    theme = os.path.join(root, "themes", "default")
+def window_parts(theme):
+    """The pictures of the window's controls and frame, and the home page, at VARIANT."""
     public = os.path.join(theme, "public")
 
     save(sprite([solid_button(280, 48, c, radius=6) for c in (BRAND, BRAND_HOT, BRAND_PUSHED)]),
@@ -524,9 +542,20 @@ def main():
     save(bar(24, 6, (0xE4, 0xE9, 0xED), (0xE4, 0xE9, 0xED)), public, "progress/progress_bk.png")
     save(bar(24, 6, BRAND_HOT, BRAND), public, "progress/progress_fore.png")
     save(shadow(), public, "bk/bk_shadow.png")
+    save(home_picture(), os.path.join(theme, "form"), "home.png")
+
+
+def main():
+    global VARIANT
+    root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(
+        os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
+    root = os.path.normpath(root)
+    theme = os.path.join(root, "themes", "default")
+    for VARIANT in sorted(VARIANTS):
+        window_parts(theme)
+    VARIANT = 1
 
     form = os.path.join(theme, "form")
-    save(home_picture(), form, "home.png")
     for language, slides in SLIDES.items():
         for index, (title, subtitle) in enumerate(slides):
             save(slide(index, title, subtitle, MOCKUP_WORDS[language]), form,

@@ -36,6 +36,14 @@ class LabelTemplate : public InheritType {
     return std::is_base_of<Box, InheritType>::value ? L"LabelBox" : L"Label";
   }
   void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+  void RescaleDpi(int from_scale, int to_scale) override {
+    InheritType::RescaleDpi(from_scale, to_scale);
+    if (from_scale <= 0 || to_scale <= 0 || from_scale == to_scale) return;
+    const RECT& p = text_padding_;
+    text_padding_ = {::MulDiv(p.left, to_scale, from_scale), ::MulDiv(p.top, to_scale, from_scale),
+                     ::MulDiv(p.right, to_scale, from_scale),
+                     ::MulDiv(p.bottom, to_scale, from_scale)};
+  }
 
   // The literal text, or when there is none the language string of the text id.
   virtual std::wstring GetText() const;

@@ -575,4 +575,10 @@ int RichEdit::ScrollBarWidth() const {
   return DpiManager::Instance().ScaleInt(8);
 }
 
+void RichEdit::RescaleDpi(int from_scale, int to_scale) {
+  Box::RescaleDpi(from_scale, to_scale);
+  // The text services keep the character height they were given, not the font id.
+  if (host_) host_->SetFont(font_);
+}
+
 }  // namespace ui

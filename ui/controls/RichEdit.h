@@ -20,6 +20,7 @@ class RichEdit : public Box {
 
   std::wstring GetType() const override { return L"RichEdit"; }
   void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+  void RescaleDpi(int from_scale, int to_scale) override;
   void SetWindow(Window* window, Box* parent, bool init = true) override;
   void SetPos(const RECT& rect) override;
   void Paint(IRenderContext* context, const RECT& paint_rect) override;

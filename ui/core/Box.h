@@ -20,6 +20,7 @@ class Box : public Control {
   bool IsBox() const override { return true; }
   void SetWindow(Window* window, Box* parent, bool init = true) override;
   void SetAttribute(const std::wstring& name, const std::wstring& value) override;
+  void RescaleDpi(int from_scale, int to_scale) override;
 
   virtual Control* GetItemAt(size_t index) const;
   virtual int GetItemIndex(const Control* child) const;

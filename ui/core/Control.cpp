@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cwchar>
 #include <cstdlib>
+#include <optional>
 
 #include "base/TimerQueue.h"
 #include "ui/core/Box.h"
@@ -422,7 +423,10 @@ SIZE Control::EstimateSize(SIZE available) {
       bk_image_.SetInfo(
           GlobalManager::Instance().GetImage(ResolveImagePath(bk_image_.GetAttribute().file)));
     }
-    if (const auto& info = bk_image_.GetInfo()) image = {info->width, info->height};
+    if (const auto& info = bk_image_.GetInfo()) {
+      image = {::MulDiv(info->width, 100, info->scale_percent),
+               ::MulDiv(info->height, 100, info->scale_percent)};
+    }
   }
   const SIZE text = EstimateText(available);
   if (size.cx == kDefaultAuto) size.cx = image.cx > text.cx ? image.cx : text.cx;
@@ -747,10 +751,17 @@ bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::ws
             rect_.top + narrowed.bottom};
   }
   RECT source = attribute.source;
-  if (::IsRectEmpty(&source)) source = {0, 0, info->width, info->height};
+  const int variant = info->scale_percent;
+  if (::IsRectEmpty(&source)) {
+    source = {0, 0, info->width, info->height};
+  } else if (variant != 100) {
+    // Markup names pieces of the plain picture; a larger variant holds them that much larger.
+    source = {::MulDiv(source.left, variant, 100), ::MulDiv(source.top, variant, 100),
+              ::MulDiv(source.right, variant, 100), ::MulDiv(source.bottom, variant, 100)};
+  }
   const BYTE fade = static_cast<BYTE>(attribute.fade * alpha / 255);
   context->DrawImage(paint_rect_, bitmap, info->has_alpha, dest, source, attribute.corner, fade,
-                     attribute.xtiled, attribute.ytiled);
+                     attribute.xtiled, attribute.ytiled, variant);
   return true;
 }
 
@@ -764,6 +775,11 @@ void Control::Paint(IRenderContext* context, const RECT& paint_rect) {
 }
 
 void Control::AlphaPaint(IRenderContext* context, const RECT& paint_rect) {
+  // A control with rounded corners keeps its own painting and its children's inside them.
+  std::optional<ScopedClip> round_clip;
+  if (border_round_.cx > 0 && border_round_.cy > 0 && IsVisible()) {
+    round_clip.emplace(context, rect_, border_round_);
+  }
   if (alpha_ >= 255) {
     Paint(context, paint_rect);
     return;
@@ -894,6 +910,10 @@ void Control::PaintBorder(IRenderContext* context) {
   RECT s = border_sizes_;
   if (border_size_ > 0) s = {border_size_, border_size_, border_size_, border_size_};
   const RECT& r = rect_;
+  if (border_size_ > 0 && border_round_.cx > 0 && border_round_.cy > 0) {
+    context->DrawRoundRect(r, border_round_, border_size_, color);
+    return;
+  }
   // Top and bottom take the corners, so a translucent border is not doubled there.
   const LONG inner_top = r.top + std::max<LONG>(s.top, 0);
   const LONG inner_bottom = r.bottom - std::max<LONG>(s.bottom, 0);
@@ -907,6 +927,34 @@ void Control::PaintBorder(IRenderContext* context) {
   if (s.right > 0) {
     FillClipped(context, paint_rect_, {r.right - s.right, inner_top, r.right, inner_bottom}, color);
   }
+}
+
+void Control::RescaleDpi(int from_scale, int to_scale) {
+  if (from_scale <= 0 || to_scale <= 0 || from_scale == to_scale) return;
+  auto scale = [&](int value) { return ::MulDiv(value, to_scale, from_scale); };
+  // Stretch, auto and the "no limit" values are kinds rather than lengths.
+  auto scale_length = [&](int& value) {
+    if (value > 0 && value < 9999999) value = scale(value);
+  };
+  scale_length(fixed_width_);
+  scale_length(fixed_height_);
+  scale_length(min_width_);
+  scale_length(max_width_);
+  scale_length(min_height_);
+  scale_length(max_height_);
+  margin_ = {scale(margin_.left), scale(margin_.top), scale(margin_.right), scale(margin_.bottom)};
+  border_size_ = scale(border_size_);
+  border_sizes_ = {scale(border_sizes_.left), scale(border_sizes_.top), scale(border_sizes_.right),
+                   scale(border_sizes_.bottom)};
+  border_round_ = {scale(border_round_.cx), scale(border_round_.cy)};
+  // Pictures are chosen for the scale; the next paint picks them again.
+  bk_image_.SetInfo(nullptr);
+  for (int state = 0; state < 4; ++state) {
+    state_images_[state].SetInfo(nullptr);
+    fore_state_images_[state].SetInfo(nullptr);
+  }
+  reestimate_size_ = true;
+  Arrange();
 }
 
 }  // namespace ui

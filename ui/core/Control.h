@@ -238,6 +238,10 @@ class Control : public nbase::SupportWeakCallback {
   bool IsArranged() const { return is_arranged_; }
   void SetArranged(bool arranged) { is_arranged_ = arranged; }
 
+  // Rescales the lengths stored from markup (already scaled) from one DPI scale in percent to
+  // another, for a window that moved to a monitor of another DPI; boxes pass it on.
+  virtual void RescaleDpi(int from_scale, int to_scale);
+
   // Painting; the render context comes from the window.
   virtual void Paint(IRenderContext* context, const RECT& paint_rect);
   // Paint at the control's alpha: a translucent control and its subtree are drawn apart and

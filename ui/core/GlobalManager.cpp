@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <iterator>
 #include <vector>
 
 #include "base/SystemLibrary.h"
@@ -162,6 +163,24 @@ bool GlobalManager::AddFont(const std::wstring& id, const std::wstring& face_nam
   return true;
 }
 
+void GlobalManager::RescaleFonts() {
+  struct Written {
+    std::wstring id;
+    std::wstring face;
+    int size;
+    bool bold, underline, italic;
+  };
+  std::vector<Written> fonts;
+  for (const auto& [id, info] : fonts_) {
+    fonts.push_back({id, info.face_name, info.size, info.bold, info.underline, info.italic});
+  }
+  const std::wstring default_id = default_font_id_;
+  for (const Written& font : fonts) {
+    AddFont(font.id, font.face, font.size, font.bold, font.underline, font.italic,
+            font.id == default_id);
+  }
+}
+
 FontInfo* GlobalManager::GetFontInfo(const std::wstring& id, HDC measuring_dc) {
   const auto found = fonts_.find(id.empty() ? default_font_id_ : id);
   if (found == fonts_.end()) return nullptr;
@@ -206,6 +225,32 @@ std::wstring GlobalManager::GetClassAttributes(const std::wstring& name) const {
 }
 
 std::shared_ptr<ImageInfo> GlobalManager::GetImage(const std::wstring& path) {
+  // Above 100 % a larger variant drawn for the scale stays sharp where the plain picture would
+  // be stretched: the smallest variant at least as large as the scale, else the largest one,
+  // else the plain picture.
+  const int scale = DpiManager::Instance().GetScale();
+  if (scale > 100 && DpiManager::Instance().IsAdaptDPI()) {
+    std::vector<int> order;
+    for (int variant : kImageVariants) {
+      if (variant >= scale) order.push_back(variant);
+    }
+    for (auto it = std::rbegin(kImageVariants); it != std::rend(kImageVariants); ++it) {
+      if (*it < scale) order.push_back(*it);
+    }
+    const size_t dot = path.find_last_of(L'.');
+    const size_t slash = path.find_last_of(L"\\/");
+    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) {
+      for (int variant : order) {
+        const std::wstring variant_path =
+            path.substr(0, dot) + L"@" + std::to_wstring(variant) + path.substr(dot);
+        if (std::shared_ptr<ImageInfo> found = DecodeImage(variant_path, variant)) return found;
+      }
+    }
+  }
+  return DecodeImage(path, 100);
+}
+
+std::shared_ptr<ImageInfo> GlobalManager::DecodeImage(const std::wstring& path, int scale_percent) {
   const std::wstring key = IsUseZip() ? GetZipFilePath(path) : path;
   const auto cached = images_.find(key);
   if (cached != images_.end()) {
@@ -216,8 +261,9 @@ std::shared_ptr<ImageInfo> GlobalManager::GetImage(const std::wstring& path) {
     UniqueGlobalMemory block(zip_.ExtractToGlobal(key));
     if (block) decoded = ImageInfo::LoadFromMemory(block.get(), key);
   }
-  if (!decoded) decoded = ImageInfo::LoadFromFile(path);
+  if (!decoded && !(IsUseZip() && scale_percent != 100)) decoded = ImageInfo::LoadFromFile(path);
   if (!decoded) return nullptr;
+  decoded->scale_percent = scale_percent;
   // The last user's release takes the entry out of the cache with it.
   std::shared_ptr<ImageInfo> shared(decoded.release(), [key](ImageInfo* image) {
     GlobalManager::Instance().RemoveImageFromCache(key);

@@ -64,6 +64,8 @@ class GlobalManager {
   FontInfo* GetFontInfo(const std::wstring& id, HDC measuring_dc = nullptr);
   const std::wstring& GetDefaultFontId() const { return default_font_id_; }
   void RemoveAllFonts();
+  // Creates every font again at the present DPI scale, under the same ids.
+  void RescaleFonts();
 
   void AddTextColor(const std::wstring& name, const std::wstring& value);
   DWORD GetTextColor(const std::wstring& name);
@@ -81,6 +83,11 @@ class GlobalManager {
 
   // Shared decoded image for a path, from the package or the file system; null when nothing
   // decodes. Cached weakly: it lives while some control uses it.
+  // Larger variants of a picture sit beside it, named with the scale they were drawn for:
+  // "btn_start@150.png" and "btn_start@200.png" beside "btn_start.png".
+  static constexpr int kImageVariants[] = {150, 200};
+  // The decoded picture at `path`, or the variant of it that suits the DPI scale; shared and
+  // cached while anything uses it.
   std::shared_ptr<ImageInfo> GetImage(const std::wstring& path);
   size_t GetImageCacheSize() const { return images_.size(); }
 
@@ -103,6 +110,7 @@ class GlobalManager {
   GlobalManager();
   ~GlobalManager();
   void RemoveImageFromCache(const std::wstring& key);
+  std::shared_ptr<ImageInfo> DecodeImage(const std::wstring& path, int scale_percent);
   bool StartGdiPlus();
 
   ZipArchive zip_;

@@ -458,32 +458,8 @@ void Window::PaintTree(RECT update, HDC paint_dc) {
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
   if (render_context_->Resize(width, height)) update = client;
-  BYTE* bits = render_context_->GetBits();
-  RECT clipped = {};
-  ::IntersectRect(&clipped, &update, &client);
-  if (is_layered_ && bits) {
-    ::GdiFlush();
-    for (LONG y = clipped.top; y < clipped.bottom; ++y) {
-      std::fill(bits + (static_cast<size_t>(y) * width + clipped.left) * 4,
-                bits + (static_cast<size_t>(y) * width + clipped.right) * 4, BYTE{0});
-    }
-  }
-  root_->AlphaPaint(render_context_.get(), update);
+  RenderUpdate(render_context_.get(), update);
   if (is_layered_) {
-    const RECT& fix = settings_.alpha_fix_corner;
-    if (bits && (fix.left >= 1 || fix.top >= 1 || fix.right >= 1 || fix.bottom >= 1)) {
-      RECT inner = {client.left + fix.left, client.top + fix.top, client.right - fix.right,
-                    client.bottom - fix.bottom};
-      RECT opaque = {};
-      if (::IntersectRect(&opaque, &inner, &clipped)) {
-        ::GdiFlush();
-        for (LONG y = opaque.top; y < opaque.bottom; ++y) {
-          for (LONG x = opaque.left; x < opaque.right; ++x) {
-            bits[(static_cast<size_t>(y) * width + x) * 4 + 3] = 255;
-          }
-        }
-      }
-    }
     POINT position = {window_rect.left, window_rect.top};
     SIZE size = {window_rect.right - window_rect.left, window_rect.bottom - window_rect.top};
     POINT origin = {0, 0};
@@ -495,6 +471,57 @@ void Window::PaintTree(RECT update, HDC paint_dc) {
              update.bottom - update.top, render_context_->GetDC(), update.left, update.top,
              SRCCOPY);
   }
+}
+
+void Window::RenderUpdate(IRenderContext* context, const RECT& update) {
+  RECT client = {};
+  ::GetClientRect(hwnd_, &client);
+  const int width = context->GetWidth();
+  BYTE* bits = context->GetBits();
+  RECT clipped = {};
+  ::IntersectRect(&clipped, &update, &client);
+  if (is_layered_ && bits) {
+    ::GdiFlush();
+    for (LONG y = clipped.top; y < clipped.bottom; ++y) {
+      std::fill(bits + (static_cast<size_t>(y) * width + clipped.left) * 4,
+                bits + (static_cast<size_t>(y) * width + clipped.right) * 4, BYTE{0});
+    }
+  }
+  {
+    // What lies outside the update keeps the pixels of earlier paints; drawing whole pictures
+    // there again would blend them over themselves.
+    ScopedClip clip(context, clipped);
+    root_->AlphaPaint(context, clipped);
+  }
+  const RECT& fix = settings_.alpha_fix_corner;
+  if (is_layered_ && bits && (fix.left >= 1 || fix.top >= 1 || fix.right >= 1 || fix.bottom >= 1)) {
+    RECT inner = {client.left + fix.left, client.top + fix.top, client.right - fix.right,
+                  client.bottom - fix.bottom};
+    RECT opaque = {};
+    if (::IntersectRect(&opaque, &inner, &clipped)) {
+      ::GdiFlush();
+      for (LONG y = opaque.top; y < opaque.bottom; ++y) {
+        for (LONG x = opaque.left; x < opaque.right; ++x) {
+          bits[(static_cast<size_t>(y) * width + x) * 4 + 3] = 255;
+        }
+      }
+    }
+  }
+}
+
+bool Window::RenderFull(IRenderContext* context) {
+  if (!hwnd_ || !root_ || !context || !render_context_) return false;
+  if (!context->Resize(render_context_->GetWidth(), render_context_->GetHeight()) &&
+      !context->GetBits()) {
+    return false;
+  }
+  context->SetRenderTransparent(is_layered_);
+  context->Clear();
+  RECT client = {};
+  ::GetClientRect(hwnd_, &client);
+  RenderUpdate(context, client);
+  ::GdiFlush();
+  return true;
 }
 
 void Window::SendMouseLeaveUpTo(Control* old_hover, Control* new_hover, POINT point) {

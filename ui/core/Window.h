@@ -72,6 +72,10 @@ class Window : public nbase::SupportWeakCallback {
   std::wstring GetWindowResourcePath();
 
   IRenderContext* GetRenderContext() const { return render_context_.get(); }
+  // Paints the whole tree into `context` as a full repaint of the present state would paint
+  // the window's own surface, leaving that surface alone: what partial repaints built up can
+  // be compared with it. False before the window has painted.
+  bool RenderFull(IRenderContext* context);
   void Invalidate(const RECT& rect);
   // Lays the tree out again before the next paint.
   void NeedUpdate();
@@ -131,6 +135,8 @@ class Window : public nbase::SupportWeakCallback {
   // Lays out what is pending and paints `update`; a layered window shows itself, any other
   // copies to `paint_dc`.
   void PaintTree(RECT update, HDC paint_dc);
+  // Clears (when layered) and paints the part of the client area in `update`, nothing else.
+  void RenderUpdate(IRenderContext* context, const RECT& update);
   void ArrangePending();
   void OnMouseMove(POINT point, WPARAM key_state);
   void OnMouseLeaveWindow();

@@ -1,8 +1,11 @@
 // Document walking for Global and Window roots, Include, Event and the element-to-control table.
 #include "ui/core/WindowBuilder.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cstdlib>
+#include <utility>
+#include <vector>
 
 #include "base/StringUtil.h"
 #include "ui/core/Box.h"
@@ -101,6 +104,25 @@ bool WindowBuilder::Load(const std::wstring& source) {
   return markup_.LoadFromFile(source, Markup::kUtf8);
 }
 
+namespace {
+
+// How deep the elements under `root` nest (the root alone is 1), measured without recursion.
+int NestingDepth(const MarkupNode& root) {
+  int deepest = 0;
+  std::vector<std::pair<MarkupNode, int>> pending = {{root, 1}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    deepest = std::max(deepest, depth);
+    for (MarkupNode child = node.GetChild(); child.IsValid(); child = child.GetSibling()) {
+      pending.emplace_back(child, depth + 1);
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
 Control* WindowBuilder::Create(const std::wstring& source, const CreateControlCallback& callback,
                                Window* window, Box* parent) {
   callback_ = callback;
@@ -108,6 +130,7 @@ Control* WindowBuilder::Create(const std::wstring& source, const CreateControlCa
   if (!Load(source)) return nullptr;
   MarkupNode root = markup_.GetRoot();
   if (!root.IsValid()) return nullptr;
+  if (outer_depth_ + NestingDepth(root) > kMaxNesting) return nullptr;
   GlobalManager& global = GlobalManager::Instance();
   const std::wstring root_name = root.GetName();
 
@@ -166,9 +189,9 @@ Control* WindowBuilder::Create(const std::wstring& source, const CreateControlCa
         if (!class_name.empty() && !attributes.empty()) window_->AddClass(class_name, attributes);
       }
     }
-    return Build(root.GetChild(), parent);
+    return Build(root.GetChild(), parent, 2);
   }
-  return Build(root, parent);
+  return Build(root, parent, 1);
 }
 
 void WindowBuilder::AttachEventHandler(const MarkupNode& node, Control* parent, bool bubbled) {
@@ -198,7 +221,7 @@ void WindowBuilder::AttachEventHandler(const MarkupNode& node, Control* parent, 
   }
 }
 
-Control* WindowBuilder::Build(MarkupNode node, Box* parent) {
+Control* WindowBuilder::Build(MarkupNode node, Box* parent, int depth) {
   Control* first = nullptr;
   for (; node.IsValid(); node = node.GetSibling()) {
     const std::wstring name = node.GetName();
@@ -211,6 +234,7 @@ Control* WindowBuilder::Build(MarkupNode node, Box* parent) {
       if (!source) continue;
       for (int i = 0; i < count; ++i) {
         WindowBuilder builder;
+        builder.outer_depth_ = outer_depth_ + depth;
         Control* built = builder.Create(source, callback_, window_, parent);
         if (!first) first = built;
       }
@@ -239,7 +263,7 @@ Control* WindowBuilder::Build(MarkupNode node, Box* parent) {
         return nullptr;
       }
       Box* box = static_cast<Box*>(control);
-      Build(node.GetChild(), box);
+      Build(node.GetChild(), box, depth + 1);
     }
     if (parent) {
       if (!parent->Add(control)) {

@@ -20,6 +20,10 @@ class WindowBuilder {
   WindowBuilder(const WindowBuilder&) = delete;
   WindowBuilder& operator=(const WindowBuilder&) = delete;
 
+  // Deepest nesting of elements (counting included files) that is built; deeper layouts are
+  // refused whole, because building, laying out, painting and deleting a tree all recurse.
+  static constexpr int kMaxNesting = 256;
+
   // `source` is XML text (it starts with "<") or a path under the resource path. Returns the
   // first top-level control, or null when nothing was built.
   Control* Create(const std::wstring& source, const CreateControlCallback& callback,
@@ -34,12 +38,13 @@ class WindowBuilder {
 
  private:
   bool Load(const std::wstring& source);
-  Control* Build(MarkupNode node, Box* parent);
+  Control* Build(MarkupNode node, Box* parent, int depth);
   void AttachEventHandler(const MarkupNode& node, Control* parent, bool bubbled);
 
   Markup markup_;
   CreateControlCallback callback_;
   Window* window_ = nullptr;
+  int outer_depth_ = 0;  // the nesting of the Include element that loads this document
 };
 
 }  // namespace ui

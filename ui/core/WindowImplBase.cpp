@@ -6,6 +6,7 @@
 #include "base/StringUtil.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
+#include "ui/core/GlobalManager.h"
 #include "ui/core/ShadowBox.h"
 #include "ui/core/WindowBuilder.h"
 
@@ -228,10 +229,36 @@ LRESULT WindowImplBase::OnSysCommand(UINT message, WPARAM wparam, LPARAM lparam,
 
 LRESULT WindowImplBase::OnDpiChanged(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {
   (void)message;
-  (void)lparam;
-  handled = false;
-  DpiManager::Instance().SetScaleFromDpi(LOWORD(wparam));
+  handled = true;
+  DpiManager& dpi = DpiManager::Instance();
+  const int from = dpi.GetScale();
+  dpi.SetScaleFromDpi(LOWORD(wparam));
+  const int to = dpi.GetScale();
+  if (from != to && from > 0) {
+    auto scale = [&](LONG value) { return static_cast<LONG>(::MulDiv(value, to, from)); };
+    auto scale_rect = [&](RECT& r) { r = {scale(r.left), scale(r.top), scale(r.right), scale(r.bottom)}; };
+    auto scale_size = [&](SIZE& s) { s = {scale(s.cx), scale(s.cy)}; };
+    scale_size(settings_.init_size);
+    scale_rect(settings_.size_box);
+    scale_rect(settings_.caption);
+    scale_size(settings_.round_corner);
+    scale_size(settings_.min_info);
+    scale_size(settings_.max_info);
+    scale_rect(settings_.alpha_fix_corner);
+    GlobalManager::Instance().RescaleFonts();
+    if (GetRoot()) GetRoot()->RescaleDpi(from, to);
+    if (root_fixed_.cx > 0) root_fixed_.cx = scale(root_fixed_.cx);
+    if (root_fixed_.cy > 0) root_fixed_.cy = scale(root_fixed_.cy);
+  }
   ScaleShadow();
+  // The system suggests where the window goes at the new DPI, keeping it on that monitor.
+  const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+  if (suggested && GetHWND()) {
+    ::SetWindowPos(GetHWND(), nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  NeedUpdate();
   return 0;
 }
 

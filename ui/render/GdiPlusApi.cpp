@@ -37,6 +37,7 @@ Api BindAll() {
   UI_BIND(GdipCreateSolidFill);
   UI_BIND(GdipDeleteBrush);
   UI_BIND(GdipFillRectangleI);
+  UI_BIND(GdipSetClipHrgn);
   UI_BIND(GdipStringFormatGetGenericTypographic);
   UI_BIND(GdipCloneStringFormat);
   UI_BIND(GdipDeleteStringFormat);

@@ -27,6 +27,7 @@ constexpr UINT kPaletteFlagsHasAlpha = 0x0001;
 constexpr UINT kImageLockModeRead = 0x0001;
 constexpr PROPID kPropertyTagFrameDelay = 0x5100;
 constexpr int kUnitPixel = 2;
+constexpr int kCombineModeReplace = 0;
 
 constexpr int kStringTrimmingEllipsisCharacter = 3;
 constexpr INT kStringFormatFlagsNoWrap = 0x1000;
@@ -106,6 +107,7 @@ struct Api {
   GpStatus(WINAPI* GdipCreateSolidFill)(ARGB, GpSolidFill**);
   GpStatus(WINAPI* GdipDeleteBrush)(GpBrush*);
   GpStatus(WINAPI* GdipFillRectangleI)(GpGraphics*, GpBrush*, INT, INT, INT, INT);
+  GpStatus(WINAPI* GdipSetClipHrgn)(GpGraphics*, HRGN, int);
   GpStatus(WINAPI* GdipStringFormatGetGenericTypographic)(GpStringFormat**);
   GpStatus(WINAPI* GdipCloneStringFormat)(const GpStringFormat*, GpStringFormat**);
   GpStatus(WINAPI* GdipDeleteStringFormat)(GpStringFormat*);

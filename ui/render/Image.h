@@ -17,6 +17,10 @@ struct ImageInfo {
   int width = 0;
   int height = 0;
   bool has_alpha = false;
+  // The scale, in percent, this picture was drawn at: 100 for the plain picture, more for a
+  // larger variant chosen for a high DPI scale. Source rectangles and corners in markup count
+  // in pixels of the plain picture.
+  int scale_percent = 100;
   std::vector<UniqueBitmap> frames;
   std::vector<int> frame_delays_ms;  // only for images with more than one frame
 

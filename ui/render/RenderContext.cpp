@@ -53,6 +53,15 @@ UniqueGpFont CreateGpFont(HDC dc, const std::wstring& font_id) {
   return font;
 }
 
+// GDI+ is handed the DC's clip itself: whether a graphics object made from a DC honours the
+// DC's clip differs between implementations.
+void ApplyDcClip(HDC dc, gdip::GpGraphics* graphics) {
+  UniqueRegion clip(::CreateRectRgn(0, 0, 0, 0));
+  if (clip && ::GetClipRgn(dc, clip.get()) == 1) {
+    gdip::Get().GdipSetClipHrgn(graphics, clip.get(), gdip::kCombineModeReplace);
+  }
+}
+
 UniqueStringFormat CloneTypographicFormat() {
   const gdip::Api& api = gdip::Get();
   UniqueStringFormat format;
@@ -103,9 +112,32 @@ void RenderContext_GdiPlus::Clear() {
   }
 }
 
+void RenderContext_GdiPlus::PushClip(const RECT& rect, SIZE round) {
+  UniqueRegion saved(::CreateRectRgn(0, 0, 0, 0));
+  if (saved && ::GetClipRgn(dc_.get(), saved.get()) != 1) saved.reset();
+  saved_clips_.push_back(std::move(saved));
+  if (round.cx > 0 && round.cy > 0) {
+    // The region's right and bottom edges are exclusive, as the rectangle's are.
+    UniqueRegion rounded(::CreateRoundRectRgn(rect.left, rect.top, rect.right + 1, rect.bottom + 1,
+                                              round.cx, round.cy));
+    if (rounded) {
+      ::ExtSelectClipRgn(dc_.get(), rounded.get(), RGN_AND);
+      return;
+    }
+  }
+  ::IntersectClipRect(dc_.get(), rect.left, rect.top, rect.right, rect.bottom);
+}
+
+void RenderContext_GdiPlus::PopClip() {
+  if (saved_clips_.empty()) return;
+  ::SelectClipRgn(dc_.get(), saved_clips_.back().get());  // null removes the clip
+  saved_clips_.pop_back();
+}
+
 void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha,
-                                      const RECT& dest, const RECT& source, const RECT& corners,
-                                      BYTE fade, bool xtiled, bool ytiled) {
+                                      const RECT& dest, const RECT& source,
+                                      const RECT& plain_corners, BYTE fade, bool xtiled,
+                                      bool ytiled, int source_scale) {
   RECT clip = {};
   if (!bitmap || !::IntersectRect(&clip, &dest, &paint_rect)) return;
   const gdip::Api& api = gdip::Get();
@@ -116,8 +148,14 @@ void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bo
   ::SetBrushOrgEx(dc_.get(), 0, 0, nullptr);
 
   const DpiManager& dpi = DpiManager::Instance();
-  const RECT dest_corners = MakeRect(dpi.ScaleInt(corners.left), dpi.ScaleInt(corners.top),
-                                     dpi.ScaleInt(corners.right), dpi.ScaleInt(corners.bottom));
+  const RECT& p = plain_corners;
+  const RECT dest_corners = MakeRect(dpi.ScaleInt(p.left), dpi.ScaleInt(p.top),
+                                     dpi.ScaleInt(p.right), dpi.ScaleInt(p.bottom));
+  auto in_source = [source_scale](LONG value) {
+    return source_scale == 100 ? value : static_cast<LONG>(::MulDiv(value, source_scale, 100));
+  };
+  const RECT corners = MakeRect(in_source(p.left), in_source(p.top), in_source(p.right),
+                                in_source(p.bottom));
   const BLENDFUNCTION blend = {AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
   const bool always_blend = transparent_ || has_alpha || fade < 255;
 
@@ -204,6 +242,7 @@ void RenderContext_GdiPlus::DrawColor(const RECT& rect, DWORD argb) {
   if (!api.Loaded()) return;
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return;
+  ApplyDcClip(dc_.get(), graphics.get());
   UniqueGpBrush brush;
   if (api.GdipCreateSolidFill(argb, brush.put()) != gdip::kOk) return;
   api.GdipFillRectangleI(graphics.get(), reinterpret_cast<gdip::GpBrush*>(brush.get()), rect.left,
@@ -222,6 +261,37 @@ void RenderContext_GdiPlus::DrawRect(const RECT& rect, int line_width, DWORD arg
             argb);
 }
 
+void RenderContext_GdiPlus::DrawRoundRect(const RECT& rect, SIZE round, int line_width,
+                                          DWORD argb) {
+  if (line_width <= 0 || Width(rect) <= 0 || Height(rect) <= 0 || (argb >> 24) == 0) return;
+  const gdip::Api& api = gdip::Get();
+  if (!api.Loaded()) return;
+  // The ring between the outer rounded shape and the inner one, filled through a clip: the
+  // same region shapes the corners of the control's own clip, so the outline meets them.
+  UniqueRegion ring(::CreateRoundRectRgn(rect.left, rect.top, rect.right + 1, rect.bottom + 1,
+                                         round.cx, round.cy));
+  const int inner_cx = std::max<int>(round.cx - 2 * line_width, 0);
+  const int inner_cy = std::max<int>(round.cy - 2 * line_width, 0);
+  UniqueRegion inner(::CreateRoundRectRgn(rect.left + line_width, rect.top + line_width,
+                                          rect.right - line_width + 1, rect.bottom - line_width + 1,
+                                          inner_cx, inner_cy));
+  if (!ring || !inner) return;
+  if (Width(rect) > 2 * line_width && Height(rect) > 2 * line_width) {
+    ::CombineRgn(ring.get(), ring.get(), inner.get(), RGN_DIFF);
+  }
+  UniqueRegion clip(::CreateRectRgn(0, 0, 0, 0));
+  if (clip && ::GetClipRgn(dc_.get(), clip.get()) == 1) {
+    ::CombineRgn(ring.get(), ring.get(), clip.get(), RGN_AND);
+  }
+  UniqueGraphics graphics;
+  if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return;
+  api.GdipSetClipHrgn(graphics.get(), ring.get(), gdip::kCombineModeReplace);
+  UniqueGpBrush brush;
+  if (api.GdipCreateSolidFill(argb, brush.put()) != gdip::kOk) return;
+  api.GdipFillRectangleI(graphics.get(), reinterpret_cast<gdip::GpBrush*>(brush.get()), rect.left,
+                         rect.top, Width(rect), Height(rect));
+}
+
 void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
                                      const std::wstring& font_id, UINT style, BYTE alpha,
                                      bool line_limit) {
@@ -230,6 +300,7 @@ void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text,
   if (!api.Loaded()) return;
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return;
+  ApplyDcClip(dc_.get(), graphics.get());
   UniqueGpFont font = CreateGpFont(dc_.get(), font_id);
   if (!font) return;
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "ui/render/GdiHandles.h"
 
@@ -26,11 +27,21 @@ class IRenderContext {
   virtual void SetRenderTransparent(bool transparent) = 0;
   virtual bool IsRenderTransparent() const = 0;
 
+  // Limits every later drawing to `rect` (with corners rounded by `round`, when not empty) inside
+  // whatever clip is already set, until the matching PopClip. A partial repaint draws whole
+  // pictures and texts, so only the clip keeps it from changing pixels outside its update.
+  virtual void PushClip(const RECT& rect, SIZE round = SIZE()) = 0;
+  virtual void PopClip() = 0;
+
+  // `corners` count in pixels of the plain picture; `source_scale` (percent) is the scale the
+  // bitmap was drawn at, so its corner pieces are that much larger.
   virtual void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
                          const RECT& source, const RECT& corners, BYTE fade = 255,
-                         bool xtiled = false, bool ytiled = false) = 0;
+                         bool xtiled = false, bool ytiled = false, int source_scale = 100) = 0;
   virtual void DrawColor(const RECT& rect, DWORD argb) = 0;
   virtual void DrawRect(const RECT& rect, int line_width, DWORD argb) = 0;
+  // The outline of `rect` with corners rounded by `round`, `line_width` pixels thick inwards.
+  virtual void DrawRoundRect(const RECT& rect, SIZE round, int line_width, DWORD argb) = 0;
   virtual void DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
                         const std::wstring& font_id, UINT style, BYTE alpha = 255,
                         bool line_limit = false) = 0;
@@ -54,11 +65,15 @@ class RenderContext_GdiPlus : public IRenderContext {
   void SetRenderTransparent(bool transparent) override { transparent_ = transparent; }
   bool IsRenderTransparent() const override { return transparent_; }
 
+  void PushClip(const RECT& rect, SIZE round) override;
+  void PopClip() override;
+
   void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
-                 const RECT& source, const RECT& corners, BYTE fade, bool xtiled,
-                 bool ytiled) override;
+                 const RECT& source, const RECT& corners, BYTE fade, bool xtiled, bool ytiled,
+                 int source_scale) override;
   void DrawColor(const RECT& rect, DWORD argb) override;
   void DrawRect(const RECT& rect, int line_width, DWORD argb) override;
+  void DrawRoundRect(const RECT& rect, SIZE round, int line_width, DWORD argb) override;
   void DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
                 const std::wstring& font_id, UINT style, BYTE alpha, bool line_limit) override;
   RECT MeasureText(const std::wstring& text, const std::wstring& font_id, UINT style,
@@ -72,6 +87,22 @@ class RenderContext_GdiPlus : public IRenderContext {
   int width_ = 0;
   int height_ = 0;
   bool transparent_ = false;
+  // The clip each PushClip replaced; a null entry stands for no clip at all.
+  std::vector<UniqueRegion> saved_clips_;
+};
+
+// Sets a clip for one scope.
+class ScopedClip {
+ public:
+  ScopedClip(IRenderContext* context, const RECT& rect, SIZE round = SIZE()) : context_(context) {
+    context_->PushClip(rect, round);
+  }
+  ~ScopedClip() { context_->PopClip(); }
+  ScopedClip(const ScopedClip&) = delete;
+  ScopedClip& operator=(const ScopedClip&) = delete;
+
+ private:
+  IRenderContext* context_;
 };
 
 }  // namespace ui

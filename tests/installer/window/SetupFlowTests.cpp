@@ -14,8 +14,10 @@
 #include "installer/window/SetupForm.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
+#include "tests/ui/RepaintCheck.h"
 #include "tools/demo/driver/InstallerDriver.h"
 #include "ui/controls/CheckBox.h"
+#include "ui/controls/Combo.h"
 #include "ui/controls/RichEdit.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/layouts/TabBox.h"
@@ -345,6 +347,42 @@ TEST_F(SetupFlow, RunningProductCancelReturnsHomeAndOkEndsIt) {
   ::DeleteFileW(product.c_str());
   setup_test::RemoveTree(
       form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+}
+
+// The repaint invariant through a whole run of the real window: the surface its partial
+// repaints built up equals a full repaint after the custom panel, the language switch, each
+// progress report and slide, and on the end page.
+TEST_F(SetupFlow, PartialRepaintsEqualAFullRepaintThroughARun) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "home";
+  Click(L"checkbox_custom");
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "custom panel";
+  auto* combo = dynamic_cast<ui::Combo*>(Find(L"combo_language"));
+  ASSERT_NE(nullptr, combo);
+  combo->SelectItem(1);
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "language switched";
+  combo->SelectItem(0);
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "language switched back";
+  Click(L"checkbox_custom");
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "custom panel closed";
+
+  Click(L"btn_install");
+  ASSERT_TRUE(WaitForPage(SetupForm::kDownloadPage));
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "download page";
+  // Reports as the downloader sends them, and the slideshow's timer, while the real download
+  // goes on beside them.
+  for (int percent = 5; percent <= 95; percent += 15) {
+    DownloadProgress record = {form_->Downloader(), percent};
+    ::SendMessageW(form_->GetHWND(), WM_DOWNLOAD_PROGRESS, 0, reinterpret_cast<LPARAM>(&record));
+    EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "progress " << percent;
+    ::SendMessageW(form_->GetHWND(), WM_TIMER, SetupForm::kSlideshowTimerId, 0);
+    EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "slide after " << percent;
+  }
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
+  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "end page";
+  setup_test::RemoveTree(form_->Product().InstallFolder().substr(
+      0, form_->Product().InstallFolder().size() - 1));
 }
 
 }  // namespace

@@ -1,0 +1,197 @@
+// Partial repaints: every kind of drawing stays inside the clip, and a window's surface built by
+// partial repaints equals a full repaint; rounded corners as borderround asks for them.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tests/ui/RepaintCheck.h"
+#include "tests/ui/UiTestSupport.h"
+#include "ui/core/Control.h"
+#include "ui/core/GlobalManager.h"
+#include "ui/core/WindowImplBase.h"
+#include "ui/render/RenderContext.h"
+#include "ui/render/RenderFactory.h"
+
+namespace {
+
+const BYTE* At(ui::IRenderContext& context, int x, int y) {
+  return context.GetBits() + (static_cast<size_t>(y) * context.GetWidth() + x) * 4;
+}
+
+DWORD Bgra(ui::IRenderContext& context, int x, int y) {
+  const BYTE* p = At(context, x, y);
+  return (static_cast<DWORD>(p[3]) << 24) | (p[2] << 16) | (p[1] << 8) | p[0];
+}
+
+// A picture of `size` with see-through edges and an opaque middle, for nine-slice drawing.
+std::wstring WritePicture(const std::wstring& folder, int size) {
+  const std::wstring path = folder + L"slice.png";
+  ui_test::WriteFile(path, ui_test::MakePng(size, size, [size](int x, int y) -> DWORD {
+                       const bool edge = x < 6 || y < 6 || x >= size - 6 || y >= size - 6;
+                       return edge ? 0x6E000000u : 0xFF3070D0u;
+                     }));
+  return path;
+}
+
+TEST(Clip, NothingIsDrawnOutsideIt) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  global.AddTextColor(L"clip_ink", L"#FF000000");
+  global.AddTextColor(L"clip_red", L"#C0E01010");
+  global.AddTextColor(L"clip_edge", L"#FF1010E0");
+  const std::wstring folder = ui_test::MakeTempFolder(L"clip");
+  const std::wstring picture = WritePicture(folder, 32);
+  std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
+  ASSERT_TRUE(context->Resize(240, 120));
+  context->SetRenderTransparent(true);
+  const RECT all = {0, 0, 240, 120};
+  context->DrawColor(all, 0xFF808080);
+  ::GdiFlush();
+  const std::vector<BYTE> before(context->GetBits(), context->GetBits() + 240 * 120 * 4);
+
+  const RECT clip = {70, 30, 170, 90};
+  {
+    ui::ScopedClip scoped(context.get(), clip);
+    // Each drawing covers the whole surface and more; only the clip may change.
+    ui::Control image;
+    image.SetAttribute(L"bkimage", L"file='" + picture + L"' corner='6,6,6,6'");
+    image.SetAttribute(L"bkcolor", L"clip_red");
+    image.SetAttribute(L"bordercolor", L"clip_edge");
+    image.SetAttribute(L"bordersize", L"3");
+    image.SetPos({-10, -10, 250, 130});
+    image.AlphaPaint(context.get(), {-10, -10, 250, 130});
+    ui::Control translucent;
+    translucent.SetAttribute(L"bkcolor", L"clip_red");
+    translucent.SetAttribute(L"alpha", L"128");
+    translucent.SetPos(all);
+    translucent.AlphaPaint(context.get(), all);
+    ui::Control rounded;
+    rounded.SetAttribute(L"bkcolor", L"clip_ink");
+    rounded.SetAttribute(L"bordercolor", L"clip_edge");
+    rounded.SetAttribute(L"bordersize", L"2");
+    rounded.SetAttribute(L"borderround", L"20,20");
+    rounded.SetPos({20, 10, 220, 110});
+    rounded.AlphaPaint(context.get(), all);
+    context->DrawText({-50, 0, 300, 120}, L"WWWWWWWWWWWWWWWWWWWWWWWWWW", 0xFF000000, L"",
+                      DT_NOCLIP);
+    context->DrawRect(all, 8, 0xFF00FF00);
+    context->DrawRoundRect(all, {30, 30}, 12, 0xFF00FF00);
+    context->DrawImage(all, nullptr, false, all, all, RECT());
+  }
+  ::GdiFlush();
+  int outside_changed = 0;
+  int inside_changed = 0;
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 240; ++x) {
+      const POINT p = {x, y};
+      const bool changed = std::memcmp(At(*context, x, y), &before[(y * 240 + x) * 4], 4) != 0;
+      if (::PtInRect(&clip, p))
+        inside_changed += changed;
+      else
+        outside_changed += changed;
+    }
+  }
+  EXPECT_EQ(outside_changed, 0);
+  EXPECT_GT(inside_changed, 1000);
+
+  // Once the clip is gone, drawing reaches everywhere again.
+  context->DrawColor(all, 0xFF102030);
+  ::GdiFlush();
+  EXPECT_EQ(Bgra(*context, 1, 1), 0xFF102030u);
+}
+
+class HostWindow : public ui::WindowImplBase {
+ public:
+  explicit HostWindow(std::wstring skin) : skin_(std::move(skin)) {}
+  std::wstring GetSkinFile() override { return skin_; }
+  std::wstring GetSkinFolder() override { return L"form"; }
+
+ protected:
+  std::wstring GetWindowClassName() const override { return L"UiTestRepaintWindow"; }
+
+ private:
+  std::wstring skin_;
+};
+
+// A layered window with a shadow, nine-slice pictures, text, fills, borders, rounded corners
+// and a translucent box, repainted in narrow strips across all of them again and again.
+TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  global.AddTextColor(L"rp_paper", L"#FFFFFFFF");
+  global.AddTextColor(L"rp_ink", L"#FF000000");
+  global.AddTextColor(L"rp_tint", L"#80E01010");
+  global.AddTextColor(L"rp_edge", L"#FF1010E0");
+  const std::wstring theme = global.GetResourcePath();
+  ::CreateDirectoryW((theme + L"form").c_str(), nullptr);
+  ::CreateDirectoryW((theme + L"public").c_str(), nullptr);
+  ::CreateDirectoryW((theme + L"public\\bk").c_str(), nullptr);
+  ASSERT_TRUE(ui_test::WriteFile(
+      theme + L"public\\bk\\bk_shadow.png", ui_test::MakePng(64, 64, [](int x, int y) -> DWORD {
+        return (x > 20 && x < 44 && y > 20 && y < 44) ? 0x6E000000u : 0x30000000u;
+      })));
+  const std::wstring picture = WritePicture(theme + L"form\\", 32);
+  const std::wstring skin =
+      L"<Window size=\"328,228\">"
+      L"<VBox width=\"300\" height=\"200\" bkcolor=\"rp_paper\">"
+      L"<Control height=\"60\" bkimage=\"file='slice.png' corner='6,6,6,6'\"/>"
+      L"<Label name=\"text\" height=\"40\" text=\"Partial repaints must not smear this text\" "
+      L"normaltextcolor=\"rp_ink\"/>"
+      L"<HBox height=\"50\"><Control bkcolor=\"rp_tint\" bordercolor=\"rp_edge\" "
+      L"bordersize=\"2\"/><Control bkcolor=\"rp_ink\" bordercolor=\"rp_edge\" bordersize=\"3\" "
+      L"borderround=\"16,16\"/><VBox alpha=\"120\" bkcolor=\"rp_tint\"><Control "
+      L"bkimage=\"file='slice.png' corner='6,6,6,6'\"/></VBox></HBox>"
+      L"<Control/></VBox></Window>";
+  HostWindow window(skin);
+  const HWND hwnd = window.Create(nullptr, L"repaint", WS_POPUP, 0, true, {50, 50, 378, 278});
+  ASSERT_NE(hwnd, nullptr);
+  window.ShowWindow(true, false);
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  ASSERT_TRUE(ui_test::RepaintsAgree(window)) << "after the first paint";
+  for (int round = 0; round < 3; ++round) {
+    for (LONG x = 0; x < 328; x += 37) {
+      window.Invalidate({x, 0, x + 5, 228});
+      window.Invalidate({0, x * 2 / 3, 328, x * 2 / 3 + 3});
+      ASSERT_TRUE(ui_test::SettlePaint(window));
+    }
+    EXPECT_TRUE(ui_test::RepaintsAgree(window)) << "after round " << round;
+  }
+  ::DestroyWindow(hwnd);
+}
+
+// borderround shapes the control's own painting and its children's, and its border follows
+// the curve.
+TEST(Repaint, RoundedCornersKeepTheParentVisible) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  global.AddTextColor(L"rc_paper", L"#FFFFFFFF");
+  global.AddTextColor(L"rc_fill", L"#FFE01010");
+  global.AddTextColor(L"rc_edge", L"#FF1010E0");
+  std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
+  ASSERT_TRUE(context->Resize(120, 80));
+  const RECT all = {0, 0, 120, 80};
+  context->DrawColor(all, 0xFFFFFFFF);
+  ui::Control card;
+  card.SetAttribute(L"bkcolor", L"rc_fill");
+  card.SetAttribute(L"bordercolor", L"rc_edge");
+  card.SetAttribute(L"bordersize", L"2");
+  card.SetAttribute(L"borderround", L"24,24");
+  card.SetPos({10, 10, 110, 70});
+  card.AlphaPaint(context.get(), all);
+  ::GdiFlush();
+  EXPECT_EQ(Bgra(*context, 11, 11), 0xFFFFFFFFu) << "the corner shows the parent";
+  EXPECT_EQ(Bgra(*context, 60, 10), 0xFF1010E0u) << "the border runs along the edge";
+  EXPECT_EQ(Bgra(*context, 60, 40), 0xFFE01010u) << "the middle is filled";
+  // Along the diagonal from the corner inwards: parent, then border, then fill.
+  bool seen_border = false;
+  bool seen_fill_after_border = false;
+  for (int d = 0; d < 20; ++d) {
+    const DWORD c = Bgra(*context, 10 + d, 10 + d);
+    if (c == 0xFF1010E0u) seen_border = true;
+    if (seen_border && c == 0xFFE01010u) seen_fill_after_border = true;
+  }
+  EXPECT_TRUE(seen_border);
+  EXPECT_TRUE(seen_fill_after_border);
+}
+
+}  // namespace
