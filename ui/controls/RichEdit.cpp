@@ -374,6 +374,7 @@ void RichEdit::StopCaretBlink() {
 void RichEdit::OnTextChanged() {
   // A line more or less moves a text that is not top-aligned, and may need the scroll bar.
   if ((text_valign_ != 0 || (style_ & WS_VSCROLL)) && host_) SetPos(GetPos());
+  NotifyAccessible(EVENT_OBJECT_VALUECHANGE);
   if (Window* window = GetWindow()) window->SendNotify(this, kEventTextChange);
   Invalidate();
 }

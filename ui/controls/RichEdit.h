@@ -25,6 +25,17 @@ class RichEdit : public Box {
   void Paint(IRenderContext* context, const RECT& paint_rect) override;
 
   bool HasTextServices() const { return host_ != nullptr; }
+  // Tab when the field takes tabs; Return when it does not report it as "return" instead.
+  bool WantsKey(UINT key) const override {
+    if (key == VK_TAB) return want_tab_;
+    if (key == VK_RETURN) {
+      return !want_return_msg_ || (::GetKeyState(VK_CONTROL) < 0) != return_msg_want_ctrl_;
+    }
+    return false;
+  }
+  std::wstring GetAccessibleValue() const override {
+    return password_ ? std::wstring() : GetText();
+  }
   // Where the services lay out the text (and the prompt goes): the padded area, moved down
   // for a centred or bottom-aligned text. Empty without services.
   RECT GetTextRect() const;
@@ -63,6 +74,9 @@ class RichEdit : public Box {
  protected:
   void HandleMessage(EventArgs& args) override;
   void PaintStatusImage(IRenderContext* context) override;
+  int GetDefaultAccessibleRole() const override {
+    return read_only_ ? kRoleStaticText : kRoleEditableText;
+  }
 
  private:
   void InitTextServices();
