@@ -125,16 +125,17 @@ LONG WindowAccessible::PlatformRole(int role) {
 std::wstring WindowAccessible::NameOf(const Control* control) {
   std::wstring name = control->GetAccessibleName();
   if (!name.empty() || control->GetAccessibleRole() == kRoleStaticText) return name;
-  // An input without words of its own is named by the text before it: the control's own
-  // previous sibling, else its box's (a field inside a frame box after its label).
+  // A control without words of its own is named by the text just before it: its previous
+  // sibling's, or, when it opens its box (a field inside a frame), the box's previous sibling's.
   const Control* at = control;
-  for (int level = 0; level < 2 && at && at->GetParent(); ++level, at = at->GetParent()) {
+  for (int level = 0; level < 2 && at->GetParent(); ++level) {
     const Box* parent = at->GetParent();
     const int index = parent->GetItemIndex(at);
-    if (index <= 0) continue;
-    if (const Control* label = FirstStaticText(parent->GetItemAt(static_cast<size_t>(index - 1)))) {
-      return label->GetAccessibleName();
+    if (index > 0) {
+      const Control* label = FirstStaticText(parent->GetItemAt(static_cast<size_t>(index - 1)));
+      return label ? label->GetAccessibleName() : name;
     }
+    at = parent;
   }
   return name;
 }
