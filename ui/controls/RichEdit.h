@@ -63,11 +63,17 @@ class RichEdit : public Box {
   // Whether the caret is drawn right now; it blinks while the field has the focus.
   bool IsCaretShown() const { return caret_shown_; }
   bool IsCaretBlinking() const { return caret_blinking_; }
+  // While the input method composes, its own window shows the text and the caret is not drawn.
+  bool IsImeComposing() const { return ime_composing_; }
+  // The text of the link last clicked in the services' own links (rich text with link effects).
+  const std::wstring& GetLastLinkText() const { return last_link_text_; }
 
   // Called by the host on behalf of the text services.
   void OnCaretCreated(int width, int height);
   void OnCaretMoved(int x, int y);
   void OnTextChanged();
+  // The services' other notifications; `data` starts with the notification header when given.
+  void OnServicesNotify(DWORD code, void* data);
   bool SetServicesTimer(UINT id, UINT timeout);
   void KillServicesTimer(UINT id);
 
@@ -86,6 +92,7 @@ class RichEdit : public Box {
   // The services only place the caret; showing and blinking it is the field's own job.
   void StartCaretBlink();
   void StopCaretBlink();
+  void PlaceCompositionWindow();
   // Track along the right edge of the padded area and the thumb in it; empty when hidden.
   RECT GetVScrollTrack() const;
   RECT GetVScrollThumb() const;
@@ -108,6 +115,9 @@ class RichEdit : public Box {
   bool inited_ = false;
   bool prompt_mode_ = false;
   bool caret_shown_ = false;
+  bool ime_composing_ = false;
+  bool auto_url_detect_ = false;  // "autourldetect": addresses in the text become links
+  std::wstring last_link_text_;
   bool caret_blinking_ = false;
   nbase::WeakCallbackFlag caret_flag_;
   bool focused_ = false;

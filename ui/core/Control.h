@@ -76,6 +76,9 @@ enum EventType {
   kEventCustomLinkClick = 47,
   kEventScrollChange = 50,
   kEventValueChange = 51,
+  // The input method's composition starts and ends in the focused control.
+  kEventImeStartComposition = 52,
+  kEventImeEndComposition = 53,
 };
 
 // The markup name of an event type; unknown names give kEventNone.

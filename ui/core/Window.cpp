@@ -715,6 +715,15 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       focus_->HandleMessageTemplate(type, wparam, lparam, static_cast<wchar_t>(wparam));
       return 0;
     }
+    case WM_IME_STARTCOMPOSITION:
+    case WM_IME_ENDCOMPOSITION:
+      // The control places the composition window; the system's own handling then shows it.
+      if (focus_) {
+        focus_->HandleMessageTemplate(message == WM_IME_STARTCOMPOSITION
+                                          ? kEventImeStartComposition
+                                          : kEventImeEndComposition);
+      }
+      break;
     case WM_GETOBJECT:
       return OnGetObject(wparam, lparam);
     case kAccessibleActionMessage:
