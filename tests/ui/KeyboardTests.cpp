@@ -114,8 +114,11 @@ class KeyboardTest : public ::testing::Test {
   // A key as the system delivers it, with its character where it makes one.
   void Key(UINT vk, bool alt = false, LPARAM flags = 0) {
     ::SendMessageW(hwnd_, alt ? WM_SYSKEYDOWN : WM_KEYDOWN, vk, 1 | flags | (alt ? 1 << 29 : 0));
-    const wchar_t ch = vk == VK_TAB ? L'\t' : vk == VK_RETURN ? L'\r' : vk == VK_SPACE ? L' '
-                       : vk == VK_ESCAPE ? 0x1B : 0;
+    const wchar_t ch = vk == VK_TAB      ? L'\t'
+                       : vk == VK_RETURN ? L'\r'
+                       : vk == VK_SPACE  ? L' '
+                       : vk == VK_ESCAPE ? 0x1B
+                                         : 0;
     if (ch && !alt) ::SendMessageW(hwnd_, WM_CHAR, ch, 1);
     ::SendMessageW(hwnd_, alt ? WM_SYSKEYUP : WM_KEYUP, vk, 0xC0000001);
   }
@@ -144,7 +147,8 @@ class KeyboardTest : public ::testing::Test {
     const RECT mark = window_.GetFocusMarkRect(Find(name));
     int count = 0;
     for (LONG x = mark.left + 4; x < mark.right - 4; ++x) {
-      const BYTE* p = context->GetBits() + (static_cast<size_t>(mark.top) * context->GetWidth() + x) * 4;
+      const BYTE* p =
+          context->GetBits() + (static_cast<size_t>(mark.top) * context->GetWidth() + x) * 4;
       if (p[2] == 0xFF && p[1] == 0x00 && p[0] == 0xFF) ++count;
     }
     return count;
@@ -275,9 +279,8 @@ class AccessibleTest : public KeyboardTest {
  protected:
   void SetUp() override {
     KeyboardTest::SetUp();
-    ASSERT_HRESULT_SUCCEEDED(
-        ::AccessibleObjectFromWindow(hwnd_, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
-                                     acc_.put_void()));
+    ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(hwnd_, static_cast<DWORD>(OBJID_CLIENT),
+                                                          IID_IAccessible, acc_.put_void()));
   }
   // The child id of the control named `name`, found by walking the children as a reader does.
   LONG IdOf(const std::wstring& name, LONG role) {

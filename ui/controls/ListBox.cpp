@@ -115,9 +115,9 @@ RECT ListBox::GetVScrollThumb() const {
       static_cast<int>(static_cast<long long>(track_height) * track_height / content_height_));
   const int range = GetScrollRange();
   const int top =
-      range > 0 ? static_cast<int>(static_cast<long long>(track_height - length) * scroll_pos_ /
-                                   range)
-                : 0;
+      range > 0
+          ? static_cast<int>(static_cast<long long>(track_height - length) * scroll_pos_ / range)
+          : 0;
   return {track.left, track.top + top, track.right, track.top + top + length};
 }
 

@@ -289,11 +289,16 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
     static const struct {
       const wchar_t* name;
       AccessibleRole role;
-    } kRoles[] = {{L"none", kRoleNone},         {L"button", kRolePushButton},
-                  {L"checkbox", kRoleCheckButton}, {L"radio", kRoleRadioButton},
-                  {L"combobox", kRoleComboBox}, {L"edit", kRoleEditableText},
-                  {L"progress", kRoleProgressBar}, {L"text", kRoleStaticText},
-                  {L"link", kRoleLink},         {L"listitem", kRoleListItem}};
+    } kRoles[] = {{L"none", kRoleNone},
+                  {L"button", kRolePushButton},
+                  {L"checkbox", kRoleCheckButton},
+                  {L"radio", kRoleRadioButton},
+                  {L"combobox", kRoleComboBox},
+                  {L"edit", kRoleEditableText},
+                  {L"progress", kRoleProgressBar},
+                  {L"text", kRoleStaticText},
+                  {L"link", kRoleLink},
+                  {L"listitem", kRoleListItem}};
     for (const auto& entry : kRoles) {
       if (value == entry.name) accessible_role_ = entry.role;
     }

@@ -719,9 +719,8 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_IME_ENDCOMPOSITION:
       // The control places the composition window; the system's own handling then shows it.
       if (focus_) {
-        focus_->HandleMessageTemplate(message == WM_IME_STARTCOMPOSITION
-                                          ? kEventImeStartComposition
-                                          : kEventImeEndComposition);
+        focus_->HandleMessageTemplate(message == WM_IME_STARTCOMPOSITION ? kEventImeStartComposition
+                                                                         : kEventImeEndComposition);
       }
       break;
     case WM_GETOBJECT:

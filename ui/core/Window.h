@@ -191,7 +191,7 @@ class Window : public nbase::SupportWeakCallback {
   Control* focus_ = nullptr;
   Control* pressed_ = nullptr;
   bool focus_mark_shown_ = false;
-  WPARAM swallow_char_ = 0;  // the character of a key the window took at key down
+  WPARAM swallow_char_ = 0;                 // the character of a key the window took at key down
   WindowAccessible* accessible_ = nullptr;  // one reference, dropped with the native window
   std::vector<Control*> delayed_cleanup_;  // owned until the cleanup message
   std::map<std::wstring, std::vector<Control*>> option_groups_;

@@ -15,12 +15,12 @@ namespace {
 
 // Defined here rather than taken from a library: the accessibility library must stay out of
 // the import table, and the interface ids with it.
-const IID kIidIAccessible = {0x618736E0, 0x3C3D, 0x11CF,
-                             {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-const IID kIidIDispatch = {0x00020400, 0x0000, 0x0000,
-                           {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidIUnknown = {0x00000000, 0x0000, 0x0000,
-                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidIAccessible = {
+    0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+const IID kIidIDispatch = {
+    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidIUnknown = {
+    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The accessibility library is not one Windows always loads from the system folder.
 struct AccessibilityApi {
@@ -98,7 +98,9 @@ HRESULT WindowAccessible::GetTypeInfoCount(UINT* count) {
   return S_OK;
 }
 
-HRESULT WindowAccessible::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+HRESULT WindowAccessible::GetTypeInfo(UINT, LCID, ITypeInfo**) {
+  return E_NOTIMPL;
+}
 HRESULT WindowAccessible::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
   return E_NOTIMPL;
 }
@@ -109,16 +111,26 @@ HRESULT WindowAccessible::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIAN
 
 LONG WindowAccessible::PlatformRole(int role) {
   switch (role) {
-    case kRolePushButton: return ROLE_SYSTEM_PUSHBUTTON;
-    case kRoleCheckButton: return ROLE_SYSTEM_CHECKBUTTON;
-    case kRoleRadioButton: return ROLE_SYSTEM_RADIOBUTTON;
-    case kRoleComboBox: return ROLE_SYSTEM_COMBOBOX;
-    case kRoleEditableText: return ROLE_SYSTEM_TEXT;
-    case kRoleProgressBar: return ROLE_SYSTEM_PROGRESSBAR;
-    case kRoleStaticText: return ROLE_SYSTEM_STATICTEXT;
-    case kRoleLink: return ROLE_SYSTEM_LINK;
-    case kRoleListItem: return ROLE_SYSTEM_LISTITEM;
-    default: return 0;
+    case kRolePushButton:
+      return ROLE_SYSTEM_PUSHBUTTON;
+    case kRoleCheckButton:
+      return ROLE_SYSTEM_CHECKBUTTON;
+    case kRoleRadioButton:
+      return ROLE_SYSTEM_RADIOBUTTON;
+    case kRoleComboBox:
+      return ROLE_SYSTEM_COMBOBOX;
+    case kRoleEditableText:
+      return ROLE_SYSTEM_TEXT;
+    case kRoleProgressBar:
+      return ROLE_SYSTEM_PROGRESSBAR;
+    case kRoleStaticText:
+      return ROLE_SYSTEM_STATICTEXT;
+    case kRoleLink:
+      return ROLE_SYSTEM_LINK;
+    case kRoleListItem:
+      return ROLE_SYSTEM_LISTITEM;
+    default:
+      return 0;
   }
 }
 
@@ -296,15 +308,21 @@ HRESULT WindowAccessible::get_accDefaultAction(VARIANT child, BSTR* action) {
   if (FAILED(resolved)) return resolved;
   if (!control) return S_FALSE;
   switch (control->GetAccessibleRole()) {
-    case kRolePushButton: return ReturnText(L"Press", action);
+    case kRolePushButton:
+      return ReturnText(L"Press", action);
     case kRoleCheckButton:
       return ReturnText(control->IsAccessibleChecked() ? L"Uncheck" : L"Check", action);
     case kRoleRadioButton:
-    case kRoleListItem: return ReturnText(L"Select", action);
-    case kRoleComboBox: return ReturnText(L"Open", action);
-    case kRoleLink: return ReturnText(L"Jump", action);
-    case kRoleEditableText: return ReturnText(L"Focus", action);
-    default: return S_FALSE;
+    case kRoleListItem:
+      return ReturnText(L"Select", action);
+    case kRoleComboBox:
+      return ReturnText(L"Open", action);
+    case kRoleLink:
+      return ReturnText(L"Jump", action);
+    case kRoleEditableText:
+      return ReturnText(L"Focus", action);
+    default:
+      return S_FALSE;
   }
 }
 
@@ -356,12 +374,12 @@ HRESULT WindowAccessible::accNavigate(LONG direction, VARIANT start, VARIANT* en
   if (!control && (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD)) {
     at = direction == NAVDIR_FIRSTCHILD ? 0 : count + 1;
     step = direction == NAVDIR_FIRSTCHILD ? 1 : -1;
-  } else if (control && (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN ||
-                         direction == NAVDIR_RIGHT)) {
+  } else if (control &&
+             (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN || direction == NAVDIR_RIGHT)) {
     at = start.lVal;
     step = 1;
-  } else if (control && (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP ||
-                         direction == NAVDIR_LEFT)) {
+  } else if (control &&
+             (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP || direction == NAVDIR_LEFT)) {
     at = start.lVal;
     step = -1;
   } else {
@@ -415,8 +433,12 @@ HRESULT WindowAccessible::accDoDefaultAction(VARIANT child) {
              : E_FAIL;
 }
 
-HRESULT WindowAccessible::put_accName(VARIANT, BSTR) { return E_NOTIMPL; }
-HRESULT WindowAccessible::put_accValue(VARIANT, BSTR) { return E_NOTIMPL; }
+HRESULT WindowAccessible::put_accName(VARIANT, BSTR) {
+  return E_NOTIMPL;
+}
+HRESULT WindowAccessible::put_accValue(VARIANT, BSTR) {
+  return E_NOTIMPL;
+}
 
 // --- The window's side ------------------------------------------------------------------------
 

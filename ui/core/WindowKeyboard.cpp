@@ -117,7 +117,8 @@ bool Window::OnKeyDown(UINT message, WPARAM key, LPARAM lparam) {
       // The focused control hears the key first (a field reports "return"), then the page's
       // main button is pressed, as a dialog does.
       const std::weak_ptr<nbase::WeakFlag> window_alive = GetWeakFlag();
-      if (focus) focus->HandleMessageTemplate(kEventKeyDown, key, lparam, static_cast<wchar_t>(key));
+      if (focus)
+        focus->HandleMessageTemplate(kEventKeyDown, key, lparam, static_cast<wchar_t>(key));
       if (window_alive.expired()) return true;
       const bool repeat = (lparam & (1 << 30)) != 0;
       Control* button = GetDefaultButton();

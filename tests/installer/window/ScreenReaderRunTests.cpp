@@ -1,13 +1,16 @@
-// The built installer driven from a second process as a screen reader drives it: the window's
-// accessible tree read and pressed through the system's accessibility library, and its events.
+// The built installer driven from a second process as a screen reader drives it (the window's
+// accessible tree read and pressed through the system's accessibility library, and its events)
+// and as a keyboard user drives it, with keys from the system's input queue.
 #include <gtest/gtest.h>
 
 #include <oleacc.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "base/StringUtil.h"
 #include "base/UniqueResource.h"
 #include "installer/main/SystemUtil.h"
 #include "tests/installer/window/SetupTestSupport.h"
@@ -156,15 +159,15 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   // The check box's state follows its tick, and its changes are announced.
   EXPECT_EQ(0, reader.State(custom) & STATE_SYSTEM_CHECKED);
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(custom)));
-  EXPECT_TRUE(PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) != 0; },
-                        kWatchdogMs));
+  EXPECT_TRUE(
+      PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) != 0; }, kWatchdogMs));
   EXPECT_TRUE(PumpUntil([&] { return EventSeen(EVENT_OBJECT_STATECHANGE, custom); }, kWatchdogMs));
   const LONG language = reader.Find(L"Language Options:", ROLE_SYSTEM_COMBOBOX);
   EXPECT_GT(language, 0) << "the combo is named by its label";
   EXPECT_EQ(L"English", reader.Value(language));
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(custom)));
-  EXPECT_TRUE(PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) == 0; },
-                        kWatchdogMs));
+  EXPECT_TRUE(
+      PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) == 0; }, kWatchdogMs));
 
   // Keyboard focus moves are announced with the focused child.
   ::PostMessageW(window, WM_KEYDOWN, VK_TAB, 1);
@@ -208,6 +211,135 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   g_window = nullptr;
   EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/en.html", 20000));
   for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+}
+
+// Keys as the keyboard sends them, to whichever window has the focus.
+void Press(WORD vk, WORD modifier = 0) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD key, DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  if (modifier) add(modifier, 0);
+  add(vk, 0);
+  add(vk, KEYEVENTF_KEYUP);
+  if (modifier) add(modifier, KEYEVENTF_KEYUP);
+  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void TypeText(const std::wstring& text) {
+  for (wchar_t ch : text) {
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+      input.type = INPUT_KEYBOARD;
+      input.ki.wScan = ch;
+      input.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    inputs[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    ::SendInput(2, inputs, sizeof(INPUT));
+  }
+}
+
+TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
+  nbase::ScopedCoInitialize com;
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  const std::wstring folder = LocalTemp() + L"keyboard_run";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring exe = folder + L"\\Clipmint_installer.exe";
+  ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), exe.c_str(), FALSE));
+  const std::wstring target = LocalTemp() + L"keyboard run target";
+  setup_test::RemoveTree(target);
+  const std::wstring shots = FromBuildPath(BUILD_DIR_PATH "/screenshots");
+  ::CreateDirectoryW(shots.c_str(), nullptr);
+
+  std::wstring command = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+  nbase::UniqueHandle process(info.hProcess);
+  nbase::UniqueHandle thread(info.hThread);
+  struct Ender {
+    HANDLE process;
+    ~Ender() {
+      if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) ::TerminateProcess(process, 1);
+    }
+  } ender{process.get()};
+
+  HWND window = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        window = demo::FindSetupWindow(info.dwProcessId);
+        return window && ::IsWindowVisible(window);
+      },
+      kWatchdogMs));
+  nbase::ComPtr<IAccessible> acc;
+  ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                                        IID_IAccessible, acc.put_void()));
+  Reader reader(acc.get());
+  // The reader's view of the focus tells when the installer has taken each key.
+  auto focused = [&] {
+    VARIANT child;
+    ::VariantInit(&child);
+    return acc->get_accFocus(&child) == S_OK && child.vt == VT_I4 ? child.lVal : 0;
+  };
+  auto shot = [&](const wchar_t* name) {
+    PumpUntil([] { return false; }, 400);
+    demo::SaveWindowPng(window, shots + L"\\" + name + L".png");
+  };
+  const LONG install_now = reader.Find(L"Install Now", ROLE_SYSTEM_PUSHBUTTON);
+  const LONG custom = reader.Find(L"Custom Install", ROLE_SYSTEM_CHECKBUTTON);
+  ASSERT_GT(install_now, 0);
+  ::SetForegroundWindow(window);
+  ASSERT_TRUE(PumpUntil([&] { return ::GetForegroundWindow() == window; }, kWatchdogMs));
+
+  Press(VK_TAB);
+  ASSERT_TRUE(PumpUntil([&] { return focused() == install_now; }, kWatchdogMs));
+  shot(L"keyboard_run_home");
+  Press(VK_TAB, VK_SHIFT);
+  ASSERT_TRUE(PumpUntil([&] { return reader.Name(focused()) == L"Close"; }, kWatchdogMs));
+  Press(VK_TAB);
+  Press(VK_TAB);
+  Press(VK_TAB);
+  ASSERT_TRUE(PumpUntil([&] { return focused() == custom; }, kWatchdogMs));
+  Press(VK_SPACE);
+  ASSERT_TRUE(
+      PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) != 0; }, kWatchdogMs));
+  Press(VK_TAB);
+  const LONG combo = reader.Find(L"", ROLE_SYSTEM_COMBOBOX);
+  ASSERT_TRUE(PumpUntil([&] { return combo > 0 && focused() == combo; }, kWatchdogMs));
+  Press(VK_DOWN);
+  ASSERT_TRUE(PumpUntil([&] { return reader.Value(combo) == L"Deutsch"; }, kWatchdogMs));
+  Press(VK_TAB);
+  const LONG field = reader.Find(L"", ROLE_SYSTEM_TEXT);
+  ASSERT_TRUE(PumpUntil([&] { return field > 0 && focused() == field; }, kWatchdogMs));
+  Press('A', VK_CONTROL);
+  TypeText(target);
+  ASSERT_TRUE(PumpUntil([&] { return reader.Value(field) == target; }, kWatchdogMs))
+      << "the field shows " << nbase::UTF16ToUTF8(reader.Value(field));
+  shot(L"keyboard_run_custom");
+  Press(VK_RETURN);
+
+  const LONG start_now = reader.Find(L"Jetzt Starten", ROLE_SYSTEM_PUSHBUTTON);
+  ASSERT_GT(start_now, 0) << "the texts are German";
+  ASSERT_TRUE(PumpUntil([&] { return reader.Shows(start_now); }, kWatchdogMs)) << "no end page";
+  Press(VK_TAB);
+  ASSERT_TRUE(PumpUntil([&] { return focused() == start_now; }, kWatchdogMs));
+  shot(L"keyboard_run_end");
+  Press(VK_RETURN);
+  EXPECT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; },
+                        kWatchdogMs));
+  const std::wstring stored = target + L"\\";
+  EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
+  EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },
+                        kWatchdogMs));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/de.html", 20000));
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  setup_test::RemoveTree(target);
 }
 
 }  // namespace

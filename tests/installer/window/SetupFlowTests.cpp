@@ -112,8 +112,11 @@ class SetupFlow : public testing::Test {
     ::SetKeyboardState(state);
     HWND hwnd = form_->GetHWND();
     ::SendMessageW(hwnd, WM_KEYDOWN, vk, 1);
-    const wchar_t ch = vk == VK_TAB ? L'\t' : vk == VK_RETURN ? L'\r' : vk == VK_SPACE ? L' '
-                       : vk == VK_ESCAPE ? 0x1B : 0;
+    const wchar_t ch = vk == VK_TAB      ? L'\t'
+                       : vk == VK_RETURN ? L'\r'
+                       : vk == VK_SPACE  ? L' '
+                       : vk == VK_ESCAPE ? 0x1B
+                                         : 0;
     if (ch && ::IsWindow(hwnd)) ::SendMessageW(hwnd, WM_CHAR, ch, 1);
     if (::IsWindow(hwnd)) ::SendMessageW(hwnd, WM_KEYUP, vk, 0xC0000001);
     if (modifier) state[modifier] = 0;
