@@ -8,6 +8,7 @@
 
 #include "ui/controls/Combo.h"
 #include "ui/controls/ComboWnd.h"
+#include "ui/controls/ListBox.h"
 #include "ui/controls/ListContainerElement.h"
 #include "ui/core/WindowImplBase.h"
 
@@ -209,6 +210,52 @@ TEST_F(ComboTest, KeyboardMovesChoosesAndCancels) {
   EXPECT_EQ(events_, std::vector<int>{2});
   EXPECT_EQ(combo_->GetText(), L"Other");
   ASSERT_TRUE(Closed());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ComboTest, ALongListScrollsAndKeepsTheHighlightInView) {
+  for (const wchar_t* text : {L"Four", L"Five", L"Six", L"Seven", L"Eight"}) {
+    auto* item = new ui::ListContainerElement();
+    item->SetAttribute(L"height", L"28");
+    item->SetText(text);
+    combo_->Add(item);
+  }
+  ASSERT_TRUE(combo_->SelectItem(0));
+  const RECT popup = Open();
+  ASSERT_NE(combo_->GetPopup(), nullptr);
+  EXPECT_EQ(popup.bottom - popup.top, 150) << "the drop height, not the items' 226";
+  ui::ListBox* list = combo_->GetListBox();
+  ASSERT_TRUE(Pump([&] { return list->GetPos().bottom > 0; }));
+  EXPECT_TRUE(list->IsVScrollBarShown());
+  EXPECT_EQ(list->GetScrollRange(), 8 * 28 - (150 - 2));
+  // The items leave room for the bar.
+  EXPECT_LE(list->GetItemAt(0)->GetPos().right, list->GetVScrollTrack().left);
+
+  // The highlight moved to the last item brings it into view.
+  HWND hwnd = combo_->GetPopup()->GetHWND();
+  for (int i = 0; i < 7; ++i) ::SendMessageW(hwnd, WM_KEYDOWN, VK_DOWN, 1);
+  EXPECT_EQ(list->GetCurSel(), 7);
+  const RECT inner = list->GetPaddingPos();
+  EXPECT_EQ(list->GetItemAt(7)->GetPos().bottom, inner.bottom);
+  EXPECT_EQ(list->GetScrollPos(), list->GetScrollRange());
+  const RECT thumb = list->GetVScrollThumb();
+  EXPECT_EQ(thumb.bottom, list->GetVScrollTrack().bottom);
+
+  // The wheel over an item scrolls back to the top; a press on the track pages down.
+  const RECT& first_visible = list->GetItemAt(7)->GetPos();
+  POINT over = {(first_visible.left + first_visible.right) / 2, first_visible.top + 4};
+  ::ClientToScreen(hwnd, &over);
+  ::SendMessageW(hwnd, WM_MOUSEWHEEL, MAKEWPARAM(0, WHEEL_DELTA * 3), MAKELPARAM(over.x, over.y));
+  EXPECT_EQ(list->GetScrollPos(), 0);
+  const RECT track = list->GetVScrollTrack();
+  Click(hwnd, {track.left, track.bottom - 10, track.right, track.bottom - 2});
+  EXPECT_GT(list->GetScrollPos(), 0);
+  ::SendMessageW(hwnd, WM_KEYDOWN, VK_ESCAPE, 1);
+  ASSERT_TRUE(Closed());
+  EXPECT_EQ(combo_->GetCurSel(), 0);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "tests/ui/UiTestSupport.h"
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -293,6 +294,90 @@ TEST_F(RichEditTest, VerticalScrollBarShowsForTallTextAndScrollsIt) {
   notes_->SetText(L"one");
   EXPECT_FALSE(notes_->IsVScrollBarShown());
   EXPECT_EQ(notes_->GetTextRect().right - notes_->GetTextRect().left, full_width);
+}
+
+}  // namespace
+
+namespace {
+
+// Records the rich edit notifications the window receives.
+class NotifiedEditWindow : public EditWindow {
+ public:
+  std::vector<UINT> codes_;
+
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override {
+    if (message == WM_NOTIFY) {
+      const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->hwndFrom == GetHWND()) codes_.push_back(header->code);
+    }
+    return EditWindow::HandleMessage(message, wparam, lparam);
+  }
+};
+
+TEST_F(RichEditTest, IBeamOverTheTextAndTheCompositionWindowAtTheCaret) {
+  // The cursor the services choose over the text, the arrow beside it.
+  const RECT text = path_->GetTextRect();
+  POINT over = {text.left + 4, (text.top + text.bottom) / 2};
+  ::ClientToScreen(hwnd_, &over);
+  ASSERT_TRUE(::SetCursorPos(over.x, over.y));
+  ::SendMessageW(hwnd_, WM_SETCURSOR, reinterpret_cast<WPARAM>(hwnd_),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_IBEAM));
+  path_->SetEnabled(false);
+  ::SendMessageW(hwnd_, WM_SETCURSOR, reinterpret_cast<WPARAM>(hwnd_),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+  EXPECT_EQ(::GetCursor(), ::LoadCursorW(nullptr, IDC_ARROW)) << "a disabled field";
+  path_->SetEnabled(true);
+
+  // Composition starts where the caret is, and the field draws no caret meanwhile.
+  ClickInto(path_);
+  Type(L"abc");
+  ASSERT_TRUE(path_->IsCaretShown());
+  ::SendMessageW(hwnd_, WM_IME_STARTCOMPOSITION, 0, 0);
+  EXPECT_TRUE(path_->IsImeComposing());
+  HIMC context = ::ImmGetContext(hwnd_);
+  ASSERT_NE(context, nullptr);
+  COMPOSITIONFORM form = {};
+  ASSERT_TRUE(::ImmGetCompositionWindow(context, &form));
+  ::ImmReleaseContext(hwnd_, context);
+  const POINT caret = path_->PosFromChar(3);
+  EXPECT_EQ(form.dwStyle, static_cast<DWORD>(CFS_POINT));
+  EXPECT_NEAR(form.ptCurrentPos.x, caret.x, 2);
+  EXPECT_EQ(form.ptCurrentPos.y, caret.y);
+  ::SendMessageW(hwnd_, WM_IME_ENDCOMPOSITION, 0, 0);
+  EXPECT_FALSE(path_->IsImeComposing());
+}
+
+const wchar_t kLinkSkin[] =
+    L"<Window size=\"240,120\" shadowattached=\"false\">"
+    L"<VBox><RichEdit name=\"notes\" height=\"60\" autourldetect=\"true\"/></VBox></Window>";
+
+class LinkEditWindow : public NotifiedEditWindow {
+ public:
+  std::wstring GetSkinFile() override { return kLinkSkin; }
+};
+
+TEST(RichEditNotifyTest, AClickedLinkReachesTheWindowWithItsText) {
+  LinkEditWindow window;
+  HWND hwnd = window.Create(nullptr, L"edit", WS_POPUP, 0, false, {40, 40, 280, 160});
+  ASSERT_NE(hwnd, nullptr);
+  window.ShowWindow(true, false);
+  ::UpdateWindow(hwnd);
+  auto* notes = static_cast<ui::RichEdit*>(window.FindControl(L"notes"));
+  ASSERT_TRUE(ui_test::PumpUntil([&] { return notes->GetPos().right > 0; }, 2000));
+  ASSERT_TRUE(notes->HasTextServices());
+  notes->SetText(L"see http://example.com/x now");
+  // Inside the link, a few characters in.
+  const POINT at = notes->PosFromChar(8);
+  const LPARAM where = MAKELPARAM(at.x + 2, at.y + 4);
+  ::SendMessageW(hwnd, WM_MOUSEMOVE, 0, where);
+  ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, where);
+  ::SendMessageW(hwnd, WM_LBUTTONUP, 0, where);
+  EXPECT_NE(std::find(window.codes_.begin(), window.codes_.end(), static_cast<UINT>(EN_LINK)),
+            window.codes_.end());
+  EXPECT_EQ(notes->GetLastLinkText(), L"http://example.com/x");
+  ::DestroyWindow(hwnd);
 }
 
 }  // namespace

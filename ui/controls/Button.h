@@ -14,6 +14,7 @@ class ButtonTemplate : public LabelTemplate<InheritType> {
   std::wstring GetType() const override {
     return std::is_base_of<Box, InheritType>::value ? L"ButtonBox" : L"Button";
   }
+  bool WantsKey(UINT key) const override { return key == VK_SPACE || key == VK_RETURN; }
   void Activate() override {
     if (!this->IsActivatable()) return;
     if (Window* window = this->GetWindow()) {
@@ -32,7 +33,8 @@ class ButtonTemplate : public LabelTemplate<InheritType> {
     }
     if (args.type == kEventKeyDown && this->IsKeyboardEnabled() &&
         (args.key == VK_SPACE || args.key == VK_RETURN)) {
-      Activate();
+      // A held key repeats: one press is one click.
+      if ((args.lparam & (1 << 30)) == 0) Activate();
       return;
     }
     if (args.type == kEventInternalMenu) {
@@ -43,6 +45,7 @@ class ButtonTemplate : public LabelTemplate<InheritType> {
     }
     LabelTemplate<InheritType>::HandleMessage(args);
   }
+  int GetDefaultAccessibleRole() const override { return kRolePushButton; }
 };
 
 using Button = ButtonTemplate<Control>;

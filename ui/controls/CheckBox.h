@@ -17,6 +17,7 @@ class CheckBoxTemplate : public ButtonTemplate<InheritType> {
   void SetAttribute(const std::wstring& name, const std::wstring& value) override;
 
   bool IsSelected() const { return selected_; }
+  bool IsAccessibleChecked() const override { return selected_; }
   virtual void Selected(bool selected, bool trigger_event);
 
   void Activate() override {
@@ -32,6 +33,7 @@ class CheckBoxTemplate : public ButtonTemplate<InheritType> {
   void PaintBkColor(IRenderContext* context) override;
   void PaintStatusImage(IRenderContext* context) override;
   void PaintText(IRenderContext* context) override;
+  int GetDefaultAccessibleRole() const override { return kRoleCheckButton; }
   void Notify(int type) {
     if (Window* window = this->GetWindow()) window->SendNotify(this, type);
   }
@@ -89,6 +91,7 @@ template <typename InheritType>
 void CheckBoxTemplate<InheritType>::Selected(bool selected, bool trigger_event) {
   if (selected_ == selected) return;
   selected_ = selected;
+  this->NotifyAccessible(EVENT_OBJECT_STATECHANGE);
   if (trigger_event) Notify(selected ? kEventSelect : kEventUnSelect);
   this->Invalidate();
 }

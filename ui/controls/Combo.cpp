@@ -87,7 +87,39 @@ bool Combo::SelectItem(int index) {
   cur_sel_ = index;
   list_->SelectItem(index, false, false);
   Invalidate();
+  NotifyAccessible(EVENT_OBJECT_VALUECHANGE);
   return true;
+}
+
+void Combo::HandleMessage(EventArgs& args) {
+  if (args.type == kEventKeyDown && IsKeyboardEnabled() && IsEnabled()) {
+    if (args.wparam == VK_F4) {
+      Activate();
+      return;
+    }
+    if (args.wparam == VK_UP || args.wparam == VK_DOWN) {
+      StepSelection(args.wparam == VK_DOWN ? 1 : -1);
+      return;
+    }
+  }
+  if (args.type == kEventSystemKey && IsKeyboardEnabled() && IsEnabled() &&
+      (args.wparam == VK_DOWN || args.wparam == VK_UP)) {
+    Activate();
+    return;
+  }
+  Box::HandleMessage(args);
+}
+
+void Combo::StepSelection(int step) {
+  const int count = static_cast<int>(GetCount());
+  int at = cur_sel_ < 0 ? (step > 0 ? -1 : count) : cur_sel_;
+  // Hidden and disabled items are stepped over; the ends do not wrap, as in the open list.
+  for (at += step; at >= 0 && at < count; at += step) {
+    Control* item = list_->GetItemAt(static_cast<size_t>(at));
+    if (item->IsVisible() && item->IsEnabled()) break;
+  }
+  if (at < 0 || at >= count || !SelectItem(at)) return;
+  if (Window* window = GetWindow()) window->SendNotify(this, kEventSelect, cur_sel_, -1);
 }
 
 ListContainerElement* Combo::SelectedItem() const {
@@ -105,6 +137,7 @@ bool Combo::OnListSelect(EventArgs&) {
   if (popup_ && popup_->GetHWND()) ::PostMessageW(popup_->GetHWND(), WM_KILLFOCUS, 0, 0);
   cur_sel_ = list_->GetCurSel();
   if (ListContainerElement* item = SelectedItem()) item->SetState(kControlStateNormal);
+  NotifyAccessible(EVENT_OBJECT_VALUECHANGE);
   if (popup_ && GetWindow()) GetWindow()->SendNotify(this, kEventSelect, cur_sel_, -1);
   Invalidate();
   return true;

@@ -20,6 +20,9 @@ class Combo : public Box {
   void SetAttribute(const std::wstring& name, const std::wstring& value) override;
   void SetWindow(Window* window, Box* parent, bool init = true) override;
   void Activate() override;
+  // F4 or Alt+Down opens the list; Up and Down choose the neighbouring item while it is closed.
+  bool WantsKey(UINT key) const override { return key == VK_F4 || key == VK_UP || key == VK_DOWN; }
+  std::wstring GetAccessibleValue() const override { return GetText(); }
 
   bool Add(Control* item) override;
   bool Remove(Control* item) override;
@@ -38,11 +41,15 @@ class Combo : public Box {
 
  protected:
   void PaintText(IRenderContext* context) override;
+  void HandleMessage(EventArgs& args) override;
+  int GetDefaultAccessibleRole() const override { return kRoleComboBox; }
 
  private:
   friend class CComboWnd;
   ListContainerElement* SelectedItem() const;
   bool OnListSelect(EventArgs& args);
+  // Chooses the next usable item in the direction, as a choice in the list would.
+  void StepSelection(int step);
 
   CComboWnd* popup_ = nullptr;  // deletes itself after its window is gone
   std::unique_ptr<ListBox> list_;

@@ -51,6 +51,10 @@ void CComboWnd::Init(Combo* owner) {
   ::SendMessageW(top, WM_NCACTIVATE, TRUE, 0);
 }
 
+void CComboWnd::OnInitLayout() {
+  owner_->GetListBox()->EnsureVisible(owner_->GetCurSel());
+}
+
 void CComboWnd::ReturnList() {
   Box* root = static_cast<Box*>(GetRoot());
   ListBox* list = owner_->GetListBox();

@@ -16,6 +16,8 @@ class CComboWnd : public Window {
   std::wstring GetWindowClassName() const override { return L"ComboWnd"; }
   void OnFinalMessage(HWND hwnd) override;
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
+  // A long list opens scrolled to the chosen item.
+  void OnInitLayout() override;
 
  private:
   // Takes the list out of the popup and gives it back to the combo's window.

@@ -64,9 +64,17 @@ class LabelTemplate : public InheritType {
 
   SIZE EstimateText(SIZE available) override;
   bool HasHotState() const override;
+  std::wstring GetAccessibleName() const override {
+    const std::wstring text = GetText();
+    return text.empty() ? InheritType::GetAccessibleName() : text;
+  }
 
  protected:
   void PaintText(IRenderContext* context) override;
+  // A leaf label is text to a screen reader; a label box is only a container.
+  int GetDefaultAccessibleRole() const override {
+    return std::is_base_of<Box, InheritType>::value ? kRoleNone : kRoleStaticText;
+  }
   // The color name for the current state after the fallbacks of missing colors.
   std::wstring GetPaintStateTextColor() const;
   void ForceSingleLineBit();
@@ -191,6 +199,7 @@ void LabelTemplate<InheritType>::SetText(const std::wstring& text) {
   if (text_ == text) return;
   text_ = text;
   ChangeSizeOrInvalidate();
+  this->NotifyAccessible(EVENT_OBJECT_NAMECHANGE);
 }
 
 template <typename InheritType>
@@ -198,6 +207,7 @@ void LabelTemplate<InheritType>::SetTextId(const std::wstring& id) {
   if (text_id_ == id) return;
   text_id_ = id;
   ChangeSizeOrInvalidate();
+  this->NotifyAccessible(EVENT_OBJECT_NAMECHANGE);
 }
 
 template <typename InheritType>

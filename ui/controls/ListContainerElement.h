@@ -15,6 +15,9 @@ class ListContainerElement : public OptionTemplate<Box> {
   // Changes the look only: the owning list does the bookkeeping and the events.
   void SetSelectedSilently(bool selected);
   ListBox* GetOwnerList() const;
+
+ protected:
+  int GetDefaultAccessibleRole() const override { return kRoleListItem; }
 };
 
 }  // namespace ui

@@ -46,7 +46,10 @@ class OptionTemplate : public CheckBoxTemplate<InheritType> {
   // Unlike a check box, an option re-applies an unchanged value (a click on a selected option
   // selects it again), and clearing always reports "unselect".
   void Selected(bool selected, bool trigger_event) override {
-    this->selected_ = selected;
+    if (this->selected_ != selected) {
+      this->selected_ = selected;
+      this->NotifyAccessible(EVENT_OBJECT_STATECHANGE);
+    }
     if (Window* window = this->GetWindow()) {
       if (!selected) {
         window->SendNotify(this, kEventUnSelect);
@@ -75,6 +78,9 @@ class OptionTemplate : public CheckBoxTemplate<InheritType> {
     if (Window* window = this->GetWindow()) window->SendNotify(this, kEventClick);
     Selected(true, true);
   }
+
+ protected:
+  int GetDefaultAccessibleRole() const override { return kRoleRadioButton; }
 
  private:
   std::wstring group_;

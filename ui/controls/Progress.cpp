@@ -1,6 +1,7 @@
 // ui::Progress: range normalisation, the filled rectangle and the drawing of the filled part.
 #include "ui/controls/Progress.h"
 
+#include <algorithm>
 #include <cwchar>
 
 namespace ui {
@@ -10,8 +11,21 @@ Progress::Progress() {
 }
 
 void Progress::SetValue(double value) {
+  const int before = GetPercent();
   value_ = value;
   Invalidate();
+  if (GetPercent() != before) NotifyAccessible(EVENT_OBJECT_VALUECHANGE);
+}
+
+int Progress::GetPercent() const {
+  const double span = static_cast<double>(max_) - min_;
+  if (span <= 0) return 0;
+  const double share = (std::min<double>(std::max<double>(value_, min_), max_) - min_) / span;
+  return static_cast<int>(share * 100 + 0.5);
+}
+
+std::wstring Progress::GetAccessibleValue() const {
+  return std::to_wstring(GetPercent()) + L"%";
 }
 
 void Progress::SetAttribute(const std::wstring& name, const std::wstring& value) {

@@ -23,9 +23,13 @@ class Progress : public LabelTemplate<Control> {
   void SetValue(double value);
   // The filled part, relative to the control's top-left corner.
   virtual RECT GetProgressPos();
+  // The filled share in whole percent of the range.
+  int GetPercent() const;
+  std::wstring GetAccessibleValue() const override;
 
  protected:
   void PaintStatusImage(IRenderContext* context) override;
+  int GetDefaultAccessibleRole() const override { return kRoleProgressBar; }
 
  private:
   bool horizontal_ = true;

@@ -1,6 +1,7 @@
 // ui::RichEdit: attributes, input translation, prompt and caret around the text services.
 #include "ui/controls/RichEdit.h"
 
+#include <imm.h>
 #include <richedit.h>
 #include <textserv.h>
 
@@ -123,6 +124,9 @@ void RichEdit::SetAttribute(const std::wstring& name, const std::wstring& value)
     want_return_msg_ = is_true;
   } else if (name == L"returnmsgwantctrl") {
     return_msg_want_ctrl_ = is_true;
+  } else if (name == L"autourldetect") {
+    auto_url_detect_ = is_true;
+    if (host_) TxSend(EM_AUTOURLDETECT, auto_url_detect_ ? TRUE : FALSE, 0);
   } else if (name == L"rich") {
     rich_ = is_true;
     if (host_) host_->SetPropertyBit(TXTBIT_RICHTEXT, rich_);
@@ -158,7 +162,8 @@ void RichEdit::InitTextServices() {
   host_->SetPropertyBit(TXTBIT_SAVESELECTION, true);
   if (word_wrap_ >= 0) host_->SetPropertyBit(TXTBIT_WORDWRAP, word_wrap_ == 1);
   TxSend(EM_SETLANGOPTIONS, 0, 0);
-  TxSend(EM_SETEVENTMASK, 0, ENM_CHANGE);
+  TxSend(EM_SETEVENTMASK, 0, ENM_CHANGE | ENM_LINK);
+  if (auto_url_detect_) TxSend(EM_AUTOURLDETECT, TRUE, 0);
   host_->SetInPlaceActive(true);
   const RECT client = host_->GetClientRect();
   if (FAILED(host_->GetTextServices()->OnTxInPlaceActivate(&client))) {
@@ -374,8 +379,50 @@ void RichEdit::StopCaretBlink() {
 void RichEdit::OnTextChanged() {
   // A line more or less moves a text that is not top-aligned, and may need the scroll bar.
   if ((text_valign_ != 0 || (style_ & WS_VSCROLL)) && host_) SetPos(GetPos());
+  NotifyAccessible(EVENT_OBJECT_VALUECHANGE);
   if (Window* window = GetWindow()) window->SendNotify(this, kEventTextChange);
   Invalidate();
+}
+
+void RichEdit::OnServicesNotify(DWORD code, void* data) {
+  // The rich edit notifications from the message filter to the low-fidelity RTF warning go
+  // to the window; the services keep anything else to themselves.
+  constexpr DWORD kLastForwarded = 0x070C;
+  if (code < EN_MSGFILTER || code > kLastForwarded) return;
+  Window* window = GetWindow();
+  HWND hwnd = window ? window->GetHWND() : nullptr;
+  if (!hwnd) return;
+  const UINT_PTR id = static_cast<UINT_PTR>(::GetWindowLongPtrW(hwnd, GWLP_ID));
+  NMHDR own = {};
+  NMHDR* header = data ? static_cast<NMHDR*>(data) : &own;
+  header->hwndFrom = hwnd;
+  header->idFrom = id;
+  header->code = code;
+  if (code == EN_LINK && data) {
+    const auto* link = static_cast<const ENLINK*>(data);
+    if (link->msg == WM_LBUTTONUP && link->chrg.cpMax > link->chrg.cpMin) {
+      std::wstring text(static_cast<size_t>(link->chrg.cpMax - link->chrg.cpMin) + 1, L'\0');
+      TEXTRANGEW range = {link->chrg, &text[0]};
+      const LRESULT copied = TxSend(EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+      text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+      last_link_text_ = text;
+    }
+  }
+  ::SendMessageW(hwnd, WM_NOTIFY, id, reinterpret_cast<LPARAM>(header));
+}
+
+void RichEdit::PlaceCompositionWindow() {
+  Window* window = GetWindow();
+  HWND hwnd = window ? window->GetHWND() : nullptr;
+  if (!hwnd) return;
+  HIMC context = ::ImmGetContext(hwnd);
+  if (!context) return;
+  // The caret is already in window coordinates, scrolled text included.
+  COMPOSITIONFORM form = {};
+  form.dwStyle = CFS_POINT;
+  form.ptCurrentPos = {std::max<LONG>(1, caret_pos_.x), std::max<LONG>(1, caret_pos_.y)};
+  ::ImmSetCompositionWindow(context, &form);
+  ::ImmReleaseContext(hwnd, context);
 }
 
 bool RichEdit::SetServicesTimer(UINT id, UINT timeout) {
@@ -426,6 +473,7 @@ void RichEdit::HandleMessage(EventArgs& args) {
       return;
     case kEventInternalKillFocus: {
       focused_ = false;
+      ime_composing_ = false;
       TxSend(WM_KILLFOCUS, 0, 0);
       StopCaretBlink();
       if (read_only_) {
@@ -434,6 +482,27 @@ void RichEdit::HandleMessage(EventArgs& args) {
       }
       Invalidate();
       return;
+    }
+    case kEventImeStartComposition:
+      PlaceCompositionWindow();
+      ime_composing_ = true;
+      Invalidate();
+      return;
+    case kEventImeEndComposition:
+      ime_composing_ = false;
+      Invalidate();
+      return;
+    case kEventSetCursor: {
+      // Over the text the services choose (the I-beam, or an arrow over a selection).
+      const RECT text_rect = GetTextRect();
+      if (host_ && IsEnabled() && ::PtInRect(&text_rect, args.mouse_point)) {
+        UniqueMemoryDC dc(::CreateCompatibleDC(nullptr));
+        const HRESULT set = host_->GetTextServices()->OnTxSetCursor(
+            DVASPECT_CONTENT, -1, nullptr, nullptr, dc.get(), nullptr, &text_rect,
+            args.mouse_point.x, args.mouse_point.y);
+        if (SUCCEEDED(set)) return;
+      }
+      break;
     }
     case kEventKeyDown: {
       const bool ctrl = ::GetKeyState(VK_CONTROL) < 0;
@@ -560,7 +629,7 @@ void RichEdit::Paint(IRenderContext* context, const RECT& paint_rect) {
   host_->GetTextServices()->TxDraw(DVASPECT_CONTENT, 0, nullptr, nullptr, context->GetDC(),
                                    nullptr, &bounds, nullptr, &clip, nullptr, 0,
                                    TXTVIEW_ACTIVE);
-  if (caret_shown_ && focused_ && caret_height_ > 0) {
+  if (caret_shown_ && focused_ && !ime_composing_ && caret_height_ > 0) {
     const DWORD color = caret_color_.empty()
                             ? 0xFF000000u
                             : GlobalManager::Instance().GetTextColor(caret_color_);

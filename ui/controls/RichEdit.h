@@ -26,6 +26,17 @@ class RichEdit : public Box {
   void Paint(IRenderContext* context, const RECT& paint_rect) override;
 
   bool HasTextServices() const { return host_ != nullptr; }
+  // Tab when the field takes tabs; Return when it does not report it as "return" instead.
+  bool WantsKey(UINT key) const override {
+    if (key == VK_TAB) return want_tab_;
+    if (key == VK_RETURN) {
+      return !want_return_msg_ || (::GetKeyState(VK_CONTROL) < 0) != return_msg_want_ctrl_;
+    }
+    return false;
+  }
+  std::wstring GetAccessibleValue() const override {
+    return password_ ? std::wstring() : GetText();
+  }
   // Where the services lay out the text (and the prompt goes): the padded area, moved down
   // for a centred or bottom-aligned text. Empty without services.
   RECT GetTextRect() const;
@@ -53,17 +64,26 @@ class RichEdit : public Box {
   // Whether the caret is drawn right now; it blinks while the field has the focus.
   bool IsCaretShown() const { return caret_shown_; }
   bool IsCaretBlinking() const { return caret_blinking_; }
+  // While the input method composes, its own window shows the text and the caret is not drawn.
+  bool IsImeComposing() const { return ime_composing_; }
+  // The text of the link last clicked in the services' own links (rich text with link effects).
+  const std::wstring& GetLastLinkText() const { return last_link_text_; }
 
   // Called by the host on behalf of the text services.
   void OnCaretCreated(int width, int height);
   void OnCaretMoved(int x, int y);
   void OnTextChanged();
+  // The services' other notifications; `data` starts with the notification header when given.
+  void OnServicesNotify(DWORD code, void* data);
   bool SetServicesTimer(UINT id, UINT timeout);
   void KillServicesTimer(UINT id);
 
  protected:
   void HandleMessage(EventArgs& args) override;
   void PaintStatusImage(IRenderContext* context) override;
+  int GetDefaultAccessibleRole() const override {
+    return read_only_ ? kRoleStaticText : kRoleEditableText;
+  }
 
  private:
   void InitTextServices();
@@ -73,6 +93,7 @@ class RichEdit : public Box {
   // The services only place the caret; showing and blinking it is the field's own job.
   void StartCaretBlink();
   void StopCaretBlink();
+  void PlaceCompositionWindow();
   // Track along the right edge of the padded area and the thumb in it; empty when hidden.
   RECT GetVScrollTrack() const;
   RECT GetVScrollThumb() const;
@@ -95,6 +116,9 @@ class RichEdit : public Box {
   bool inited_ = false;
   bool prompt_mode_ = false;
   bool caret_shown_ = false;
+  bool ime_composing_ = false;
+  bool auto_url_detect_ = false;  // "autourldetect": addresses in the text become links
+  std::wstring last_link_text_;
   bool caret_blinking_ = false;
   nbase::WeakCallbackFlag caret_flag_;
   bool focused_ = false;

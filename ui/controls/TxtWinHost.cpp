@@ -308,8 +308,13 @@ HRESULT CTxtWinHost::TxGetPropertyBits(DWORD mask, DWORD* bits) {
   return S_OK;
 }
 
-HRESULT CTxtWinHost::TxNotify(DWORD notify, void*) {
-  if (notify == EN_CHANGE && owner_) owner_->OnTextChanged();
+HRESULT CTxtWinHost::TxNotify(DWORD notify, void* data) {
+  if (!owner_) return S_OK;
+  if (notify == EN_CHANGE) {
+    owner_->OnTextChanged();
+  } else {
+    owner_->OnServicesNotify(notify, data);
+  }
   return S_OK;
 }
 

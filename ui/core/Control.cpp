@@ -284,6 +284,25 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
     fade_.from_bottom = value == L"true";
   } else if (name == L"receivepointer") {
     receive_pointer_ = value == L"true";
+  } else if (name == L"default") {
+    default_button_ = value == L"true";
+  } else if (name == L"role") {
+    static const struct {
+      const wchar_t* name;
+      AccessibleRole role;
+    } kRoles[] = {{L"none", kRoleNone},
+                  {L"button", kRolePushButton},
+                  {L"checkbox", kRoleCheckButton},
+                  {L"radio", kRoleRadioButton},
+                  {L"combobox", kRoleComboBox},
+                  {L"edit", kRoleEditableText},
+                  {L"progress", kRoleProgressBar},
+                  {L"text", kRoleStaticText},
+                  {L"link", kRoleLink},
+                  {L"listitem", kRoleListItem}};
+    for (const auto& entry : kRoles) {
+      if (value == entry.name) accessible_role_ = entry.role;
+    }
   }
 }
 
@@ -449,8 +468,41 @@ Control* Control::FindControl(const FindFilter& filter, POINT point, UINT flags)
 }
 
 void Control::SetEnabled(bool enabled) {
+  const bool changed = enabled_ != enabled;
   enabled_ = enabled;
   SetState(enabled ? kControlStateNormal : kControlStateDisabled);
+  if (changed) NotifyAccessible(EVENT_OBJECT_STATECHANGE);
+}
+
+std::wstring Control::GetToolTipText() const {
+  if (!tooltip_text_id_.empty()) {
+    const std::wstring text = GlobalManager::Instance().GetLanguageText(tooltip_text_id_);
+    if (!text.empty()) return text;
+  }
+  return tooltip_text_;
+}
+
+int Control::GetAccessibleRole() const {
+  return accessible_role_ >= 0 ? accessible_role_ : GetDefaultAccessibleRole();
+}
+
+bool Control::IsTabStop() const {
+  switch (GetAccessibleRole()) {
+    case kRolePushButton:
+    case kRoleCheckButton:
+    case kRoleRadioButton:
+    case kRoleComboBox:
+    case kRoleEditableText:
+    case kRoleLink:
+      break;
+    default:
+      return false;
+  }
+  return IsVisible() && IsEnabled() && keyboard_enabled_ && !no_focus_;
+}
+
+void Control::NotifyAccessible(DWORD event) {
+  if (window_) window_->NotifyAccessible(event, this);
 }
 
 void Control::SetState(int state) {

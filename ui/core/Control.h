@@ -26,6 +26,19 @@ enum ControlState { kControlStateNormal = 0, kControlStateHot = 1, kControlState
 enum HorAlign { kHorAlignLeft = 0, kHorAlignCenter = 1, kHorAlignRight = 2 };
 enum VerAlign { kVerAlignTop = 0, kVerAlignCenter = 1, kVerAlignBottom = 2 };
 enum CursorType { kCursorArrow = 0, kCursorHand = 1, kCursorHandIbeam = 2 };
+// What a control is to a screen reader; the window maps these to the platform's roles.
+enum AccessibleRole {
+  kRoleNone = 0,
+  kRolePushButton,
+  kRoleCheckButton,
+  kRoleRadioButton,
+  kRoleComboBox,
+  kRoleEditableText,
+  kRoleProgressBar,
+  kRoleStaticText,
+  kRoleLink,
+  kRoleListItem,
+};
 
 enum EventType {
   kEventInternalDoubleClick = 0,  // internal: a button press that the window forwards
@@ -63,6 +76,9 @@ enum EventType {
   kEventCustomLinkClick = 47,
   kEventScrollChange = 50,
   kEventValueChange = 51,
+  // The input method's composition starts and ends in the focused control.
+  kEventImeStartComposition = 52,
+  kEventImeEndComposition = 53,
 };
 
 // The markup name of an event type; unknown names give kEventNone.
@@ -202,7 +218,8 @@ class Control : public nbase::SupportWeakCallback {
   Image& GetForeStateImage(int state) { return fore_state_images_[state & 3]; }
   virtual bool HasHotState() const;
 
-  const std::wstring& GetToolTipText() const { return tooltip_text_; }
+  // The tooltip in the current language: a text id is looked up again at every call.
+  std::wstring GetToolTipText() const;
   const std::wstring& GetToolTipTextId() const { return tooltip_text_id_; }
 
   // Fade settings from the markup. The hot fade and the alpha fade (SetFadeVisible) run here;
@@ -221,6 +238,25 @@ class Control : public nbase::SupportWeakCallback {
   // Whether entering and leaving cross-fade the hot look instead of switching it.
   void SetHotFade(bool on) { fade_.hot = on; }
   bool IsHotFading() const { return hot_fading_; }
+
+  // Keyboard and screen readers.
+  // Whether Tab stops here: a control that takes input and is visible, enabled and focusable.
+  bool IsTabStop() const;
+  // Whether the focused control uses `key` itself; the window acts on the others (Tab moves
+  // the focus, Return presses the default button, Escape closes).
+  virtual bool WantsKey(UINT key) const {
+    (void)key;
+    return false;
+  }
+  // Return presses the visible default button ("default" in the markup) when the focused
+  // control does not want it.
+  bool IsDefaultButton() const { return default_button_; }
+  // The role the markup gives ("role"), else the one of the control's class.
+  int GetAccessibleRole() const;
+  // The name a screen reader speaks: the control's text, else its tooltip.
+  virtual std::wstring GetAccessibleName() const { return GetToolTipText(); }
+  virtual std::wstring GetAccessibleValue() const { return std::wstring(); }
+  virtual bool IsAccessibleChecked() const { return false; }
 
   // Events.
   void AttachEvent(int type, EventCallback callback);
@@ -263,6 +299,9 @@ class Control : public nbase::SupportWeakCallback {
   virtual void PaintStatusImage(IRenderContext* context);
   virtual void PaintText(IRenderContext* context) { (void)context; }
   virtual void PaintBorder(IRenderContext* context);
+  virtual int GetDefaultAccessibleRole() const { return kRoleNone; }
+  // Tells screen readers, through the window, that something they read of this control changed.
+  void NotifyAccessible(DWORD event);
   // Draws `image` with its fade scaled by `alpha`, for the layers of a cross-fade.
   bool DrawImageFaded(IRenderContext* context, Image& image, BYTE alpha);
   // Moves the hot alpha to 255 or 0 in steps, repainting each; jumps without a hot fade.
@@ -343,6 +382,9 @@ class Control : public nbase::SupportWeakCallback {
   std::wstring tooltip_text_;
   std::wstring tooltip_text_id_;
   FadeSettings fade_;
+
+  int accessible_role_ = -1;  // -1: the class's own
+  bool default_button_ = false;
 
   EventMap on_event_;
   EventMap on_xml_event_;

@@ -102,6 +102,9 @@ class GlobalManager {
   DWORD GetDefaultLinkHoverFontColor() const { return link_hover_font_color_; }
   void SetDefaultSelectedBkColor(DWORD color) { selected_color_ = color; }
   DWORD GetDefaultSelectedBkColor() const { return selected_color_; }
+  // The color name of the mark around the control the keyboard focused.
+  void SetFocusColor(const std::wstring& color) { focus_color_ = color; }
+  const std::wstring& GetFocusColor() const { return focus_color_; }
 
   // The font-face substitute for "system".
   static const wchar_t* SystemFontFace();
@@ -128,6 +131,7 @@ class GlobalManager {
   DWORD link_font_color_ = 0;
   DWORD link_hover_font_color_ = 0;
   DWORD selected_color_ = 0;
+  std::wstring focus_color_;
   ULONG_PTR gdiplus_token_ = 0;
 };
 

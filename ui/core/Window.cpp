@@ -45,6 +45,7 @@ Window::~Window() {
   hover_ = nullptr;
   focus_ = nullptr;
   pressed_ = nullptr;
+  DetachAccessible();
   timer_flags_.clear();
   RunDelayedCleanup();
   root_.reset();
@@ -118,6 +119,7 @@ LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM 
       window->hwnd_ = nullptr;
       window->tooltip_hwnd_ = nullptr;  // an owned window, gone with this one
       window->tooltip_added_ = false;
+      window->DetachAccessible();
       window->OnFinalMessage(hwnd);
       return result;
     }
@@ -269,12 +271,17 @@ void Window::SetFocusControl(Control* control) {
   if (hwnd_ && ::GetFocus() != hwnd_) ::SetFocus(hwnd_);
   Control* old = focus_;
   focus_ = control;
+  if (focus_mark_shown_) {
+    InvalidateFocusMark(old);
+    InvalidateFocusMark(control);
+  }
   if (old) {
     old->HandleMessageTemplate(kEventInternalKillFocus);
     SendNotify(old, kEventKillFocus);
   }
   if (focus_ == control && control) {
     control->HandleMessageTemplate(kEventInternalSetFocus);
+    if (focus_ == control) NotifyAccessible(EVENT_OBJECT_FOCUS, control);
     SendNotify(control, kEventSetFocus);
   }
 }
@@ -365,7 +372,10 @@ void Window::OnControlHidden(Control* control) {
   };
   if (gone(capture_)) ReleaseCapture();
   if (gone(hover_)) hover_ = nullptr;
-  if (gone(focus_)) focus_ = nullptr;
+  if (gone(focus_)) {
+    if (focus_mark_shown_) InvalidateFocusMark(focus_);
+    focus_ = nullptr;
+  }
   if (gone(pressed_)) pressed_ = nullptr;
 }
 
@@ -492,6 +502,7 @@ void Window::RenderUpdate(IRenderContext* context, const RECT& update) {
     // there again would blend them over themselves.
     ScopedClip clip(context, clipped);
     root_->AlphaPaint(context, clipped);
+    PaintFocusMark(context, clipped);
   }
   const RECT& fix = settings_.alpha_fix_corner;
   if (is_layered_ && bits && (fix.left >= 1 || fix.top >= 1 || fix.right >= 1 || fix.bottom >= 1)) {
@@ -666,6 +677,7 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_LBUTTONDBLCLK: {
       const POINT point = PointFromLParam(lparam);
       if (hwnd_ && ::GetFocus() != hwnd_) ::SetFocus(hwnd_);
+      ShowFocusMark(false);
       Control* control = FindControl(point);
       if (!control) return 0;
       pressed_ = control;
@@ -714,17 +726,35 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       break;
     }
     case WM_KEYDOWN:
-    case WM_KEYUP:
     case WM_SYSKEYDOWN:
-    case WM_CHAR: {
+      if (OnKeyDown(message, wparam, lparam)) return 0;
+      break;  // the system's keys (Alt+F4, the system menu) stay the system's
+    case WM_CHAR:
+      if (swallow_char_ != 0 && wparam == swallow_char_) {
+        swallow_char_ = 0;  // the window already acted on its key
+        return 0;
+      }
+      swallow_char_ = 0;
+      [[fallthrough]];
+    case WM_KEYUP: {
       if (!focus_) break;
-      const int type = message == WM_KEYDOWN   ? kEventKeyDown
-                       : message == WM_KEYUP   ? kEventKeyUp
-                       : message == WM_CHAR    ? kEventChar
-                                               : kEventSystemKey;
+      const int type = message == WM_KEYUP ? kEventKeyUp : kEventChar;
       focus_->HandleMessageTemplate(type, wparam, lparam, static_cast<wchar_t>(wparam));
       return 0;
     }
+    case WM_IME_STARTCOMPOSITION:
+    case WM_IME_ENDCOMPOSITION:
+      // The control places the composition window; the system's own handling then shows it.
+      if (focus_) {
+        focus_->HandleMessageTemplate(message == WM_IME_STARTCOMPOSITION ? kEventImeStartComposition
+                                                                         : kEventImeEndComposition);
+      }
+      break;
+    case WM_GETOBJECT:
+      return OnGetObject(wparam, lparam);
+    case kAccessibleActionMessage:
+      OnAccessibleAction(wparam);
+      return 0;
     case WM_KILLFOCUS:
       if (capture_) {
         Control* captured = capture_;

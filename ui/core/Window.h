@@ -16,6 +16,7 @@ namespace ui {
 class Box;
 class Control;
 class IRenderContext;
+class WindowAccessible;
 
 // The settings a Window element of the markup carries, DPI-scaled when set.
 struct WindowSettings {
@@ -88,6 +89,26 @@ class Window : public nbase::SupportWeakCallback {
   Control* GetFocus() const { return focus_; }
   void SetFocusControl(Control* control);
 
+  // Keyboard. Tab and Shift+Tab move the focus through the tab stops in the tree's order,
+  // wrapping at the ends; false when there is none.
+  bool MoveFocus(bool backward);
+  // The first visible, enabled control the markup marks "default", or null.
+  Control* GetDefaultButton() const;
+  // A mark around the focused control shows once the keyboard moved the focus, and goes when
+  // the mouse presses (the skin's global "focuscolor").
+  bool IsFocusMarkShown() const { return focus_mark_shown_; }
+  void ShowFocusMark(bool show);
+  // Where the mark of a control is drawn: around it, clear of its edge.
+  RECT GetFocusMarkRect(const Control* control) const;
+
+  // Posted by the accessible object to run a default action: the child id as wParam.
+  static constexpr UINT kAccessibleActionMessage = WM_APP + 3;
+  // Screen readers. Every control with a role, shown or not, in the tree's order: the index
+  // plus one is its child id, so ids stay put while pages change.
+  std::vector<Control*> GetAccessibleControls() const;
+  // Raises a WinEvent for the control (its child id; the window itself for null).
+  void NotifyAccessible(DWORD event, Control* control);
+
   // The tooltip control that shows a hovered control's tooltip text; null until one was needed.
   HWND GetTooltipWindow() const { return tooltip_hwnd_; }
 
@@ -120,6 +141,8 @@ class Window : public nbase::SupportWeakCallback {
   virtual void OnFinalMessage(HWND hwnd) { (void)hwnd; }
   // Called once, after the first layout of the tree.
   virtual void OnInitLayout() {}
+  // Escape that no control wants; true when the window acted on it. The base does nothing.
+  virtual bool OnEscapeKey() { return false; }
   // Keeps the HWND, makes the render context and opts into touch input.
   void InitWnd(HWND hwnd);
 
@@ -144,6 +167,15 @@ class Window : public nbase::SupportWeakCallback {
   void ShowTooltip(Control* control, POINT point);
   void HideTooltip();
   void RunDelayedCleanup();
+  // Tab, Return, Escape and the keys the focused control takes; true when used.
+  bool OnKeyDown(UINT message, WPARAM key, LPARAM lparam);
+  void InvalidateFocusMark(const Control* control);
+  void PaintFocusMark(IRenderContext* context, const RECT& update);
+  // WM_GETOBJECT: the accessible object of the client area.
+  LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
+  // Runs a screen reader's default action on the window's own thread, out of its call.
+  void OnAccessibleAction(WPARAM child_id);
+  void DetachAccessible();
 
   HWND hwnd_ = nullptr;
   std::unique_ptr<Control> root_;
@@ -164,6 +196,9 @@ class Window : public nbase::SupportWeakCallback {
   Control* hover_ = nullptr;
   Control* focus_ = nullptr;
   Control* pressed_ = nullptr;
+  bool focus_mark_shown_ = false;
+  WPARAM swallow_char_ = 0;                 // the character of a key the window took at key down
+  WindowAccessible* accessible_ = nullptr;  // one reference, dropped with the native window
   std::vector<Control*> delayed_cleanup_;  // owned until the cleanup message
   std::map<std::wstring, std::vector<Control*>> option_groups_;
   std::map<Control*, std::unique_ptr<nbase::WeakCallbackFlag>> timer_flags_;

@@ -149,6 +149,8 @@ Control* WindowBuilder::Create(const std::wstring& source, const CreateControlCa
         global.SetDefaultLinkHoverFontColor(global.GetTextColor(value));
       } else if (name == L"selectedcolor") {
         global.SetDefaultSelectedBkColor(global.GetTextColor(value));
+      } else if (name == L"focuscolor") {
+        global.SetFocusColor(value);
       }
     }
     for (MarkupNode node = root.GetChild(); node.IsValid(); node = node.GetSibling()) {

@@ -262,6 +262,11 @@ LRESULT WindowImplBase::OnDpiChanged(UINT message, WPARAM wparam, LPARAM lparam,
   return 0;
 }
 
+bool WindowImplBase::OnEscapeKey() {
+  // Posted: the close handling may ask a question, which must not run inside the key's message.
+  return GetHWND() && ::PostMessageW(GetHWND(), WM_SYSCOMMAND, SC_CLOSE, 0) != FALSE;
+}
+
 bool WindowImplBase::OnButtonClick(EventArgs& args) {
   if (!args.sender) return true;
   const std::wstring& name = args.sender->GetName();

@@ -37,6 +37,8 @@ class WindowImplBase : public Window {
   virtual LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled);
   // The title-bar buttons by name; true lets the event go on.
   virtual bool OnButtonClick(EventArgs& args);
+  // Escape closes the way Alt+F4 does, through the system's close command.
+  bool OnEscapeKey() override;
 
  private:
   Control* AttachShadow(Control* root);

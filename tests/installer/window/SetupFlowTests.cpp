@@ -105,6 +105,40 @@ class SetupFlow : public testing::Test {
 
   ui::Control* Find(const wchar_t* name) { return form_->FindControl(name); }
 
+  // A key as the window receives it from the keyboard; `modifier` (VK_SHIFT, VK_CONTROL) is
+  // held in this thread's key state meanwhile, where the window and the text services look.
+  void Key(UINT vk, UINT modifier = 0) {
+    BYTE state[256] = {};
+    ::GetKeyboardState(state);
+    if (modifier) state[modifier] = 0x80;
+    ::SetKeyboardState(state);
+    HWND hwnd = form_->GetHWND();
+    ::SendMessageW(hwnd, WM_KEYDOWN, vk, 1);
+    const wchar_t ch = vk == VK_TAB      ? L'\t'
+                       : vk == VK_RETURN ? L'\r'
+                       : vk == VK_SPACE  ? L' '
+                       : vk == VK_ESCAPE ? 0x1B
+                                         : 0;
+    if (ch && ::IsWindow(hwnd)) ::SendMessageW(hwnd, WM_CHAR, ch, 1);
+    if (::IsWindow(hwnd)) ::SendMessageW(hwnd, WM_KEYUP, vk, 0xC0000001);
+    if (modifier) state[modifier] = 0;
+    ::SetKeyboardState(state);
+    PumpUntil([] { return false; }, 100);
+  }
+  void Type(const std::wstring& text) {
+    for (wchar_t ch : text) ::SendMessageW(form_->GetHWND(), WM_CHAR, ch, 1);
+  }
+  std::wstring FocusName() {
+    return form_->GetFocus() ? form_->GetFocus()->GetName() : std::wstring(L"(none)");
+  }
+  // What the screen shows of the window, for a person to look at.
+  void Shot(const wchar_t* name) {
+    PumpUntil([] { return false; }, 300);
+    const std::wstring folder = setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots");
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    demo::SaveWindowPng(form_->GetHWND(), folder + L"\\" + name + L".png");
+  }
+
   void Click(const wchar_t* name) {
     ui::Control* control = Find(name);
     ASSERT_NE(nullptr, control) << name;
@@ -383,6 +417,93 @@ TEST_F(SetupFlow, PartialRepaintsEqualAFullRepaintThroughARun) {
   EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "end page";
   setup_test::RemoveTree(form_->Product().InstallFolder().substr(
       0, form_->Product().InstallFolder().size() - 1));
+}
+
+TEST_F(SetupFlow, KeyboardAloneInstallsInGermanToAChosenFolderAndStartsTheProduct) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  // Escape asks the quit question, as Alt+F4 does; Cancel keeps the run.
+  Answer([](const std::wstring&) { return IDCANCEL; });
+  Key(VK_ESCAPE);
+  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
+  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"Are you sure you want to quit?"));
+  PumpUntil([] { return false; }, 300);
+  ASSERT_TRUE(::IsWindow(form_->GetHWND()));
+
+  // The home page's stops in reading order, around and back.
+  std::vector<std::wstring> order;
+  for (int i = 0; i < 6; ++i) {
+    Key(VK_TAB);
+    order.push_back(FocusName());
+  }
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"btn_install", L"btn_link", L"checkbox_custom",
+                                              L"minbtn", L"closebtn", L"btn_install"}));
+  EXPECT_TRUE(form_->IsFocusMarkShown());
+  Shot(L"keyboard_home_install");
+  Key(VK_TAB, VK_SHIFT);
+  EXPECT_EQ(L"closebtn", FocusName());
+  Shot(L"keyboard_home_close");
+
+  // Custom Install by Space; German from the combo with an arrow; a folder typed over the
+  // default one.
+  Key(VK_TAB);
+  Key(VK_TAB);
+  Key(VK_TAB);
+  ASSERT_EQ(L"checkbox_custom", FocusName());
+  Key(VK_SPACE);
+  ASSERT_TRUE(Find(L"box_custom")->IsVisible());
+  Shot(L"keyboard_home_custom");
+  Key(VK_TAB);
+  ASSERT_EQ(L"combo_language", FocusName());
+  Key(VK_DOWN);
+  EXPECT_EQ(L"Jetzt installieren",
+            dynamic_cast<ui::LabelTemplate<ui::Control>*>(Find(L"btn_install"))->GetText());
+  Shot(L"keyboard_home_combo_german");
+  Key(VK_TAB);
+  ASSERT_EQ(L"edit_path", FocusName());
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"keyboard install " + std::to_wstring(::GetCurrentProcessId());
+  setup_test::RemoveTree(folder);
+  Key('A', VK_CONTROL);
+  Type(folder);
+  EXPECT_EQ(folder, dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->GetText());
+  Key(VK_TAB);
+  EXPECT_EQ(L"btn_path", FocusName());
+  Shot(L"keyboard_home_browse");
+  Key(VK_TAB, VK_SHIFT);
+
+  // Return in the field presses the page's main button.
+  Key(VK_RETURN);
+  ASSERT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
+  Key(VK_TAB);
+  EXPECT_EQ(L"btn_hide", FocusName()) << "the caption buttons are hidden while it runs";
+  Shot(L"keyboard_download_hide");
+
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
+  const std::wstring stored = folder + L"\\";
+  EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
+  EXPECT_EQ(L"/DIR=\"" + folder + L"\" /pellisar_down /wait_run /verysilent",
+            nbase::UTF8ToUTF16(setup_test::ReadFileBytes(stored + L"setup_parameters.txt")));
+  Key(VK_TAB);
+  EXPECT_EQ(L"btn_start", FocusName());
+  Shot(L"keyboard_end_start");
+  Key(VK_TAB);
+  EXPECT_EQ(L"closebtn", FocusName());
+  Shot(L"keyboard_end_close");
+
+  // Return with the close button focused presses it; with nothing that takes Return focused
+  // it is Start Now. Here: back to Start Now, then Return.
+  Key(VK_TAB, VK_SHIFT);
+  const int quits = setup_test::QuitMessagesSeen();
+  Key(VK_RETURN);
+  EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },
+                        kWatchdogMs))
+      << "Start Now did not start the product";
+  EXPECT_TRUE(PumpUntil([&] { return setup_test::QuitMessagesSeen() == quits + 1; }, kWatchdogMs));
+  for (int i = 0; i < 100 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  setup_test::RemoveTree(folder);
 }
 
 }  // namespace

@@ -1,0 +1,345 @@
+// The built installer driven from a second process as a screen reader drives it (the window's
+// accessible tree read and pressed through the system's accessibility library, and its events)
+// and as a keyboard user drives it, with keys from the system's input queue.
+#include <gtest/gtest.h>
+
+#include <oleacc.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "base/StringUtil.h"
+#include "base/UniqueResource.h"
+#include "installer/main/SystemUtil.h"
+#include "tests/installer/window/SetupTestSupport.h"
+#include "tools/demo/driver/InstallerDriver.h"
+
+namespace {
+
+using setup_test::FromBuildPath;
+using setup_test::PumpUntil;
+
+constexpr DWORD kWatchdogMs = 120000;
+
+struct Event {
+  DWORD event;
+  LONG child;
+};
+std::vector<Event> g_events;
+HWND g_window = nullptr;
+
+void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD,
+                         DWORD) {
+  if (hwnd == g_window && object == OBJID_CLIENT) g_events.push_back({event, child});
+}
+
+bool EventSeen(DWORD event, LONG child) {
+  for (const Event& seen : g_events) {
+    if (seen.event == event && seen.child == child) return true;
+  }
+  return false;
+}
+
+VARIANT Child(LONG id) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = id;
+  return v;
+}
+
+class Reader {
+ public:
+  explicit Reader(IAccessible* acc) : acc_(acc) {}
+  std::wstring Name(LONG id) { return Text(&IAccessible::get_accName, id); }
+  std::wstring Value(LONG id) { return Text(&IAccessible::get_accValue, id); }
+  LONG Role(LONG id) { return Variant(&IAccessible::get_accRole, id); }
+  LONG State(LONG id) { return Variant(&IAccessible::get_accState, id); }
+  bool Shows(LONG id) { return (State(id) & STATE_SYSTEM_INVISIBLE) == 0; }
+  // The first child with this name and role, 0 when there is none.
+  LONG Find(const std::wstring& name, LONG role) {
+    LONG count = 0;
+    acc_->get_accChildCount(&count);
+    for (LONG id = 1; id <= count; ++id) {
+      if (Role(id) == role && (name.empty() || Name(id) == name)) return id;
+    }
+    return 0;
+  }
+
+ private:
+  std::wstring Text(HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, BSTR*), LONG id) {
+    BSTR text = nullptr;
+    (acc_->*get)(Child(id), &text);
+    std::wstring out = text ? text : L"";
+    ::SysFreeString(text);
+    return out;
+  }
+  LONG Variant(HRESULT (STDMETHODCALLTYPE IAccessible::*get)(VARIANT, VARIANT*), LONG id) {
+    VARIANT v;
+    ::VariantInit(&v);
+    (acc_->*get)(Child(id), &v);
+    return v.vt == VT_I4 ? v.lVal : -1;
+  }
+  IAccessible* acc_;
+};
+
+std::wstring LocalTemp() {
+  wchar_t folder[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder);
+  return std::wstring(folder) + L"\\Temp\\";
+}
+
+TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
+  nbase::ScopedCoInitialize com;
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  const std::wstring folder = LocalTemp() + L"reader_run";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring exe = folder + L"\\Clipmint_installer.exe";
+  ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), exe.c_str(), FALSE));
+  const std::wstring install = demo::DefaultInstallFolder();
+  setup_test::RemoveTree(install.substr(0, install.size() - 1));
+
+  std::wstring command = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+  nbase::UniqueHandle process(info.hProcess);
+  nbase::UniqueHandle thread(info.hThread);
+  struct Ender {
+    HANDLE process;
+    ~Ender() {
+      if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) ::TerminateProcess(process, 1);
+    }
+  } ender{process.get()};
+
+  HWND window = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        window = demo::FindSetupWindow(info.dwProcessId);
+        return window && ::IsWindowVisible(window);
+      },
+      kWatchdogMs));
+  g_window = window;
+  g_events.clear();
+  // Filtered by process alone: together with skipping this process, this Wine delivers nothing.
+  HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr,
+                                         &OnWinEvent, info.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+  ASSERT_NE(nullptr, hook);
+
+  nbase::ComPtr<IAccessible> acc;
+  ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                                        IID_IAccessible, acc.put_void()));
+  Reader reader(acc.get());
+  const LONG install_now = reader.Find(L"Install Now", ROLE_SYSTEM_PUSHBUTTON);
+  const LONG custom = reader.Find(L"Custom Install", ROLE_SYSTEM_CHECKBUTTON);
+  const LONG link = reader.Find(L"Service Agreements", ROLE_SYSTEM_LINK);
+  const LONG progress = reader.Find(L"", ROLE_SYSTEM_PROGRESSBAR);
+  const LONG start_now = reader.Find(L"Start Now", ROLE_SYSTEM_PUSHBUTTON);
+  const LONG close = reader.Find(L"Close", ROLE_SYSTEM_PUSHBUTTON);
+  ASSERT_GT(install_now, 0);
+  ASSERT_GT(custom, 0);
+  ASSERT_GT(link, 0);
+  ASSERT_GT(progress, 0);
+  ASSERT_GT(start_now, 0);
+  EXPECT_GT(close, 0) << "the caption buttons are named by their tooltips";
+  EXPECT_NE(0, reader.State(install_now) & STATE_SYSTEM_DEFAULT);
+  EXPECT_FALSE(reader.Shows(start_now));
+  LONG left = 0, top = 0, width = 0, height = 0;
+  ASSERT_HRESULT_SUCCEEDED(acc->accLocation(&left, &top, &width, &height, Child(install_now)));
+  RECT on_screen = {};
+  ::GetWindowRect(window, &on_screen);
+  EXPECT_TRUE(left > on_screen.left && top > on_screen.top && left + width < on_screen.right)
+      << left << "," << top << " " << width << "x" << height;
+  EXPECT_EQ(240, width);
+
+  // The check box's state follows its tick, and its changes are announced.
+  EXPECT_EQ(0, reader.State(custom) & STATE_SYSTEM_CHECKED);
+  ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(custom)));
+  EXPECT_TRUE(
+      PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) != 0; }, kWatchdogMs));
+  EXPECT_TRUE(PumpUntil([&] { return EventSeen(EVENT_OBJECT_STATECHANGE, custom); }, kWatchdogMs));
+  const LONG language = reader.Find(L"Language Options:", ROLE_SYSTEM_COMBOBOX);
+  EXPECT_GT(language, 0) << "the combo is named by its label";
+  EXPECT_EQ(L"English", reader.Value(language));
+  ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(custom)));
+  EXPECT_TRUE(
+      PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) == 0; }, kWatchdogMs));
+
+  // Keyboard focus moves are announced with the focused child.
+  ::PostMessageW(window, WM_KEYDOWN, VK_TAB, 1);
+  ::PostMessageW(window, WM_KEYDOWN, VK_TAB, 1);
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return EventSeen(EVENT_OBJECT_FOCUS, install_now) && EventSeen(EVENT_OBJECT_FOCUS, link);
+      },
+      kWatchdogMs));
+  VARIANT focused;
+  ASSERT_EQ(S_OK, acc->get_accFocus(&focused));
+  EXPECT_EQ(link, focused.lVal);
+
+  // Pressing Install Now runs the installation; the progress value rises to the end page.
+  ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(install_now)));
+  ASSERT_TRUE(PumpUntil([&] { return reader.Shows(progress); }, kWatchdogMs)) << "no download";
+  std::vector<int> values;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const std::wstring value = reader.Value(progress);
+        if (!value.empty()) {
+          const int percent = std::stoi(value);
+          if (values.empty() || values.back() != percent) values.push_back(percent);
+        }
+        return reader.Shows(start_now);
+      },
+      kWatchdogMs))
+      << "no end page";
+  ASSERT_FALSE(values.empty());
+  EXPECT_GT(values.back(), 0);
+  EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+  EXPECT_TRUE(EventSeen(EVENT_OBJECT_VALUECHANGE, progress));
+
+  // Start Now starts the product and ends the installer.
+  ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(start_now)));
+  EXPECT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; },
+                        kWatchdogMs));
+  EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(install + L"minteo_started.txt"); },
+                        kWatchdogMs));
+  ::UnhookWinEvent(hook);
+  g_window = nullptr;
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/en.html", 20000));
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+}
+
+// Keys as the keyboard sends them, to whichever window has the focus.
+void Press(WORD vk, WORD modifier = 0) {
+  std::vector<INPUT> inputs;
+  auto add = [&](WORD key, DWORD flags) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = flags;
+    inputs.push_back(input);
+  };
+  if (modifier) add(modifier, 0);
+  add(vk, 0);
+  add(vk, KEYEVENTF_KEYUP);
+  if (modifier) add(modifier, KEYEVENTF_KEYUP);
+  ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void TypeText(const std::wstring& text) {
+  for (wchar_t ch : text) {
+    INPUT inputs[2] = {};
+    for (INPUT& input : inputs) {
+      input.type = INPUT_KEYBOARD;
+      input.ki.wScan = ch;
+      input.ki.dwFlags = KEYEVENTF_UNICODE;
+    }
+    inputs[1].ki.dwFlags |= KEYEVENTF_KEYUP;
+    ::SendInput(2, inputs, sizeof(INPUT));
+  }
+}
+
+TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
+  nbase::ScopedCoInitialize com;
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  const std::wstring folder = LocalTemp() + L"keyboard_run";
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring exe = folder + L"\\Clipmint_installer.exe";
+  ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), exe.c_str(), FALSE));
+  const std::wstring target = LocalTemp() + L"keyboard run target";
+  setup_test::RemoveTree(target);
+  const std::wstring shots = FromBuildPath(BUILD_DIR_PATH "/screenshots");
+  ::CreateDirectoryW(shots.c_str(), nullptr);
+
+  std::wstring command = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &info));
+  nbase::UniqueHandle process(info.hProcess);
+  nbase::UniqueHandle thread(info.hThread);
+  struct Ender {
+    HANDLE process;
+    ~Ender() {
+      if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) ::TerminateProcess(process, 1);
+    }
+  } ender{process.get()};
+
+  HWND window = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        window = demo::FindSetupWindow(info.dwProcessId);
+        return window && ::IsWindowVisible(window);
+      },
+      kWatchdogMs));
+  nbase::ComPtr<IAccessible> acc;
+  ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
+                                                        IID_IAccessible, acc.put_void()));
+  Reader reader(acc.get());
+  // The reader's view of the focus tells when the installer has taken each key.
+  auto focused = [&] {
+    VARIANT child;
+    ::VariantInit(&child);
+    return acc->get_accFocus(&child) == S_OK && child.vt == VT_I4 ? child.lVal : 0;
+  };
+  auto shot = [&](const wchar_t* name) {
+    PumpUntil([] { return false; }, 400);
+    demo::SaveWindowPng(window, shots + L"\\" + name + L".png");
+  };
+  const LONG install_now = reader.Find(L"Install Now", ROLE_SYSTEM_PUSHBUTTON);
+  const LONG custom = reader.Find(L"Custom Install", ROLE_SYSTEM_CHECKBUTTON);
+  ASSERT_GT(install_now, 0);
+  ::SetForegroundWindow(window);
+  ASSERT_TRUE(PumpUntil([&] { return ::GetForegroundWindow() == window; }, kWatchdogMs));
+
+  Press(VK_TAB);
+  ASSERT_TRUE(PumpUntil([&] { return focused() == install_now; }, kWatchdogMs));
+  shot(L"keyboard_run_home");
+  Press(VK_TAB, VK_SHIFT);
+  ASSERT_TRUE(PumpUntil([&] { return reader.Name(focused()) == L"Close"; }, kWatchdogMs));
+  Press(VK_TAB);
+  Press(VK_TAB);
+  Press(VK_TAB);
+  ASSERT_TRUE(PumpUntil([&] { return focused() == custom; }, kWatchdogMs));
+  Press(VK_SPACE);
+  ASSERT_TRUE(
+      PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) != 0; }, kWatchdogMs));
+  Press(VK_TAB);
+  const LONG combo = reader.Find(L"", ROLE_SYSTEM_COMBOBOX);
+  ASSERT_TRUE(PumpUntil([&] { return combo > 0 && focused() == combo; }, kWatchdogMs));
+  Press(VK_DOWN);
+  ASSERT_TRUE(PumpUntil([&] { return reader.Value(combo) == L"Deutsch"; }, kWatchdogMs));
+  Press(VK_TAB);
+  const LONG field = reader.Find(L"", ROLE_SYSTEM_TEXT);
+  ASSERT_TRUE(PumpUntil([&] { return field > 0 && focused() == field; }, kWatchdogMs));
+  Press('A', VK_CONTROL);
+  TypeText(target);
+  ASSERT_TRUE(PumpUntil([&] { return reader.Value(field) == target; }, kWatchdogMs))
+      << "the field shows " << nbase::UTF16ToUTF8(reader.Value(field));
+  shot(L"keyboard_run_custom");
+  Press(VK_RETURN);
+
+  const LONG start_now = reader.Find(L"Jetzt Starten", ROLE_SYSTEM_PUSHBUTTON);
+  ASSERT_GT(start_now, 0) << "the texts are German";
+  ASSERT_TRUE(PumpUntil([&] { return reader.Shows(start_now); }, kWatchdogMs)) << "no end page";
+  Press(VK_TAB);
+  ASSERT_TRUE(PumpUntil([&] { return focused() == start_now; }, kWatchdogMs));
+  shot(L"keyboard_run_end");
+  Press(VK_RETURN);
+  EXPECT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; },
+                        kWatchdogMs));
+  const std::wstring stored = target + L"\\";
+  EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
+  EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },
+                        kWatchdogMs));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/de.html", 20000));
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  setup_test::RemoveTree(target);
+}
+
+}  // namespace
