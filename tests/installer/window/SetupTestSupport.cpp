@@ -199,7 +199,8 @@ void RewriteUrls(const std::wstring& path, const std::map<std::wstring, std::wst
 
 }  // namespace
 
-SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls) {
+SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls,
+                   const std::map<std::wstring, std::wstring>& product) {
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
   static int counter = 0;
@@ -211,6 +212,12 @@ SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls) {
   for (const wchar_t* language : {L"English", L"German"}) {
     RewriteUrls(folder_ + L"\\resources\\lang\\" + language + L"\\gdstrings.ini", urls);
   }
+  std::map<std::wstring, std::wstring> product_values = {
+      {L"PUBLISHER_NAME", PINNED_PUBLISHER_NAME},
+      {L"PUBLISHER_ROOT_SHA256", nbase::UTF8ToUTF16(PINNED_ROOT_SHA256)},
+  };
+  for (const auto& [key, value] : product) product_values[key] = value;
+  RewriteUrls(folder_ + L"\\resources\\product.ini", product_values);
   wchar_t cwd[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, cwd);
   previous_cwd_ = cwd;

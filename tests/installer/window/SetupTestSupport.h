@@ -79,10 +79,12 @@ class TinyHttpServer {
 };
 
 // A copy of the skin's files under a fresh folder, with the URLs of both language tables
-// replaced; the folder becomes the working folder so the resource service finds it there.
+// replaced and product.ini given this build's publisher pins (then `product`'s values); the
+// folder becomes the working folder so the resource service finds it there.
 class SkinCopy {
  public:
-  explicit SkinCopy(const std::map<std::wstring, std::wstring>& urls);
+  explicit SkinCopy(const std::map<std::wstring, std::wstring>& urls,
+                    const std::map<std::wstring, std::wstring>& product = {});
   ~SkinCopy();
   const std::wstring& folder() const { return folder_; }
 
