@@ -361,6 +361,9 @@ std::wstring ScratchFolder(const wchar_t* name) {
   return std::wstring(temp) + name + L" " + std::to_wstring(::GetCurrentProcessId());
 }
 
+// The box watcher looks every 50 ms; a box is photographed once it has had time to paint.
+constexpr int kLooksBeforeShot = 8;
+
 int CountLabel(const std::vector<std::string>& labels, const std::string& label) {
   return static_cast<int>(std::count(labels.begin(), labels.end(), label));
 }
@@ -392,8 +395,11 @@ TEST_F(SetupFlow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   const std::wstring folder = ScratchFolder(L"flow untrusted");
   dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
   std::atomic<int> failed_boxes{0};
+  std::atomic<int> looks{0};
   Answer([&](const std::wstring& text) {
     if (!IsInstallFailedBox(text)) return IDCANCEL;
+    // The first box is left up a moment to be painted and photographed.
+    if (failed_boxes == 0 && ++looks < kLooksBeforeShot) return 0;
     if (failed_boxes == 0) setup_test::ShootMessageBoxes(L"flow_untrusted_box");
     ++failed_boxes;
     return IDABORT;
@@ -435,8 +441,10 @@ TEST_F(SetupFlow, AFailingSetupIsReportedWithItsCodeAndOffersTheBrowser) {
   dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
   ::SetEnvironmentVariableW(L"DEMO_PACKAGE_EXIT_CODE", L"7");
   std::atomic<bool> asked{false};
+  std::atomic<int> looks{0};
   Answer([&](const std::wstring& text) {
     if (!IsInstallFailedBox(text)) return IDCANCEL;
+    if (++looks < kLooksBeforeShot) return 0;
     setup_test::ShootMessageBoxes(L"flow_setup_failed_box");
     asked = true;
     return IDIGNORE;
@@ -574,8 +582,10 @@ TEST_F(SetupFlow, DuringTheSilentInstallTheQuitBoxSaysItIsFinishing) {
   const std::wstring folder = ScratchFolder(L"flow finishing");
   dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
   std::atomic<bool> finishing{false};
+  std::atomic<int> looks{0};
   Answer([&](const std::wstring& text) {
     if (text.find(L"finishing") == std::wstring::npos) return IDCANCEL;
+    if (++looks < kLooksBeforeShot) return 0;
     setup_test::ShootMessageBoxes(L"flow_finishing_box");
     finishing = true;
     return IDOK;
