@@ -9,6 +9,8 @@ packages=(
   # Where the kernel cannot run 32-bit programs, tests run as an x86-64 build under 64-bit Wine.
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64
   nginx xdotool imagemagick x11-utils aria2 curl openssl python3-cryptography
+  # The demo package is signed like a release, by a throwaway authority the build makes.
+  osslsigncode
 )
 
 missing=()
