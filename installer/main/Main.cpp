@@ -28,7 +28,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   LOG_APP(L"app: leave message loop");
   // The last events ("Cancel_Install" among them) are still on their way; give them a short,
-  // bounded chance to arrive before the process ends and takes their threads with it.
-  CAnalytics::Instance().WaitForPendingEvents(1500);
-  return 0;
+  // bounded chance to arrive, then end the process without tearing anything down under them.
+  EndProcessAfterEvents(0, 1500);
 }
