@@ -24,9 +24,9 @@ set(INSTALLER_URL_DOWN "${INSTALLER_DEMO_SERVER}/Clipmint_full_setup.exe" CACHE 
 set(INSTALLER_URL_DOWN_X64 "${INSTALLER_DEMO_SERVER}/Clipmint_full_setup_x64.exe" CACHE STRING
     "Full setup package for 64-bit systems")
 set(INSTALLER_URL_DOWN_SHA256 "demo" CACHE STRING
-    "SHA-256 of the 32-bit package: hex, empty for no check, or demo for this tree's demo package")
+    "SHA-256 of the 32-bit package on top of its signature: hex, empty, or demo for this tree's")
 set(INSTALLER_URL_DOWN_X64_SHA256 "demo" CACHE STRING
-    "SHA-256 of the 64-bit package: hex, empty for no check, or demo for this tree's demo package")
+    "SHA-256 of the 64-bit package on top of its signature: hex, empty, or demo for this tree's")
 set(INSTALLER_URL_SERVICE_EN "${INSTALLER_DEMO_SERVER}/terms/en.html" CACHE STRING
     "Terms of service, English")
 set(INSTALLER_URL_SERVICE_DE "${INSTALLER_DEMO_SERVER}/terms/de.html" CACHE STRING
@@ -40,8 +40,11 @@ set(INSTALLER_GA_ENDPOINT "https://localhost:18443/mp/collect" CACHE STRING
 set(INSTALLER_GA_MEASUREMENT_ID "G-DEMO000000" CACHE STRING "Analytics measurement id")
 set(INSTALLER_GA_API_SECRET "demo-secret" CACHE STRING "Analytics API secret")
 
+# The publisher pins; refuses a configuration that would leave the package unverified.
+include(${CMAKE_CURRENT_LIST_DIR}/PackageSigning.cmake)
+
 set(_skin_settings
-    INSTALLER_URL_DOWN INSTALLER_URL_DOWN_X64 INSTALLER_URL_DOWN_SHA256
+    PINNED_PUBLISHER_NAME PINNED_ROOT_SHA256 INSTALLER_URL_DOWN INSTALLER_URL_DOWN_X64 INSTALLER_URL_DOWN_SHA256
     INSTALLER_URL_DOWN_X64_SHA256 INSTALLER_URL_SERVICE_EN INSTALLER_URL_SERVICE_DE
     INSTALLER_URL_INSTALL_EN INSTALLER_URL_INSTALL_DE INSTALLER_GA_ENDPOINT
     INSTALLER_GA_MEASUREMENT_ID INSTALLER_GA_API_SECRET)

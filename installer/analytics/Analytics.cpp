@@ -15,6 +15,14 @@ constexpr char kDefaultEndpoint[] = "https://www.google-analytics.com/mp/collect
 constexpr char kDefaultMeasurementId[] = "G-R3XW7K2QPD";
 constexpr char kDefaultApiSecret[] = "Qv7LmZt-2RbKxw9PaYcHnE";
 constexpr char kFallbackClientId[] = "6058";
+// How long the first event waits for the machine identifier before it goes out with the
+// fallback; the tool itself is given 500 ms, its management-service fallback a few seconds.
+constexpr DWORD kClientIdWaitMs = 5000;
+
+struct ClientIdJob {
+  CAnalytics* reporter;
+  unsigned generation;
+};
 
 struct EventJob {
   CAnalytics* reporter;
@@ -29,11 +37,21 @@ std::string JsonEscape(const std::string& value) {
   escaped.reserve(value.size());
   for (const char c : value) {
     switch (c) {
-      case '"': escaped += "\\\""; break;
-      case '\\': escaped += "\\\\"; break;
-      case '\n': escaped += "\\n"; break;
-      case '\r': escaped += "\\r"; break;
-      case '\t': escaped += "\\t"; break;
+      case '"':
+        escaped += "\\\"";
+        break;
+      case '\\':
+        escaped += "\\\\";
+        break;
+      case '\n':
+        escaped += "\\n";
+        break;
+      case '\r':
+        escaped += "\\r";
+        break;
+      case '\t':
+        escaped += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           escaped += nbase::StringPrintf("\\u%04x", static_cast<unsigned char>(c));
@@ -60,13 +78,56 @@ CAnalytics::CAnalytics()
 void CAnalytics::Init(const std::string& category, const std::string& name) {
   category_ = category;
   name_ = name;
-  std::string id;
-  if (QueryMachineId(MachineIdKind::kProcessor, id) ||
-      QueryMachineId(MachineIdKind::kDiskSerial, id)) {
-    client_id_ = id;
-  } else {
-    client_id_ = kFallbackClientId;
+  auto job = std::make_unique<ClientIdJob>();
+  job->reporter = this;
+  {
+    std::lock_guard<std::mutex> hold(client_id_lock_);
+    client_id_ready_ = false;
+    job->generation = ++client_id_generation_;
   }
+  nbase::UniqueHandle thread(
+      ::CreateThread(nullptr, 0, &CAnalytics::ReadClientId, job.get(), 0, nullptr));
+  if (!thread) {
+    SetClientId(kFallbackClientId);
+    return;
+  }
+  // Detached: the thread owns the job; the reporter it writes to is never destroyed.
+  job.release();
+}
+
+DWORD WINAPI CAnalytics::ReadClientId(void* argument) {
+  std::unique_ptr<ClientIdJob> job(static_cast<ClientIdJob*>(argument));
+  std::string id;
+  if (!QueryMachineId(MachineIdKind::kProcessor, id) &&
+      !QueryMachineId(MachineIdKind::kDiskSerial, id)) {
+    id = kFallbackClientId;
+  }
+  CAnalytics* reporter = job->reporter;
+  std::lock_guard<std::mutex> hold(reporter->client_id_lock_);
+  if (job->generation != reporter->client_id_generation_) return 0;
+  reporter->client_id_ = id;
+  reporter->client_id_ready_ = true;
+  reporter->client_id_known_.notify_all();
+  return 0;
+}
+
+void CAnalytics::SetClientId(const std::string& client_id) {
+  std::lock_guard<std::mutex> hold(client_id_lock_);
+  ++client_id_generation_;
+  client_id_ = client_id;
+  client_id_ready_ = true;
+  client_id_known_.notify_all();
+}
+
+bool CAnalytics::WaitForClientId(DWORD timeout_ms) {
+  std::unique_lock<std::mutex> hold(client_id_lock_);
+  return client_id_known_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
+                                   [this] { return client_id_ready_; });
+}
+
+std::string CAnalytics::client_id() const {
+  std::lock_guard<std::mutex> hold(client_id_lock_);
+  return client_id_;
 }
 
 void CAnalytics::Configure(const std::string& endpoint, const std::string& measurement_id,
@@ -91,7 +152,7 @@ std::string CAnalytics::RequestBody(const std::string& label, const std::string&
   const std::string event_label =
       suffix.empty() ? label : nbase::StringPrintf("%s_%s", label.c_str(), suffix.c_str());
   std::string body = "{";
-  body += nbase::StringPrintf("\"client_id\":\"%s\",", JsonEscape(client_id_).c_str());
+  body += nbase::StringPrintf("\"client_id\":\"%s\",", JsonEscape(client_id()).c_str());
   body += "\"events\":[";
   body += "{";
   body += nbase::StringPrintf("\"name\":\"%s\",", JsonEscape(name_).c_str());
@@ -109,7 +170,8 @@ void CAnalytics::SendEvent(const std::string& label, const std::string& suffix) 
     std::lock_guard<std::mutex> hold(in_flight_lock_);
     ++in_flight_;
   }
-  nbase::UniqueHandle thread(::CreateThread(nullptr, 0, &CAnalytics::RunJob, job.get(), 0, nullptr));
+  nbase::UniqueHandle thread(
+      ::CreateThread(nullptr, 0, &CAnalytics::RunJob, job.get(), 0, nullptr));
   if (!thread) {
     EventDone();
     return;
@@ -121,6 +183,9 @@ void CAnalytics::SendEvent(const std::string& label, const std::string& suffix) 
 DWORD WINAPI CAnalytics::RunJob(void* argument) {
   std::unique_ptr<EventJob> job(static_cast<EventJob*>(argument));
   CAnalytics* reporter = job->reporter;
+  // The first events of a run may be ready before the machine identifier; they wait a little
+  // for it here, off the UI thread, and otherwise go out with the fallback.
+  reporter->WaitForClientId(kClientIdWaitMs);
   IHttpBase* client = nullptr;
   if (CreateHttpClient(&client, HttpClientWininet) && client) {
     auto* wininet = static_cast<IWininetHttp*>(client);
@@ -141,4 +206,10 @@ bool CAnalytics::WaitForPendingEvents(DWORD timeout_ms) {
   std::unique_lock<std::mutex> hold(in_flight_lock_);
   return idle_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
                         [this] { return in_flight_ == 0; });
+}
+
+void EndProcessAfterEvents(UINT exit_code, DWORD wait_ms) {
+  CAnalytics::Instance().WaitForPendingEvents(wait_ms);
+  // Ends every other thread first, then the process: nothing is torn down under a sender.
+  ::ExitProcess(exit_code);
 }

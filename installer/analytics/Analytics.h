@@ -11,13 +11,15 @@
 
 // One process-wide reporter. Init and Configure run on the UI thread before the first
 // SendEvent; each event is then sent on a detached thread of its own that only reads the
-// configuration, which is why the reporter is never destroyed.
+// configuration, which is why the reporter is never destroyed. The machine identifier is read
+// on a detached thread of its own that Init starts; the client id is guarded by its lock.
 class CAnalytics {
  public:
   static CAnalytics& Instance();
 
-  // Stores category and event name, then picks the client id: the processor identifier, else
-  // the disk serial number, else "6058".
+  // Stores category and event name and returns at once; the client id is picked on a thread of
+  // its own: the processor identifier, else the disk serial number, else "6058". Reading it
+  // starts a system tool, which must not hold up the window's first paint.
   void Init(const std::string& category, const std::string& name);
   // Replaces the built-in endpoint, measurement id and api secret where a value is not empty.
   void Configure(const std::string& endpoint, const std::string& measurement_id,
@@ -25,7 +27,10 @@ class CAnalytics {
   // The same from the product table's GA_ENDPOINT, GA_MEASUREMENT_ID and GA_API_SECRET, so a
   // product's analytics property is configuration rather than code.
   void ConfigureFromProductTable(const nbase::StringTable& product);
-  void SetClientId(const std::string& client_id) { client_id_ = client_id; }
+  // Fixes the client id; an identifier still being read is then discarded.
+  void SetClientId(const std::string& client_id);
+  // Waits at most `timeout_ms` for the client id; true when it is known.
+  bool WaitForClientId(DWORD timeout_ms);
 
   // Returns at once; the event goes out on its own thread. Failures are not reported.
   void SendEvent(const std::string& label, const std::string& suffix);
@@ -38,13 +43,14 @@ class CAnalytics {
   std::string RequestUrl() const;
   std::string RequestBody(const std::string& label, const std::string& suffix) const;
 
-  const std::string& client_id() const { return client_id_; }
+  std::string client_id() const;
 
  private:
   CAnalytics();
   ~CAnalytics() = delete;
 
   static DWORD WINAPI RunJob(void* job);
+  static DWORD WINAPI ReadClientId(void* reporter);
   void EventDone();
 
   std::string category_;
@@ -52,13 +58,25 @@ class CAnalytics {
   std::string endpoint_;
   std::string measurement_id_;
   std::string api_secret_;
+  mutable std::mutex client_id_lock_;
+  std::condition_variable client_id_known_;
   std::string client_id_;
+  bool client_id_ready_ = true;
+  // Bumped by each Init and SetClientId, so only the latest reading may set the id.
+  unsigned client_id_generation_ = 0;
 
   // Events started and not yet finished; the shutdown wait watches it reach zero.
   std::mutex in_flight_lock_;
   std::condition_variable idle_;
   int in_flight_ = 0;
 };
+
+// Ends the process with `exit_code` once no event is in flight or `wait_ms` has passed. The
+// system stops the senders still running before any of the process is torn down; returning
+// from the entry instead runs the static destructors and the runtime's teardown while a sender
+// may still be failing its request and unwinding an exception through what is being destroyed,
+// which ends the process with an abort instead of its own code.
+[[noreturn]] void EndProcessAfterEvents(UINT exit_code, DWORD wait_ms);
 
 // Quotes a value for a JSON string: quote, backslash and control characters are escaped.
 std::string JsonEscape(const std::string& value);

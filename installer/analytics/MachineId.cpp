@@ -16,8 +16,11 @@ namespace {
 // What one read may hold and what the identifier may keep, as the tool's output is small.
 constexpr size_t kMaxToolOutput = 10000;
 constexpr size_t kMaxIdLength = 511;
-// A tool that is slow to load must still be heard; one that hangs must not hold up start-up.
-constexpr unsigned kToolTimeoutMs = 2000;
+// A tool that hangs must not keep the first event waiting; the management service answers the
+// same question when the tool is too slow.
+constexpr unsigned kToolTimeoutMs = 500;
+// Each row of the management service's answer is waited for at most this long.
+constexpr LONG kWmiRowTimeoutMs = 3000;
 
 constexpr CLSID kClsidWbemLocator = {
     0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
@@ -115,8 +118,7 @@ bool ExtractAfterKey(const std::string& narrow_output, const char* key, std::str
 }
 
 bool RunCapturingOutput(const std::wstring& application, const std::wstring& command_line,
-                        unsigned timeout_ms, size_t max_bytes, std::string& output,
-                        bool& started) {
+                        unsigned timeout_ms, size_t max_bytes, std::string& output, bool& started) {
   started = false;
   SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
   nbase::UniqueHandle read_end;
@@ -135,8 +137,7 @@ bool RunCapturingOutput(const std::wstring& application, const std::wstring& com
   PROCESS_INFORMATION info = {};
   std::wstring mutable_command = command_line;
   if (!::CreateProcessW(application.empty() ? nullptr : application.c_str(), &mutable_command[0],
-                        nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &info)) {
+                        nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
     return false;
   }
   started = true;
@@ -197,8 +198,7 @@ bool QueryThroughWmi(MachineIdKind kind, std::string& id) {
   for (;;) {
     nbase::ComPtr<IWbemClassObject> row;
     ULONG returned = 0;
-    if (rows->Next(static_cast<LONG>(WBEM_INFINITE), 1, row.put(), &returned) != S_OK ||
-        returned == 0) {
+    if (rows->Next(kWmiRowTimeoutMs, 1, row.put(), &returned) != S_OK || returned == 0) {
       break;
     }
     VARIANT property;
@@ -223,9 +223,11 @@ bool QueryMachineId(MachineIdKind kind, std::string& id) {
   if (!tool.empty() &&
       machine_id::RunCapturingOutput(tool, L"\"" + tool + L"\" " + query.arguments,
                                      machine_id::kToolTimeoutMs, machine_id::kMaxToolOutput, raw,
-                                     started)) {
-    return machine_id::ExtractAfterKey(machine_id::ToolOutputToNarrow(raw), query.key, id);
+                                     started) &&
+      machine_id::ExtractAfterKey(machine_id::ToolOutputToNarrow(raw), query.key, id)) {
+    return true;
   }
-  // Recent systems no longer ship the tool; the management service still answers.
+  // Recent systems no longer ship the tool, and a slow one was cut off; the management service
+  // still answers.
   return machine_id::QueryThroughWmi(kind, id);
 }

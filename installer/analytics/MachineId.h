@@ -10,8 +10,8 @@ enum class MachineIdKind {
 
 // Runs the system management tool for `kind` and extracts the value after its key. True when
 // the key was found; `id` then holds the value with blanks and line breaks removed (possibly
-// empty). Where the tool cannot be started the same value is read through WMI. `id` is left
-// unchanged on false.
+// empty). Where the tool cannot be started or gives no answer within 500 ms, the same value is
+// read through WMI, each of its rows waited for a bounded time. `id` is left unchanged on false.
 bool QueryMachineId(MachineIdKind kind, std::string& id);
 
 // The pieces, exposed for tests.

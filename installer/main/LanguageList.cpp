@@ -37,6 +37,9 @@ void LanguageList::Apply(const std::wstring& name, nbase::StringTable& language_
 }
 
 std::wstring LanguageList::TextFromExeName() {
-  const std::vector<std::wstring> pieces = nbase::Split(sysutil::GetExeBaseName(), L"_");
+  std::wstring name = sysutil::GetExeBaseName();
+  // "_DE" and "_de" name the same language.
+  if (!name.empty()) ::CharLowerBuffW(&name[0], static_cast<DWORD>(name.size()));
+  const std::vector<std::wstring> pieces = nbase::Split(name, L"_");
   return pieces.size() >= 3 ? pieces.back() : std::wstring(L"en");
 }

@@ -13,7 +13,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Before anything can load a library: never from the folder the installer was started in.
   nbase::HardenDllSearchPath();
 
-  const std::wstring instance_name = sysutil::GetExeBaseName();
+  const std::wstring instance_name = sysutil::GetInstanceName();
   // Held for the life of the process; the second instance finds it and leaves silently.
   nbase::UniqueHandle instance_mutex(::CreateMutexW(nullptr, TRUE, instance_name.c_str()));
   if (!instance_mutex) return 0;
@@ -28,7 +28,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   LOG_APP(L"app: leave message loop");
   // The last events ("Cancel_Install" among them) are still on their way; give them a short,
-  // bounded chance to arrive before the process ends and takes their threads with it.
-  CAnalytics::Instance().WaitForPendingEvents(2000);
-  return 0;
+  // bounded chance to arrive, then end the process without tearing anything down under them.
+  EndProcessAfterEvents(0, 1500);
 }

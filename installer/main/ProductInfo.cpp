@@ -26,6 +26,8 @@ bool ProductInfo::Read(const nbase::ArchiveReader& reader) {
   process_name_ = table.GetValue(L"PROCESS_NAME");
   analytics_category_ = table.GetValue(L"GA_EC");
   analytics_prefix_ = table.GetValue(L"GA_EN");
+  publisher_name_ = table.GetValue(L"PUBLISHER_NAME");
+  publisher_root_sha256_ = table.GetValue(L"PUBLISHER_ROOT_SHA256");
   return loaded;
 }
 
@@ -35,7 +37,8 @@ std::wstring ProductInfo::DisplayName() const {
 
 std::wstring ProductInfo::DefaultInstallFolder() const {
   // The Program Files folder already ends in "/".
-  std::wstring folder = sysutil::GetProgramFilesFolder() + brand_name_ + L"\\" + DisplayName();
+  std::wstring folder =
+      sysutil::GetNativeProgramFilesFolder() + brand_name_ + L"\\" + DisplayName();
   nbase::ReplaceAll(folder, L"/", L"\\");
   return folder;
 }

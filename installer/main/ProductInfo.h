@@ -22,10 +22,14 @@ class ProductInfo {
   const std::wstring& AnalyticsCategory() const { return analytics_category_; }
   const std::wstring& AnalyticsPrefix() const { return analytics_prefix_; }
   const std::wstring& InstallFolder() const { return install_folder_; }
+  // Who must have signed the full setup package (see the package verifier's pins).
+  const std::wstring& PublisherName() const { return publisher_name_; }
+  const std::wstring& PublisherRootSha256() const { return publisher_root_sha256_; }
 
   // Brand and product, as the user sees them and as the last folder of the install path.
   std::wstring DisplayName() const;
-  // "<Program Files>\\<brand>\\<display name>".
+  // "<Program Files>\\<brand>\\<display name>", the system's own Program Files on a 64-bit
+  // system (where the 64-bit package is installed), even from this 32-bit process.
   std::wstring DefaultInstallFolder() const;
   // Stores the folder with "\\" separators only, none doubled, ending in exactly one "\\".
   void SetInstallFolder(const std::wstring& folder);
@@ -41,4 +45,6 @@ class ProductInfo {
   std::wstring analytics_category_;
   std::wstring analytics_prefix_;
   std::wstring install_folder_;
+  std::wstring publisher_name_;
+  std::wstring publisher_root_sha256_;
 };

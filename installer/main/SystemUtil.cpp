@@ -71,14 +71,47 @@ std::wstring QueryLocalAppDataFolder() {
   return folder;
 }
 
+std::wstring QueryNativeProgramFiles() {
+  std::wstring folder;
+  {
+    // From the 64-bit registry view: a 32-bit process is shown "Program Files (x86)" by every
+    // folder API, and the environment is whatever the (unprivileged) parent handed down.
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                        KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+      wchar_t path[MAX_PATH] = {};
+      DWORD size = sizeof(path) - sizeof(wchar_t);
+      DWORD type = 0;
+      if (::RegQueryValueExW(key, L"ProgramFilesDir", nullptr, &type, reinterpret_cast<BYTE*>(path),
+                             &size) == ERROR_SUCCESS &&
+          (type == REG_SZ || type == REG_EXPAND_SZ) && path[0]) {
+        folder = nbase::StringPrintf(L"%ls/", path);
+      }
+      ::RegCloseKey(key);
+    }
+  }
+  return folder;
+}
+
 }  // namespace
+
+std::wstring ExeBaseNameOf(const std::wstring& file_name) {
+  const std::vector<std::wstring> pieces = nbase::Split(file_name, L".");
+  // Any other shape ("setup_1.2.exe") keeps the whole name: an empty one would leave the
+  // instance unnamed and let two installers share one log.
+  return pieces.size() == 2 ? pieces[0] : file_name;
+}
 
 std::wstring GetExeBaseName() {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const std::vector<std::wstring> pieces =
-      nbase::Split(FileNamePart(std::wstring(path, length)), L".");
-  return pieces.size() == 2 ? pieces[0] : std::wstring();
+  return ExeBaseNameOf(FileNamePart(std::wstring(path, length)));
+}
+
+std::wstring GetInstanceName() {
+  std::wstring name = GetExeBaseName();
+  if (!name.empty()) ::CharLowerBuffW(&name[0], static_cast<DWORD>(name.size()));
+  return name;
 }
 
 std::wstring FileNamePart(const std::wstring& path) {
@@ -115,6 +148,19 @@ std::wstring GetProgramFilesFolder() {
     computed = true;
   }
   return cached;
+}
+
+std::wstring GetNativeProgramFilesFolder() {
+  if (!Is64BitSystem()) return GetProgramFilesFolder();
+  static std::wstring cached;
+  std::wstring native;
+  {
+    std::lock_guard<std::mutex> guard(CacheLock());
+    if (cached.empty()) cached = QueryNativeProgramFiles();
+    native = cached;
+  }
+  // Asked outside the lock, which the other folder's cache takes as well.
+  return native.empty() ? GetProgramFilesFolder() : native;
 }
 
 std::wstring OSNameFor(DWORD platform_id, DWORD major, DWORD minor, BYTE product_type,
@@ -241,31 +287,6 @@ bool IsInternetConnected() {
   VARIANT_BOOL connected = VARIANT_FALSE;
   if (FAILED(manager->IsConnectedToInternet(&connected))) return true;
   return connected != VARIANT_FALSE;
-}
-
-void ShellOpen(const std::wstring& target) {
-  ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-}
-
-void ShellOpenProgram(const std::wstring& file, const std::wstring& parameters) {
-  ::ShellExecuteW(nullptr, L"open", file.c_str(), parameters.c_str(), nullptr, SW_SHOW);
-}
-
-bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters) {
-  SHELLEXECUTEINFOW info = {};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.hwnd = nullptr;
-  info.lpVerb = L"runas";
-  info.lpFile = file.c_str();
-  info.lpParameters = parameters.c_str();
-  info.lpDirectory = nullptr;
-  info.nShow = SW_HIDE;
-  ::ShellExecuteExW(&info);
-  // A refused prompt or a failed start leaves no handle; the caller carries on either way.
-  nbase::UniqueHandle process(info.hProcess);
-  if (process) ::WaitForSingleObject(process.get(), INFINITE);
-  return true;
 }
 
 double FreeDiskSpaceMB(const std::wstring& path) {

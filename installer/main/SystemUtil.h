@@ -9,9 +9,14 @@
 namespace sysutil {
 
 // Base name of the running executable: its file name split at "." into non-empty pieces, the
-// first piece when there are exactly two, otherwise empty ("setup.exe" -> "setup",
-// "setup.x.exe" -> "").
+// first piece when there are exactly two, otherwise the whole file name ("setup.exe" ->
+// "setup", "setup_1.2.exe" -> "setup_1.2.exe").
 std::wstring GetExeBaseName();
+// The name one instance holds: the base name in lower case, so "Setup.exe" and "setup.exe"
+// started side by side are still one installer.
+std::wstring GetInstanceName();
+// Exposed for tests: the base name for a file name, as GetExeBaseName describes.
+std::wstring ExeBaseNameOf(const std::wstring& file_name);
 
 // Text after the last "\\" or "/"; a path without separator comes back whole.
 std::wstring FileNamePart(const std::wstring& path);
@@ -26,6 +31,9 @@ std::wstring JoinPath(const std::wstring& folder_path, const std::wstring& file_
 std::wstring GetLocalAppDataFolder();
 // The Program Files folder this (32-bit) process sees, followed by "/". Cached.
 std::wstring GetProgramFilesFolder();
+// The system's own Program Files folder, followed by "/": on a 64-bit system the 64-bit one,
+// even for a 32-bit process; elsewhere the same as GetProgramFilesFolder. Cached.
+std::wstring GetNativeProgramFilesFolder();
 
 // For example "Windows 7 64-bit"; "Unknow" for systems the installer has no name for. Cached.
 std::wstring GetOSName();
@@ -51,14 +59,6 @@ void TerminateProcesses(const std::wstring& name);
 // False only when the system positively says it is offline; any failure to ask gives true,
 // so a broken network service never blocks the installation.
 bool IsInternetConnected();
-
-// Opens a URL or file with its associated program.
-void ShellOpen(const std::wstring& target);
-// Starts a program with parameters.
-void ShellOpenProgram(const std::wstring& file, const std::wstring& parameters);
-// Starts a program elevated and hidden and waits for it. Always true: a refused elevation
-// simply returns at once.
-bool RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters);
 
 // Free space of the drive of an absolute drive-letter path, in MB; 0 for anything else.
 double FreeDiskSpaceMB(const std::wstring& path);

@@ -1,17 +1,17 @@
 // The setup window: page flow, custom options, and the download, install and launch run.
 #include "installer/window/SetupForm.h"
 
-#include <process.h>
 #include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "base/StringUtil.h"
-#include "installer/HttpClient/FileHash.h"
 #include "installer/analytics/Analytics.h"
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
+#include "installer/main/UserShell.h"
+#include "installer/trust/ProtectedFolder.h"
 #include "installer/window/SetupRules.h"
 #include "ui/controls/Button.h"
 #include "ui/controls/CheckBox.h"
@@ -38,72 +38,6 @@ bool g_quit_box_showing = false;
 template <typename T>
 T* Find(ui::Window& window, const wchar_t* name) {
   return dynamic_cast<T*>(window.FindControl(name));
-}
-
-// What the silent-install worker needs, copied on the UI thread so the worker never touches
-// the window's controls or fields.
-struct SilentInstallJob {
-  HWND window = nullptr;
-  std::wstring package_path;
-  std::wstring folder;  // as typed into the folder field
-  std::string expected_digest;
-  std::wstring language_name;
-  ProductInfo product;
-};
-
-// Opens the package so that nothing can write, rename or delete it while it is held, then
-// checks its digest. Returns the held handle, or an empty one when the package must not run.
-nbase::UniqueFileHandle HoldVerifiedPackage(const SilentInstallJob& job) {
-  nbase::UniqueFileHandle package(::CreateFileW(job.package_path.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!package) {
-    const DWORD error = ::GetLastError();
-    LOG_ERR(L"cannot hold the package %ls (error %lu)", job.package_path.c_str(), error);
-    // Without a digest to check there is nothing to protect; the setup may still start.
-    return nbase::UniqueFileHandle();
-  }
-  if (job.expected_digest.empty()) return package;
-  // Held without write or delete sharing, the file read here is the file that will run.
-  const std::string actual = FileSha256Hex(job.package_path);
-  if (!SameHexDigest(actual, job.expected_digest)) {
-    LOG_ERR(L"package digest mismatch: %hs", actual.c_str());
-    return nbase::UniqueFileHandle();
-  }
-  return package;
-}
-
-void WriteLanguageMarker(const SilentInstallJob& job) {
-  const std::wstring path = job.product.LanguageMarkerPath();
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"w+"));
-  if (!file) return;
-  const std::string name = nbase::UTF16ToUTF8(job.language_name);
-  std::fwrite(name.data(), 1, name.size(), file.get());
-}
-
-unsigned __stdcall SilentInstallThread(void* param) noexcept {
-  std::unique_ptr<SilentInstallJob> job(static_cast<SilentInstallJob*>(param));
-  sysutil::CreateDirectoryChain(job->folder);
-  bool ran = false;
-  {
-    nbase::UniqueFileHandle held = HoldVerifiedPackage(*job);
-    if (held || job->expected_digest.empty()) {
-      sysutil::RunElevatedAndWait(job->package_path, setup::SilentInstallParameters(job->folder));
-      ran = true;
-    }
-  }
-  if (ran) {
-    LOG_APP(L"------- finish silent install -------");
-    sysutil::DeleteFilePath(job->package_path);
-    CAnalytics::Instance().SendEvent("Install_Completed", "");
-    WriteLanguageMarker(*job);
-  } else {
-    // A package that changed after it was checked is never run and never kept.
-    sysutil::DeleteFilePath(job->package_path);
-  }
-  // The window's own thread shows the end page; a closed window simply drops the message.
-  ::PostMessageW(job->window, WM_SILENT_INSTALL_DONE, ran ? 1 : 0, 0);
-  return 0;
 }
 
 }  // namespace
@@ -312,7 +246,7 @@ bool SetupForm::Notify(ui::EventArgs& args) {
     if (name == L"btn_install") {
       InstallNow();
     } else if (name == L"btn_link") {
-      sysutil::ShellOpen(LanguageText(L"URLID_SERVICE"));
+      usershell::OpenAsUser(LanguageText(L"URLID_SERVICE"));
     } else if (name == L"btn_path") {
       BrowseForFolder();
     } else if (name == L"btn_hide") {
@@ -337,9 +271,25 @@ void SetupForm::Close(UINT code) {
   }
   if (g_quit_box_showing) return;
   g_quit_box_showing = true;
+  if (install_running_) {
+    // The package is running with administrator rights; ending now would leave the product
+    // half installed and no one to report it. The run's end decides what follows.
+    MessageBox(LanguageText(L"STRID_BOX_QUIT_FINISHING"), MB_OK | MB_ICONINFORMATION);
+    g_quit_box_showing = false;
+    return;
+  }
   const int answer = MessageBox(LanguageText(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
   g_quit_box_showing = false;
-  if (answer != IDOK) return;
+  if (answer != IDOK) {
+    // A download that finished while the question was open goes on only now.
+    if (finish_deferred_) {
+      finish_deferred_ = false;
+      OnDownloadFinished(deferred_success_);
+    }
+    return;
+  }
+  finish_deferred_ = false;
+  quitting_ = true;
   CAnalytics::Instance().SendEvent("Cancel_Install", "");
   WindowImplBase::Close(code);
 }
@@ -357,10 +307,18 @@ LRESULT SetupForm::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& h
       OnDownloadProgress(lparam);
       break;
     case WM_DOWNLOAD_FINISHED:
+      if (quitting_) break;
+      if (g_quit_box_showing) {
+        // Nothing runs while the user is being asked whether to quit.
+        finish_deferred_ = true;
+        deferred_success_ = lparam != 0;
+        break;
+      }
       OnDownloadFinished(lparam != 0);
       break;
     case WM_SILENT_INSTALL_DONE:
-      OnSilentInstallDone(wparam != 0);
+      OnSilentInstallDone(
+          std::unique_ptr<PackageRunResult>(reinterpret_cast<PackageRunResult*>(lparam)));
       handled = true;
       break;
     default:
@@ -376,7 +334,7 @@ void SetupForm::OnWmClose(WPARAM wparam, bool& handled) {
     handled = true;
     return;
   }
-  if (CurrentPage() == kEndPage) sysutil::ShellOpen(LanguageText(L"URLID_INSTALL"));
+  if (CurrentPage() == kEndPage) usershell::OpenAsUser(LanguageText(L"URLID_INSTALL"));
   ::PostQuitMessage(0);
 }
 
@@ -474,17 +432,45 @@ std::wstring SetupForm::PackageDigest() const {
   return LanguageText(sysutil::Is64BitSystem() ? L"URLID_DOWN_X64_SHA256" : L"URLID_DOWN_SHA256");
 }
 
+PackagePins SetupForm::Pins() const {
+  PackagePins pins;
+  pins.publisher = product_.PublisherName();
+  pins.root_sha256 = nbase::UTF16ToUTF8(product_.PublisherRootSha256());
+  pins.file_sha256 = nbase::UTF16ToUTF8(PackageDigest());
+  return pins;
+}
+
+bool SetupForm::PrepareDownloadFolder() {
+  if (download_folder_.empty()) {
+    download_folder_ = protected_folder::LocationFor(product_.DisplayName() + L" Setup");
+  }
+  if (download_folder_.empty() || !protected_folder::Prepare(download_folder_)) {
+    LOG_ERR(L"cannot prepare the protected download folder %ls (error %lu)",
+            download_folder_.c_str(), static_cast<unsigned long>(::GetLastError()));
+    return false;
+  }
+  return true;
+}
+
 void SetupForm::CreateDownloader() {
   if (downloader_) return;
-  std::wstring folder = sysutil::GetLocalAppDataFolder() + L"Temp\\";
-  nbase::ReplaceAll(folder, L"/", L"\\");
-  downloader_ = std::make_unique<CHttpDownloader>(GetHWND(), PackageUrl(), folder,
+  // Prepared again before every download; made here so the size query can start at once.
+  download_folder_ready_ = PrepareDownloadFolder();
+  downloader_ = std::make_unique<CHttpDownloader>(GetHWND(), PackageUrl(), download_folder_,
                                                   nbase::UTF16ToUTF8(PackageDigest()));
 }
 
 void SetupForm::InstallNow() {
   if (!CheckRunningProduct()) return;
   if (!CheckDisk(downloader_->KnownFileSize() * 3)) return;
+  // Nothing is downloaded into a folder whose access list is not ours.
+  if (!PrepareDownloadFolder()) {
+    const DWORD error = ::GetLastError();
+    CAnalytics::Instance().SendEvent("Install_Failed",
+                                     setup::OutcomeCode(error ? error : ERROR_ACCESS_DENIED));
+    ShowInstallFailedBox(error ? error : ERROR_ACCESS_DENIED);
+    return;
+  }
   CAnalytics::Instance().SendEvent("Start_Install", "");
   ShowCaptionButtons(false, false);
   GoToPage(kDownloadPage);
@@ -506,6 +492,7 @@ void SetupForm::InstallNow() {
 
 void SetupForm::StartDownload() {
   LOG_APP(L"------- start download -------");
+  if (!download_folder_ready_) download_folder_ready_ = PrepareDownloadFolder();
   sysutil::DeleteFilePath(downloader_->TargetPath());
   downloader_->Start();
 }
@@ -546,6 +533,8 @@ bool SetupForm::CheckRunningProduct() {
 void SetupForm::OnDownloadFinished(bool success) {
   if (!success) {
     LOG_APP(L"------- download failed -------");
+    // Failures the user can act on (a proxy asking for credentials) get a box of their own
+    // here, ahead of the generic ones, once the downloader tells them apart.
     if (taskbar_) {
       taskbar_->SetProgressState(GetHWND(), TBPF_ERROR);
       taskbar_->SetProgressValue(GetHWND(), 100, 100);
@@ -569,34 +558,81 @@ void SetupForm::OnDownloadFinished(bool success) {
 }
 
 void SetupForm::StartSilentInstall() {
-  auto job = std::make_unique<SilentInstallJob>();
+  auto job = std::make_unique<PackageRunJob>();
   job->window = GetHWND();
-  job->package_path = downloader_->TargetPath();
-  job->folder = edit_path_ ? edit_path_->GetText() : std::wstring();
-  job->expected_digest = nbase::UTF16ToUTF8(PackageDigest());
+  job->download_path = downloader_->DownloadPath();
+  job->target_path = downloader_->TargetPath();
+  job->working_folder = download_folder_;
+  job->install_folder = edit_path_ ? edit_path_->GetText() : std::wstring();
+  job->pins = Pins();
   job->language_name = languages_.CurrentName();
   job->product = product_;
-  nbase::UniqueHandle thread(reinterpret_cast<HANDLE>(
-      ::_beginthreadex(nullptr, 0, SilentInstallThread, job.get(), 0, nullptr)));
-  if (!thread) {
-    LOG_ERR(L"cannot start the silent install (errno %d)", errno);
-    return;
-  }
-  // The thread owns the job now and runs detached: closing our handle does not stop it.
-  (void)job.release();
+  RunPackage(std::move(job));
 }
 
-void SetupForm::OnSilentInstallDone(bool ran) {
-  if (!ran) {
-    // The package changed between its download and its start: treat it like a failed download.
-    OnDownloadFinished(false);
+void SetupForm::RunPackage(std::unique_ptr<PackageRunJob> job) {
+  install_running_ = true;
+  if (!StartPackageRun(std::move(job))) {
+    install_running_ = false;
+    OnInstallFailed(PackageRunOutcome::kStartFailed, ERROR_NOT_ENOUGH_MEMORY, nullptr);
+  }
+}
+
+void SetupForm::OnSilentInstallDone(std::unique_ptr<PackageRunResult> result) {
+  install_running_ = false;
+  if (!result) return;
+  if (result->outcome != PackageRunOutcome::kInstalled) {
+    OnInstallFailed(result->outcome, result->code, std::move(result->job));
     return;
   }
+  CAnalytics::Instance().SendEvent("Install_Completed", "");
+  // Nothing of the package stays behind in its folder once the product is installed.
+  if (!download_folder_.empty()) protected_folder::Empty(download_folder_);
   ShowCaptionButtons(true, false);
   GoToPage(kEndPage);
   if (taskbar_) {
     taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
     taskbar_->SetProgressValue(GetHWND(), 0, 100);
+  }
+}
+
+void SetupForm::OnInstallFailed(PackageRunOutcome outcome, DWORD code,
+                                std::unique_ptr<PackageRunJob> retry_job) {
+  CAnalytics::Instance().SendEvent("Install_Failed", setup::OutcomeCode(code));
+  if (taskbar_) {
+    taskbar_->SetProgressState(GetHWND(), TBPF_NOPROGRESS);
+  }
+  // The run did not complete: its percentage must not stay on screen behind the box.
+  ResetToHome();
+  SetProgress(0);
+  if (outcome == PackageRunOutcome::kElevationRefused && retry_job) {
+    const int answer = MessageBox(
+        setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_ADMIN_NEEDED"), product_.DisplayName()),
+        MB_RETRYCANCEL | MB_ICONWARNING);
+    if (answer == IDRETRY) {
+      // The same held, verified package is started again.
+      ShowCaptionButtons(false, false);
+      GoToPage(kDownloadPage);
+      SetProgress(90);
+      RunPackage(std::move(retry_job));
+      return;
+    }
+    DiscardHeldPackage(std::move(retry_job->held), retry_job->target_path);
+    return;
+  }
+  ShowInstallFailedBox(code);
+}
+
+void SetupForm::ShowInstallFailedBox(DWORD code) {
+  std::wstring text = setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_INSTALL_FAILED"),
+                                                nbase::UTF8ToUTF16(setup::OutcomeCode(code)));
+  nbase::ReplaceAll(text, L"YY", LogSink::Instance().FilePath());
+  const int answer = MessageBox(text, MB_ABORTRETRYIGNORE | MB_ICONERROR);
+  if (answer == IDRETRY) {
+    InstallNow();
+  } else if (answer == IDIGNORE) {
+    // The browser downloads the package as the user, who runs it by hand.
+    usershell::OpenAsUser(PackageUrl());
   }
 }
 
@@ -618,7 +654,7 @@ void SetupForm::ShowUnknownErrorBox() {
   } else if (answer == IDRETRY) {
     Retry();
   } else if (answer == IDIGNORE) {
-    sysutil::ShellOpen(PackageUrl());
+    usershell::OpenAsUser(PackageUrl());
     ShowCaptionButtons(true, false);
     GoToPage(kEndPage);
     ::PostQuitMessage(0);
@@ -626,6 +662,8 @@ void SetupForm::ShowUnknownErrorBox() {
 }
 
 void SetupForm::StartNow() {
-  sysutil::ShellOpenProgram(product_.ProductExePath(), L"");
+  // As the signed-in user: the product must not inherit the installer's administrator rights.
+  usershell::OpenAsUser(product_.ProductExePath(), std::wstring(), product_.InstallFolder(),
+                        SW_SHOW);
   Close(1);
 }

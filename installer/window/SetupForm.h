@@ -11,6 +11,8 @@
 #include "installer/HttpClient/HttpDownloader.h"
 #include "installer/main/LanguageList.h"
 #include "installer/main/ProductInfo.h"
+#include "installer/trust/PackageVerifier.h"
+#include "installer/window/PackageRun.h"
 #include "ui/core/WindowImplBase.h"
 
 namespace ui {
@@ -31,12 +33,8 @@ class LabelTemplate;
 // The window's class name and title.
 extern const wchar_t kSetupWindowName[];
 
-// Posted by the silent-install worker: wParam 1 when the package ran, 0 when it was refused
-// because it no longer matched its expected digest.
-constexpr UINT WM_SILENT_INSTALL_DONE = WM_USER + 103;
-
 // Made, shown and destroyed on the UI thread, which runs every handler. The downloader's
-// threads reach it only by the two download messages; the silent-install worker only by
+// threads reach it only by the two download messages; the package run's thread only by
 // WM_SILENT_INSTALL_DONE.
 class SetupForm : public ui::WindowImplBase {
  public:
@@ -100,7 +98,7 @@ class SetupForm : public ui::WindowImplBase {
   void OnTimer(UINT_PTR id);
   void OnDownloadProgress(LPARAM lparam);
   void OnDownloadFinished(bool success);
-  void OnSilentInstallDone(bool ran);
+  void OnSilentInstallDone(std::unique_ptr<PackageRunResult> result);
 
   // Custom options.
   void FillLanguageCombo();
@@ -109,6 +107,9 @@ class SetupForm : public ui::WindowImplBase {
   bool CheckDisk(double required_bytes);
 
   // The installation run.
+  PackagePins Pins() const;
+  // Makes the protected download folder ready; false (with the error set) when it cannot be.
+  bool PrepareDownloadFolder();
   void CreateDownloader();
   std::wstring PackageUrl() const;
   std::wstring PackageDigest() const;
@@ -119,6 +120,12 @@ class SetupForm : public ui::WindowImplBase {
   // "Go on" (true) or "stop" (false).
   bool CheckRunningProduct();
   void StartSilentInstall();
+  void RunPackage(std::unique_ptr<PackageRunJob> job);
+  // No end page and no "Install_Completed": the user is told what failed and may retry.
+  // `retry_job` carries the still held package after a refused elevation.
+  void OnInstallFailed(PackageRunOutcome outcome, DWORD code,
+                       std::unique_ptr<PackageRunJob> retry_job);
+  void ShowInstallFailedBox(DWORD code);
   void StartNow();
   void ShowNetworkErrorBox();
   void ShowUnknownErrorBox();
@@ -156,6 +163,15 @@ class SetupForm : public ui::WindowImplBase {
   int slideshow_index_ = 1;
   nbase::ComPtr<ITaskbarList3> taskbar_;
   std::unique_ptr<CHttpDownloader> downloader_;
+  std::wstring download_folder_;
+  bool download_folder_ready_ = false;
+  // The package is running elevated: quitting waits for its end.
+  bool install_running_ = false;
+  // A finished download that arrived while the quit question was open, for after the answer.
+  bool finish_deferred_ = false;
+  bool deferred_success_ = false;
+  // The user confirmed quitting; nothing starts any more.
+  bool quitting_ = false;
 
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "base/StringUtil.h"
+#include "installer/main/CommandLine.h"
 
 namespace setup {
 
@@ -49,7 +50,14 @@ int RequiredMegabytes(double bytes) {
 }
 
 std::wstring SilentInstallParameters(const std::wstring& folder) {
-  return L"/DIR=\"" + folder + L"\" /pellisar_down /wait_run /verysilent";
+  return L"/DIR=\"" + cmdline::EscapeInsideQuotes(folder) +
+         L"\" /pellisar_down /wait_run /verysilent";
+}
+
+std::string OutcomeCode(unsigned long code) {
+  // HRESULTs read as hex everywhere they are documented; exit codes and Win32 errors as numbers.
+  if (code & 0x80000000ul) return nbase::StringPrintf("0x%08lX", code);
+  return nbase::StringPrintf("%lu", code);
 }
 
 std::wstring BrowsedInstallFolder(const std::wstring& picked, const std::wstring& brand,

@@ -27,9 +27,13 @@ bool IsValidInstallFolder(const std::wstring& folder,
 // Whole megabytes (2^20 bytes) in `bytes`, truncated.
 int RequiredMegabytes(double bytes);
 
-// The command line the full setup package gets: the folder in quotes after "/DIR=", then the
-// three switches.
+// The command line the full setup package gets: the folder in quotes after "/DIR=" (escaped by
+// the standard rules, so a trailing backslash stays part of it), then the three switches.
 std::wstring SilentInstallParameters(const std::wstring& folder);
+
+// A failure's code as the user's box and the "Install_Failed" event show it: HRESULTs in hex
+// ("0x800B0100"), exit codes and Windows errors in decimal.
+std::string OutcomeCode(unsigned long code);
 
 // The install folder for a folder picked in the browser: brand and display name appended.
 std::wstring BrowsedInstallFolder(const std::wstring& picked, const std::wstring& brand,

@@ -155,13 +155,17 @@ class DemoPackageTest : public ::testing::Test {
 
 TEST_F(DemoPackageTest, InstallsIntoNewQuotedFolderAndTheProductStarts) {
   // Blanks, a non-ASCII letter, two missing levels and the trailing backslash the installer may
-  // pass: each breaks a naive argument split, an ANSI write or a one-level folder creation.
+  // pass (doubled before the closing quote, as the standard rules want): each breaks a naive
+  // argument split, an ANSI write or a one-level folder creation.
   const std::wstring folder = scratch_ + L"Program Files\\Clipmint \u00DCber\\";
-  const std::wstring parameters = L"/DIR=\"" + folder + L"\" /pellisar_down /wait_run /verysilent";
+  const std::wstring parameters =
+      L"/DIR=\"" + folder + L"\\\" /pellisar_down /wait_run /verysilent";
 
   EXPECT_EQ(0u, RunToEnd(package_, parameters, scratch_));
   EXPECT_EQ(nbase::UTF16ToUTF8(parameters), ReadAll(folder + L"setup_parameters.txt"));
-  EXPECT_EQ(L"Minteo.exe;setup_parameters.txt;", ListNames(folder));
+  EXPECT_EQ(L"Minteo.exe;setup_cwd.txt;setup_parameters.txt;", ListNames(folder));
+  EXPECT_EQ(nbase::UTF16ToUTF8(scratch_.substr(0, scratch_.size() - 1)),
+            ReadAll(folder + L"setup_cwd.txt"));
 
   DWORD product_id = 0;
   EXPECT_EQ(0u, RunToEnd(folder + L"Minteo.exe", L"", folder, &product_id));

@@ -1,15 +1,24 @@
 // Stand-in for the product's full setup package: unpacks the product into the folder named by
 // /DIR= and records how it was called, so the installer's hand-over can be checked from outside.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cwchar>
 #include <string>
 
 #include "base/StringUtil.h"
+#include "base/UniqueResource.h"
 #include "tools/demo_package/AtomicFile.h"
 #include "tools/demo_package/DemoResources.h"
 
 namespace {
+
+struct LocalArgsTraits {
+  using Type = wchar_t**;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type args) noexcept { ::LocalFree(args); }
+};
+using LocalArgs = nbase::UniqueResource<LocalArgsTraits>;
 
 // Exit codes the callers (the end-to-end tests) rely on.
 constexpr int kExitInstalled = 0;
@@ -19,47 +28,33 @@ constexpr int kExitFailed = 3;
 // A real setup spends a while copying; the installer's progress page must cope with that.
 constexpr DWORD kSetupPauseMs = 1500;
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t';
-}
-
-// Finds the first /DIR= switch. The value is read up to the closing quote rather than with the
-// usual argument rules, because those would turn a folder ending in a backslash (`"C:\x\"`) into
-// an escaped quote and swallow the switches after it.
-bool FindFolderSwitch(const std::wstring& command_line, std::wstring* folder) {
+// Finds the first /DIR= switch by the standard argument rules, the way the real package parses
+// its command line: a folder the caller quoted badly arrives mangled here too.
+bool FindFolderSwitch(const wchar_t* command_line, std::wstring* folder) {
   static constexpr wchar_t kSwitch[] = L"/DIR=";
   const size_t switch_length = std::wcslen(kSwitch);
-  size_t i = 0;
-  const size_t n = command_line.size();
-  while (i < n) {
-    while (i < n && IsBlank(command_line[i])) ++i;
-    if (i >= n) break;
-    if (n - i >= switch_length &&
-        ::_wcsnicmp(command_line.c_str() + i, kSwitch, switch_length) == 0) {
-      i += switch_length;
-      size_t end;
-      if (i < n && command_line[i] == L'"') {
-        ++i;
-        end = command_line.find(L'"', i);
-        if (end == std::wstring::npos) end = n;
-        *folder = command_line.substr(i, end - i);
-        i = end + 1;
-      } else {
-        end = i;
-        while (end < n && !IsBlank(command_line[end])) ++end;
-        *folder = command_line.substr(i, end - i);
-        i = end;
-      }
+  // With an empty string the shell's parser would return the program's own path instead.
+  if (!command_line || !*command_line) return false;
+  int count = 0;
+  // Program name first, so the parser's special rules for it do not touch the arguments.
+  const std::wstring full = std::wstring(L"package ") + command_line;
+  LocalArgs args(::CommandLineToArgvW(full.c_str(), &count));
+  if (!args) return false;
+  for (int i = 1; i < count; ++i) {
+    if (::_wcsnicmp(args.get()[i], kSwitch, switch_length) == 0) {
+      *folder = args.get()[i] + switch_length;
       return true;
-    }
-    // Any other switch is skipped whole, quoted blanks included.
-    bool quoted = false;
-    while (i < n && (quoted || !IsBlank(command_line[i]))) {
-      if (command_line[i] == L'"') quoted = !quoted;
-      ++i;
     }
   }
   return false;
+}
+
+// The code to end with when the caller asks for one, so tests can drive a failing setup.
+int RequestedExitCode() {
+  wchar_t value[32] = {};
+  const DWORD length = ::GetEnvironmentVariableW(L"DEMO_PACKAGE_EXIT_CODE", value, 32);
+  if (length == 0 || length >= 32) return kExitInstalled;
+  return static_cast<int>(std::wcstoul(value, nullptr, 10));
 }
 
 void TrimTrailingSeparators(std::wstring* path) {
@@ -118,7 +113,7 @@ DWORD WriteEmbeddedProduct(const std::wstring& path) {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line, int) {
   const std::wstring parameters = command_line ? command_line : L"";
   std::wstring folder;
-  if (!FindFolderSwitch(parameters, &folder) || folder.empty()) return kExitNoFolder;
+  if (!FindFolderSwitch(command_line, &folder) || folder.empty()) return kExitNoFolder;
 
   folder = FullPath(folder);
   TrimTrailingSeparators(&folder);
@@ -132,6 +127,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, wchar_t* command_line, int) {
     return kExitFailed;
   }
 
+  // Where it was started from, so the caller's choice of working folder can be checked too.
+  wchar_t cwd[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, cwd);
+  const std::string cwd_record = nbase::UTF16ToUTF8(cwd);
+  demo::WriteFileAtomically(folder + L"\\setup_cwd.txt", cwd_record.data(), cwd_record.size());
+
   ::Sleep(kSetupPauseMs);
-  return kExitInstalled;
+  return RequestedExitCode();
 }

@@ -1,5 +1,5 @@
 # Packs the skin: copies resources/ into a staging folder, writes this build's URLs, package
-# hashes and analytics settings into the copies, and zips the tree (deflate) under "resources/".
+# hashes, publisher pins and analytics settings into the copies, and zips the tree (deflate) under "resources/".
 #
 # cmake -DSKIN_RESOURCES=... -DSKIN_SETTINGS=... -DSKIN_STAGE=... -DSKIN_ARCHIVE=...
 #       [-DSKIN_DEMO_PACKAGE=file] -P pack_skin.cmake
@@ -64,6 +64,8 @@ file(READ "${file}" text)
 set_key(text "${file}" GA_ENDPOINT "${INSTALLER_GA_ENDPOINT}")
 set_key(text "${file}" GA_MEASUREMENT_ID "${INSTALLER_GA_MEASUREMENT_ID}")
 set_key(text "${file}" GA_API_SECRET "${INSTALLER_GA_API_SECRET}")
+set_key(text "${file}" PUBLISHER_NAME "${PINNED_PUBLISHER_NAME}")
+set_key(text "${file}" PUBLISHER_ROOT_SHA256 "${PINNED_ROOT_SHA256}")
 file(WRITE "${file}" "${text}")
 
 # Sorted entries, one fixed time stamp and no extra fields keep the archive identical from build

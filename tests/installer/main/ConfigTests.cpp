@@ -55,8 +55,17 @@ TEST(ProductInfoTest, ReadsFromPackageElseFromWorkingFolder) {
 TEST(ProductInfoTest, DerivesNormalisedInstallPaths) {
   ProductInfo info;
   ASSERT_TRUE(info.Read(kProductPackage));
+  // The system's own Program Files, where the package for this system installs: on a 64-bit
+  // system the 64-bit one, read from the 64-bit registry view even by a 32-bit build.
   wchar_t program_files[MAX_PATH] = {};
-  ::SHGetSpecialFolderPathW(nullptr, program_files, CSIDL_PROGRAM_FILES, FALSE);
+  DWORD size = sizeof(program_files) - sizeof(wchar_t);
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                            KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key));
+  ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, L"ProgramFilesDir", nullptr, nullptr,
+                                              reinterpret_cast<BYTE*>(program_files), &size));
+  ::RegCloseKey(key);
   EXPECT_EQ(std::wstring(program_files) + L"\\Nolt\\Nolt Clipmint", info.DefaultInstallFolder());
 
   info.SetInstallFolder(L"D:/Apps//Nolt\\\\\\Clip");
@@ -101,8 +110,10 @@ TEST(LanguageListTest, ExecutableNameGivesBaseNameAndLanguage) {
       {L"stem_installer_de.exe", "stem_installer_de|de|Deutsch"},
       {L"stem_installer_fr.exe", "stem_installer_fr|fr|"},  // nothing loaded, English stays
       {L"stem_installer_deu.exe", "stem_installer_deu|deu|Deutsch"},
-      {L"stem.x.exe", "|en|English"},
+      {L"stem.x.exe", "stem.x.exe|en|English"},  // the whole name: never an unnamed instance
       {L"stem_de.exe", "stem_de|en|English"},
+      {L"Stem_Installer_DE.exe", "Stem_Installer_DE|de|Deutsch"},
+      {L"stem_installer_1.2.exe", "stem_installer_1.2.exe|1.2.exe|"},
   };
   for (const auto& [name, result] : expected) {
     ::DeleteFileW(report.c_str());

@@ -13,8 +13,8 @@
 
 namespace {
 
-using frame_test::ReadAll;
 using frame_test::CloseSetupWindowOf;
+using frame_test::ReadAll;
 
 // Runs the installer and closes its window once it shows, as a user would.
 testing_support::ChildResult RunInstaller(const std::wstring& exe) {
@@ -99,11 +99,24 @@ TEST(Startup, SecondInstanceLeavesBeforeLoggingAndLogIsNamedAfterBaseName) {
   ::DeleteFileW(log.c_str());
 }
 
-TEST(Startup, NameWithTwoDotsLogsToBareSuffix) {
+TEST(Startup, DottedNameKeepsItsWholeNameForInstanceAndLog) {
   BuildScratch folder(L"dots");
-  const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, L"startup.probe.exe");
-  const std::wstring log = LogFolder() + L"_log.txt";
+  const std::wstring name =
+      L"Startup_Probe_" + std::to_wstring(::GetCurrentProcessId()) + L"_1.2.exe";
+  const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, name);
+  const std::wstring log = LogFolder() + name + L"_log.txt";
   ::DeleteFileW(log.c_str());
+  {
+    // Another copy of the same name in other letter case already runs.
+    std::wstring lower = name;
+    ::CharLowerBuffW(&lower[0], static_cast<DWORD>(lower.size()));
+    nbase::UniqueHandle first(::CreateMutexW(nullptr, TRUE, lower.c_str()));
+    ASSERT_TRUE(first);
+    const auto second = testing_support::RunProgram(exe, L"");
+    ASSERT_FALSE(second.timed_out);
+    EXPECT_EQ(0u, second.exit_code);
+    EXPECT_FALSE(Exists(log)) << "the second instance wrote to the log";
+  }
   const auto run = RunInstaller(exe);
   ASSERT_FALSE(run.timed_out);
   EXPECT_EQ(0u, run.exit_code);
@@ -118,7 +131,9 @@ TEST_CHILD(load_system_library) {
   return time_get_time && time_get_time() != 0 ? 0 : 1;
 }
 
-TEST_CHILD(load_library_plainly) { return ::LoadLibraryW(L"winmm.dll") ? 0 : 1; }
+TEST_CHILD(load_library_plainly) {
+  return ::LoadLibraryW(L"winmm.dll") ? 0 : 1;
+}
 
 TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
   // Control: a program importing the library the ordinary way picks up the planted copy, so the
@@ -126,7 +141,8 @@ TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
   {
     BuildScratch folder(L"control");
     folder.Plant();
-    const auto probe = testing_support::RunProgram(folder.Copy(PLANTED_PROBE_PATH, L"probe.exe"), L"");
+    const auto probe =
+        testing_support::RunProgram(folder.Copy(PLANTED_PROBE_PATH, L"probe.exe"), L"");
     ASSERT_TRUE(probe.started);
     ASSERT_TRUE(folder.PlantedWasLoaded())
         << "this loader ignores planted libraries (under Wine, start the test with "

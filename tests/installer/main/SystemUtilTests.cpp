@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "base/StringUtil.h"
+#include "installer/main/ElevatedRun.h"
 #include "tests/installer/main/FrameTestSupport.h"
 
 namespace {
@@ -58,8 +59,8 @@ TEST_CHILD(write_marker) {
 
 TEST_CHILD(run_elevated) {
   const std::wstring marker = nbase::UTF8ToUTF16(argv[0]);
-  sysutil::RunElevatedAndWait(testing_support::SelfPath(),
-                              L"--child write_marker \"" + marker + L"\"");
+  RunElevatedAndWait(testing_support::SelfPath(), L"--child write_marker \"" + marker + L"\"", L"",
+                     30000);
   return frame_test::ReadAll(marker) == "done" ? 0 : 1;
 }
 

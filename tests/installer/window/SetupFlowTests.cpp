@@ -1,14 +1,20 @@
 // The setup window in this process: custom panel, folder and disk checks, the close question,
-// failures with their boxes, the running-product check, and a run to the end page.
-#include <gtest/gtest.h>
-
+// failures with their boxes, the running-product check, a run to the end page, untrusted and
+// failing packages, and quitting at each stage.
+#include <windows.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "base/StringUtil.h"
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
 #include "installer/window/SetupForm.h"
@@ -503,6 +509,257 @@ TEST_F(SetupFlow, KeyboardAloneInstallsInGermanToAChosenFolderAndStartsTheProduc
       << "Start Now did not start the product";
   EXPECT_TRUE(PumpUntil([&] { return setup_test::QuitMessagesSeen() == quits + 1; }, kWatchdogMs));
   for (int i = 0; i < 100 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+}
+
+// --- What runs elevated, and what the user is told -------------------------------------------
+
+std::wstring ScratchFolder(const wchar_t* name) {
+  wchar_t temp[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + name + L" " + std::to_wstring(::GetCurrentProcessId());
+}
+
+// The box watcher looks every 50 ms; a box is photographed once it has had time to paint.
+constexpr int kLooksBeforeShot = 8;
+
+int CountLabel(const std::vector<std::string>& labels, const std::string& label) {
+  return static_cast<int>(std::count(labels.begin(), labels.end(), label));
+}
+
+bool IsInstallFailedBox(const std::wstring& text) {
+  return text.find(L"could not be completed") != std::wstring::npos;
+}
+
+TEST_F(SetupFlow, UntrustedPackagesAreNeverRunAndAreDeleted) {
+  const std::string good = DemoPackage();
+  std::string flipped = good;
+  flipped[4096] = static_cast<char>(flipped[4096] ^ 0x01);
+  const std::wstring untrusted = setup_test::FromBuildPath(UNTRUSTED_PACKAGES_DIR) + L"\\";
+  struct Variant {
+    const char* what;
+    std::string bytes;
+  };
+  const Variant variants[] = {
+      {"flipped byte", flipped},
+      {"appended bytes", good + std::string(32, '\0')},
+      {"unsigned", setup_test::ReadFileBytes(untrusted + L"unsigned.exe")},
+      {"second publisher", setup_test::ReadFileBytes(untrusted + L"other_publisher.exe")},
+      {"no code-signing usage", setup_test::ReadFileBytes(untrusted + L"no_codesign.exe")},
+      {"expired", setup_test::ReadFileBytes(untrusted + L"expired.exe")},
+      {"self-signed look-alike", setup_test::ReadFileBytes(untrusted + L"lookalike.exe")},
+  };
+  ASSERT_TRUE(server_.Start(good));
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow untrusted");
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  std::atomic<int> failed_boxes{0};
+  std::atomic<int> looks{0};
+  Answer([&](const std::wstring& text) {
+    if (!IsInstallFailedBox(text)) return IDCANCEL;
+    // The first box is left up a moment to be painted and photographed.
+    if (failed_boxes == 0 && ++looks < kLooksBeforeShot) return 0;
+    if (failed_boxes == 0) setup_test::ShootMessageBoxes(L"flow_untrusted_box");
+    ++failed_boxes;
+    return IDABORT;
+  });
+  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
+  for (const Variant& variant : variants) {
+    ASSERT_FALSE(variant.bytes.empty()) << variant.what;
+    ASSERT_TRUE(server_.Start(variant.bytes));
+    const int before = failed_boxes;
+    Click(L"btn_install");
+    ASSERT_TRUE(PumpUntil([&] { return failed_boxes > before; }, kWatchdogMs)) << variant.what;
+    ASSERT_TRUE(WaitForPage(SetupForm::kHomePage)) << variant.what;
+    EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt")) << variant.what;
+    EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->DownloadPath())) << variant.what;
+    EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath())) << variant.what;
+  }
+  // A box still closing may be looked at twice.
+  EXPECT_LE(static_cast<int>(sizeof(variants) / sizeof(variants[0])), failed_boxes.load());
+  for (const std::wstring& text : BoxTexts()) {
+    if (IsInstallFailedBox(text)) {
+      EXPECT_NE(std::wstring::npos, text.find(LogPath())) << text;
+    }
+  }
+  // Reported as failures with their codes, never as an installation.
+  PumpUntil([] { return false; }, 1500);
+  const std::vector<std::string> labels = setup_test::CollectorEventLabels();
+  EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
+            CountLabel(labels, "Install_Completed"));
+  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_0x800B0100") + 2,
+            CountLabel(labels, "Install_Failed_0x800B0100"))
+      << "appended bytes and the unsigned copy: no signature over the file";
+  setup_test::RemoveTree(folder);
+}
+
+TEST_F(SetupFlow, AFailingSetupIsReportedWithItsCodeAndOffersTheBrowser) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow failing");
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  ::SetEnvironmentVariableW(L"DEMO_PACKAGE_EXIT_CODE", L"7");
+  std::atomic<bool> asked{false};
+  std::atomic<int> looks{0};
+  Answer([&](const std::wstring& text) {
+    if (!IsInstallFailedBox(text)) return IDCANCEL;
+    if (++looks < kLooksBeforeShot) return 0;
+    setup_test::ShootMessageBoxes(L"flow_setup_failed_box");
+    asked = true;
+    return IDIGNORE;
+  });
+  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
+  bool end_page_seen = false;
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        end_page_seen |= form_->CurrentPage() == SetupForm::kEndPage;
+        return asked.load();
+      },
+      kWatchdogMs));
+  ::SetEnvironmentVariableW(L"DEMO_PACKAGE_EXIT_CODE", nullptr);
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(
+      L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe",
+      kWatchdogMs));
+  EXPECT_FALSE(end_page_seen);
+  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+  ASSERT_FALSE(BoxTexts().empty());
+  const std::wstring text = BoxTexts().back();
+  EXPECT_NE(std::wstring::npos, text.find(L"(error 7)")) << text;
+  EXPECT_NE(std::wstring::npos, text.find(LogPath())) << text;
+  EXPECT_TRUE(setup_test::PathExists(folder + L"\\setup_parameters.txt")) << "the package ran";
+  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()));
+
+  std::vector<std::string> labels;
+  PumpUntil(
+      [&] {
+        labels = setup_test::CollectorEventLabels();
+        return CountLabel(labels, "Install_Failed_7") >
+               CountLabel(labels_before, "Install_Failed_7");
+      },
+      10000);
+  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_7") + 1,
+            CountLabel(labels, "Install_Failed_7"));
+  EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
+            CountLabel(labels, "Install_Completed"));
+  setup_test::RemoveTree(folder);
+}
+
+TEST_F(SetupFlow, FolderWithTrailingBackslashArrivesIntactAndThePackageRunsInItsFolder) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow slash") + L"\\";
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  Click(L"btn_install");
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
+  const std::wstring record =
+      nbase::UTF8ToUTF16(setup_test::ReadFileBytes(folder + L"setup_parameters.txt"));
+  int count = 0;
+  wchar_t** args = ::CommandLineToArgvW((L"package " + record).c_str(), &count);
+  ASSERT_NE(nullptr, args);
+  std::vector<std::wstring> parsed(args + 1, args + count);
+  ::LocalFree(args);
+  ASSERT_EQ(4u, parsed.size()) << nbase::UTF16ToUTF8(record);
+  EXPECT_EQ(L"/DIR=" + folder, parsed[0]);
+  EXPECT_EQ(L"/verysilent", parsed[3]);
+  // Started in the protected folder it was downloaded to, which is emptied afterwards.
+  const std::wstring package_folder = sysutil::DirectoryPart(form_->Downloader()->TargetPath());
+  EXPECT_EQ(package_folder.substr(0, package_folder.size() - 1),
+            nbase::UTF8ToUTF16(setup_test::ReadFileBytes(folder + L"setup_cwd.txt")));
+  EXPECT_NE(std::wstring::npos, package_folder.find(L"Nolt Clipmint Setup")) << package_folder;
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = ::FindFirstFileW((package_folder + L"*.exe").c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "left in the package folder: " << found.cFileName;
+  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
+  demo::SaveWindowPng(form_->GetHWND(), setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots") +
+                                            L"\\flow_end_page.png");
+  setup_test::RemoveTree(folder.substr(0, folder.size() - 1));
+}
+
+TEST_F(SetupFlow, AnOpenQuitQuestionHoldsAFinishedDownloadUntilAnswered) {
+  const std::string package = DemoPackage();
+  ASSERT_TRUE(server_.Start(package));
+  // Slow enough that the question is open before the download ends.
+  server_.SetBodyDelay(1500);
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow quit hold");
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  // The question stays up until the download is complete on disk, and a while longer; nothing
+  // may run meanwhile. Then Cancel: the run goes on.
+  std::atomic<bool> ran_under_the_box{false};
+  std::atomic<bool> answered{false};
+  std::atomic<int> looks_after_download{0};
+  const std::wstring download = form_->Downloader()->DownloadPath();
+  Answer([&](const std::wstring& text) {
+    if (text.find(L"Are you sure you want to quit?") == std::wstring::npos) return IDCANCEL;
+    if (setup_test::PathExists(folder + L"\\setup_parameters.txt")) ran_under_the_box = true;
+    if (setup_test::ReadFileBytes(download).size() != package.size()) return 0;
+    if (++looks_after_download < 20) return 0;
+    answered = true;
+    return IDCANCEL;
+  });
+  Click(L"btn_install");
+  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return answered.load(); }, kWatchdogMs));
+  EXPECT_FALSE(ran_under_the_box);
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "the held download did not go on";
+  setup_test::RemoveTree(folder);
+}
+
+TEST_F(SetupFlow, QuittingUnderAFinishedDownloadRunsNothingAndReportsTheCancel) {
+  const std::string package = DemoPackage();
+  ASSERT_TRUE(server_.Start(package));
+  // Slow enough that the question is open before the download ends.
+  server_.SetBodyDelay(1500);
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow quit");
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  std::atomic<bool> answered{false};
+  const std::wstring download = form_->Downloader()->DownloadPath();
+  Answer([&](const std::wstring& text) {
+    if (text.find(L"Are you sure you want to quit?") == std::wstring::npos) return IDCANCEL;
+    if (setup_test::ReadFileBytes(download).size() != package.size()) return 0;
+    answered = true;
+    return IDOK;
+  });
+  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
+  Click(L"btn_install");
+  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return answered && !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
+  PumpUntil([] { return false; }, 3000);
+  EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt"));
+  const std::vector<std::string> labels = setup_test::CollectorEventLabels();
+  EXPECT_EQ(CountLabel(labels_before, "Cancel_Install") + 1, CountLabel(labels, "Cancel_Install"));
+  EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
+            CountLabel(labels, "Install_Completed"));
+  setup_test::RemoveTree(folder);
+}
+
+TEST_F(SetupFlow, DuringTheSilentInstallTheQuitBoxSaysItIsFinishing) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow finishing");
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  std::atomic<bool> finishing{false};
+  std::atomic<int> looks{0};
+  Answer([&](const std::wstring& text) {
+    if (text.find(L"finishing") == std::wstring::npos) return IDCANCEL;
+    if (++looks < kLooksBeforeShot) return 0;
+    setup_test::ShootMessageBoxes(L"flow_finishing_box");
+    finishing = true;
+    return IDOK;
+  });
+  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
+  Click(L"btn_install");
+  // The package records its command line, then takes a while to finish.
+  ASSERT_TRUE(PumpUntil([&] { return setup_test::PathExists(folder + L"\\setup_parameters.txt"); },
+                        kWatchdogMs));
+  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return finishing.load(); }, kWatchdogMs));
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
+  EXPECT_TRUE(::IsWindow(form_->GetHWND()));
+  PumpUntil([] { return false; }, 1500);
+  const std::vector<std::string> labels = setup_test::CollectorEventLabels();
+  EXPECT_EQ(CountLabel(labels_before, "Cancel_Install"), CountLabel(labels, "Cancel_Install"));
   setup_test::RemoveTree(folder);
 }
 

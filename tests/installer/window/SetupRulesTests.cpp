@@ -1,8 +1,12 @@
 // The setup window's rules that need no window: buckets, progress scaling and folder checks.
+#include <windows.h>
+#include <shellapi.h>
+
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "installer/window/SetupRules.h"
 
@@ -65,6 +69,39 @@ TEST(SetupRules, CommandLineSizesAndTexts) {
   EXPECT_EQ(L"", setup::BrowsedInstallFolder(L"", L"Nolt", L"Nolt Clipmint"));
   EXPECT_EQ(L"Nolt Clipmint is running; Nolt Clipmint",
             setup::ReplacePlaceholder(L"XX is running; XX", L"Nolt Clipmint"));
+}
+
+// The arguments a package that parses its command line the standard way receives.
+std::vector<std::wstring> ParsedArguments(const std::wstring& parameters) {
+  int count = 0;
+  const std::wstring line = L"package.exe " + parameters;
+  wchar_t** args = ::CommandLineToArgvW(line.c_str(), &count);
+  std::vector<std::wstring> parsed;
+  for (int i = 1; args && i < count; ++i) parsed.push_back(args[i]);
+  ::LocalFree(args);
+  return parsed;
+}
+
+TEST(SetupRules, TheFolderReachesThePackageAsTyped) {
+  const std::wstring long_folder =
+      L"D:\\" + std::wstring(120, L'a') + L" with spaces\\" + std::wstring(100, L'b') + L"\\";
+  for (const std::wstring& folder :
+       {std::wstring(L"C:\\x\\"), std::wstring(L"C:\\"),
+        std::wstring(L"C:\\Program Files\\Nolt\\Nolt Clipmint"),
+        std::wstring(L"C:\\two  spaces\\and\\\\double\\\\"), long_folder}) {
+    const std::vector<std::wstring> args = ParsedArguments(setup::SilentInstallParameters(folder));
+    ASSERT_EQ(4u, args.size()) << "the switches were swallowed for " << args[0].size();
+    EXPECT_EQ(L"/DIR=" + folder, args[0]);
+    EXPECT_EQ(L"/pellisar_down", args[1]);
+    EXPECT_EQ(L"/wait_run", args[2]);
+    EXPECT_EQ(L"/verysilent", args[3]);
+  }
+}
+
+TEST(SetupRules, OutcomeCodesReadAsTheyAreDocumented) {
+  EXPECT_EQ("7", setup::OutcomeCode(7));
+  EXPECT_EQ("1223", setup::OutcomeCode(ERROR_CANCELLED));
+  EXPECT_EQ("0x800B0100", setup::OutcomeCode(0x800B0100ul));
 }
 
 }  // namespace

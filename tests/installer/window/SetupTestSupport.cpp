@@ -151,7 +151,10 @@ void TinyHttpServer::Serve(SOCKET client) {
     head_text << "Content-Range: bytes " << first << "-" << last << "/" << body_.size() << "\r\n";
   head_text << "\r\n";
   std::string reply = head_text.str();
-  if (!head) reply.append(body_, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+  if (!head) {
+    reply.append(body_, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+    if (body_delay_ms_) ::Sleep(body_delay_ms_);  // the slow network being imitated
+  }
   for (size_t sent = 0; sent < reply.size();) {
     const int put = ::send(client, reply.data() + sent, static_cast<int>(reply.size() - sent), 0);
     if (put <= 0) break;
@@ -199,7 +202,8 @@ void RewriteUrls(const std::wstring& path, const std::map<std::wstring, std::wst
 
 }  // namespace
 
-SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls) {
+SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls,
+                   const std::map<std::wstring, std::wstring>& product) {
   wchar_t temp[MAX_PATH];
   ::GetTempPathW(MAX_PATH, temp);
   static int counter = 0;
@@ -211,6 +215,12 @@ SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls) {
   for (const wchar_t* language : {L"English", L"German"}) {
     RewriteUrls(folder_ + L"\\resources\\lang\\" + language + L"\\gdstrings.ini", urls);
   }
+  std::map<std::wstring, std::wstring> product_values = {
+      {L"PUBLISHER_NAME", PINNED_PUBLISHER_NAME},
+      {L"PUBLISHER_ROOT_SHA256", nbase::UTF8ToUTF16(PINNED_ROOT_SHA256)},
+  };
+  for (const auto& [key, value] : product) product_values[key] = value;
+  RewriteUrls(folder_ + L"\\resources\\product.ini", product_values);
   wchar_t cwd[MAX_PATH] = {};
   ::GetCurrentDirectoryW(MAX_PATH, cwd);
   previous_cwd_ = cwd;
@@ -256,6 +266,37 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
     ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }
   return true;
+}
+
+std::vector<std::string> CollectorEventLabels() {
+  std::vector<std::string> labels;
+  const std::wstring folder = FromBuildPath(BUILD_DIR_PATH "/https-collector/requests\\");
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = ::FindFirstFileW((folder + L"18443-*.txt").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return labels;
+  do {
+    const std::string request = ReadFileBytes(folder + found.cFileName);
+    if (request.find("measurement_id=G-DEMO000000") == std::string::npos) continue;
+    const std::string key = "\"event_label\":\"";
+    const size_t at = request.find(key);
+    if (at == std::string::npos) continue;
+    const size_t end = request.find('"', at + key.size());
+    labels.push_back(request.substr(at + key.size(), end - at - key.size()));
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
+  return labels;
+}
+
+void ShootMessageBoxes(const std::wstring& name) {
+  const std::wstring folder = FromBuildPath(BUILD_DIR_PATH "/screenshots");
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  int index = 0;
+  for (HWND box : demo::TopLevelWindowsOf(::GetCurrentProcessId(), L"#32770")) {
+    if (!::IsWindowVisible(box)) continue;
+    const std::wstring suffix = index ? L"_" + std::to_wstring(index) : std::wstring();
+    demo::SaveWindowPng(box, folder + L"\\" + name + suffix + L".png");
+    ++index;
+  }
 }
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {

@@ -66,6 +66,8 @@ class TinyHttpServer {
   int Requests() const { return requests_.load(); }
   // The length HEAD reports, when it should differ from the body's (a huge package).
   void SetDeclaredSize(long long size) { declared_size_ = size; }
+  // Holds back every body this long, as a slow network would.
+  void SetBodyDelay(DWORD milliseconds) { body_delay_ms_ = milliseconds; }
 
  private:
   void Serve(SOCKET client);
@@ -76,13 +78,16 @@ class TinyHttpServer {
   std::thread accept_thread_;
   std::atomic<int> requests_{0};
   std::atomic<long long> declared_size_{-1};
+  std::atomic<DWORD> body_delay_ms_{0};
 };
 
 // A copy of the skin's files under a fresh folder, with the URLs of both language tables
-// replaced; the folder becomes the working folder so the resource service finds it there.
+// replaced and product.ini given this build's publisher pins (then `product`'s values); the
+// folder becomes the working folder so the resource service finds it there.
 class SkinCopy {
  public:
-  explicit SkinCopy(const std::map<std::wstring, std::wstring>& urls);
+  explicit SkinCopy(const std::map<std::wstring, std::wstring>& urls,
+                    const std::map<std::wstring, std::wstring>& product = {});
   ~SkinCopy();
   const std::wstring& folder() const { return folder_; }
 
@@ -99,6 +104,14 @@ int QuitMessagesSeen();
 // Waits until the test browser of the Wine session was asked to open `url` (see the harness's
 // session script); false after `timeout_ms`.
 bool WaitForOpenedUrl(const std::wstring& url, DWORD timeout_ms);
+
+// Event labels the demo collector (18443, demo settings) received, in file-name order; the
+// caller takes a snapshot first and compares.
+std::vector<std::string> CollectorEventLabels();
+
+// Saves every visible message box of this process into the build's screenshots folder as
+// `name`.png (the first) or `name`_N.png.
+void ShootMessageBoxes(const std::wstring& name);
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool PathExists(const std::wstring& path);
