@@ -1,7 +1,10 @@
-// rangeget: runs the range downloader on one URL from the console, for benchmarks, debugging
-// and checking a server by hand. Usage: rangeget <url> <folder> [sha256]
+// rangeget: runs the downloader on one URL from the console, for benchmarks, debugging and
+// checking a server by hand. Usage: rangeget <url> <folder> [sha256]. The file is left under
+// the downloader's temporary name; at the end each connection's bytes, pieces and retries are
+// printed, with the process's memory before and at its peak.
 // rangeget --sha256 <file> times the digest alone, the part of a download no connection speeds up.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -53,6 +56,16 @@ double SinceProcessStart() {
   return static_cast<double>(to.QuadPart - from.QuadPart) / 1e7;
 }
 
+// Working set now and at its peak, in bytes.
+void Memory(double& now, double& peak) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  now = peak = 0;
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return;
+  now = static_cast<double>(counters.WorkingSetSize);
+  peak = static_cast<double>(counters.PeakWorkingSetSize);
+}
+
 int TimeDigest(const wchar_t* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
@@ -100,6 +113,8 @@ int wmain(int argc, wchar_t** argv) {
   Outcome outcome;
   ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&outcome));
 
+  double idle = 0, idle_peak = 0;
+  Memory(idle, idle_peak);
   int exit_code = 1;
   {
     CHttpDownloader downloader(hwnd, argv[1], folder, sha256);
@@ -114,9 +129,19 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("timeline entry %.3f window %.3f finished %.3f\n", entered, window_made, finished);
     std::printf("size %.0f bytes\n", downloader.KnownFileSize());
     std::printf("download %.3f s\n", downloader.ElapsedSeconds());
-    std::printf("join+hash %.3f s\n", downloader.JoinSeconds());
+    std::printf("tail %.3f s\n", downloader.TailSeconds());
+    const auto connections = downloader.Connections();
+    for (size_t i = 0; i < connections.size(); ++i) {
+      std::printf("connection %u bytes %lld pieces %d retries %d\n", static_cast<unsigned>(i),
+                  connections[i].bytes, connections[i].pieces, connections[i].retries);
+    }
+    double now = 0, peak = 0;
+    Memory(now, peak);
+    std::printf("memory idle %.1f MB peak %.1f MB (+%.1f MB)\n", idle / 1e6, peak / 1e6,
+                (peak - idle) / 1e6);
+    if (outcome.result != 1) std::printf("reason %d\n", downloader.FailureReason());
     std::printf("%s %ls\n", outcome.result == 1 ? "finished" : "failed",
-                downloader.TargetPath().c_str());
+                downloader.DownloadPath().c_str());
     std::fflush(stdout);
     exit_code = outcome.finished && outcome.result == 1 ? 0 : 1;
   }
