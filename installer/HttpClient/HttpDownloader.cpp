@@ -294,8 +294,7 @@ bool CHttpDownloader::RunProbe(CWininetHttp& client, Probe& probe) {
       Discard(client);
       return false;
     }
-    bool weak = false;
-    const std::string etag = Trim(client.ResponseHeader(HTTP_QUERY_ETAG, &weak));
+    const std::string etag = Trim(client.ResponseHeader(HTTP_QUERY_ETAG));
     // A weak tag may not be sent in If-Range; the modification time serves instead.
     if (UsableValidator(etag) && etag.compare(0, 2, "W/") != 0) {
       probe.validator = etag;
@@ -448,16 +447,17 @@ CHttpDownloader::Outcome CHttpDownloader::RunAttempt(ClientPtr& probe_client, co
     failure_ = HttpOk;
     last_byte_at_ = 0;
   }
-  {
-    nbase::AutoLock lock(state_lock_);
-    state_closed_ = false;
-  }
   attempt_over_ = false;
   ::ResetEvent(attempt_event_.get());
   digest_.clear();
   if (!PrepareFile(probe)) {
     EndAttempt(Outcome::Failed, HttpErrCreateFile);
     return Outcome::Failed;
+  }
+  {
+    // Opened after the file is prepared: starting afresh deletes the old record first.
+    nbase::AutoLock lock(state_lock_);
+    state_closed_ = false;
   }
 
   LOG_APP(L"create download thread");
