@@ -21,7 +21,7 @@ constexpr int kRetries = 3;
 // Larger than any package; a length beyond it is a hostile or broken answer.
 constexpr long long kMaxFileSize = 1LL << 36;
 constexpr DWORD kReadBlock = 65536;
-constexpr DWORD kHashBlock = 1 << 20;
+constexpr DWORD kHashBlock = 256 << 10;
 constexpr long long kMinPiece = 1LL << 20;
 constexpr long long kMaxPiece = 8LL << 20;
 // A split leaves both halves at least this big: smaller tails are not worth a new request.
@@ -605,11 +605,14 @@ bool CHttpDownloader::LoadState(const Probe& probe,
                                 std::vector<std::pair<long long, long long>>& done) {
   nbase::UniqueFileHandle file(::CreateFileW(StatePath().c_str(), GENERIC_READ, FILE_SHARE_READ,
                                              nullptr, OPEN_EXISTING, 0, nullptr));
-  if (!file) return false;
-  std::string text(kMaxStateFile + 1, '\0');
+  LARGE_INTEGER length;
+  if (!file || !::GetFileSizeEx(file.get(), &length) || length.QuadPart <= 0 ||
+      length.QuadPart > static_cast<long long>(kMaxStateFile)) {
+    return false;
+  }
+  std::string text(static_cast<size_t>(length.QuadPart), '\0');
   DWORD got = 0;
-  if (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) ||
-      got > kMaxStateFile) {
+  if (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr)) {
     return false;
   }
   text.resize(got);
