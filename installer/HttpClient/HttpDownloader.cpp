@@ -11,6 +11,7 @@
 
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpHeader.h"
+#include "installer/HttpClient/Sha256.h"
 #include "installer/HttpClient/WininetHttp.h"
 #include "installer/main/Log.h"
 
@@ -1079,7 +1080,7 @@ void CHttpDownloader::RunHash() {
       DownloadPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) return;
-  CSha256 digest;
+  CSha256Digest digest;
   std::vector<char> buffer(kHashBlock);
   long long at = 0, size = 0;
   for (;;) {
@@ -1100,12 +1101,12 @@ void CHttpDownloader::RunHash() {
       const DWORD want = static_cast<DWORD>(std::min<long long>(kHashBlock, front - at));
       OVERLAPPED position = At(at);
       DWORD got = 0;
-      if (!::ReadFile(file.get(), buffer.data(), want, &got, &position) || got != want ||
-          !digest.Update(buffer.data(), got)) {
+      if (!::ReadFile(file.get(), buffer.data(), want, &got, &position) || got != want) {
         LOG_ERR(L"download digest cannot read the file, error:%d",
                 static_cast<int>(::GetLastError()));
         return;
       }
+      digest.Update(buffer.data(), got);
       at += got;
       hashed_ = at;
     }

@@ -27,9 +27,11 @@ work="$build/download-bench"
 rm -rf "$work/out"
 mkdir -p "$work/out/aria2c" "$work/out/rangeget"
 edge_pid=0
+edge_port=0
+url=
 
 cleanup() {
-  [ "$edge_pid" != 0 ] && kill "$edge_pid" 2>/dev/null || true
+  if [ "$edge_pid" != 0 ]; then kill "$edge_pid" 2>/dev/null || true; fi
   "$root/tools/fixtures/http_servers.sh" stop "$work" >/dev/null 2>&1 || true
   "$root/tests/harness/session.sh" stop "$build" >/dev/null 2>&1 || true
 }
@@ -71,28 +73,31 @@ check() {  # name, file, digest
   fi
 }
 
-# Starts the relay that slows the first connection it accepts; prints its port.
+# Starts the relay that slows the first connection it accepts; sets edge_port.
 start_edge() {
   rm -f "$work/edge.port"
   python3 "$root/tools/bench/slow_edge.py" "$work/edge.port" "$port" $((2 << 20)) \
     >"$work/edge.log" 2>&1 &
   edge_pid=$!
-  for _ in $(seq 100); do [ -f "$work/edge.port" ] && break; sleep 0.1; done
-  cat "$work/edge.port"
+  for _ in $(seq 100); do [ -s "$work/edge.port" ] && break; sleep 0.1; done
+  edge_port=$(cat "$work/edge.port")
 }
 
 stop_edge() {
-  kill "$edge_pid" 2>/dev/null || true
-  wait "$edge_pid" 2>/dev/null || true
+  if [ "$edge_pid" != 0 ]; then
+    kill "$edge_pid" 2>/dev/null || true
+    wait "$edge_pid" 2>/dev/null || true
+  fi
   edge_pid=0
 }
 
 # The server as each tool sees it: nginx itself, or a fresh relay whose first connection is slow.
-base_url() {  # scenario
+set_url() {  # scenario, path
   if [ "$1" = edge ]; then
-    echo "http://127.0.0.1:$(start_edge)"
+    start_edge
+    url="http://127.0.0.1:$edge_port$2"
   else
-    echo "http://127.0.0.1:$port"
+    url="http://127.0.0.1:$port$2"
   fi
 }
 
@@ -100,8 +105,8 @@ run_pair() {  # scenario, path, file name, digest, aria2c options...
   local scenario=$1 path=$2 name=$3 digest=$4
   shift 4
   settle
-  local url t0 t1
-  url="$(base_url "$scenario")$path"
+  local t0 t1
+  set_url "$scenario" "$path"
   t0=$(now)
   aria2c -q -x8 -s8 --file-allocation=none --allow-overwrite=true "$@" \
     -d "$work/out/aria2c" -o "$name" "$url"
@@ -114,7 +119,7 @@ run_pair() {  # scenario, path, file name, digest, aria2c options...
   size=$(stat -c %s "$work/out/aria2c/$name")
   settle
   local log="$work/rangeget-$scenario.txt"
-  url="$(base_url "$scenario")$path"
+  set_url "$scenario" "$path"
   t0=$(now)
   if ! INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" "$url" "$folder" \
     "$digest" >"$log" 2>&1; then

@@ -10,6 +10,7 @@
 #include "base/StringUtil.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
+#include "installer/HttpClient/Sha256.h"
 #include "installer/main/Log.h"
 
 namespace {
@@ -71,6 +72,31 @@ TEST(HttpDownloaderDigest, PipedDigestMatchesTheDirectOneAcrossBlocksAndEmptyRea
     abandoned->Submit(block);
   }
   abandoned.reset();
+}
+
+TEST(HttpDownloaderDigest, InProcessDigestMatchesTheSystemsForEveryLengthAndSplit) {
+  std::string data(70000, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 2654435761u >> 13);
+  // Lengths around the block and padding boundaries, and one of many blocks.
+  for (size_t length :
+       {0u, 1u, 3u, 55u, 56u, 57u, 63u, 64u, 65u, 119u, 120u, 128u, 1000u, 70000u}) {
+    CSha256 system;
+    system.Update(data.data(), static_cast<DWORD>(length));
+    const std::string expected = system.HexDigest();
+    for (bool portable : {false, true}) {
+      CSha256Digest whole;
+      if (portable) whole.ForcePortable();
+      whole.Update(data.data(), length);
+      EXPECT_EQ(whole.HexDigest(), expected) << length << (portable ? " portable" : "");
+      // Fed in uneven slices, so buffered partial blocks meet whole ones.
+      CSha256Digest sliced;
+      if (portable) sliced.ForcePortable();
+      for (size_t at = 0, step = 1; at < length; at += step, step = step * 3 % 97 + 1) {
+        sliced.Update(data.data() + at, step < length - at ? step : length - at);
+      }
+      EXPECT_EQ(sliced.HexDigest(), expected) << length << (portable ? " portable" : "");
+    }
+  }
 }
 
 std::wstring Wide(const char* text) {
