@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""TCP relay in front of a local server that makes one connection slow, as a slow CDN edge does.
+"""TCP relay in front of a local server that caps every connection, and one more than the rest.
 
-The first connection accepted is held to RATE bytes per second from the server to the client;
-every other one is relayed as fast as it comes. Usage: slow_edge.py PORT_FILE TARGET_PORT RATE
+Each connection is held to RATE bytes per second from the server to the client, the first one
+accepted to FIRST_RATE (as a slow CDN edge does). The cap is per TCP connection, however many
+requests it carries, unlike a web server's per-request limit that each new request on a kept
+connection starts afresh. Usage: slow_edge.py PORT_FILE TARGET_PORT RATE FIRST_RATE
 (binds a free port on 127.0.0.1 and writes it to PORT_FILE).
 """
 import asyncio
@@ -12,6 +14,7 @@ import time
 
 TARGET = int(sys.argv[2])
 RATE = float(sys.argv[3])
+FIRST_RATE = float(sys.argv[4])
 accepted = 0
 
 
@@ -20,7 +23,7 @@ async def pump(reader, writer, rate):
     sent = 0
     try:
         while True:
-            block = await reader.read(65536 if rate == 0 else 16384)
+            block = await reader.read(16384 if rate else 65536)
             if not block:
                 break
             writer.write(block)
@@ -42,7 +45,7 @@ async def pump(reader, writer, rate):
 async def serve(client_reader, client_writer):
     global accepted
     accepted += 1
-    rate = RATE if accepted == 1 else 0
+    rate = FIRST_RATE if accepted == 1 else RATE
     server_reader, server_writer = await asyncio.open_connection("127.0.0.1", TARGET)
     await asyncio.gather(pump(client_reader, server_writer, 0),
                          pump(server_reader, client_writer, rate))
