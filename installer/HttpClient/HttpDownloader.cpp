@@ -19,8 +19,9 @@ namespace {
 
 constexpr double kAssumedSize = 125829120.0;
 constexpr int kRetries = 3;
-// Larger than any package; a length beyond it is a hostile or broken answer.
-constexpr long long kMaxFileSize = 1LL << 36;
+// Far larger than any package (the window's disk check refuses such sizes by itself); a length
+// beyond it is a hostile or broken answer.
+constexpr long long kMaxFileSize = 1LL << 42;
 constexpr DWORD kReadBlock = 65536;
 constexpr DWORD kHashBlock = 256 << 10;
 constexpr long long kMinPiece = 1LL << 20;

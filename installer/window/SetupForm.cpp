@@ -562,6 +562,13 @@ void SetupForm::OnDownloadFinished(bool success) {
     return;
   }
   LOG_APP(L"------- download success -------");
+  // The downloader leaves the bytes under a temporary name; the package gets its own here.
+  if (!::MoveFileExW(downloader_->DownloadPath().c_str(), downloader_->TargetPath().c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+    LOG_ERR(L"cannot name the package, error:%d", static_cast<int>(::GetLastError()));
+    OnDownloadFinished(false);
+    return;
+  }
   if (!CheckRunningProduct()) return;
   CAnalytics::Instance().SendEvent("Install_Time",
                                    setup::DurationBucket(downloader_->ElapsedSeconds()));
