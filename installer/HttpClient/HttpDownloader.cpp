@@ -1,11 +1,17 @@
-// The range downloader: size query, eight range threads with resume, join, digest, messages.
+// The downloader: the probe, the piece table with front-first hand-out and re-splitting, the
+// checks on every answer, writing in place, the following digest, the resume state, messages.
 #include "installer/HttpClient/HttpDownloader.h"
 
 #include <process.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <utility>
 
 #include "installer/HttpClient/FileHash.h"
+#include "installer/HttpClient/HttpHeader.h"
+#include "installer/HttpClient/Sha256.h"
 #include "installer/HttpClient/WininetHttp.h"
 #include "installer/main/Log.h"
 
@@ -13,11 +19,39 @@ namespace {
 
 constexpr double kAssumedSize = 125829120.0;
 constexpr int kRetries = 3;
-constexpr DWORD kFirstRetryPauseMs = 1000;
-constexpr DWORD kCopyBlock = CSha256Pipe::kBlockSize;
-// How long the join waits for a part to grow before looking again: long enough to move
-// hundreds of kilobytes per look, short beside a download of seconds.
-constexpr DWORD kFollowPollMs = 100;
+// Far larger than any package (the window's disk check refuses such sizes by itself); a length
+// beyond it is a hostile or broken answer.
+constexpr long long kMaxFileSize = 1LL << 42;
+constexpr DWORD kReadBlock = 65536;
+constexpr DWORD kHashBlock = 256 << 10;
+constexpr long long kMinPiece = 1LL << 20;
+constexpr long long kMaxPiece = 8LL << 20;
+// A split leaves both halves at least this big: smaller tails are not worth a new request.
+constexpr long long kMinSplit = 128LL << 10;
+constexpr long long kTicksPerSecond = 10000000LL;
+// A connection's speed is judged only after its request has run this long.
+constexpr long long kJudgeAfterTicks = kTicksPerSecond / 4;
+// A free connection takes half of a piece whose owner needs longer than this for the rest.
+constexpr long long kSplitTicks = kTicksPerSecond * 3 / 10;
+// A tail too small to split is taken whole from an owner that has been this slow this long.
+constexpr long long kHandoverTicks = 2 * kTicksPerSecond;
+// How often idle connections look for work, and the digest for a grown front.
+constexpr DWORD kIdlePollMs = 50;
+constexpr DWORD kHashPollMs = 20;
+// Refused requests in a row after which a connection leaves the work to the others.
+constexpr int kRefusalsToRetire = 2;
+constexpr size_t kMaxStateFile = 1 << 20;
+
+using ClientPtr = std::unique_ptr<CWininetHttp, void (*)(CWininetHttp*)>;
+
+ClientPtr MakeClient() {
+  IHttpBase* client = nullptr;
+  // Type 1 is always the WinINet client.
+  CreateHttpClient(&client, HttpClientWininet);
+  return ClientPtr(static_cast<CWininetHttp*>(client), [](CWininetHttp* c) {
+    if (c) c->Release();
+  });
+}
 
 long long NowTicks() {
   LARGE_INTEGER frequency, counter;
@@ -26,7 +60,7 @@ long long NowTicks() {
   // 100-nanosecond units, split to avoid overflowing on long uptimes.
   const long long seconds = counter.QuadPart / frequency.QuadPart;
   const long long rest = counter.QuadPart % frequency.QuadPart;
-  return seconds * 10000000LL + rest * 10000000LL / frequency.QuadPart;
+  return seconds * kTicksPerSecond + rest * kTicksPerSecond / frequency.QuadPart;
 }
 
 double TicksToSeconds(long long ticks) {
@@ -46,26 +80,11 @@ long long FileSize(const std::wstring& path) {
   return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-// Appends the whole of `from` to `to`; the byte count appended, -1 on failure.
-long long AppendFile(const std::wstring& from, const std::wstring& to) {
-  nbase::UniqueFileHandle source(::CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                               OPEN_EXISTING, 0, nullptr));
-  if (!source) return -1;
-  // The join may be reading the part while its range resumes.
-  nbase::UniqueFileHandle target(::CreateFileW(to.c_str(), FILE_APPEND_DATA,
-                                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                               OPEN_ALWAYS, 0, nullptr));
-  if (!target) return -1;
-  std::vector<char> buffer(kCopyBlock);
-  long long total = 0;
-  for (;;) {
-    DWORD got = 0, put = 0;
-    if (!::ReadFile(source.get(), buffer.data(), kCopyBlock, &got, nullptr)) return -1;
-    if (got == 0) break;
-    if (!::WriteFile(target.get(), buffer.data(), got, &put, nullptr) || put != got) return -1;
-    total += got;
-  }
-  return total;
+OVERLAPPED At(long long offset) {
+  OVERLAPPED position = {};
+  position.Offset = static_cast<DWORD>(offset & 0xffffffffLL);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return position;
 }
 
 // Faults that another try may cure: the connection broke, stalled or could not be made.
@@ -74,98 +93,56 @@ bool IsTransient(int error) {
          error == HttpErrQuery || error == HttpErrRead;
 }
 
-// Appends parts to the target in order. With a digest wanted, each block read goes to the
-// hashing thread while the next one is read and written.
-class PartJoiner {
- public:
-  PartJoiner(const std::wstring& target, bool digest)
-      : target_(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr)) {
-    if (!target_) {
-      LOG_ERR(L"download merge cannot create the target, error:%d",
-              static_cast<int>(::GetLastError()));
-      return;
-    }
-    if (digest) {
-      pipe_ = std::make_unique<CSha256Pipe>();
-    } else {
-      buffer_.resize(kCopyBlock);
-    }
+std::string Trim(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return text.substr(begin, end - begin);
+}
+
+// A validator fit to be sent back in If-Range and written into the state file.
+bool UsableValidator(const std::string& value) {
+  if (value.empty() || value.size() > 200) return false;
+  for (char c : value) {
+    if (c < 0x20 || c > 0x7e) return false;
   }
+  return true;
+}
 
-  bool ready() const { return target_.valid(); }
-  long long written() const { return written_; }
-  std::string Digest() { return pipe_ ? pipe_->Finish() : std::string(); }
+// Whether the answer's body is the resource's bytes as they are: no content coding at all.
+bool IdentityEncoding(CWininetHttp& client) {
+  bool present = false;
+  std::string coding = Trim(client.ResponseHeader(HTTP_QUERY_CONTENT_ENCODING, &present));
+  if (!present) return true;
+  std::transform(coding.begin(), coding.end(), coding.begin(),
+                 [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+  return coding.empty() || coding == "identity";
+}
 
-  // Copies the range's part as it grows until its thread has ended, then deletes it. True when
-  // the whole range was joined; false when it failed or its bytes could not be copied.
-  bool Follow(_DOWNLOAD_RANGE_THREAD_PARAMETER& range) {
-    if (range.size == 0) return true;
-    nbase::UniqueFileHandle part;
-    long long taken = 0;
-    for (;;) {
-      // Looked at before the copy: once the thread has ended, one more pass finds every byte.
-      const bool ended =
-          !range.thread || ::WaitForSingleObject(range.thread.get(), 0) == WAIT_OBJECT_0;
-      if (ended && range.state != RangeFinished) return false;
-      if (!part) {
-        // The range thread creates, truncates and appends to the part while it is read here.
-        part.reset(::CreateFileW(range.part_path.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-      }
-      const long long before = taken;
-      if (part && !Drain(part.get(), range.size, taken)) return false;
-      if (ended) break;
-      if (taken == before) ::WaitForSingleObject(range.thread.get(), kFollowPollMs);
-    }
-    part.reset();
-    if (taken != range.size) {
-      LOG_ERR(L"download merge took %lld of %lld bytes of thread index:%d", taken, range.size,
-              range.index);
-      return false;
-    }
-    ::DeleteFileW(range.part_path.c_str());
-    return true;
+// Reads a little of an answer that is not used, so that small error pages leave their
+// connection reusable; a large unwanted body is cut off by closing instead.
+void Discard(CWininetHttp& client) {
+  char buffer[4096];
+  for (int i = 0; i < 16; ++i) {
+    DWORD got = 0;
+    if (!client.ReadStream(buffer, sizeof(buffer), &got) || got == 0) break;
   }
-
- private:
-  // Copies what the part holds beyond `taken`, never past `limit` bytes: a retry from the
-  // range's start rewrites the same bytes, so what was taken stays valid.
-  bool Drain(HANDLE part, long long limit, long long& taken) {
-    while (taken < limit) {
-      char* block = pipe_ ? pipe_->Acquire() : buffer_.data();
-      const long long rest = limit - taken;
-      const DWORD want = rest < kCopyBlock ? static_cast<DWORD>(rest) : kCopyBlock;
-      DWORD got = 0, put = 0;
-      if (!::ReadFile(part, block, want, &got, nullptr)) {
-        LOG_ERR(L"download merge cannot read a part, error:%d", static_cast<int>(::GetLastError()));
-        return false;
-      }
-      if (got == 0) break;
-      if (!::WriteFile(target_.get(), block, got, &put, nullptr) || put != got) {
-        LOG_ERR(L"download merge cannot write the target, error:%d",
-                static_cast<int>(::GetLastError()));
-        return false;
-      }
-      if (pipe_) pipe_->Submit(got);
-      taken += got;
-      written_ += got;
-    }
-    return true;
-  }
-
-  nbase::UniqueFileHandle target_;
-  std::unique_ptr<CSha256Pipe> pipe_;
-  std::vector<char> buffer_;
-  long long written_ = 0;
-};
+  client.CloseStream();
+}
 
 }  // namespace
 
 struct CHttpDownloader::DownloadStart {
   CHttpDownloader* owner;
   HANDLE previous;  // the previous attempt's thread, owned by the new one
+};
+
+struct CHttpDownloader::Probe {
+  long long size = 0;
+  bool ranges = false;
+  std::string validator;
+  bool validator_is_etag = false;
+  int error = HttpOk;
 };
 
 CHttpDownloader::CHttpDownloader(HWND window, const std::wstring& url, const std::wstring& folder,
@@ -177,7 +154,8 @@ CHttpDownloader::CHttpDownloader(HWND window, const std::wstring& url, const std
       folder_(folder),
       file_name_(FileNameFromUrl(url)),
       window_(window),
-      expected_sha256_(expected_sha256) {
+      expected_sha256_(expected_sha256),
+      attempt_event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   size_thread_.reset(StartThread(&CHttpDownloader::SizeQueryThread, this));
   progress_thread_.reset(StartThread(&CHttpDownloader::ProgressThread, this, &progress_thread_id_));
   ::SetEvent(start_event_.get());
@@ -197,7 +175,6 @@ CHttpDownloader::~CHttpDownloader() {
       ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
   }
-  ClearRanges();
 }
 
 std::wstring CHttpDownloader::FileNameFromUrl(const std::wstring& url) {
@@ -210,31 +187,34 @@ std::wstring CHttpDownloader::FileNameFromUrl(const std::wstring& url) {
   return name;
 }
 
-bool CHttpDownloader::RangeBounds(long long size, int index, long long& first, long long& last) {
-  const long long per = size / kRangeCount;
-  first = index * per;
-  last = index < kRangeCount - 1 ? first + per - 1 : size - 1;
-  return last >= first;
+long long CHttpDownloader::PieceSize(long long file_size) {
+  const long long piece = std::min(std::max(file_size / 64, kMinPiece), kMaxPiece);
+  return std::max(1LL, std::min(piece, file_size));
 }
 
 double CHttpDownloader::ElapsedSeconds() const {
   return TicksToSeconds(end_time_.load() - start_time_.load());
 }
 
-double CHttpDownloader::JoinSeconds() const {
-  return TicksToSeconds(join_ticks_.load());
+double CHttpDownloader::TailSeconds() const {
+  return TicksToSeconds(tail_ticks_.load());
 }
 
-void CHttpDownloader::OnProgress(void* param, int state, double total, double done) {
-  if (!param || done > total) return;
-  // A failure report carries no counts; the bytes already stored stay counted.
-  if (state == ProgressFailed) return;
-  Range* range = static_cast<Range*>(param);
-  range->done = range->kept + static_cast<long long>(done);
+std::vector<CHttpDownloader::ConnectionStats> CHttpDownloader::Connections() const {
+  nbase::AutoLock lock(stats_lock_);
+  return stats_;
+}
+
+void CHttpDownloader::OnProgress(void*, int, double, double) {
+  // The connections read their answers themselves and count bytes as they write them.
 }
 
 bool CHttpDownloader::Pause(DWORD milliseconds) {
   return ::WaitForSingleObject(quit_event_.get(), milliseconds) == WAIT_TIMEOUT;
+}
+
+DWORD CHttpDownloader::RetryPause(int retry) const {
+  return retry_pause_ms_.load() << std::min(retry, 8);
 }
 
 unsigned __stdcall CHttpDownloader::SizeQueryThread(void* self) noexcept {
@@ -244,14 +224,92 @@ unsigned __stdcall CHttpDownloader::SizeQueryThread(void* self) noexcept {
 }
 
 double CHttpDownloader::QuerySize() {
-  IHttpBase* client = nullptr;
-  if (!CreateHttpClient(&client, HttpClientWininet)) return kAssumedSize;
-  static_cast<CWininetHttp*>(client)->SetReceiveTimeout(stall_timeout_ms_.load());
-  const double size = client->QueryContentLength(url_.c_str());
-  LOG_ERR(L"download get file length last error:%d", static_cast<int>(::GetLastError()));
-  LOG_ERR(L"download get file length http error:%d", static_cast<int>(client->LastError()));
-  client->Release();
-  return size;
+  ClientPtr client = MakeClient();
+  if (!client) return kAssumedSize;
+  client->SetReceiveTimeout(stall_timeout_ms_.load());
+  Probe probe;
+  const bool ok = RunProbe(*client, probe);
+  client->CloseStream();
+  return ok ? static_cast<double>(probe.size) : 0.0;
+}
+
+bool CHttpDownloader::RunProbe(CWininetHttp& client, Probe& probe) {
+  for (int attempt = 0; attempt <= kRetries; ++attempt) {
+    if (attempt > 0 && !Pause(RetryPause(attempt - 1))) return false;
+    probe = Probe();
+    const bool answered =
+        client.OpenStream(url_.c_str(), "Range: bytes=0-0\r\nAccept-Encoding: identity\r\n");
+    LOG_ERR(L"download get file length last error:%d", static_cast<int>(::GetLastError()));
+    LOG_ERR(L"download get file length http error:%d", static_cast<int>(client.LastError()));
+    if (!answered) {
+      probe.error = client.LastError();
+      if (IsTransient(probe.error)) continue;
+      return false;
+    }
+    const int status = client.StatusCode();
+    if (status == 407) {
+      LOG_ERR(L"download proxy asks for credentials");
+      probe.error = HttpErrProxyAuth;
+      Discard(client);
+      return false;
+    }
+    if (status == 503 || status == 429) {
+      probe.error = HttpErrStatus;
+      Discard(client);
+      continue;
+    }
+    if (status != 206 && status != 200) {
+      LOG_ERR(L"download probe answered status %d", status);
+      probe.error = HttpErrStatus;
+      Discard(client);
+      return false;
+    }
+    if (!IdentityEncoding(client)) {
+      LOG_ERR(L"download server encodes the file");
+      probe.error = HttpErrRange;
+      client.CloseStream();
+      return false;
+    }
+    if (status == 206) {
+      long long first = 0, last = 0;
+      if (!ParseContentRange(client.ResponseHeader(HTTP_QUERY_CONTENT_RANGE), kMaxFileSize, first,
+                             last, probe.size) ||
+          first != 0 || last != 0) {
+        LOG_ERR(L"download probe has an unusable range");
+        probe.error = HttpErrRange;
+        client.CloseStream();
+        return false;
+      }
+      probe.ranges = true;
+    } else {
+      bool present = false;
+      const std::string length = client.ResponseHeader(HTTP_QUERY_CONTENT_LENGTH, &present);
+      if (!present || !ParseHttpLength(length, kMaxFileSize, probe.size)) {
+        LOG_ERR(L"download probe has an unusable length");
+        probe.error = HttpErrSize;
+        client.CloseStream();
+        return false;
+      }
+    }
+    if (probe.size <= 0) {
+      probe.error = HttpErrSize;
+      Discard(client);
+      return false;
+    }
+    const std::string etag = Trim(client.ResponseHeader(HTTP_QUERY_ETAG));
+    // A weak tag may not be sent in If-Range; the modification time serves instead.
+    if (UsableValidator(etag) && etag.compare(0, 2, "W/") != 0) {
+      probe.validator = etag;
+      probe.validator_is_etag = true;
+    } else {
+      const std::string modified = Trim(client.ResponseHeader(HTTP_QUERY_LAST_MODIFIED));
+      if (UsableValidator(modified)) probe.validator = modified;
+    }
+    // The one byte of a range answer is read so that its connection can be reused.
+    if (probe.ranges) Discard(client);
+    return true;
+  }
+  return false;
 }
 
 unsigned __stdcall CHttpDownloader::ProgressThread(void* self) noexcept {
@@ -266,18 +324,16 @@ void CHttpDownloader::RunProgress() {
 }
 
 void CHttpDownloader::ReportProgress() {
-  long long done = 0, size = 0;
+  long long remaining = 0, size = 0;
   {
-    nbase::AutoLock lock(ranges_lock_);
-    if (ranges_.empty()) return;
-    for (const auto& range : ranges_) {
-      done += range->done.load();
-      size += range->size;
-    }
+    nbase::AutoLock lock(lock_);
+    if (pieces_.empty() || size_ <= 0) return;
+    size = size_;
+    for (const Piece& piece : pieces_) remaining += piece.end - piece.next;
   }
-  if (!window_ || size <= 0) return;
+  if (!window_) return;
   const int percent =
-      static_cast<int>(static_cast<double>(done) / static_cast<double>(size) * 100.0);
+      static_cast<int>(static_cast<double>(size - remaining) / static_cast<double>(size) * 100.0);
   nbase::AutoLock lock(report_lock_);
   if (percent <= last_percent_.load()) return;
   last_percent_ = percent;
@@ -310,114 +366,359 @@ unsigned __stdcall CHttpDownloader::DownloadThread(void* argument) noexcept {
   return 0;
 }
 
-std::vector<_DOWNLOAD_RANGE_THREAD_PARAMETER*> CHttpDownloader::Snapshot() {
-  nbase::AutoLock lock(ranges_lock_);
-  std::vector<Range*> ranges;
-  for (const auto& range : ranges_) ranges.push_back(range.get());
-  return ranges;
-}
-
-void CHttpDownloader::ClearRanges() {
-  std::vector<std::unique_ptr<Range>> ended;
-  {
-    nbase::AutoLock lock(ranges_lock_);
-    ended.swap(ranges_);
-  }
-  // Only the download thread clears, after joining; the handles are merely closed here.
-}
-
 void CHttpDownloader::RunDownload() {
   start_time_ = NowTicks();
   end_time_ = start_time_.load();
-  join_ticks_ = 0;
-  ClearRanges();
+  tail_ticks_ = 0;
+  failure_ = HttpOk;
   LOG_APP(L"start download");
-  const double queried = QuerySize();
-  known_size_ = queried;
-  const long long size = static_cast<long long>(queried);
-  LOG_APP(L"download file size:%lld", size);
-  if (size <= 0) {
-    end_time_ = NowTicks();
-    if (window_) ::PostMessageW(window_, WM_DOWNLOAD_FINISHED, 0, 0);
-    return;
-  }
-
-  LOG_APP(L"create download thread");
-  const std::wstring target = TargetPath();
-  {
-    nbase::AutoLock lock(ranges_lock_);
-    for (int i = 0; i < kRangeCount; ++i) {
-      auto range = std::make_unique<Range>();
-      range->owner = this;
-      range->index = i;
-      const bool has_bytes = RangeBounds(size, i, range->first, range->last);
-      range->size = has_bytes ? range->last - range->first + 1 : 0;
-      range->url = url_;
-      range->part_path = target + nbase::StringPrintf(L".%lld-%lld", range->first, range->last);
-      // Below 8 bytes the leading ranges are empty: nothing to request, nothing to join.
-      if (!has_bytes) {
-        range->state = RangeFinished;
-      } else {
-        range->thread.reset(StartThread(&CHttpDownloader::RangeThread, range.get()));
-        if (!range->thread) range->state = RangeFailed;
-      }
-      ranges_.push_back(std::move(range));
-    }
-  }
-  std::vector<Range*> ranges = Snapshot();
-  std::string digest;
-  const bool joined =
-      JoinWhileDownloading(ranges, size, expected_sha256_.empty() ? nullptr : &digest);
-  const long long joined_at = NowTicks();
-
-  bool ignored_range = false;
-  int finished = 0;
-  long long last_end = start_time_.load();
-  for (Range* range : ranges) {
-    if (range->state == RangeFinished) ++finished;
-    if (range->error == HttpErrRange) ignored_range = true;
-    if (range->ended_at > last_end) last_end = range->ended_at;
-  }
-  end_time_ = last_end;
-
   bool ok = false;
-  if (ignored_range && !stop_) {
-    // The server does not honour ranges: the parts would not be the file. Fetch it whole.
-    LOG_WAR(L"download server ignores ranges, fetching the whole file");
-    for (Range* range : ranges) ::DeleteFileW(range->part_path.c_str());
-    auto whole = std::make_unique<Range>();
-    whole->owner = this;
-    whole->first = 0;
-    whole->last = size - 1;
-    whole->size = size;
-    whole->url = url_;
-    whole->part_path = target;
-    whole->whole_file = true;
-    Range* plain = whole.get();
-    {
-      nbase::AutoLock lock(ranges_lock_);
-      ranges_.clear();
-      ranges_.push_back(std::move(whole));
+  int error = HttpOk;
+  // A file that changes under the download is started over once with its new version.
+  for (int round = 0; round < 2 && !stop_; ++round) {
+    ClientPtr client = MakeClient();
+    if (!client) {
+      error = HttpErrOpen;
+      break;
     }
-    RunRange(plain);
-    end_time_ = NowTicks();
-    const long long join_start = NowTicks();
-    ok = plain->state == RangeFinished && FileSize(target) == size &&
-         DigestMatches(expected_sha256_.empty() ? std::string() : FileSha256Hex(target));
-    join_ticks_ = NowTicks() - join_start;
-  } else {
-    ok = finished == kRangeCount && joined && DigestMatches(digest);
-    join_ticks_ = joined_at > last_end ? joined_at - last_end : 0;
+    client->SetReceiveTimeout(stall_timeout_ms_.load());
+    Probe probe;
+    if (!RunProbe(*client, probe)) {
+      error = probe.error != HttpOk ? probe.error : HttpErrStatus;
+      break;
+    }
+    known_size_ = static_cast<double>(probe.size);
+    LOG_APP(L"download file size:%lld", probe.size);
+    const Outcome outcome = RunAttempt(client, probe);
+    {
+      nbase::AutoLock lock(lock_);
+      error = failure_.load();
+    }
+    if (outcome == Outcome::Complete) {
+      const long long last_byte = end_time_.load();
+      ok = expected_sha256_.empty() || SameHexDigest(digest_, expected_sha256_);
+      if (!ok) {
+        LOG_ERR(L"download digest mismatch: %ls", nbase::UTF8ToUTF16(digest_).c_str());
+        error = HttpErrDigest;
+        DeleteDownload();
+      }
+      tail_ticks_ = NowTicks() - last_byte;
+      break;
+    }
+    if (outcome == Outcome::Changed) {
+      LOG_WAR(L"download file changed on the server, starting over");
+      error = HttpErrChanged;
+      // The connections still reading must be gone before their file is.
+      for (const auto& range : ranges_) {
+        if (range->thread) ::WaitForSingleObject(range->thread.get(), INFINITE);
+      }
+      DeleteDownload();
+      continue;
+    }
+    break;
   }
+  failure_ = ok ? HttpOk : (error != HttpOk ? error : HttpErrStatus);
   if (!ok) {
-    ::DeleteFileW(target.c_str());
+    LOG_ERR(L"download failed error:%d", failure_.load());
   } else {
     ReportProgress();
   }
   LOG_APP(L"download finished:%d", ok ? 1 : 0);
-  if (window_) ::PostMessageW(window_, WM_DOWNLOAD_FINISHED, 0, ok ? 1 : 0);
-  Pause(1000);
-  ClearRanges();
+  if (window_ && !stop_) ::PostMessageW(window_, WM_DOWNLOAD_FINISHED, 0, ok ? 1 : 0);
+  // A connection may still wait for a trickling server's next byte; it writes nothing more.
+  for (const auto& range : ranges_) {
+    if (range->thread) ::WaitForSingleObject(range->thread.get(), INFINITE);
+  }
+  nbase::AutoLock lock(lock_);
+  ranges_.clear();
+}
+
+CHttpDownloader::Outcome CHttpDownloader::RunAttempt(ClientPtr& probe_client, const Probe& probe) {
+  for (const auto& range : ranges_) {
+    if (range->thread) ::WaitForSingleObject(range->thread.get(), INFINITE);
+  }
+  {
+    nbase::AutoLock lock(lock_);
+    ranges_.clear();
+    pieces_.clear();
+    size_ = probe.size;
+    ranges_supported_ = probe.ranges;
+    validator_ = probe.validator;
+    validator_is_etag_ = probe.validator_is_etag;
+    outcome_ = Outcome::Running;
+    failure_ = HttpOk;
+    last_byte_at_ = 0;
+  }
+  attempt_over_ = false;
+  ::ResetEvent(attempt_event_.get());
+  digest_.clear();
+  if (!PrepareFile(probe)) {
+    EndAttempt(Outcome::Failed, HttpErrCreateFile);
+    return Outcome::Failed;
+  }
+  {
+    // Opened after the file is prepared: starting afresh deletes the old record first.
+    nbase::AutoLock lock(state_lock_);
+    state_closed_ = false;
+  }
+
+  LOG_APP(L"create download thread");
+  const int count = probe.ranges ? kRangeCount : 1;
+  const std::wstring path = DownloadPath();
+  int started = 0;
+  {
+    nbase::AutoLock lock(lock_);
+    for (int i = 0; i < count; ++i) {
+      auto range = std::make_unique<Range>();
+      range->owner = this;
+      range->index = i;
+      range->file.reset(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr));
+      // The server sent the whole file for the probe: that answer is the one stream.
+      if (!probe.ranges) range->probe_stream = probe_client.release();
+      if (range->file) {
+        range->thread.reset(StartThread(&CHttpDownloader::RangeThread, range.get()));
+      }
+      if (!range->thread) {
+        range->state = RangeFailed;
+        range->retired = true;
+        if (range->probe_stream) range->probe_stream->Release();
+        range->probe_stream = nullptr;
+      } else {
+        ++started;
+      }
+      ranges_.push_back(std::move(range));
+    }
+    bool complete = true;
+    for (const Piece& piece : pieces_) complete = complete && piece.next >= piece.end;
+    if (complete) {
+      last_byte_at_ = NowTicks();
+      outcome_ = Outcome::Complete;
+      attempt_over_ = true;
+      ::SetEvent(attempt_event_.get());
+    }
+  }
+  if (started == 0) EndAttempt(Outcome::Failed, HttpErrOpen);
+
+  nbase::UniqueHandle hash_thread;
+  if (!expected_sha256_.empty()) hash_thread.reset(StartThread(&CHttpDownloader::HashThread, this));
+
+  HANDLE events[] = {attempt_event_.get(), quit_event_.get()};
+  if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {
+    EndAttempt(Outcome::Stopped, HttpErrCancelled);
+  }
+  // No write may follow the end of the attempt: the file is the owner's from here on.
+  for (const auto& range : ranges_) {
+    nbase::AutoLock lock(range->write_lock);
+    range->file.reset();
+  }
+  Outcome outcome;
+  {
+    nbase::AutoLock lock(lock_);
+    outcome = outcome_;
+    end_time_ = outcome == Outcome::Complete ? last_byte_at_ : NowTicks();
+  }
+  if (hash_thread) ::WaitForSingleObject(hash_thread.get(), INFINITE);
+  if (outcome == Outcome::Complete && !expected_sha256_.empty() && hashed_.load() != probe.size) {
+    digest_.clear();
+  }
+  if (outcome == Outcome::Complete) {
+    nbase::AutoLock lock(state_lock_);
+    state_closed_ = true;
+    ::DeleteFileW(StatePath().c_str());
+  } else if (outcome != Outcome::Changed) {
+    if (probe.ranges && !probe.validator.empty()) {
+      SaveState(true);
+    } else {
+      // Without ranges or a validator no later attempt could build on these bytes.
+      DeleteDownload();
+    }
+  }
+  {
+    nbase::AutoLock lock(stats_lock_);
+    stats_.clear();
+    for (const auto& range : ranges_) {
+      ConnectionStats stats;
+      stats.bytes = range->bytes.load();
+      stats.pieces = range->pieces.load();
+      stats.retries = range->retries.load();
+      stats_.push_back(stats);
+    }
+  }
+  return outcome;
+}
+
+bool CHttpDownloader::PrepareFile(const Probe& probe) {
+  const std::wstring path = DownloadPath();
+  std::vector<std::pair<long long, long long>> done;
+  bool resume = probe.ranges && !probe.validator.empty() && FileSize(path) == probe.size &&
+                LoadState(probe, done);
+  if (!resume) {
+    done.clear();
+    DeleteDownload();
+    nbase::UniqueFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                                               nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) {
+      LOG_ERR(L"download cannot create its file, error:%d", static_cast<int>(::GetLastError()));
+      return false;
+    }
+    // The whole size is claimed at once: a full disk shows now, not at the last piece.
+    LARGE_INTEGER size;
+    size.QuadPart = probe.size;
+    if (!::SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) || !::SetEndOfFile(file.get())) {
+      LOG_ERR(L"download cannot reserve %lld bytes, error:%d", probe.size,
+              static_cast<int>(::GetLastError()));
+      file.reset();
+      ::DeleteFileW(path.c_str());
+      return false;
+    }
+  } else {
+    long long kept = 0;
+    for (const auto& interval : done) kept += interval.second - interval.first;
+    LOG_APP(L"download resumes with %lld of %lld bytes on disk", kept, probe.size);
+  }
+  const long long piece_size = PieceSize(probe.size);
+  nbase::AutoLock lock(lock_);
+  long long at = 0;
+  auto add_gap = [&](long long from, long long to) {
+    for (long long first = from; first < to; first += piece_size) {
+      Piece piece;
+      piece.start = piece.next = first;
+      piece.end = std::min(to, first + piece_size);
+      pieces_.push_back(piece);
+    }
+  };
+  for (const auto& interval : done) {
+    // Finished stretches stay in the table as pieces without bytes left, so the front and the
+    // state file see them.
+    add_gap(at, interval.first);
+    Piece piece;
+    piece.start = interval.first;
+    piece.next = piece.end = interval.second;
+    pieces_.push_back(piece);
+    at = interval.second;
+  }
+  add_gap(at, probe.size);
+  return true;
+}
+
+bool CHttpDownloader::LoadState(const Probe& probe,
+                                std::vector<std::pair<long long, long long>>& done) {
+  nbase::UniqueFileHandle file(::CreateFileW(StatePath().c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, 0, nullptr));
+  LARGE_INTEGER length;
+  if (!file || !::GetFileSizeEx(file.get(), &length) || length.QuadPart <= 0 ||
+      length.QuadPart > static_cast<long long>(kMaxStateFile)) {
+    return false;
+  }
+  std::string text(static_cast<size_t>(length.QuadPart), '\0');
+  DWORD got = 0;
+  if (!::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr)) {
+    return false;
+  }
+  text.resize(got);
+  size_t at = 0;
+  int line_number = 0;
+  long long previous_end = 0;
+  while (at < text.size()) {
+    const size_t end = text.find('\n', at);
+    if (end == std::string::npos) return false;  // cut off while written
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    switch (line_number++) {
+      case 0:
+        if (line != "download-state 1") return false;
+        break;
+      case 1:
+        if (line != "url " + nbase::UTF16ToUTF8(url_)) return false;
+        break;
+      case 2: {
+        long long size = 0;
+        if (line.compare(0, 5, "size ") != 0 ||
+            !ParseHttpLength(line.substr(5), kMaxFileSize, size) || size != probe.size) {
+          return false;
+        }
+        break;
+      }
+      case 3:
+        if (line != "validator " + probe.validator) return false;
+        break;
+      default: {
+        const size_t space = line.find(' ', 5);
+        long long first = 0, last = 0;
+        if (line.compare(0, 5, "done ") != 0 || space == std::string::npos ||
+            !ParseHttpLength(line.substr(5, space - 5), kMaxFileSize, first) ||
+            !ParseHttpLength(line.substr(space + 1), kMaxFileSize, last) || first < previous_end ||
+            last <= first || last > probe.size) {
+          return false;
+        }
+        done.emplace_back(first, last);
+        previous_end = last;
+      }
+    }
+  }
+  return line_number >= 4;
+}
+
+void CHttpDownloader::SaveState(bool final) {
+  nbase::AutoLock state_lock(state_lock_);
+  if (state_closed_) return;
+  if (final) state_closed_ = true;
+  std::vector<std::pair<long long, long long>> done;
+  std::string text;
+  {
+    nbase::AutoLock lock(lock_);
+    // Without ranges or a validator a later attempt could not continue safely.
+    if (!ranges_supported_ || validator_.empty()) return;
+    for (const Piece& piece : pieces_) {
+      if (piece.next > piece.start) done.emplace_back(piece.start, piece.next);
+    }
+    text = "download-state 1\nurl " + nbase::UTF16ToUTF8(url_) +
+           nbase::StringPrintf("\nsize %lld\n", size_) + "validator " + validator_ + "\n";
+  }
+  std::sort(done.begin(), done.end());
+  long long open_first = -1, open_last = -1;
+  for (const auto& interval : done) {
+    if (interval.first == open_last) {
+      open_last = interval.second;
+      continue;
+    }
+    if (open_first >= 0) text += nbase::StringPrintf("done %lld %lld\n", open_first, open_last);
+    open_first = interval.first;
+    open_last = interval.second;
+  }
+  if (open_first >= 0) text += nbase::StringPrintf("done %lld %lld\n", open_first, open_last);
+  // Written aside and moved over the old one, so a crash leaves one whole record or the other.
+  const std::wstring temporary = StatePath() + L".new";
+  {
+    nbase::UniqueFileHandle file(
+        ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD put = 0;
+    if (!file ||
+        !::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &put, nullptr) ||
+        put != text.size()) {
+      return;
+    }
+  }
+  ::MoveFileExW(temporary.c_str(), StatePath().c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void CHttpDownloader::DeleteDownload() {
+  nbase::AutoLock lock(state_lock_);
+  state_closed_ = true;
+  ::DeleteFileW(DownloadPath().c_str());
+  ::DeleteFileW(StatePath().c_str());
+  ::DeleteFileW((StatePath() + L".new").c_str());
+}
+
+void CHttpDownloader::EndAttempt(Outcome outcome, int error) {
+  nbase::AutoLock lock(lock_);
+  if (outcome_ != Outcome::Running) return;
+  outcome_ = outcome;
+  failure_ = error;
+  attempt_over_ = true;
+  ::SetEvent(attempt_event_.get());
 }
 
 unsigned __stdcall CHttpDownloader::RangeThread(void* argument) noexcept {
@@ -426,97 +727,392 @@ unsigned __stdcall CHttpDownloader::RangeThread(void* argument) noexcept {
   return 0;
 }
 
+int CHttpDownloader::TakeWork(Range* range, long long now) {
+  if (outcome_ != Outcome::Running) return -2;
+  int best = -1;
+  bool waiting = false, incomplete = false;
+  for (size_t i = 0; i < pieces_.size(); ++i) {
+    const Piece& piece = pieces_[i];
+    if (piece.next >= piece.end) continue;
+    incomplete = true;
+    if (piece.owner >= 0) continue;
+    if (piece.not_before > now) {
+      waiting = true;
+    } else if (best < 0 || piece.next < pieces_[best].next) {
+      best = static_cast<int>(i);
+    }
+  }
+  if (best >= 0) {
+    pieces_[best].owner = range->index;
+    return best;
+  }
+  if (!incomplete) return -2;
+  if (waiting || !ranges_supported_) return -1;
+
+  // Nothing left to hand out: help the connection that needs longest for what it holds.
+  int victim = -1;
+  long long victim_ticks = 0;
+  for (size_t i = 0; i < pieces_.size(); ++i) {
+    const Piece& piece = pieces_[i];
+    if (piece.next >= piece.end || piece.owner < 0 || piece.owner == range->index) continue;
+    const Range* owner = ranges_[piece.owner].get();
+    const long long running = now - owner->request_started;
+    if (owner->request_started == 0 || running < kJudgeAfterTicks) continue;
+    const long long remaining = piece.end - piece.next;
+    // Ticks the owner needs for the rest at the speed its request has had.
+    const double rate = static_cast<double>(owner->request_bytes) / static_cast<double>(running);
+    const long long ticks = rate > 0 ? static_cast<long long>(remaining / rate) : 1LL << 62;
+    if (ticks > victim_ticks) {
+      victim = static_cast<int>(i);
+      victim_ticks = ticks;
+    }
+  }
+  if (victim < 0 || victim_ticks < kSplitTicks) return -1;
+  Piece taken;
+  taken.owner = range->index;
+  Piece& held = pieces_[victim];
+  const long long remaining = held.end - held.next;
+  if (remaining >= 2 * kMinSplit) {
+    taken.start = taken.next = held.next + remaining / 2;
+  } else if (victim_ticks >= kHandoverTicks &&
+             now - ranges_[held.owner]->request_started >= kHandoverTicks) {
+    // Far slower than the others for long: its whole rest goes to this connection.
+    taken.start = taken.next = held.next;
+  } else {
+    return -1;
+  }
+  taken.end = held.end;
+  held.end = taken.start;
+  LOG_APP(L"download thread index:%d takes bytes %lld-%lld from thread index:%d", range->index,
+          taken.start, taken.end - 1, held.owner);
+  pieces_.push_back(taken);
+  return static_cast<int>(pieces_.size() - 1);
+}
+
+void CHttpDownloader::PieceFailed(Range* range, int piece, int error, bool count_retry) {
+  ++range->retries;
+  LOG_ERR(L"download failed error. last error:%d,thread index:%d",
+          static_cast<int>(::GetLastError()), range->index);
+  LOG_ERR(L"download failed error:%d,thread index:%d", error, range->index);
+  nbase::AutoLock lock(lock_);
+  Piece& failed = pieces_[piece];
+  failed.owner = -1;
+  if (!count_retry) return;
+  if (++failed.retries > kRetries) {
+    LOG_ERR(L"download gives up on bytes %lld-%lld", failed.next, failed.end - 1);
+    EndAttempt(Outcome::Failed, error);
+    return;
+  }
+  failed.not_before = NowTicks() + RetryPause(failed.retries - 1) * 10000LL;
+}
+
 void CHttpDownloader::RunRange(Range* range) {
-  DWORD pause = kFirstRetryPauseMs;
-  for (int attempt = 0; attempt <= kRetries; ++attempt) {
-    if (attempt > 0) {
-      LOG_WAR(L"download retry %d of thread index:%d from byte %lld", attempt, range->index,
-              range->first + range->kept);
-      if (!Pause(pause)) break;
-      pause *= 2;
+  ClientPtr client = MakeClient();
+  if (range->probe_stream) client.reset(range->probe_stream);
+  std::vector<char> buffer(kReadBlock);
+  int error = HttpOk;
+  while (client && !attempt_over_) {
+    int piece;
+    const long long now = NowTicks();
+    {
+      nbase::AutoLock lock(lock_);
+      piece = TakeWork(range, now);
+      if (piece >= 0) {
+        range->piece = piece;
+        range->request_started = now;
+        range->request_bytes = 0;
+      }
     }
-    if (FetchRangeOnce(range)) {
-      LOG_APP(L"download fnished thread index:%d", range->index);
-      range->ended_at = NowTicks();
-      range->state = RangeFinished;
-      return;
+    if (piece == -2) break;
+    if (piece == -1) {
+      if (::WaitForSingleObject(attempt_event_.get(), kIdlePollMs) == WAIT_OBJECT_0) break;
+      continue;
     }
-    if (!IsTransient(range->error)) break;
+    const Fetch fetch = FetchPiece(range, *client, piece, buffer.data());
+    error = range->error.load();
+    {
+      nbase::AutoLock lock(lock_);
+      range->piece = -1;
+      range->request_started = 0;
+    }
+    if (fetch == Fetch::Done || fetch == Fetch::Cut) {
+      range->refusals = 0;
+      nbase::AutoLock lock(lock_);
+      if (pieces_[piece].owner == range->index) pieces_[piece].owner = -1;
+    }
+    if (fetch == Fetch::Done) {
+      ++range->pieces;
+      SaveState(false);
+    } else if (fetch == Fetch::Failed) {
+      PieceFailed(range, piece, error, true);
+    } else if (fetch == Fetch::Refused) {
+      bool alone = true;
+      {
+        nbase::AutoLock lock(lock_);
+        for (const auto& other : ranges_) {
+          if (other.get() != range && !other->retired) alone = false;
+        }
+        if (!alone && ++range->refusals >= kRefusalsToRetire) range->retired = true;
+      }
+      // The last connection left counts refusals as failures, so a server refusing every
+      // request ends the attempt.
+      PieceFailed(range, piece, HttpErrStatus, alone);
+      if (range->retired) {
+        LOG_WAR(L"download thread index:%d leaves the work to the others", range->index);
+        break;
+      }
+      if (!alone && ::WaitForSingleObject(attempt_event_.get(), RetryPause(range->refusals - 1)) ==
+                        WAIT_OBJECT_0) {
+        break;
+      }
+    } else if (fetch == Fetch::Changed) {
+      EndAttempt(Outcome::Changed, HttpErrChanged);
+    } else if (fetch == Fetch::Fatal) {
+      {
+        nbase::AutoLock lock(lock_);
+        pieces_[piece].owner = -1;
+      }
+      EndAttempt(Outcome::Failed, error);
+    }
   }
-  range->ended_at = NowTicks();
-  range->state = RangeFailed;
+  client.reset();
+  nbase::AutoLock lock(lock_);
+  range->retired = true;
+  range->state = outcome_ == Outcome::Complete ? RangeFinished : RangeFailed;
+  if (outcome_ == Outcome::Complete) LOG_APP(L"download fnished thread index:%d", range->index);
+  bool others = false;
+  for (const auto& other : ranges_) {
+    if (other.get() != range && other->state == RangeRunning) others = true;
+  }
+  // The last connection to end decides an attempt that nothing else ended.
+  if (!others) EndAttempt(Outcome::Failed, error != HttpOk ? error : HttpErrStatus);
 }
 
-bool CHttpDownloader::FetchRangeOnce(Range* range) {
-  IHttpBase* client = nullptr;
-  if (!CreateHttpClient(&client, HttpClientWininet)) {
-    range->error = HttpErrOpen;
-    return false;
+CHttpDownloader::Fetch CHttpDownloader::FetchPiece(Range* range, CWininetHttp& client, int piece,
+                                                   char* buffer) {
+  long long position = 0, asked_end = 0;
+  {
+    nbase::AutoLock lock(lock_);
+    position = pieces_[piece].next;
+    asked_end = pieces_[piece].end;
   }
-  // Type 1 is always the WinINet client.
-  static_cast<CWininetHttp*>(client)->SetReceiveTimeout(stall_timeout_ms_.load());
-  client->SetProgressSink(this, range);
-  // A whole-file fetch cannot resume: the server has shown that it ignores ranges.
-  if (range->whole_file) range->kept = 0;
-  const bool resume = range->kept > 0;
-  if (!range->whole_file) {
-    const std::string value =
-        nbase::StringPrintf("bytes=%lld-%lld", range->first + range->kept, range->last);
-    client->AddRequestHeader("Range", value.c_str());
-  }
-  const std::wstring destination = resume ? range->part_path + L".resume" : range->part_path;
-  const bool ok = client->FetchToFile(range->url.c_str(), destination.c_str());
-  range->error = client->LastError();
-  if (!ok) {
-    LOG_ERR(L"download failed error. last error:%d,thread index:%d",
-            static_cast<int>(::GetLastError()), range->index);
-    LOG_ERR(L"download failed error:%d,thread index:%d", static_cast<int>(client->LastError()),
-            range->index);
-  }
-  client->Release();
-
-  // Keep whatever arrived, so a retry asks only for the rest.
-  if (resume) {
-    const long long appended = AppendFile(destination, range->part_path);
-    ::DeleteFileW(destination.c_str());
-    if (appended < 0) {
-      range->kept = 0;
-      range->done = 0;
-      return false;
+  if (position >= asked_end) return Fetch::Cut;
+  client.SetReceiveTimeout(stall_timeout_ms_.load());
+  long long skip = 0;  // bytes of a whole-file answer already on disk
+  bool length_known = true;
+  if (range->probe_stream) {
+    // The probe's answer, already checked, continues from its first byte.
+    range->probe_stream = nullptr;
+    skip = position;
+  } else {
+    std::string headers = "Accept-Encoding: identity\r\n";
+    if (ranges_supported_) {
+      headers += nbase::StringPrintf("Range: bytes=%lld-%lld\r\n", position, asked_end - 1);
+      if (!validator_.empty()) headers += "If-Range: " + validator_ + "\r\n";
+    } else {
+      skip = position;
+    }
+    if (!client.OpenStream(url_.c_str(), headers)) {
+      range->error = client.LastError();
+      return client.LastError() == HttpErrNotFound ? Fetch::Fatal : Fetch::Failed;
+    }
+    const Fetch verdict = CheckAnswer(range, client, position, asked_end, &length_known);
+    if (verdict != Fetch::Done) {
+      if (verdict == Fetch::Changed || verdict == Fetch::Fatal) {
+        client.CloseStream();
+      } else {
+        Discard(client);
+      }
+      return verdict;
     }
   }
-  const long long stored = FileSize(range->part_path);
-  range->kept = stored > 0 && stored <= range->size && !range->whole_file ? stored : 0;
-  if (ok) return stored == range->size;
-  // Everything may have arrived even though the request reported a fault afterwards.
-  return !range->whole_file && stored == range->size;
+
+  bool completed = false;
+  long long at = position;
+  for (;;) {
+    if (attempt_over_) {
+      client.CloseStream();
+      return Fetch::Over;
+    }
+    long long limit;
+    {
+      nbase::AutoLock lock(lock_);
+      limit = pieces_[piece].end;
+    }
+    if (at >= limit) break;
+    const long long wanted = skip > 0 ? skip : limit - at;
+    const DWORD want = static_cast<DWORD>(std::min<long long>(kReadBlock, wanted));
+    DWORD got = 0;
+    if (!client.ReadStream(buffer, want, &got) || got == 0) {
+      range->error = HttpErrRead;
+      client.CloseStream();
+      return Fetch::Failed;
+    }
+    if (skip > 0) {
+      skip -= got;
+      continue;
+    }
+    long long usable;
+    {
+      nbase::AutoLock lock(lock_);
+      usable = std::max(0LL, std::min<long long>(got, pieces_[piece].end - at));
+    }
+    if (usable > 0 && !WriteAt(range, buffer, static_cast<DWORD>(usable), at)) {
+      client.CloseStream();
+      if (attempt_over_) return Fetch::Over;
+      range->error = HttpErrWrite;
+      return Fetch::Fatal;
+    }
+    range->bytes += usable;
+    {
+      nbase::AutoLock lock(lock_);
+      Piece& current = pieces_[piece];
+      const long long next = std::min(at + usable, current.end);
+      range->request_bytes += got;
+      if (next > current.next) {
+        current.next = next;
+        if (next >= current.end) {
+          completed = true;
+          bool all = true;
+          for (const Piece& other : pieces_) all = all && other.next >= other.end;
+          if (all) {
+            last_byte_at_ = NowTicks();
+            EndAttempt(Outcome::Complete, HttpOk);
+          }
+        }
+      }
+    }
+    at += usable;
+    if (usable < static_cast<long long>(got)) break;
+  }
+  if (at == asked_end && !length_known) {
+    // A chunked or close-delimited body is read to its end so that the connection can be
+    // reused; more bytes than asked make it unfit for that, not the bytes already written.
+    DWORD got = 0;
+    if (client.ReadStream(buffer, 1, &got) && got > 0) {
+      LOG_WAR(L"download answer is longer than the range asked for");
+    }
+  }
+  client.CloseStream();
+  return completed ? Fetch::Done : Fetch::Cut;
 }
 
-bool CHttpDownloader::JoinWhileDownloading(const std::vector<Range*>& ranges, long long size,
-                                           std::string* digest) {
-  const std::wstring target = TargetPath();
-  ::DeleteFileW(target.c_str());
-  // The digest is taken while the parts are joined, and the part whose predecessors are all
-  // joined is taken while it downloads: what is left once the last range ends is as little of
-  // the package as the order of the join allows.
-  PartJoiner joiner(target, digest != nullptr);
-  bool joining = joiner.ready();
-  for (Range* range : ranges) {
-    if (joining) joining = joiner.Follow(*range);
-    if (range->thread) ::WaitForSingleObject(range->thread.get(), INFINITE);
+CHttpDownloader::Fetch CHttpDownloader::CheckAnswer(Range* range, CWininetHttp& client,
+                                                    long long first, long long end,
+                                                    bool* length_known) {
+  const int status = client.StatusCode();
+  if (status == 407) {
+    range->error = HttpErrProxyAuth;
+    return Fetch::Fatal;
   }
-  for (Range* range : ranges) ::DeleteFileW(range->part_path.c_str());
-  if (joining && joiner.written() != size) {
-    LOG_ERR(L"download merge wrote %lld of %lld bytes", joiner.written(), size);
-    joining = false;
+  if (status == 503 || status == 429) {
+    range->error = HttpErrStatus;
+    return Fetch::Refused;
   }
-  if (joining && digest) *digest = joiner.Digest();
-  return joining;
+  if (!IdentityEncoding(client)) {
+    LOG_ERR(L"download server encodes the file");
+    range->error = HttpErrRange;
+    return Fetch::Fatal;
+  }
+  long long expected_length = size_;
+  if (ranges_supported_) {
+    // The validator did not match (or the server stopped honouring ranges): either way this
+    // is not the file whose pieces are on disk.
+    if (status == 200) return Fetch::Changed;
+    if (status != 206) {
+      LOG_ERR(L"download piece answered status %d", status);
+      range->error = HttpErrStatus;
+      return Fetch::Failed;
+    }
+    long long got_first = 0, got_last = 0, total = 0;
+    if (!ParseContentRange(client.ResponseHeader(HTTP_QUERY_CONTENT_RANGE), kMaxFileSize, got_first,
+                           got_last, total)) {
+      range->error = HttpErrRange;
+      return Fetch::Failed;
+    }
+    if (total != size_) return Fetch::Changed;
+    if (got_first != first || got_last != end - 1) {
+      LOG_ERR(L"download asked bytes %lld-%lld, got %lld-%lld", first, end - 1, got_first,
+              got_last);
+      range->error = HttpErrRange;
+      return Fetch::Failed;
+    }
+    expected_length = end - first;
+  } else if (status != 200) {
+    range->error = HttpErrStatus;
+    return Fetch::Failed;
+  }
+  if (!validator_.empty()) {
+    bool present = false;
+    const std::string value = Trim(client.ResponseHeader(
+        validator_is_etag_ ? HTTP_QUERY_ETAG : HTTP_QUERY_LAST_MODIFIED, &present));
+    if (present && value != validator_) return Fetch::Changed;
+  }
+  bool present = false;
+  const std::string length = client.ResponseHeader(HTTP_QUERY_CONTENT_LENGTH, &present);
+  *length_known = present;
+  if (present) {
+    long long value = 0;
+    if (!ParseHttpLength(length, kMaxFileSize, value) || value != expected_length) {
+      if (!ranges_supported_) return Fetch::Changed;
+      range->error = HttpErrRange;
+      return Fetch::Failed;
+    }
+  }
+  return Fetch::Done;
 }
 
-bool CHttpDownloader::DigestMatches(const std::string& actual) {
-  if (expected_sha256_.empty()) return true;
-  if (SameHexDigest(actual, expected_sha256_)) return true;
-  LOG_ERR(L"download digest mismatch: %ls", nbase::UTF8ToUTF16(actual).c_str());
-  return false;
+bool CHttpDownloader::WriteAt(Range* range, const char* data, DWORD size, long long offset) {
+  nbase::AutoLock lock(range->write_lock);
+  if (!range->file) return false;
+  OVERLAPPED position = At(offset);
+  DWORD put = 0;
+  return ::WriteFile(range->file.get(), data, size, &put, &position) && put == size;
+}
+
+unsigned __stdcall CHttpDownloader::HashThread(void* self) noexcept {
+  static_cast<CHttpDownloader*>(self)->RunHash();
+  return 0;
+}
+
+void CHttpDownloader::RunHash() {
+  hashed_ = 0;
+  nbase::UniqueFileHandle file(::CreateFileW(
+      DownloadPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return;
+  CSha256Digest digest;
+  std::vector<char> buffer(kHashBlock);
+  long long at = 0, size = 0;
+  for (;;) {
+    long long front;
+    Outcome outcome;
+    {
+      nbase::AutoLock lock(lock_);
+      size = size_;
+      front = size_;
+      for (const Piece& piece : pieces_) {
+        if (piece.next < piece.end) front = std::min(front, piece.next);
+      }
+      outcome = outcome_;
+    }
+    if (outcome != Outcome::Running && outcome != Outcome::Complete) return;
+    while (at < front) {
+      if (stop_) return;
+      const DWORD want = static_cast<DWORD>(std::min<long long>(kHashBlock, front - at));
+      OVERLAPPED position = At(at);
+      DWORD got = 0;
+      if (!::ReadFile(file.get(), buffer.data(), want, &got, &position) || got != want) {
+        LOG_ERR(L"download digest cannot read the file, error:%d",
+                static_cast<int>(::GetLastError()));
+        return;
+      }
+      digest.Update(buffer.data(), got);
+      at += got;
+      hashed_ = at;
+    }
+    if (at >= size) break;
+    if (!Pause(kHashPollMs)) return;
+  }
+  digest_ = digest.HexDigest();
 }

@@ -1,5 +1,6 @@
-// Downloads one large file in 8 byte ranges on 8 threads, joins the parts and reports progress
-// and the outcome to a window by messages, so the window's thread never waits on the network.
+// Downloads one large file over 8 connections: pieces handed out front first and re-split at
+// the end, written in place into one file, hashed as the front completes, resumable across
+// starts; progress and the outcome reach a window by messages, so its thread never waits.
 #pragma once
 
 #include <windows.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/Lock.h"
@@ -14,10 +16,11 @@
 #include "installer/HttpClient/HttpInterface.h"
 
 class CHttpDownloader;
+class CWininetHttp;
 
 // Progress, sent synchronously: wParam 0, lParam the address of a DownloadProgress.
 constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
-// Finished, posted: wParam 0, lParam 1 when the joined file is complete, else 0.
+// Finished, posted: wParam 0, lParam 1 when the file at DownloadPath() is complete, else 0.
 constexpr UINT WM_DOWNLOAD_FINISHED = WM_USER + 102;
 
 struct DownloadProgress {
@@ -31,36 +34,46 @@ enum RangeState : int {
   RangeFinished = 2,
 };
 
-// One byte range of one attempt. Written by its range thread (done through OnProgress, state
-// and error at the end) and read by the progress and download threads.
+// One connection of one attempt and its range thread. The counters are written by that thread
+// and read by any; the fields marked so are guarded by the downloader's piece lock.
 struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
   CHttpDownloader* owner = nullptr;
   std::atomic<int> state{RangeRunning};
   int index = 0;
-  long long first = 0;
-  long long last = -1;  // inclusive
-  // Bytes of the range stored so far, across retries; never decreases within an attempt.
-  std::atomic<long long> done{0};
-  long long size = 0;
-  std::wstring url;
-  std::wstring part_path;
-  nbase::UniqueHandle thread;
-  // Bytes already in the part file when the current try began (range thread only).
-  long long kept = 0;
-  // The whole file without a "Range" header, after a server showed it ignores ranges.
-  bool whole_file = false;
+  std::atomic<long long> bytes{0};  // bytes this connection wrote into the file
+  std::atomic<int> pieces{0};       // pieces (or the tails of others' pieces) it completed
+  std::atomic<int> retries{0};      // its requests that failed, stalled or were refused
   std::atomic<int> error{HttpOk};
-  // When the range thread gave up or completed, in the downloader's 100-nanosecond ticks.
-  std::atomic<long long> ended_at{0};
+  // Piece lock: the piece it works on (-1 for none), when its current request began and how
+  // many body bytes that request has delivered, from which others judge its speed.
+  int piece = -1;
+  long long request_started = 0;
+  long long request_bytes = 0;
+  // Refused requests (503, 429) in a row; a connection the server keeps refusing retires.
+  int refusals = 0;
+  bool retired = false;
+  // The answer to the size probe when it was the whole file: the one stream then continues it.
+  CWininetHttp* probe_stream = nullptr;
+  // This connection's handle to the file; writes hold write_lock, and the download thread
+  // closes the handle under it once the attempt is over, so no write can follow.
+  nbase::Lock write_lock;
+  nbase::UniqueFileHandle file;
+  nbase::UniqueHandle thread;
 };
 
 // Made and started by the owner's thread (the setup window's UI thread), which also destroys
-// it. The size query, progress, download and range threads are the downloader's own (with a
-// digest to check, the download thread also runs and joins one hashing thread); the destructor
-// waits for every one of them, pumping sent messages meanwhile.
+// it. The size query, progress, download, hashing and range threads are the downloader's own;
+// the destructor waits for every one of them, pumping sent messages meanwhile.
 class CHttpDownloader : public IHttpCallback {
  public:
   static constexpr int kRangeCount = 8;
+
+  // What one connection did in the last attempt.
+  struct ConnectionStats {
+    long long bytes = 0;
+    int pieces = 0;
+    int retries = 0;
+  };
 
   // folder ends with a path separator. expected_sha256 (hex) empty means no check.
   CHttpDownloader(HWND window, const std::wstring& url, const std::wstring& folder,
@@ -69,61 +82,103 @@ class CHttpDownloader : public IHttpCallback {
   CHttpDownloader(const CHttpDownloader&) = delete;
   CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
-  // Begins one attempt; every range is rebuilt from scratch. A new attempt waits for the end
-  // of the previous one on its own thread, never on the caller's.
+  // Begins one attempt. It continues from the pieces already on disk when the server still
+  // has the same file, else starts afresh. A new attempt waits for the end of the previous one
+  // on its own thread, never on the caller's.
   void Start();
 
+  // The package's final name; the downloader never writes it.
   std::wstring TargetPath() const { return folder_ + file_name_; }
-  // Where the attempt writes its bytes. After a successful finished message the whole file is
-  // here; the owner verifies it and only then gives it the target's name (a no-op while both
-  // paths are the same).
-  std::wstring DownloadPath() const { return TargetPath(); }
+  // Where the bytes are written. After a successful finished message the whole file is here;
+  // the owner verifies it and only then gives it the target's name.
+  std::wstring DownloadPath() const { return folder_ + file_name_ + L".download"; }
+  // The record of finished pieces kept beside the download for the next attempt.
+  std::wstring StatePath() const { return DownloadPath() + L".state"; }
   const std::wstring& FileName() const { return file_name_; }
   double KnownFileSize() const { return known_size_.load(); }
-  // Seconds the last attempt spent downloading (until every range ended).
+  // Seconds the last attempt spent until its last byte was written.
   double ElapsedSeconds() const;
-  // Seconds the last attempt spent joining the parts and checking the digest after its last
-  // range ended; the parts joined while others were still downloading cost nothing here.
-  double JoinSeconds() const;
+  // Seconds between the last byte and the finished message: what the digest had left.
+  double TailSeconds() const;
+  // Why the last attempt failed (HttpOk after a success). HttpErrProxyAuth means a proxy asked
+  // for credentials.
+  HttpInterfaceError FailureReason() const {
+    return static_cast<HttpInterfaceError>(failure_.load());
+  }
+  // Per connection, the last finished attempt's work.
+  std::vector<ConnectionStats> Connections() const;
 
   // How long a connection may deliver nothing before it counts as stalled.
   void SetStallTimeout(DWORD milliseconds) { stall_timeout_ms_ = milliseconds; }
+  // The first pause before a failed piece is tried again; each further one doubles it.
+  void SetRetryPause(DWORD milliseconds) { retry_pause_ms_ = milliseconds; }
 
   void OnProgress(void* param, int state, double total, double done) override;
   bool ShouldStop() override { return stop_.load(); }
 
   // The characters after the URL's last "/" up to a "?" or "&", at most 255 of them.
   static std::wstring FileNameFromUrl(const std::wstring& url);
-  // Bounds (inclusive) of range `index` of a file of `size` bytes; the last range takes the
-  // remainder. False for a range without bytes, which only files below 8 bytes have.
-  static bool RangeBounds(long long size, int index, long long& first, long long& last);
+  // The size of the pieces a file is cut into: a 64th of the file within 1 to 8 MiB, so a
+  // file below 8 MiB has fewer pieces than connections; never more than the file.
+  static long long PieceSize(long long file_size);
 
  private:
   using Range = _DOWNLOAD_RANGE_THREAD_PARAMETER;
   struct DownloadStart;
+  struct Piece {
+    long long start = 0;
+    long long next = 0;  // first byte not yet written
+    long long end = 0;   // exclusive; moves down when another connection takes the tail
+    int owner = -1;
+    int retries = 0;
+    long long not_before = 0;  // ticks; a failed piece waits out its pause
+  };
+  struct Probe;
+  enum class Outcome { Running, Complete, Failed, Changed, Stopped };
+  enum class Fetch { Done, Cut, Failed, Refused, Changed, Fatal, Over };
 
   static unsigned __stdcall SizeQueryThread(void* self) noexcept;
   static unsigned __stdcall ProgressThread(void* self) noexcept;
   static unsigned __stdcall DownloadThread(void* start) noexcept;
   static unsigned __stdcall RangeThread(void* range) noexcept;
+  static unsigned __stdcall HashThread(void* self) noexcept;
 
+  // GET of the first byte: the size, range support and validator. The client keeps the answer
+  // open when it is the whole file.
+  bool RunProbe(CWininetHttp& client, Probe& probe);
   double QuerySize();
   void RunProgress();
   void RunDownload();
+  // One attempt on one version of the file.
+  Outcome RunAttempt(std::unique_ptr<CWininetHttp, void (*)(CWininetHttp*)>& probe_client,
+                     const Probe& probe);
+  // Reuses what the state file and the download hold for this size and validator, or starts
+  // an empty preallocated download; fills the piece table.
+  bool PrepareFile(const Probe& probe);
+  // The finished stretches the state file records for this URL, size and validator, in file
+  // order; false when there is no such record or it is damaged.
+  bool LoadState(const Probe& probe, std::vector<std::pair<long long, long long>>& done);
   void RunRange(Range* range);
-  // One request for what the range still lacks; true when the range is complete.
-  bool FetchRangeOnce(Range* range);
-  // Waits for every range thread in index order while joining their parts into the target,
-  // each part followed as it grows once all before it are joined; with `digest`, also sets it
-  // to the joined bytes' SHA-256. True when the target holds the whole file.
-  bool JoinWhileDownloading(const std::vector<Range*>& ranges, long long size, std::string* digest);
-  // Whether `actual` is the expected digest (always, when none is expected).
-  bool DigestMatches(const std::string& actual);
+  // One request for what the piece still lacks, written as it arrives into `buffer`'s block.
+  Fetch FetchPiece(Range* range, CWininetHttp& client, int piece, char* buffer);
+  // Whether an answer is the asked bytes of the same version of the file.
+  Fetch CheckAnswer(Range* range, CWininetHttp& client, long long first, long long end,
+                    bool* length_known);
+  // Under the piece lock: the piece this connection works on next, -1 to wait, -2 to end.
+  int TakeWork(Range* range, long long now);
+  // Ends the attempt with `outcome` unless it is already over.
+  void EndAttempt(Outcome outcome, int error);
+  void PieceFailed(Range* range, int piece, int error, bool count_retry);
+  void RunHash();
+  bool WriteAt(Range* range, const char* data, DWORD size, long long offset);
+  // Records the finished stretches; `final` also closes the record for this attempt, so a
+  // connection finishing a piece late cannot bring back a state file already dealt with.
+  void SaveState(bool final);
+  void DeleteDownload();
   void ReportProgress();
-  void ClearRanges();
-  std::vector<Range*> Snapshot();
   // Waits on the quit event; false when the downloader is shutting down.
   bool Pause(DWORD milliseconds);
+  DWORD RetryPause(int retry) const;
 
   nbase::UniqueHandle progress_thread_;
   unsigned progress_thread_id_ = 0;
@@ -135,17 +190,40 @@ class CHttpDownloader : public IHttpCallback {
   std::wstring folder_;
   std::wstring file_name_;
   HWND window_ = nullptr;
+  std::string expected_sha256_;
+
+  // The attempt's piece table and connections, guarded by lock_ (the connections' own counters
+  // excepted). Only the download thread replaces them, after joining every range thread.
+  nbase::Lock lock_;
   std::vector<std::unique_ptr<Range>> ranges_;
+  std::vector<Piece> pieces_;
+  long long size_ = 0;
+  bool ranges_supported_ = true;
+  std::string validator_;
+  bool validator_is_etag_ = false;
+  Outcome outcome_ = Outcome::Running;
+  long long last_byte_at_ = 0;
+  // Set once the attempt is over; the range threads see it between reads.
+  std::atomic<bool> attempt_over_{false};
+  nbase::UniqueHandle attempt_event_;  // manual reset, signalled when the attempt is over
+  // Hashing thread's result, read after it ended.
+  std::string digest_;
+  std::atomic<long long> hashed_{0};
+  nbase::Lock state_lock_;  // one writer of the state file at a time
+  bool state_closed_ = false;
+
   std::atomic<long long> start_time_{0};
   std::atomic<long long> end_time_{0};
-  std::atomic<long long> join_ticks_{0};
-  nbase::Lock ranges_lock_;
+  std::atomic<long long> tail_ticks_{0};
   std::atomic<int> last_percent_{0};
+  std::atomic<int> failure_{HttpOk};
+  mutable nbase::Lock stats_lock_;
+  std::vector<ConnectionStats> stats_;
 
   // Keeps one sender at a time so percents reach the window in rising order.
   nbase::Lock report_lock_;
-  std::string expected_sha256_;
   std::atomic<DWORD> stall_timeout_ms_{30000};
+  std::atomic<DWORD> retry_pause_ms_{1000};
   nbase::UniqueHandle size_thread_;
   nbase::UniqueHandle download_thread_;
 };

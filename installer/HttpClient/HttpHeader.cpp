@@ -99,3 +99,47 @@ std::string CHttpHeader::ComposeRequestHead(int kind) {
   text += "\r\n";
   return text;
 }
+
+namespace {
+
+std::string Trimmed(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t')) --end;
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+bool ParseHttpLength(const std::string& text, long long limit, long long& value) {
+  const std::string digits = Trimmed(text);
+  if (digits.empty() || digits.size() > 18) return false;
+  long long number = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + (c - '0');
+  }
+  if (number > limit) return false;
+  value = number;
+  return true;
+}
+
+bool ParseContentRange(const std::string& text, long long limit, long long& first, long long& last,
+                       long long& total) {
+  const std::string value = Trimmed(text);
+  if (value.compare(0, 6, "bytes ") != 0) return false;
+  const size_t dash = value.find('-', 6);
+  const size_t slash = value.find('/', 6);
+  if (dash == std::string::npos || slash == std::string::npos || slash < dash) return false;
+  long long a = 0, b = 0, n = 0;
+  if (!ParseHttpLength(value.substr(6, dash - 6), limit, a) ||
+      !ParseHttpLength(value.substr(dash + 1, slash - dash - 1), limit, b) ||
+      !ParseHttpLength(value.substr(slash + 1), limit, n)) {
+    return false;
+  }
+  if (b < a || b >= n) return false;
+  first = a;
+  last = b;
+  total = n;
+  return true;
+}

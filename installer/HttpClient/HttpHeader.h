@@ -39,3 +39,12 @@ class CHttpHeader {
   // std::string orders by unsigned byte values, shorter first on a common prefix.
   std::map<std::string, std::string> fields_;
 };
+
+// Strict readers of the numbers in response headers, which come from a server that may be
+// hostile: only decimal digits count, and a value above `limit` is refused rather than clamped.
+// A Content-Length: "123" -> 123. False for a sign, blanks inside, other characters or overflow.
+bool ParseHttpLength(const std::string& text, long long limit, long long& value);
+// A Content-Range: "bytes FIRST-LAST/TOTAL" -> its three numbers. False for "*" forms, an
+// unknown total, LAST before FIRST, LAST at or past TOTAL, or any number above `limit`.
+bool ParseContentRange(const std::string& text, long long limit, long long& first, long long& last,
+                       long long& total);

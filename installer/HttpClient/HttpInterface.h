@@ -25,6 +25,16 @@ enum HttpInterfaceError : int {
   // A request that carried "Range" was not answered with exactly that range (status 206 and a
   // matching Content-Range); nothing of the body was stored.
   HttpErrRange = 16,
+  // A proxy between us and the server asked for credentials (status 407): the user must be
+  // told so, since no retry without them can succeed.
+  HttpErrProxyAuth = 17,
+  // The server answered with a status the operation cannot use (for the downloader: anything
+  // but 206 or 200 to its probe, or a refusal on every connection).
+  HttpErrStatus = 18,
+  // The file changed on the server again after the download had started over once.
+  HttpErrChanged = 19,
+  // The bytes arrived whole but their SHA-256 is not the expected one.
+  HttpErrDigest = 20,
 };
 
 enum HttpClientType : int {

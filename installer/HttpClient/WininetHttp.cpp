@@ -63,9 +63,13 @@ bool ParseRangeRequest(const std::string& value, long long& first, long long& la
 
 }  // namespace
 
-CWininetHttp::~CWininetHttp() { CloseHandles(); }
+CWininetHttp::~CWininetHttp() {
+  CloseHandles();
+}
 
-void CWininetHttp::Release() { delete this; }
+void CWininetHttp::Release() {
+  delete this;
+}
 
 void CWininetHttp::SetProgressSink(IHttpCallback* sink, void* param) {
   sink_ = sink;
@@ -87,8 +91,8 @@ void CWininetHttp::OpenRoot() {
   CloseHandles();
   const WininetApi& api = Wininet();
   if (!api.complete) throw HttpErrOpen;
-  root_.reset(api.InternetOpenW(L"Http-connect", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr,
-                                0));
+  root_.reset(
+      api.InternetOpenW(L"Http-connect", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!root_) throw HttpErrOpen;
   ApplyTimeouts(root_.get());
 }
@@ -112,8 +116,7 @@ void CWininetHttp::ReadStatus() {
   wchar_t buffer[24] = {};
   DWORD length = sizeof(buffer);
   status_code_ = 0;
-  if (Wininet().HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE, buffer, &length,
-                               nullptr)) {
+  if (Wininet().HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE, buffer, &length, nullptr)) {
     status_code_ = static_cast<int>(std::wcstoul(buffer, nullptr, 10));
   }
   if (status_code_ == 404) throw HttpErrNotFound;
@@ -131,8 +134,8 @@ void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
                                          static_cast<INTERNET_PORT>(port), nullptr, nullptr,
                                          INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection_) throw HttpErrConnect;
-  request_.reset(api.HttpOpenRequestW(connection_.get(), verb, path.c_str(),
-                                      L"HTTP/1.1", nullptr, nullptr, RequestFlags(secure_), 0));
+  request_.reset(api.HttpOpenRequestW(connection_.get(), verb, path.c_str(), L"HTTP/1.1", nullptr,
+                                      nullptr, RequestFlags(secure_), 0));
   if (!request_) throw HttpErrOpen;
   // The request needs its own receive time-out: not every implementation passes the root's
   // value down, and a stalled connection must not hold a thread for ever.
@@ -191,6 +194,81 @@ void CWininetHttp::CheckRangeAnswer() {
       (last >= 0 && got_last != last)) {
     throw HttpErrRange;
   }
+}
+
+bool CWininetHttp::OpenStream(const wchar_t* url, const std::string& headers) {
+  try {
+    if (!url || !*url) throw HttpErrBadUrl;
+    const WininetApi& api = Wininet();
+    if (!api.complete) throw HttpErrOpen;
+    request_.reset();
+    std::wstring host, path;
+    int port = 80;
+    SplitHttpUrl(url, host, path, port);
+    const bool secure = IsSecureHttpUrl(url, port);
+    if (!root_) {
+      // Several connections to one server are the point of a segmented download; the
+      // system's default allows two per server.
+      DWORD connections = 16;
+      api.InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections,
+                             sizeof(connections));
+      api.InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections,
+                             sizeof(connections));
+      root_.reset(
+          api.InternetOpenW(L"Http-connect", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+      if (!root_) throw HttpErrOpen;
+      ApplyTimeouts(root_.get());
+      connection_.reset();
+    }
+    if (!connection_ || host != stream_host_ || port != stream_port_ || secure != secure_) {
+      connection_.reset(api.InternetConnectW(root_.get(), host.c_str(),
+                                             static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                             INTERNET_SERVICE_HTTP, 0, 0));
+      if (!connection_) throw HttpErrConnect;
+      stream_host_ = host;
+      stream_port_ = port;
+      secure_ = secure;
+    }
+    request_.reset(api.HttpOpenRequestW(connection_.get(), L"GET", path.c_str(), L"HTTP/1.1",
+                                        nullptr, nullptr,
+                                        RequestFlags(secure_) | INTERNET_FLAG_KEEP_CONNECTION, 0));
+    if (!request_) throw HttpErrOpen;
+    ApplyTimeouts(request_.get());
+    AddHeaders();
+    const std::wstring extra = AnsiToWide(headers.c_str());
+    if (!api.HttpSendRequestW(request_.get(), extra.empty() ? nullptr : extra.c_str(),
+                              static_cast<DWORD>(extra.size()), nullptr, 0)) {
+      throw HttpErrSend;
+    }
+    ReadStatus();
+    return true;
+  } catch (HttpInterfaceError error) {
+    last_error_ = error;
+    request_.reset();
+    return false;
+  }
+}
+
+std::string CWininetHttp::ResponseHeader(DWORD query, bool* present) {
+  if (present) *present = false;
+  if (!request_) return std::string();
+  std::vector<char> buffer(4097, '\0');
+  DWORD length = 4096;
+  if (!Wininet().HttpQueryInfoA(request_.get(), query, buffer.data(), &length, nullptr)) {
+    return std::string();
+  }
+  if (present) *present = true;
+  return std::string(buffer.data(), length < 4096 ? length : 4096);
+}
+
+bool CWininetHttp::ReadStream(void* buffer, DWORD size, DWORD* got) {
+  *got = 0;
+  if (!request_ || !Wininet().InternetReadFile(request_.get(), buffer, size, got)) {
+    last_error_ = HttpErrRead;
+    *got = 0;
+    return false;
+  }
+  return true;
 }
 
 double CWininetHttp::ReadContentLengthA() {

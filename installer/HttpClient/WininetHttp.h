@@ -35,13 +35,28 @@ class CWininetHttp : public IWininetHttp {
 
   static constexpr DWORD kDefaultReceiveTimeoutMs = 30000;
 
+  // A GET whose answer the caller reads block by block. Unlike the operations above, the
+  // session and connection handles stay open from one stream to the next to the same host, so
+  // an answer read to its end leaves its connection to be reused. `headers` holds
+  // "Name: value\r\n" lines for this request only. Any status is a success here (404 aside,
+  // which fails with HttpErrNotFound); the caller judges it through StatusCode and
+  // ResponseHeader. False with LastError set when no answer arrived.
+  bool OpenStream(const wchar_t* url, const std::string& headers);
+  // The raw value of a response header of the open stream (HTTP_QUERY_*), at most 4 KiB;
+  // `present` tells an absent header from an empty one.
+  std::string ResponseHeader(DWORD query, bool* present = nullptr);
+  // Up to `size` bytes of the open stream's body; *got 0 is its end. False when the read
+  // failed or timed out (LastError HttpErrRead).
+  bool ReadStream(void* buffer, DWORD size, DWORD* got);
+  // Ends the open answer; its connection is reused only when the body was read to its end.
+  void CloseStream() { request_.reset(); }
+
  private:
   void CloseHandles();
   // The shared opening sequence up to the stored status code; throws HttpInterfaceError.
   void BeginRequest(const std::wstring& url, const wchar_t* verb, const char* header_text,
                     const char* body);
-  void BeginRequestA(const std::string& url, bool post, const char* header_text,
-                     const char* body);
+  void BeginRequestA(const std::string& url, bool post, const char* header_text, const char* body);
   void OpenRoot();
   void ApplyTimeouts(HINTERNET handle);
   void AddHeaders();
@@ -53,6 +68,9 @@ class CWininetHttp : public IWininetHttp {
 
   int status_code_ = 0;
   bool secure_ = false;
+  // Host and port the kept connection handle of the streams points at.
+  std::wstring stream_host_;
+  int stream_port_ = 0;
   UniqueInternetHandle root_;
   UniqueInternetHandle connection_;
   UniqueInternetHandle request_;

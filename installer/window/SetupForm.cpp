@@ -533,13 +533,15 @@ bool SetupForm::CheckRunningProduct() {
 void SetupForm::OnDownloadFinished(bool success) {
   if (!success) {
     LOG_APP(L"------- download failed -------");
-    // Failures the user can act on (a proxy asking for credentials) get a box of their own
-    // here, ahead of the generic ones, once the downloader tells them apart.
     if (taskbar_) {
       taskbar_->SetProgressState(GetHWND(), TBPF_ERROR);
       taskbar_->SetProgressValue(GetHWND(), 100, 100);
     }
-    if (sysutil::IsInternetConnected()) {
+    // A proxy asking for credentials is a failure the user can act on, so it gets a box of its
+    // own instead of the generic one.
+    if (downloader_ && downloader_->FailureReason() == HttpErrProxyAuth) {
+      ShowProxyAuthBox();
+    } else if (sysutil::IsInternetConnected()) {
       ShowUnknownErrorBox();
     } else {
       ShowNetworkErrorBox();
@@ -639,6 +641,16 @@ void SetupForm::ShowInstallFailedBox(DWORD code) {
 void SetupForm::ShowNetworkErrorBox() {
   const int answer =
       MessageBox(LanguageText(L"STRID_BOX_NETWORK_ERROR"), MB_RETRYCANCEL | MB_ICONWARNING);
+  if (answer == IDRETRY) {
+    Retry();
+  } else if (answer == IDCANCEL) {
+    ResetToHome();
+  }
+}
+
+void SetupForm::ShowProxyAuthBox() {
+  const int answer =
+      MessageBox(LanguageText(L"STRID_BOX_PROXY_AUTH"), MB_RETRYCANCEL | MB_ICONWARNING);
   if (answer == IDRETRY) {
     Retry();
   } else if (answer == IDCANCEL) {

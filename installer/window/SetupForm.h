@@ -129,6 +129,7 @@ class SetupForm : public ui::WindowImplBase {
   void StartNow();
   void ShowNetworkErrorBox();
   void ShowUnknownErrorBox();
+  void ShowProxyAuthBox();
 
   // Declared first so COM outlives the taskbar interface below.
   nbase::ScopedCoInitialize com_;

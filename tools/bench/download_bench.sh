@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Download benchmark: rangeget under Wine against curl (one connection) and aria2c -x8 -s8, all
-# fetching the same file from the rate-limited local nginx in one run; prints MB/s and ratios.
-# Usage: tools/bench/download_bench.sh  (BUILD_DIR picks the build folder, BENCH_FILE_MB the size)
+# Download benchmark: rangeget under Wine against aria2c, each pair measured in one run against
+# the same local server, SHA-256 checked by both:
+#   capped  256 MiB at 8 MiB/s per connection, aria2c -x8 -s8
+#   edge    the same with the first connection held to a quarter of that, aria2c -x8 -s8 -k1M
+#   open    512 MiB from nginx without a cap, aria2c -x8 -s8 --checksum=sha-256=...
+# The caps come from a relay in front of nginx (slow_edge.py), per TCP connection: nginx's own
+# limit is per request, which a downloader issuing a request per piece would escape.
+# Usage: tools/bench/download_bench.sh [capped|edge|open ...]  (BUILD_DIR picks the build folder)
 # Not a test: nothing here asserts a time, and the test scripts never start it.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-size_mb=${BENCH_FILE_MB:-256}
+scenarios=${*:-capped edge open}
 
 # The benchmark needs rangeget to run under Wine here, so it builds the width this machine runs.
 if "$root/tests/harness/can_run_32bit.sh"; then
@@ -22,109 +27,151 @@ rangeget="$build/tools/rangeget.exe"
 
 work="$build/download-bench"
 rm -rf "$work/out"
-mkdir -p "$work/out/curl" "$work/out/aria2c" "$work/out/rangeget"
+mkdir -p "$work/out/aria2c" "$work/out/rangeget"
+edge_pid=0
+edge_port=0
+url=
 
 cleanup() {
+  if [ "$edge_pid" != 0 ]; then kill "$edge_pid" 2>/dev/null || true; fi
   "$root/tools/fixtures/http_servers.sh" stop "$work" >/dev/null 2>&1 || true
   "$root/tests/harness/session.sh" stop "$build" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
-echo "preparing a $size_mb MiB file and the servers"
-BIG_FILE_MB=$size_mb "$root/tools/fixtures/http_servers.sh" start "$work" >/dev/null
+echo "preparing 256 and 512 MiB files and the servers"
+BIG_FILE_MB=512 "$root/tools/fixtures/http_servers.sh" start "$work" >/dev/null
+www="$work/http-servers/www"
+if [ "$(stat -c %s "$www/big256.bin" 2>/dev/null || echo 0)" != $((256 << 20)) ]; then
+  head -c $((256 << 20)) /dev/urandom >"$www/big256.bin"
+fi
 servers="$work/http-servers/servers.txt"
 port=$(awk '$1 == "nginx" { print $2 }' "$servers")
-sha=$(awk '$1 == "sha256" && $2 == "big.bin" { print $3 }' "$servers")
-url="http://127.0.0.1:$port/slow/big.bin"
-bytes=$((size_mb * 1024 * 1024))
+sha256=$(sha256sum "$www/big256.bin" | cut -d' ' -f1)
+sha512=$(awk '$1 == "sha256" && $2 == "big.bin" { print $3 }' "$servers")
 
 # Wine's first window in a session starts its desktop process, which costs about a second;
 # one small fetch beforehand keeps that out of rangeget's time.
 "$root/tests/harness/session.sh" start "$build" >/dev/null
-warm=$(printf 'Z:%s' "$work/out/rangeget" | tr / '\\')
+folder=$(printf 'Z:%s' "$work/out/rangeget" | tr / '\\')
 INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" \
-  "http://127.0.0.1:$port/files/size100.bin" "$warm" >/dev/null 2>&1
+  "http://127.0.0.1:$port/files/size100.bin" "$folder" >/dev/null 2>&1
 
 now() { date +%s.%N; }
 
-# What a run of rangeget costs before any byte moves: Wine starting and ending the process.
-t0=$(now)
-INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" >/dev/null 2>&1 || true
-t1=$(now)
-start_s=$(python3 -c "print($t1 - $t0)")
-
 # Each tool starts with nothing of the previous one's output still waiting to reach the disk:
 # otherwise whoever runs after a fast writer is throttled by the kernel for the other's data.
-settle() { sync; }
+settle() {
+  rm -f "$work/out/aria2c/"* "$work/out/rangeget/"*
+  sync
+}
 
-check() {  # name, file
+check() {  # name, file, digest
   local got
   got=$(sha256sum "$2" | cut -d' ' -f1)
-  if [ "$got" != "$sha" ]; then
+  if [ "$got" != "$3" ]; then
     echo "$1: SHA-256 mismatch ($got)" >&2
     exit 1
   fi
 }
 
-echo "curl, one connection"
-settle
-t0=$(now)
-curl -sS -o "$work/out/curl/big.bin" "$url"
-t1=$(now)
-check curl "$work/out/curl/big.bin"
-curl_s=$(python3 -c "print($t1 - $t0)")
+# Starts the relay that caps each connection at 8 MiB/s and the first at FIRST; sets edge_port.
+start_edge() {  # first connection's rate
+  rm -f "$work/edge.port"
+  python3 "$root/tools/bench/slow_edge.py" "$work/edge.port" "$port" $((8 << 20)) "$1" \
+    >"$work/edge.log" 2>&1 &
+  edge_pid=$!
+  for _ in $(seq 100); do [ -s "$work/edge.port" ] && break; sleep 0.1; done
+  edge_port=$(cat "$work/edge.port")
+}
 
-echo "aria2c -x8 -s8"
-settle
-t0=$(now)
-aria2c -q -x8 -s8 --file-allocation=none --allow-overwrite=true \
-  -d "$work/out/aria2c" -o big.bin "$url"
-t1=$(now)
-check aria2c "$work/out/aria2c/big.bin"
-aria_s=$(python3 -c "print($t1 - $t0)")
+stop_edge() {
+  if [ "$edge_pid" != 0 ]; then
+    kill "$edge_pid" 2>/dev/null || true
+    wait "$edge_pid" 2>/dev/null || true
+  fi
+  edge_pid=0
+}
 
-echo "rangeget under Wine, 8 ranges, digest checked"
-settle
-log="$work/rangeget.txt"
-folder=$warm
-t0=$(now)
-if ! INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" "$url" "$folder" \
-  "$sha" >"$log" 2>&1; then
-  echo "rangeget failed:" >&2
-  tail -n 20 "$log" >&2
-  exit 1
-fi
-t1=$(now)
-check rangeget "$work/out/rangeget/big.bin"
-range_s=$(python3 -c "print($t1 - $t0)")
-read -r download_s join_s window_s finished_s < <(awk '$1 == "download" { d = $2 }
-  $1 == "join+hash" { j = $2 } $1 == "timeline" { w = $5; f = $7 } END { print d, j, w, f }' "$log")
+# The server as each tool sees it: nginx itself, or a fresh relay whose first connection is the
+# first of that tool's.
+set_url() {  # scenario, path
+  case "$1" in
+    capped) start_edge $((8 << 20)) ;;
+    edge) start_edge $((2 << 20)) ;;
+    *) url="http://127.0.0.1:$port$2"; return ;;
+  esac
+  url="http://127.0.0.1:$edge_port$2"
+}
 
-# The digest alone over the same file: the share of the join that no connection can speed up.
-INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" --sha256 \
-  "$warm\\big.bin" >"$work/hash.txt" 2>&1
-hash_rate=$(awk '$1 == "hash" { print $4 }' "$work/hash.txt")
-
-python3 - "$bytes" "$curl_s" "$aria_s" "$range_s" "$download_s" "$join_s" "$start_s" \
-  "$hash_rate" "$window_s" "$finished_s" <<'PY'
+run_pair() {  # scenario, path, file name, digest, aria2c options...
+  local scenario=$1 path=$2 name=$3 digest=$4
+  shift 4
+  settle
+  local t0 t1
+  set_url "$scenario" "$path"
+  t0=$(now)
+  aria2c -q -x8 -s8 --file-allocation=none --allow-overwrite=true "$@" \
+    -d "$work/out/aria2c" -o "$name" "$url"
+  t1=$(now)
+  stop_edge
+  check aria2c "$work/out/aria2c/$name" "$digest"
+  local aria_s
+  aria_s=$(python3 -c "print($t1 - $t0)")
+  local size
+  size=$(stat -c %s "$work/out/aria2c/$name")
+  settle
+  local log="$work/rangeget-$scenario.txt"
+  set_url "$scenario" "$path"
+  t0=$(now)
+  if ! INSTALLER_BUILD_DIR=$build "$root/tests/harness/wine_run.sh" "$rangeget" "$url" "$folder" \
+    "$digest" >"$log" 2>&1; then
+    echo "rangeget failed:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  fi
+  t1=$(now)
+  stop_edge
+  check rangeget "$work/out/rangeget/$name.download" "$digest"
+  python3 - "$scenario" "$size" "$aria_s" \
+    "$(python3 -c "print($t1 - $t0)")" "$log" <<'PY'
 import sys
-(size, curl, aria, rangeget, download, join, start, hash_rate, window,
- finished) = (float(v) for v in sys.argv[1:])
+scenario, size, aria, wall, log = sys.argv[1], float(sys.argv[2]), float(sys.argv[3]), \
+    float(sys.argv[4]), sys.argv[5]
+values, connections, memory = {}, [], ""
+for line in open(log, errors="replace"):
+    words = line.split()
+    if not words:
+        continue
+    if words[0] == "timeline":
+        values["window"], values["finished"] = float(words[4]), float(words[6])
+    elif words[0] in ("download", "tail"):
+        values[words[0]] = float(words[1])
+    elif words[0] == "connection":
+        connections.append("%s:%.0fMiB/%s/%s" % (words[1], int(words[3]) / 1048576, words[5],
+                                                 words[7]))
+    elif words[0] == "memory":
+        memory = line.strip()
+engine = values["finished"] - values["window"]
 rate = lambda seconds: size / seconds / 1e6
-print(f"file            {size / 1048576:.0f} MiB, MB = 10^6 bytes, wall-clock times")
-print(f"curl            {rate(curl):8.1f} MB/s  {curl:7.2f} s")
-print(f"aria2c -x8 -s8  {rate(aria):8.1f} MB/s  {aria:7.2f} s")
-print(f"rangeget        {rate(rangeget):8.1f} MB/s  {rangeget:7.2f} s"
-      f"  (download {download:.2f} s, merge+hash {join:.2f} s)")
-print(f"  of which        {window:.2f} s Wine start and first window, "
-      f"{finished - window - download - join:.2f} s other, {rangeget - finished:.2f} s exit")
-engine = finished - window
-print(f"downloader only {rate(engine):8.1f} MB/s  {engine:7.2f} s"
-      f"  (its Start to the finished message: {aria / engine:.2f}x aria2c)")
-print(f"rangeget/curl   {curl / rangeget:8.2f}x")
-print(f"rangeget/aria2c {aria / rangeget:8.2f}x")
-print(f"merge+hash      {100 * join / rangeget:8.1f} % of rangeget's wall-clock time"
-      " (after its last range ended)")
-print(f"wine start+exit {start:8.2f} s  (rangeget doing nothing)")
-print(f"sha-256 alone   {hash_rate:8.1f} MB/s  (CryptoAPI under Wine, one thread)")
+print(f"[{scenario}] {size / 1048576:.0f} MiB, MB = 10^6 bytes")
+print(f"  aria2c           {rate(aria):7.1f} MB/s {aria:6.2f} s")
+print(f"  rangeget (wall)  {rate(wall):7.1f} MB/s {wall:6.2f} s   ratio {aria / wall:.2f}x")
+print(f"  downloader only  {rate(engine):7.1f} MB/s {engine:6.2f} s   ratio {aria / engine:.2f}x"
+      "   (Start to the finished message)")
+print(f"  after last byte  {values['tail']:.3f} s = {100 * values['tail'] / engine:.1f} %"
+      " of the downloader's time")
+print(f"  connections (bytes/pieces/retries) {' '.join(connections)}")
+print(f"  {memory}")
 PY
+}
+
+for scenario in $scenarios; do
+  case "$scenario" in
+    capped) run_pair capped /files/big256.bin big256.bin "$sha256" ;;
+    edge) run_pair edge /files/big256.bin big256.bin "$sha256" -k1M ;;
+    open) run_pair open /files/big.bin big.bin "$sha512" \
+      "--checksum=sha-256=$sha512" ;;
+    *) echo "unknown scenario $scenario" >&2; exit 2 ;;
+  esac
+done

@@ -1,14 +1,19 @@
-// rangeget: runs the range downloader on one URL from the console, for benchmarks, debugging
-// and checking a server by hand. Usage: rangeget <url> <folder> [sha256]
+// rangeget: runs the downloader on one URL from the console, for benchmarks, debugging and
+// checking a server by hand. Usage: rangeget <url> <folder> [sha256]. The file is left under
+// the downloader's temporary name; at the end each connection's bytes, pieces and retries are
+// printed, with the process's memory before and at its peak.
 // rangeget --sha256 <file> times the digest alone, the part of a download no connection speeds up.
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/StringUtil.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
+#include "installer/HttpClient/Sha256.h"
 
 namespace {
 
@@ -53,6 +58,16 @@ double SinceProcessStart() {
   return static_cast<double>(to.QuadPart - from.QuadPart) / 1e7;
 }
 
+// Working set now and at its peak, in bytes.
+void Memory(double& now, double& peak) {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof(counters);
+  now = peak = 0;
+  if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return;
+  now = static_cast<double>(counters.WorkingSetSize);
+  peak = static_cast<double>(counters.PeakWorkingSetSize);
+}
+
 int TimeDigest(const wchar_t* path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!::GetFileAttributesExW(path, GetFileExInfoStandard, &data)) {
@@ -69,6 +84,24 @@ int TimeDigest(const wchar_t* path) {
   }
   std::printf("sha256 %s\n", digest.c_str());
   std::printf("hash %.3f s %.1f MB/s\n", seconds, seconds > 0 ? bytes / seconds / 1e6 : 0.0);
+  // The downloader's own digest over the same bytes, read the way it reads them.
+  nbase::UniqueFileHandle file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  std::vector<char> block(256 << 10);
+  CSha256Digest own;
+  const double own_start = Seconds();
+  DWORD got = 0;
+  while (file &&
+         ::ReadFile(file.get(), block.data(), static_cast<DWORD>(block.size()), &got, nullptr) &&
+         got > 0) {
+    own.Update(block.data(), got);
+  }
+  const double own_seconds = Seconds() - own_start;
+  const std::string own_digest = own.HexDigest();
+  std::printf("own hash %.3f s %.1f MB/s%s%s\n", own_seconds,
+              own_seconds > 0 ? bytes / own_seconds / 1e6 : 0.0,
+              CSha256Digest::UsesShaInstructions() ? " (SHA instructions)" : " (portable)",
+              own_digest == digest ? "" : " MISMATCH");
   return 0;
 }
 
@@ -100,6 +133,12 @@ int wmain(int argc, wchar_t** argv) {
   Outcome outcome;
   ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&outcome));
 
+  // The setup window has the system's HTTP and crypto libraries loaded before any download
+  // (its analytics use the one, its package check the other); so does the idle figure here.
+  ::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  { CSha256 warm; }
+  double idle = 0, idle_peak = 0;
+  Memory(idle, idle_peak);
   int exit_code = 1;
   {
     CHttpDownloader downloader(hwnd, argv[1], folder, sha256);
@@ -114,9 +153,19 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("timeline entry %.3f window %.3f finished %.3f\n", entered, window_made, finished);
     std::printf("size %.0f bytes\n", downloader.KnownFileSize());
     std::printf("download %.3f s\n", downloader.ElapsedSeconds());
-    std::printf("join+hash %.3f s\n", downloader.JoinSeconds());
+    std::printf("tail %.3f s\n", downloader.TailSeconds());
+    const auto connections = downloader.Connections();
+    for (size_t i = 0; i < connections.size(); ++i) {
+      std::printf("connection %u bytes %lld pieces %d retries %d\n", static_cast<unsigned>(i),
+                  connections[i].bytes, connections[i].pieces, connections[i].retries);
+    }
+    double now = 0, peak = 0;
+    Memory(now, peak);
+    std::printf("memory idle %.1f MB peak %.1f MB (+%.1f MB)\n", idle / 1e6, peak / 1e6,
+                (peak - idle) / 1e6);
+    if (outcome.result != 1) std::printf("reason %d\n", downloader.FailureReason());
     std::printf("%s %ls\n", outcome.result == 1 ? "finished" : "failed",
-                downloader.TargetPath().c_str());
+                downloader.DownloadPath().c_str());
     std::fflush(stdout);
     exit_code = outcome.finished && outcome.result == 1 ? 0 : 1;
   }

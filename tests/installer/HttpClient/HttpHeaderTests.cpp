@@ -17,12 +17,11 @@ TEST(HttpHeader, ExtraHeadersListDefaultsAndCallerFieldsInByteOrder) {
   header.AddRequestHeader("Range", "bytes=12-23");
   header.AddRequestHeader("", "x");
   header.AddRequestHeader("X-Empty", "");
-  EXPECT_EQ(header.ComposeExtraHeaders(),
-            std::string("Accept: text/plain\r\n"
-                        "Accept-Language: zh-CN,zh;q=0.9\r\n"
-                        "Connection: Keep-Alive\r\n"
-                        "Range: bytes=0-11\r\n") +
-                kAgentLine);
+  EXPECT_EQ(header.ComposeExtraHeaders(), std::string("Accept: text/plain\r\n"
+                                                      "Accept-Language: zh-CN,zh;q=0.9\r\n"
+                                                      "Connection: Keep-Alive\r\n"
+                                                      "Range: bytes=0-11\r\n") +
+                                              kAgentLine);
 }
 
 TEST(HttpHeader, RequestHeadOrdersHostAmongFieldsAndEndsWithEmptyLine) {
@@ -32,14 +31,13 @@ TEST(HttpHeader, RequestHeadOrdersHostAmongFieldsAndEndsWithEmptyLine) {
   header.SetHost("");
   header.AddRequestHeader("Range", "bytes=5-9");
   header.SetRequestPath("/files/a.bin");
-  EXPECT_EQ(header.ComposeRequestHead(0),
-            std::string("GET /files/a.bin HTTP/1.1\r\n"
-                        "Accept: */*\r\n"
-                        "Accept-Language: zh-CN,zh;q=0.9\r\n"
-                        "Connection: Keep-Alive\r\n"
-                        "Host: 127.0.0.1:8080\r\n"
-                        "Range: bytes=5-9\r\n") +
-                kAgentLine + "\r\n");
+  EXPECT_EQ(header.ComposeRequestHead(0), std::string("GET /files/a.bin HTTP/1.1\r\n"
+                                                      "Accept: */*\r\n"
+                                                      "Accept-Language: zh-CN,zh;q=0.9\r\n"
+                                                      "Connection: Keep-Alive\r\n"
+                                                      "Host: 127.0.0.1:8080\r\n"
+                                                      "Range: bytes=5-9\r\n") +
+                                              kAgentLine + "\r\n");
   EXPECT_EQ(header.Version(), "HTTP/1.1");
 
   CHttpHeader post;
@@ -123,6 +121,36 @@ TEST(CreateHttpClient, MakesTheWininetClientAndNothingForUnknownTypes) {
   EXPECT_EQ(client->LastError(), HttpOk);
   EXPECT_EQ(client->StatusCode(), 0);
   client->Release();
+}
+
+TEST(HttpHeaderNumbers, LengthsAreDigitsOnlyAndBoundedNeverClamped) {
+  long long value = -1;
+  EXPECT_TRUE(ParseHttpLength(" 123 ", 1000, value));
+  EXPECT_EQ(value, 123);
+  EXPECT_TRUE(ParseHttpLength("0", 1000, value));
+  EXPECT_EQ(value, 0);
+  value = 7;
+  for (const char* bad : {"", "-5", "+5", "12abc", "1 2", "0x10", "1001", "99999999999999999999",
+                          "18446744073709551615"}) {
+    EXPECT_FALSE(ParseHttpLength(bad, 1000, value)) << bad;
+    EXPECT_EQ(value, 7) << bad;
+  }
+}
+
+TEST(HttpHeaderNumbers, ContentRangeMustBeCompleteOrderedAndInsideItsTotal) {
+  long long first = 0, last = 0, total = 0;
+  ASSERT_TRUE(ParseContentRange("bytes 0-0/6442450944", 1LL << 40, first, last, total));
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(last, 0);
+  EXPECT_EQ(total, 6442450944LL);  // beyond 32 bits
+  ASSERT_TRUE(ParseContentRange("bytes 5-9/10", 100, first, last, total));
+  EXPECT_EQ(first, 5);
+  EXPECT_EQ(last, 9);
+  for (const char* bad :
+       {"bytes 0-0/-5", "bytes */10", "bytes 0-0/*", "bytes 5-4/10", "bytes 0-10/10",
+        "bytes 0-0/101", "items 0-0/10", "bytes 0-0", "", "bytes -1-0/10"}) {
+    EXPECT_FALSE(ParseContentRange(bad, 100, first, last, total)) << bad;
+  }
 }
 
 }  // namespace

@@ -31,9 +31,12 @@ TestServers LoadServers() {
     words >> key >> a >> b;
     if (key == "nginx") servers.nginx = std::atoi(a.c_str());
     if (key == "fault") servers.fault = std::atoi(a.c_str());
+    if (key == "proxy") servers.proxy = std::atoi(a.c_str());
+    if (key == "proxy407") servers.proxy407 = std::atoi(a.c_str());
     if (key == "sha256") servers.sha256[a] = b;
   }
   servers.www = BuildFolder() + L"http-servers\\www\\";
+  servers.state = BuildFolder() + L"http-servers\\";
   return servers;
 }
 
@@ -48,8 +51,12 @@ const TestServers& Servers() {
   return servers;
 }
 
-std::wstring NginxUrl(const std::wstring& path) { return Url(Servers().nginx, path); }
-std::wstring FaultUrl(const std::wstring& path) { return Url(Servers().fault, path); }
+std::wstring NginxUrl(const std::wstring& path) {
+  return Url(Servers().nginx, path);
+}
+std::wstring FaultUrl(const std::wstring& path) {
+  return Url(Servers().fault, path);
+}
 
 std::wstring Nonce() {
   static LONG counter = 0;

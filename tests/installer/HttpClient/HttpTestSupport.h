@@ -13,8 +13,11 @@
 struct TestServers {
   int nginx = 0;
   int fault = 0;
+  int proxy = 0;                              // forwards to loopback servers, logging each request
+  int proxy407 = 0;                           // answers every request with 407
   std::map<std::string, std::string> sha256;  // file name -> hex digest
   std::wstring www;                           // served files, as a Windows path ending in "\\"
+  std::wstring state;                         // the fixture's folder, ending in "\\"
 };
 
 // Read once from the file the server fixture writes into the build folder; ports stay 0

@@ -89,8 +89,8 @@ TEST_F(WininetHttpTest, ARangeAnsweredWithSomethingElseStoresNothing) {
     ASSERT_TRUE(CreateHttpClient(&client, HttpClientWininet));
     client->AddRequestHeader("Range", "bytes=12-23");
     const std::wstring path = folder_ + L"wrong-range.bin";
-    EXPECT_FALSE(client->FetchToFile(FaultUrl(std::wstring(prefix) + L"size100.bin").c_str(),
-                                     path.c_str()));
+    EXPECT_FALSE(
+        client->FetchToFile(FaultUrl(std::wstring(prefix) + L"size100.bin").c_str(), path.c_str()));
     EXPECT_EQ(client->LastError(), HttpErrRange) << prefix;
     EXPECT_FALSE(FileExists(path));
     client->Release();
@@ -146,9 +146,9 @@ TEST_F(WininetHttpTest, RefusedConnectionFailsPromptly) {
 TEST_F(WininetHttpTest, ExchangesPostBodiesAndReadsPlainAnswers) {
   IWininetHttp* client = static_cast<IWininetHttp*>(client_);
   const std::string url = "http://127.0.0.1:" + std::to_string(Servers().fault) + "/echo";
-  EXPECT_EQ(client->ExchangeA(url.c_str(), 1, "{\"events\":[]}",
-                              "Content-Type: application/json\r\n"),
-            "echo:{\"events\":[]}");
+  EXPECT_EQ(
+      client->ExchangeA(url.c_str(), 1, "{\"events\":[]}", "Content-Type: application/json\r\n"),
+      "echo:{\"events\":[]}");
   EXPECT_EQ(client->StatusCode(), 200);
   EXPECT_EQ(client->Exchange(FaultUrl(L"/echo").c_str(), 1, "a=1", nullptr), "echo:a=1");
   EXPECT_EQ(client->Exchange(NginxUrl(L"/files/size9.bin").c_str(), 0, nullptr, nullptr),

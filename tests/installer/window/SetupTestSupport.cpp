@@ -148,7 +148,9 @@ void TinyHttpServer::Serve(SOCKET client) {
             << "Content-Length: " << length << "\r\n"
             << "Accept-Ranges: bytes\r\nConnection: close\r\n";
   if (ranged)
-    head_text << "Content-Range: bytes " << first << "-" << last << "/" << body_.size() << "\r\n";
+    // A declared size is also the total a range answer names, as a probe for byte 0 reads it.
+    head_text << "Content-Range: bytes " << first << "-" << last << "/"
+              << (declared >= 0 ? declared : static_cast<long long>(body_.size())) << "\r\n";
   head_text << "\r\n";
   std::string reply = head_text.str();
   if (!head) {
