@@ -13,7 +13,12 @@ for name in a second-build-folder; do
   src="$work/$name/src"
   mkdir -p "$src"
   git -C "$root" archive HEAD | tar -x -C "$src"
-  cmake --preset dev -S "$src" -B "$work/$name/out" -DINSTALLER_BUILD_TESTS=OFF >/dev/null
+  # Pinned as a release is: a development build embeds its own folder's throwaway signing
+  # authority and the demo package's digest, which differ from folder to folder by design.
+  cmake --preset dev -S "$src" -B "$work/$name/out" -DINSTALLER_BUILD_TESTS=OFF \
+    -DINSTALLER_PUBLISHER_NAME="Reproducibility Check Publisher" \
+    -DINSTALLER_PUBLISHER_ROOT_SHA256="$(printf '0%.0s' $(seq 64))" \
+    -DINSTALLER_URL_DOWN_SHA256= -DINSTALLER_URL_DOWN_X64_SHA256= >/dev/null
   cmake --build "$work/$name/out" -j2 --target installer >/dev/null
   exes+=("$work/$name/out/installer/main/Clipmint_installer.exe")
 done
