@@ -20,7 +20,7 @@ for name in a second-build-folder; do
     -DINSTALLER_PUBLISHER_ROOT_SHA256="$(printf '0%.0s' $(seq 64))" \
     -DINSTALLER_URL_DOWN_SHA256= -DINSTALLER_URL_DOWN_X64_SHA256= >/dev/null
   cmake --build "$work/$name/out" -j2 --target installer >/dev/null
-  exes+=("$work/$name/out/installer/main/Clipmint_installer.exe")
+  exes+=("$work/$name/out/installer/main/$(cat "$work/$name/out/installer-name")")
 done
 
 size=$(stat -c %s "${exes[0]}")

@@ -17,7 +17,8 @@ if ! "$root/tests/harness/can_run_32bit.sh"; then
   run_build="$build-x64"
   ARCH=x86_64 BUILD_DIR=$run_build "$root/scripts/build.sh" "${targets[@]}"
 fi
-exe="$run_build/installer/main/Clipmint_installer.exe"
+installer_name=$(cat "$run_build/installer-name")
+exe="$run_build/installer/main/$installer_name"
 package="$run_build/tools/demo_package/Clipmint_full_setup.exe"
 server_state="$run_build/demo-server"
 
@@ -46,14 +47,14 @@ COLLECTOR_VALID_PORT=18443 "$root/tools/fixtures/https_collector.sh" start "$run
 # shellcheck disable=SC1090
 . "$root/tests/harness/wine_env.sh" "$run_build"
 local_app=$(ls -d "$WINEPREFIX"/drive_c/users/*/AppData/Local 2>/dev/null | head -n 1)
-log="$local_app/Temp/Clipmint_installer_log.txt"
+log="$local_app/Temp/${installer_name%.exe}_log.txt"
 install_dir="$WINEPREFIX/drive_c/Program Files/Nolt/Nolt Clipmint"
 rm -f "$log"
 rm -rf "$install_dir"
 shots="$run_build/demo-screenshots"
 rm -rf "$shots"
 
-echo "running $(basename "$exe") ($(stat -c %s "$build/installer/main/Clipmint_installer.exe") bytes as shipped)"
+echo "running $(basename "$exe") ($(stat -c %s "$build/installer/main/$installer_name") bytes as shipped)"
 status=0
 if [ "$headless" = 1 ]; then
   echo "no display to show it on: running headless, the driver clicks through the installation"

@@ -13,7 +13,7 @@ signer="$build/throwaway-signer"
 ARCH=i686 BUILD_DIR=$build \
   CMAKE_ARGS="-DINSTALLER_SIGN_CERT=$signer/signer.pem -DINSTALLER_SIGN_KEY=$signer/signer.key" \
   "$root/scripts/build.sh"
-product="$build/installer/main/Clipmint_installer.exe"
+product="$build/installer/main/$(cat "$build/installer-name")"
 
 # A kernel without 32-bit support cannot start 32-bit Wine; there the same sources are built for
 # x86-64 and run under 64-bit Wine, and the shipped executable is still checked as built.

@@ -23,7 +23,7 @@ measure() {
 # The installer runs from a copy of its own, as a download would.
 scratch=$(mktemp -d "$build/bench-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-cp "$build/installer/main/Clipmint_installer.exe" "$scratch/Clipmint_installer.exe"
+cp "$build/installer/main/$(cat "$build/installer-name")" "$scratch/Clipmint_installer.exe"
 # A first start warms Wine's caches for both.
 measure "$build/tools/bare_window.exe" >/dev/null 2>&1 || true
 echo "bare Win32 window:"
