@@ -2,8 +2,9 @@
 #include "base/SystemLibrary.h"
 
 #include <map>
-#include <mutex>
 #include <string>
+
+#include "base/Lock.h"
 
 namespace nbase {
 namespace {
@@ -12,9 +13,11 @@ namespace {
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
 
-std::mutex& CacheLock() {
-  static std::mutex lock;
-  return lock;
+Lock& CacheLock() {
+  // Never destroyed: a library may still be bound while the process runs its exit-time
+  // destructors.
+  static Lock* lock = new Lock();
+  return *lock;
 }
 
 std::map<std::wstring, HMODULE>& Cache() {
@@ -46,7 +49,7 @@ bool HardenDllSearchPath() {
 }
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {
-  std::lock_guard<std::mutex> guard(CacheLock());
+  AutoLock guard(CacheLock());
   auto& cache = Cache();
   auto found = cache.find(name);
   if (found != cache.end()) return found->second;

@@ -6,23 +6,6 @@
 #include "base/UniqueResource.h"
 #include "installer/main/SystemUtil.h"
 
-namespace {
-
-constexpr DWORD kLockSpinCount = 2000;
-
-class ScopedLock {
- public:
-  explicit ScopedLock(CRITICAL_SECTION& lock) : lock_(lock) { ::EnterCriticalSection(&lock_); }
-  ~ScopedLock() { ::LeaveCriticalSection(&lock_); }
-  ScopedLock(const ScopedLock&) = delete;
-  ScopedLock& operator=(const ScopedLock&) = delete;
-
- private:
-  CRITICAL_SECTION& lock_;
-};
-
-}  // namespace
-
 LogSink& LogSink::Instance() {
   // Never destroyed: detached download and analytics threads may still log while the process
   // runs its exit-time destructors.
@@ -30,21 +13,17 @@ LogSink& LogSink::Instance() {
   return *sink;
 }
 
-LogSink::LogSink() {
-  ::InitializeCriticalSectionAndSpinCount(&lock_, kLockSpinCount);
-}
+LogSink::LogSink() = default;
 
-LogSink::~LogSink() {
-  ::DeleteCriticalSection(&lock_);
-}
+LogSink::~LogSink() = default;
 
 void LogSink::SetFilePath(const std::wstring& path) {
-  ScopedLock guard(lock_);
+  nbase::AutoLock guard(lock_);
   file_path_ = path;
 }
 
 std::wstring LogSink::FilePath() {
-  ScopedLock guard(lock_);
+  nbase::AutoLock guard(lock_);
   return file_path_;
 }
 
@@ -55,7 +34,7 @@ void LogSink::Write(int level, const std::wstring& line) {
 }
 
 void LogSink::AppendToFile(const std::string& utf8_line) {
-  ScopedLock guard(lock_);
+  nbase::AutoLock guard(lock_);
   if (file_path_.empty()) return;
   const bool existed = ::GetFileAttributesW(file_path_.c_str()) != INVALID_FILE_ATTRIBUTES;
   // Binary append: the line already ends in CR LF, and a text-mode stream would turn that

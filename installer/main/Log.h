@@ -6,6 +6,7 @@
 #include <atomic>
 #include <string>
 
+#include "base/Lock.h"
 #include "base/StringUtil.h"
 
 enum LogLevel : int {
@@ -37,7 +38,7 @@ class LogSink {
 
   void AppendToFile(const std::string& utf8_line);
 
-  CRITICAL_SECTION lock_;
+  nbase::Lock lock_;
   std::wstring file_path_;
   std::atomic<int> threshold_{LV_ERR};
 };
