@@ -124,7 +124,7 @@ TEST(SkinPackage, LayoutsParseAndEveryNameTheyUseIsDeclared) {
     }
   });
   EXPECT_EQ(fonts.size(), 30u);
-  EXPECT_EQ(colors.size(), 43u);
+  EXPECT_EQ(colors.size(), 44u);
   EXPECT_EQ(classes.size(), 49u);
   EXPECT_EQ(default_fonts, 1);
   for (const wchar_t* used :
@@ -157,7 +157,7 @@ TEST(SkinPackage, LayoutsParseAndEveryNameTheyUseIsDeclared) {
   ForEachElement(global_root, check_references);
   ForEachElement(form_doc.markup.GetRoot(), check_references);
   for (const wchar_t* own : {L"defaultfontcolor", L"disabledfontcolor", L"linkfontcolor",
-                             L"linkhoverfontcolor", L"selectedcolor"}) {
+                             L"linkhoverfontcolor", L"selectedcolor", L"focuscolor"}) {
     const wchar_t* value = global_root.GetAttributeValue(own);
     ASSERT_NE(value, nullptr) << own;
     EXPECT_EQ(colors.count(value), 1u) << own;

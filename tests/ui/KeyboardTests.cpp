@@ -239,6 +239,17 @@ TEST_F(KeyboardTest, ComboChoosesWithArrowsAndOpensWithF4OrAltDown) {
   ASSERT_TRUE(Pump([&] { return combo_->GetPopup() == nullptr; }, 5000));
   EXPECT_EQ(selects_, (std::vector<int>{1, 0, 1}));
   EXPECT_EQ(FocusName(), L"combo");
+
+  // Alt+F4 on the combo is still the system's close command.
+  BYTE state[256] = {};
+  ::GetKeyboardState(state);
+  state[VK_MENU] = 0x80;
+  ::SetKeyboardState(state);
+  Key(VK_F4, true);
+  state[VK_MENU] = 0;
+  ::SetKeyboardState(state);
+  EXPECT_EQ(combo_->GetPopup(), nullptr);
+  EXPECT_TRUE(Pump([&] { return window_.escapes_ == 1; }));
 }
 
 TEST_F(KeyboardTest, FocusMarkShowsAfterTabAndGoesWithAClick) {

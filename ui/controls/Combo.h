@@ -21,7 +21,11 @@ class Combo : public Box {
   void SetWindow(Window* window, Box* parent, bool init = true) override;
   void Activate() override;
   // F4 or Alt+Down opens the list; Up and Down choose the neighbouring item while it is closed.
-  bool WantsKey(UINT key) const override { return key == VK_F4 || key == VK_UP || key == VK_DOWN; }
+  // Alt+F4 stays the system's.
+  bool WantsKey(UINT key) const override {
+    if (key == VK_F4) return ::GetKeyState(VK_MENU) >= 0;
+    return key == VK_UP || key == VK_DOWN;
+  }
   std::wstring GetAccessibleValue() const override { return GetText(); }
 
   bool Add(Control* item) override;

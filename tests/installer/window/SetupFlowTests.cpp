@@ -763,4 +763,24 @@ TEST_F(SetupFlow, DuringTheSilentInstallTheQuitBoxSaysItIsFinishing) {
   setup_test::RemoveTree(folder);
 }
 
+TEST_F(SetupFlow, ReturnWithNothingFocusedInstallsAndEscapeClosesTheEndPage) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  Open();
+  ASSERT_EQ(L"(none)", FocusName());
+  Key(VK_RETURN);
+  EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
+  setup_test::RemoveTree(
+      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+
+  // On the end page Escape closes at once: no question, the page after the installation.
+  Answer([](const std::wstring&) { return IDOK; });
+  const int quits = setup_test::QuitMessagesSeen();
+  Key(VK_ESCAPE);
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:9/welcome", kWatchdogMs));
+  EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
+  EXPECT_TRUE(BoxTexts().empty());
+}
+
 }  // namespace
