@@ -35,6 +35,8 @@ constexpr long long kJudgeAfterTicks = kTicksPerSecond / 4;
 constexpr long long kSplitTicks = kTicksPerSecond * 3 / 10;
 // A tail too small to split is taken whole from an owner that has been this slow this long.
 constexpr long long kHandoverTicks = 2 * kTicksPerSecond;
+// A connection whose last request ran this many times slower than the others' median is slow.
+constexpr double kSlowFactor = 2.0;
 // How often idle connections look for work, and the digest for a grown front.
 constexpr DWORD kIdlePollMs = 50;
 constexpr DWORD kHashPollMs = 20;
@@ -729,6 +731,17 @@ unsigned __stdcall CHttpDownloader::RangeThread(void* argument) noexcept {
 
 int CHttpDownloader::TakeWork(Range* range, long long now) {
   if (outcome_ != Outcome::Running) return -2;
+  // A connection far slower than the others takes its pieces from the back: at the front it
+  // would hold up the digest, which can only follow the file in order.
+  std::vector<double> rates;
+  for (const auto& other : ranges_) {
+    if (other.get() != range && other->rate > 0) rates.push_back(other->rate);
+  }
+  bool slow = false;
+  if (range->rate > 0 && !rates.empty()) {
+    std::nth_element(rates.begin(), rates.begin() + rates.size() / 2, rates.end());
+    slow = range->rate * kSlowFactor < rates[rates.size() / 2];
+  }
   int best = -1;
   bool waiting = false, incomplete = false;
   for (size_t i = 0; i < pieces_.size(); ++i) {
@@ -738,7 +751,8 @@ int CHttpDownloader::TakeWork(Range* range, long long now) {
     if (piece.owner >= 0) continue;
     if (piece.not_before > now) {
       waiting = true;
-    } else if (best < 0 || piece.next < pieces_[best].next) {
+    } else if (best < 0 ||
+               (slow ? piece.next > pieces_[best].next : piece.next < pieces_[best].next)) {
       best = static_cast<int>(i);
     }
   }
@@ -832,6 +846,10 @@ void CHttpDownloader::RunRange(Range* range) {
     error = range->error.load();
     {
       nbase::AutoLock lock(lock_);
+      const long long ran = NowTicks() - range->request_started;
+      if (ran >= kJudgeAfterTicks && range->request_bytes > 0) {
+        range->rate = static_cast<double>(range->request_bytes) / static_cast<double>(ran);
+      }
       range->piece = -1;
       range->request_started = 0;
     }

@@ -49,6 +49,8 @@ struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
   int piece = -1;
   long long request_started = 0;
   long long request_bytes = 0;
+  // Piece lock: bytes per tick of its last request that ran long enough to judge, 0 before.
+  double rate = 0;
   // Refused requests (503, 429) in a row; a connection the server keeps refusing retires.
   int refusals = 0;
   bool retired = false;
