@@ -177,6 +177,7 @@ CHttpDownloader::~CHttpDownloader() {
       ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
   }
+  if (early_stream_) early_stream_->Release();
 }
 
 std::wstring CHttpDownloader::FileNameFromUrl(const std::wstring& url) {
@@ -231,7 +232,12 @@ double CHttpDownloader::QuerySize() {
   client->SetReceiveTimeout(stall_timeout_ms_.load());
   Probe probe;
   const bool ok = RunProbe(*client, probe);
-  client->CloseStream();
+  if (ok && !probe.ranges) {
+    // The whole file is on its way: the first attempt continues this answer rather than have
+    // its rest drained when the handle closes.
+    early_probe_ = std::make_unique<Probe>(probe);
+    early_stream_ = client.release();
+  }
   return ok ? static_cast<double>(probe.size) : 0.0;
 }
 
@@ -377,15 +383,27 @@ void CHttpDownloader::RunDownload() {
   bool ok = false;
   int error = HttpOk;
   // A file that changes under the download is started over once with its new version.
+  // The size query's answer may be the whole file, kept for this attempt; it is looked at
+  // once that query is over.
+  HANDLE size_query[] = {size_thread_.get(), quit_event_.get()};
+  if (size_query[0]) ::WaitForMultipleObjects(2, size_query, FALSE, INFINITE);
   for (int round = 0; round < 2 && !stop_; ++round) {
     ClientPtr client = MakeClient();
+    Probe probe;
+    if (early_stream_ && round == 0) {
+      client.reset(early_stream_);
+      early_stream_ = nullptr;
+      probe = *early_probe_;
+    } else if (early_stream_) {
+      early_stream_->Release();
+      early_stream_ = nullptr;
+    }
     if (!client) {
       error = HttpErrOpen;
       break;
     }
     client->SetReceiveTimeout(stall_timeout_ms_.load());
-    Probe probe;
-    if (!RunProbe(*client, probe)) {
+    if (probe.size == 0 && !RunProbe(*client, probe)) {
       error = probe.error != HttpOk ? probe.error : HttpErrStatus;
       break;
     }

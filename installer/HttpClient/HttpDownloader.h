@@ -228,4 +228,8 @@ class CHttpDownloader : public IHttpCallback {
   std::atomic<DWORD> retry_pause_ms_{1000};
   nbase::UniqueHandle size_thread_;
   nbase::UniqueHandle download_thread_;
+  // A size query answered with the whole file keeps that answer here for the first attempt.
+  // Written by the size query thread, then used by download threads only after joining it.
+  CWininetHttp* early_stream_ = nullptr;
+  std::unique_ptr<Probe> early_probe_;
 };
