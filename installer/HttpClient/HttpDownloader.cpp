@@ -382,11 +382,11 @@ void CHttpDownloader::RunDownload() {
   LOG_APP(L"start download");
   bool ok = false;
   int error = HttpOk;
-  // A file that changes under the download is started over once with its new version.
   // The size query's answer may be the whole file, kept for this attempt; it is looked at
   // once that query is over.
   HANDLE size_query[] = {size_thread_.get(), quit_event_.get()};
   if (size_query[0]) ::WaitForMultipleObjects(2, size_query, FALSE, INFINITE);
+  // A file that changes under the download is started over once with its new version.
   for (int round = 0; round < 2 && !stop_; ++round) {
     ClientPtr client = MakeClient();
     Probe probe;
