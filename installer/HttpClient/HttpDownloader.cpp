@@ -35,6 +35,8 @@ constexpr long long kJudgeAfterTicks = kTicksPerSecond / 4;
 constexpr long long kSplitTicks = kTicksPerSecond * 3 / 10;
 // A tail too small to split is taken whole from an owner that has been this slow this long.
 constexpr long long kHandoverTicks = 2 * kTicksPerSecond;
+// A connection whose last request ran this many times slower than the others' median is slow.
+constexpr double kSlowFactor = 2.0;
 // How often idle connections look for work, and the digest for a grown front.
 constexpr DWORD kIdlePollMs = 50;
 constexpr DWORD kHashPollMs = 20;
@@ -175,6 +177,7 @@ CHttpDownloader::~CHttpDownloader() {
       ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
   }
+  if (early_stream_) early_stream_->Release();
 }
 
 std::wstring CHttpDownloader::FileNameFromUrl(const std::wstring& url) {
@@ -229,7 +232,12 @@ double CHttpDownloader::QuerySize() {
   client->SetReceiveTimeout(stall_timeout_ms_.load());
   Probe probe;
   const bool ok = RunProbe(*client, probe);
-  client->CloseStream();
+  if (ok && !probe.ranges) {
+    // The whole file is on its way: the first attempt continues this answer rather than have
+    // its rest drained when the handle closes.
+    early_probe_ = std::make_unique<Probe>(probe);
+    early_stream_ = client.release();
+  }
   return ok ? static_cast<double>(probe.size) : 0.0;
 }
 
@@ -374,16 +382,28 @@ void CHttpDownloader::RunDownload() {
   LOG_APP(L"start download");
   bool ok = false;
   int error = HttpOk;
+  // The size query's answer may be the whole file, kept for this attempt; it is looked at
+  // once that query is over.
+  HANDLE size_query[] = {size_thread_.get(), quit_event_.get()};
+  if (size_query[0]) ::WaitForMultipleObjects(2, size_query, FALSE, INFINITE);
   // A file that changes under the download is started over once with its new version.
   for (int round = 0; round < 2 && !stop_; ++round) {
     ClientPtr client = MakeClient();
+    Probe probe;
+    if (early_stream_ && round == 0) {
+      client.reset(early_stream_);
+      early_stream_ = nullptr;
+      probe = *early_probe_;
+    } else if (early_stream_) {
+      early_stream_->Release();
+      early_stream_ = nullptr;
+    }
     if (!client) {
       error = HttpErrOpen;
       break;
     }
     client->SetReceiveTimeout(stall_timeout_ms_.load());
-    Probe probe;
-    if (!RunProbe(*client, probe)) {
+    if (probe.size == 0 && !RunProbe(*client, probe)) {
       error = probe.error != HttpOk ? probe.error : HttpErrStatus;
       break;
     }
@@ -729,6 +749,17 @@ unsigned __stdcall CHttpDownloader::RangeThread(void* argument) noexcept {
 
 int CHttpDownloader::TakeWork(Range* range, long long now) {
   if (outcome_ != Outcome::Running) return -2;
+  // A connection far slower than the others takes its pieces from the back: at the front it
+  // would hold up the digest, which can only follow the file in order.
+  std::vector<double> rates;
+  for (const auto& other : ranges_) {
+    if (other.get() != range && other->rate > 0) rates.push_back(other->rate);
+  }
+  bool slow = false;
+  if (range->rate > 0 && !rates.empty()) {
+    std::nth_element(rates.begin(), rates.begin() + rates.size() / 2, rates.end());
+    slow = range->rate * kSlowFactor < rates[rates.size() / 2];
+  }
   int best = -1;
   bool waiting = false, incomplete = false;
   for (size_t i = 0; i < pieces_.size(); ++i) {
@@ -738,7 +769,8 @@ int CHttpDownloader::TakeWork(Range* range, long long now) {
     if (piece.owner >= 0) continue;
     if (piece.not_before > now) {
       waiting = true;
-    } else if (best < 0 || piece.next < pieces_[best].next) {
+    } else if (best < 0 ||
+               (slow ? piece.next > pieces_[best].next : piece.next < pieces_[best].next)) {
       best = static_cast<int>(i);
     }
   }
@@ -832,6 +864,10 @@ void CHttpDownloader::RunRange(Range* range) {
     error = range->error.load();
     {
       nbase::AutoLock lock(lock_);
+      const long long ran = NowTicks() - range->request_started;
+      if (ran >= kJudgeAfterTicks && range->request_bytes > 0) {
+        range->rate = static_cast<double>(range->request_bytes) / static_cast<double>(ran);
+      }
       range->piece = -1;
       range->request_started = 0;
     }

@@ -49,6 +49,8 @@ struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
   int piece = -1;
   long long request_started = 0;
   long long request_bytes = 0;
+  // Piece lock: bytes per tick of its last request that ran long enough to judge, 0 before.
+  double rate = 0;
   // Refused requests (503, 429) in a row; a connection the server keeps refusing retires.
   int refusals = 0;
   bool retired = false;
@@ -226,4 +228,8 @@ class CHttpDownloader : public IHttpCallback {
   std::atomic<DWORD> retry_pause_ms_{1000};
   nbase::UniqueHandle size_thread_;
   nbase::UniqueHandle download_thread_;
+  // A size query answered with the whole file keeps that answer here for the first attempt.
+  // Written by the size query thread, then used by download threads only after joining it.
+  CWininetHttp* early_stream_ = nullptr;
+  std::unique_ptr<Probe> early_probe_;
 };
