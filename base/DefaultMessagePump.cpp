@@ -5,8 +5,7 @@
 
 namespace nbase {
 
-DefaultMessagePump::DefaultMessagePump()
-    : event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+DefaultMessagePump::DefaultMessagePump() : event_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
 void DefaultMessagePump::Run(Delegate* delegate) {
   for (;;) {

@@ -32,7 +32,9 @@ void FrameworkThread::RunOnCurrentThread(int loop_type, Dispatcher* dispatcher) 
   ThreadMain();
 }
 
-std::shared_ptr<MessageLoopProxy> FrameworkThread::message_loop_proxy() const { return proxy_; }
+std::shared_ptr<MessageLoopProxy> FrameworkThread::message_loop_proxy() const {
+  return proxy_;
+}
 
 FrameworkThread* FrameworkThread::current() {
   ThreadLocalRecord* record = ThreadLocalRecord::Current();

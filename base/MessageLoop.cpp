@@ -57,7 +57,9 @@ MessageLoop::~MessageLoop() {
   if (g_current_loop.Get() == this) g_current_loop.Set(nullptr);
 }
 
-MessageLoop* MessageLoop::current() { return static_cast<MessageLoop*>(g_current_loop.Get()); }
+MessageLoop* MessageLoop::current() {
+  return static_cast<MessageLoop*>(g_current_loop.Get());
+}
 
 int64_t MessageLoop::RunTimeAfter(int64_t delay_us) {
   const int64_t run_time = TickClock::NowMicroseconds() + std::max<int64_t>(delay_us, 0);
@@ -119,7 +121,9 @@ void MessageLoop::SetNestableTasksAllowed(bool allowed) {
   if (allowed) pump_->ScheduleWork();
 }
 
-void MessageLoop::AddTaskObserver(TaskObserver* observer) { task_observers_.push_back(observer); }
+void MessageLoop::AddTaskObserver(TaskObserver* observer) {
+  task_observers_.push_back(observer);
+}
 
 void MessageLoop::RemoveTaskObserver(TaskObserver* observer) {
   task_observers_.erase(std::remove(task_observers_.begin(), task_observers_.end(), observer),

@@ -23,7 +23,9 @@ int OsPriority(int priority) {
 
 }  // namespace
 
-Thread::~Thread() { Close(); }
+Thread::~Thread() {
+  Close();
+}
 
 bool Thread::Create() {
   if (handle_) return false;

@@ -29,7 +29,9 @@ ThreadLocalRecord* ThreadLocalRecord::Current() {
   return static_cast<ThreadLocalRecord*>(g_thread_record.Get());
 }
 
-void ThreadLocalRecord::SetCurrent(ThreadLocalRecord* record) { g_thread_record.Set(record); }
+void ThreadLocalRecord::SetCurrent(ThreadLocalRecord* record) {
+  g_thread_record.Set(record);
+}
 
 bool ThreadRegistry::RegisterThread(int identifier) {
   ThreadLocalRecord* record = ThreadLocalRecord::Current();

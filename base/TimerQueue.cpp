@@ -91,9 +91,9 @@ void TimerQueue::Push(Entry entry) {
 void TimerQueue::StartMultimediaTimer(UINT period_ms, bool fast_mode) {
   KillMultimediaTimer();
   if (TimeSetEventFn time_set_event = TimeSetEvent()) {
-    multimedia_timer_ =
-        time_set_event(period_ms, 1, &TimerQueue::MultimediaTimerProc,
-                       reinterpret_cast<DWORD_PTR>(window_), TIME_PERIODIC | TIME_CALLBACK_FUNCTION);
+    multimedia_timer_ = time_set_event(period_ms, 1, &TimerQueue::MultimediaTimerProc,
+                                       reinterpret_cast<DWORD_PTR>(window_),
+                                       TIME_PERIODIC | TIME_CALLBACK_FUNCTION);
   }
   fast_mode_ = multimedia_timer_ != 0 && fast_mode;
 }

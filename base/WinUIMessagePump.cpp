@@ -42,8 +42,8 @@ WinUIMessagePump::WinUIMessagePump() {
       ::RegisterClassExW(&window_class);
     }
     // Inside the lock: the last user must not unregister between registration and creation.
-    message_window_ = ::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0,
-                                        HWND_MESSAGE, nullptr, instance, nullptr);
+    message_window_ = ::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                        nullptr, instance, nullptr);
   }
   if (message_window_) {
     ::SetWindowLongPtrW(message_window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -89,11 +89,14 @@ void WinUIMessagePump::ScheduleDelayedWork(int64_t run_time) {
   delayed_work_time_ = run_time;
   const DWORD delay = MillisecondsUntilDelayedWork();
   // Timers fire no faster than 10 ms anyway; asking for less only costs a spurious check.
-  const UINT interval = delay >= 0xFFFFFFFFu ? 0xFFFFFFFEu : std::max<UINT>(delay, kMinimumTimerInterval);
+  const UINT interval =
+      delay >= 0xFFFFFFFFu ? 0xFFFFFFFEu : std::max<UINT>(delay, kMinimumTimerInterval);
   ::SetTimer(message_window_, reinterpret_cast<UINT_PTR>(this), interval, nullptr);
 }
 
-void WinUIMessagePump::AddObserver(UIObserver* observer) { observers_.push_back(observer); }
+void WinUIMessagePump::AddObserver(UIObserver* observer) {
+  observers_.push_back(observer);
+}
 
 void WinUIMessagePump::RemoveObserver(UIObserver* observer) {
   observers_.erase(std::remove(observers_.begin(), observers_.end(), observer), observers_.end());
@@ -177,7 +180,8 @@ DWORD WinUIMessagePump::MillisecondsUntilDelayedWork() const {
 
 bool WinUIMessagePump::ProcessNextWindowsMessage() {
   // PeekMessage delivers sent messages itself and then reports nothing; count them as work.
-  const bool sent_message_waiting = (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
+  const bool sent_message_waiting =
+      (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0;
   MSG msg;
   if (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return ProcessMessageHelper(msg);
   return sent_message_waiting;

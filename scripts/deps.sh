@@ -8,7 +8,7 @@ packages=(
   wine wine32:i386 xvfb xauth fonts-wine fonts-liberation
   # Where the kernel cannot run 32-bit programs, tests run as an x86-64 build under 64-bit Wine.
   g++-mingw-w64-x86-64 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64
-  nginx xdotool imagemagick x11-utils aria2 curl openssl python3-cryptography
+  nginx xdotool imagemagick x11-utils aria2 curl openssl python3-cryptography clang-format
   # The demo package and the tests' installer are signed like a release, by throwaway
   # certificates the build makes.
   osslsigncode

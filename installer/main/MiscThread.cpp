@@ -6,8 +6,14 @@
 MiscThread::MiscThread(int thread_id, const char* name)
     : nbase::FrameworkThread(name), thread_id_(thread_id) {}
 
-MiscThread::~MiscThread() { Stop(); }
+MiscThread::~MiscThread() {
+  Stop();
+}
 
-void MiscThread::Init() { nbase::ThreadRegistry::RegisterThread(thread_id_); }
+void MiscThread::Init() {
+  nbase::ThreadRegistry::RegisterThread(thread_id_);
+}
 
-void MiscThread::Cleanup() { nbase::ThreadRegistry::UnregisterThread(); }
+void MiscThread::Cleanup() {
+  nbase::ThreadRegistry::UnregisterThread();
+}

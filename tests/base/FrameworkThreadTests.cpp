@@ -136,7 +136,8 @@ TEST(ThreadRegistryTest, IdentifiersBelongToOneThreadAndAreCounted) {
   EXPECT_TRUE(on(a, register_id(71)));
   EXPECT_FALSE(on(a, register_id(72))) << "a thread holds one identifier";
   EXPECT_EQ(&a, ThreadRegistry::ThreadByIdentifier(71));
-  EXPECT_EQ(71, nbase_test::CallOn<int>(a, [] { return ThreadRegistry::CurrentThreadIdentifier(); }));
+  EXPECT_EQ(71,
+            nbase_test::CallOn<int>(a, [] { return ThreadRegistry::CurrentThreadIdentifier(); }));
 
   // Two registrations need two unregistrations.
   EXPECT_TRUE(on(a, unregister));

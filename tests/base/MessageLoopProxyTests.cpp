@@ -61,7 +61,8 @@ TEST(MessageLoopProxyTest, BelongsOnlyToTheLoopsThread) {
   ASSERT_TRUE(worker.Start());
   const std::shared_ptr<MessageLoopProxy> proxy = worker.message_loop_proxy();
   EXPECT_FALSE(proxy->BelongsToCurrentThread());
-  EXPECT_TRUE(nbase_test::CallOn<bool>(worker, [proxy] { return proxy->BelongsToCurrentThread(); }));
+  EXPECT_TRUE(
+      nbase_test::CallOn<bool>(worker, [proxy] { return proxy->BelongsToCurrentThread(); }));
   worker.Stop();
   EXPECT_FALSE(proxy->PostTask([] {}));
 }
@@ -118,7 +119,8 @@ TEST_P(CrossThreadStressTest, NoTaskIsLostAndEachProducersOrderHolds) {
   // Posted after every producer finished, so it runs after all of their tasks.
   nbase::UniqueHandle drained = nbase_test::MakeEvent();
   HANDLE drained_handle = drained.get();
-  ASSERT_TRUE(consumer.message_loop_proxy()->PostTask([drained_handle] { ::SetEvent(drained_handle); }));
+  ASSERT_TRUE(
+      consumer.message_loop_proxy()->PostTask([drained_handle] { ::SetEvent(drained_handle); }));
   ASSERT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(drained.get(), INFINITE));
   consumer.Stop();
   for (int p = 0; p < kProducers; ++p) {

@@ -25,8 +25,8 @@ TEST(StringUtilTest, SplitDropsEmptyPiecesAndReplaceDoesNotRescan) {
   EXPECT_EQ((std::vector<std::wstring>{L"a", L"b", L"c"}), Split(L"==a=b==c=", L"="));
   EXPECT_EQ((std::vector<std::wstring>{L"C:", L"x", L"y"}), Split(L"C:\\x/y\\", L"\\/"));
   EXPECT_TRUE(Split(L"", L"=").empty());
-  EXPECT_EQ((std::vector<std::string>{"k", "v"}), Split(std::string_view("k\0v", 3),
-                                                        std::string_view("\0", 1)));
+  EXPECT_EQ((std::vector<std::string>{"k", "v"}),
+            Split(std::string_view("k\0v", 3), std::string_view("\0", 1)));
 
   std::wstring path = L"a\\\\\\b";
   ReplaceAll(path, L"\\\\", L"\\");
@@ -43,7 +43,9 @@ TEST(StringUtilTest, Utf8RoundTripsAndReplacesBrokenSequences) {
   EXPECT_EQ(wide, UTF8ToUTF16(UTF16ToUTF8(wide)));
   EXPECT_EQ("\xE2\x80\x9E", UTF16ToUTF8(L"\x201e"));
   // A truncated sequence must not swallow the text around it.
-  const std::wstring broken = UTF8ToUTF16("ab\xE2\x80" "cd");
+  const std::wstring broken = UTF8ToUTF16(
+      "ab\xE2\x80"
+      "cd");
   EXPECT_EQ(L'a', broken.front());
   EXPECT_EQ(L'd', broken.back());
   EXPECT_NE(std::wstring::npos, broken.find(L'\xFFFD'));

@@ -84,18 +84,27 @@ TEST_F(TimerQueueTest, RepeatCountsGiveEndlessNOrOneRun) {
   WeakCallbackFlag endless_flag;
   WeakCallbackFlag finisher;
   int three = 0, zero = 0, endless = 0;
-  ASSERT_TRUE(queue_->AddCancelableTimer(alive.GetWeakFlag(), [&] { ++three; }, 10, 3));
-  ASSERT_TRUE(queue_->AddCancelableTimer(alive.GetWeakFlag(), [&] { ++zero; }, 10, 0));
-  ASSERT_TRUE(queue_->AddCancelableTimer(endless_flag.GetWeakFlag(), [&] {
-    if (++endless == 5) endless_flag.Cancel();
-  }, 5, -1));
+  ASSERT_TRUE(queue_->AddCancelableTimer(
+      alive.GetWeakFlag(), [&] { ++three; }, 10, 3));
+  ASSERT_TRUE(queue_->AddCancelableTimer(
+      alive.GetWeakFlag(), [&] { ++zero; }, 10, 0));
+  ASSERT_TRUE(queue_->AddCancelableTimer(
+      endless_flag.GetWeakFlag(),
+      [&] {
+        if (++endless == 5) endless_flag.Cancel();
+      },
+      5, -1));
   // Once everything should be over, wait a little longer to catch extra runs, then stop.
-  ASSERT_TRUE(queue_->AddCancelableTimer(alive.GetWeakFlag(), [&] {
-    if (three == 3 && zero == 1 && endless == 5) {
-      queue_->AddCancelableTimer(finisher.GetWeakFlag(), [&] { loop_.Quit(); }, 100, 0);
-      alive.Cancel();
-    }
-  }, 10, -1));
+  ASSERT_TRUE(queue_->AddCancelableTimer(
+      alive.GetWeakFlag(),
+      [&] {
+        if (three == 3 && zero == 1 && endless == 5) {
+          queue_->AddCancelableTimer(
+              finisher.GetWeakFlag(), [&] { loop_.Quit(); }, 100, 0);
+          alive.Cancel();
+        }
+      },
+      10, -1));
   loop_.Run();
   EXPECT_EQ(3, three);
   EXPECT_EQ(1, zero);
@@ -105,14 +114,18 @@ TEST_F(TimerQueueTest, RepeatCountsGiveEndlessNOrOneRun) {
 TEST_F(TimerQueueTest, TimerOfADestroyedOwnerIsDroppedWithoutCallOrRearm) {
   auto owner = std::make_unique<Owner>();
   Owner* raw = owner.get();
-  ASSERT_TRUE(queue_->AddCancelableTimer(owner->GetWeakFlag(), [raw] { raw->Twice(1); }, 20, -1));
+  ASSERT_TRUE(queue_->AddCancelableTimer(
+      owner->GetWeakFlag(), [raw] { raw->Twice(1); }, 20, -1));
   owner.reset();
   WeakCallbackFlag alive;
   size_t pending_at_end = 99;
-  ASSERT_TRUE(queue_->AddCancelableTimer(alive.GetWeakFlag(), [&] {
-    pending_at_end = queue_->pending_count();
-    loop_.Quit();
-  }, 150, 0));
+  ASSERT_TRUE(queue_->AddCancelableTimer(
+      alive.GetWeakFlag(),
+      [&] {
+        pending_at_end = queue_->pending_count();
+        loop_.Quit();
+      },
+      150, 0));
   loop_.Run();
   EXPECT_EQ(0u, pending_at_end);
 }
@@ -120,7 +133,10 @@ TEST_F(TimerQueueTest, TimerOfADestroyedOwnerIsDroppedWithoutCallOrRearm) {
 TEST_F(TimerQueueTest, OtherThreadsCannotAddTimers) {
   WeakCallbackFlag alive;
   bool added = true;
-  std::thread other([&] { added = queue_->AddCancelableTimer(alive.GetWeakFlag(), [] {}, 10, 0); });
+  std::thread other([&] {
+    added = queue_->AddCancelableTimer(
+        alive.GetWeakFlag(), [] {}, 10, 0);
+  });
   other.join();
   EXPECT_FALSE(added);
 }

@@ -67,17 +67,35 @@ TEST(Control, DispatchOrderAndStopping) {
   ui::Control* child = new ui::Control();
   ASSERT_TRUE(box->Add(child));
   std::vector<int> order;
-  child->AttachEvent(ui::kEventSelect, [&](ui::EventArgs&) { order.push_back(1); return true; });
-  child->AttachEvent(ui::kEventAll, [&](ui::EventArgs&) { order.push_back(2); return true; });
-  child->AttachXmlEvent(ui::kEventSelect, [&](ui::EventArgs&) { order.push_back(3); return true; });
-  box->AttachBubbledEvent(ui::kEventSelect, [&](ui::EventArgs&) { order.push_back(4); return false; });
+  child->AttachEvent(ui::kEventSelect, [&](ui::EventArgs&) {
+    order.push_back(1);
+    return true;
+  });
+  child->AttachEvent(ui::kEventAll, [&](ui::EventArgs&) {
+    order.push_back(2);
+    return true;
+  });
+  child->AttachXmlEvent(ui::kEventSelect, [&](ui::EventArgs&) {
+    order.push_back(3);
+    return true;
+  });
+  box->AttachBubbledEvent(ui::kEventSelect, [&](ui::EventArgs&) {
+    order.push_back(4);
+    return false;
+  });
   child->HandleMessageTemplate(ui::kEventSelect);
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4}));
 
   // A handler that destroys its own control ends the dispatch there.
   int after = 0;
-  child->AttachEvent(ui::kEventClick, [&](ui::EventArgs&) { box->Remove(child); return true; });
-  child->AttachEvent(ui::kEventClick, [&](ui::EventArgs&) { ++after; return true; });
+  child->AttachEvent(ui::kEventClick, [&](ui::EventArgs&) {
+    box->Remove(child);
+    return true;
+  });
+  child->AttachEvent(ui::kEventClick, [&](ui::EventArgs&) {
+    ++after;
+    return true;
+  });
   child->HandleMessageTemplate(ui::kEventClick);
   EXPECT_EQ(after, 0);
   EXPECT_EQ(box->GetCount(), 0u);

@@ -31,9 +31,15 @@ void Mutate(Text& text, Random& random) {
   for (int i = 0; i < edits && !text.empty(); ++i) {
     const size_t at = random.Below(text.size());
     switch (random.Below(3)) {
-      case 0: text[at] = static_cast<typename Text::value_type>(random.Next()); break;
-      case 1: text.erase(at, 1 + random.Below(8)); break;
-      default: text.insert(at, 1, text[random.Below(text.size())]); break;
+      case 0:
+        text[at] = static_cast<typename Text::value_type>(random.Next());
+        break;
+      case 1:
+        text.erase(at, 1 + random.Below(8));
+        break;
+      default:
+        text.insert(at, 1, text[random.Below(text.size())]);
+        break;
     }
   }
 }
@@ -58,8 +64,8 @@ TEST(Fuzz, MarkupSurvivesMutations) {
 }
 
 TEST(Fuzz, ZipSurvivesMutations) {
-  const std::string seed = ui_test::MakeZip({{"a/global.xml", std::string(300, 'g'), true},
-                                             {"a/b.ini", "k=v\n", false}});
+  const std::string seed = ui_test::MakeZip(
+      {{"a/global.xml", std::string(300, 'g'), true}, {"a/b.ini", "k=v\n", false}});
   Random random;
   for (int i = 0; i < 4000; ++i) {
     std::string bytes = seed;

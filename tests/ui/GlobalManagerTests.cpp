@@ -44,8 +44,8 @@ TEST(GlobalManager, BoldFontIsScaledAndAddsToStockWeight) {
   ASSERT_TRUE(dpi.AdaptDPI());
   const int saved = dpi.GetScale();
   dpi.SetScale(150);
-  ASSERT_TRUE(ui::GlobalManager::Instance().AddFont(L"bold14", L"Arial", 14, true, false, false,
-                                                    false));
+  ASSERT_TRUE(
+      ui::GlobalManager::Instance().AddFont(L"bold14", L"Arial", 14, true, false, false, false));
   dpi.SetScale(saved);
   LOGFONTW stock = {};
   ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(stock), &stock);
@@ -58,11 +58,13 @@ TEST(GlobalManager, BoldFontIsScaledAndAddsToStockWeight) {
 TEST(GlobalManager, ClassOrderDecidesAgainstOwnAttributes) {
   ui::GlobalManager::Instance().AddClass(L"sized", L"width=\"30\" height=\"40\"");
   ui::WindowBuilder before;
-  ui::Control* a = before.Create(L"<Control width=\"5\" class=\"sized\"/>", nullptr, nullptr, nullptr);
+  ui::Control* a =
+      before.Create(L"<Control width=\"5\" class=\"sized\"/>", nullptr, nullptr, nullptr);
   ASSERT_NE(a, nullptr);
   EXPECT_EQ(a->GetFixedWidth(), 30);
   ui::WindowBuilder after;
-  ui::Control* b = after.Create(L"<Control class=\"sized\" width=\"5\"/>", nullptr, nullptr, nullptr);
+  ui::Control* b =
+      after.Create(L"<Control class=\"sized\" width=\"5\"/>", nullptr, nullptr, nullptr);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->GetFixedWidth(), 5);
   EXPECT_EQ(b->GetFixedHeight(), 40);

@@ -30,7 +30,10 @@ TEST(CheckBox, ClickTogglesWithoutClickEvent) {
   ui::CheckBox box;
   box.SetPos({0, 0, 20, 20});
   int clicks = 0;
-  box.AttachEvent(ui::kEventClick, [&](ui::EventArgs&) { ++clicks; return true; });
+  box.AttachEvent(ui::kEventClick, [&](ui::EventArgs&) {
+    ++clicks;
+    return true;
+  });
   const POINT inside = {5, 5};
   box.HandleMessageTemplate(ui::kEventMouseButtonDown, 0, 0, 0, inside);
   box.HandleMessageTemplate(ui::kEventMouseButtonUp, 0, 0, 0, inside);

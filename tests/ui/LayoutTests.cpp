@@ -14,8 +14,12 @@ ui::Control* Fixed(int width, int height) {
   return control;
 }
 
-LONG Height(const ui::Control* c) { return c->GetPos().bottom - c->GetPos().top; }
-LONG Width(const ui::Control* c) { return c->GetPos().right - c->GetPos().left; }
+LONG Height(const ui::Control* c) {
+  return c->GetPos().bottom - c->GetPos().top;
+}
+LONG Width(const ui::Control* c) {
+  return c->GetPos().right - c->GetPos().left;
+}
 
 TEST(Layout, StretchChildrenShareFreeSpaceAndRemainder) {
   ui::VBox box;

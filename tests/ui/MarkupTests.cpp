@@ -29,9 +29,9 @@ TEST(Markup, EachMalformedFormHasItsMessage) {
 
 TEST(Markup, EntitiesCommentsAndDeclarations) {
   ui::Markup markup;
-  ASSERT_TRUE(markup.Load(
-      L"<?xml version=\"1.0\"?><r a=\"&quot;x&quot; &copy; &lt;&amp;\">"
-      L"<c1/><!-- between --><c2 ></c2 ></r>"));
+  ASSERT_TRUE(
+      markup.Load(L"<?xml version=\"1.0\"?><r a=\"&quot;x&quot; &copy; &lt;&amp;\">"
+                  L"<c1/><!-- between --><c2 ></c2 ></r>"));
   const ui::MarkupNode root = markup.GetRoot();
   EXPECT_STREQ(root.GetAttributeValue(L"a"), L"\"x\" &copy; <&");
   const ui::MarkupNode first = root.GetChild();
@@ -42,7 +42,8 @@ TEST(Markup, EntitiesCommentsAndDeclarations) {
 
 TEST(Markup, SeventyAttributesKeepSixtyFour) {
   std::wstring xml = L"<a";
-  for (int i = 0; i < 70; ++i) xml += L" k" + std::to_wstring(i) + L"=\"" + std::to_wstring(i) + L"\"";
+  for (int i = 0; i < 70; ++i)
+    xml += L" k" + std::to_wstring(i) + L"=\"" + std::to_wstring(i) + L"\"";
   xml += L"/>";
   ui::Markup markup;
   ASSERT_TRUE(markup.Load(xml));
@@ -62,7 +63,10 @@ TEST(Markup, EncodingsParseToTheSameTree) {
   EXPECT_STREQ(with_bom.GetRoot().GetAttributeValue(L"name"), L"\x6D4B");
   EXPECT_EQ(with_bom.GetRoot().GetValue(), L"t");
 
-  const std::string utf16be("\xFE\xFF\x00<\x00" "a\x00/\x00>", 10);
+  const std::string utf16be(
+      "\xFE\xFF\x00<\x00"
+      "a\x00/\x00>",
+      10);
   ui::Markup wide;
   ASSERT_TRUE(wide.LoadFromMem(reinterpret_cast<const BYTE*>(utf16be.data()), utf16be.size(),
                                ui::Markup::kUnicode));

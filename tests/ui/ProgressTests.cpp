@@ -25,7 +25,9 @@ Bgra PixelAt(const ui::IRenderContext& context, int x, int y) {
 }
 
 // Runs the message loop until `done`, failing after two seconds instead of hanging.
-bool Pump(const std::function<bool()>& done) { return ui_test::PumpUntil(done, 2000); }
+bool Pump(const std::function<bool()>& done) {
+  return ui_test::PumpUntil(done, 2000);
+}
 
 class ProgressPaint : public ::testing::Test {
  protected:
@@ -75,8 +77,8 @@ TEST_F(ProgressPaint, UnstretchedImageIsUncoveredInPlace) {
   // Each column of the image carries its own x in the red channel.
   const std::wstring folder = ui_test::MakeTempFolder(L"progress");
   ASSERT_TRUE(ui_test::WriteFile(folder + L"ramp.bmp", ui_test::MakeBmp(400, 10, [](int x, int) {
-    return static_cast<DWORD>((x / 2) << 16);
-  })));
+                                   return static_cast<DWORD>((x / 2) << 16);
+                                 })));
   ui::Progress plain;
   plain.SetAttribute(L"progressimage", L"file='" + folder + L"ramp.bmp'");
   plain.SetAttribute(L"isstretchfore", L"false");

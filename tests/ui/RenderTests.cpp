@@ -41,10 +41,10 @@ TEST_F(Render, NineSliceKeepsTheRightEdgeUnstretched) {
   // 60x20: red left 5, green middle, blue right 30 with a white column at its x = 10.
   const std::wstring path = folder_ + L"combo.bmp";
   ASSERT_TRUE(ui_test::WriteFile(path, ui_test::MakeBmp(60, 20, [](int x, int) -> DWORD {
-    if (x < 5) return 0xFF0000;
-    if (x < 30) return 0x00FF00;
-    return x == 40 ? 0xFFFFFF : 0x0000FF;
-  })));
+                                   if (x < 5) return 0xFF0000;
+                                   if (x < 30) return 0x00FF00;
+                                   return x == 40 ? 0xFFFFFF : 0x0000FF;
+                                 })));
   PaintImage(L"file='" + path + L"' corner='5,5,30,5'", {0, 0, 352, 20});
   EXPECT_EQ(Pixel(*context_, 2, 10), 0xFF0000u);
   EXPECT_EQ(Pixel(*context_, 200, 10), 0x00FF00u);
@@ -55,9 +55,8 @@ TEST_F(Render, NineSliceKeepsTheRightEdgeUnstretched) {
 
 TEST_F(Render, FadeAndDestination) {
   const std::wstring path = folder_ + L"white.bmp";
-  ASSERT_TRUE(ui_test::WriteFile(path, ui_test::MakeBmp(16, 16, [](int, int) -> DWORD {
-    return 0xFFFFFF;
-  })));
+  ASSERT_TRUE(ui_test::WriteFile(
+      path, ui_test::MakeBmp(16, 16, [](int, int) -> DWORD { return 0xFFFFFF; })));
   PaintImage(L"file='" + path + L"' fade='80'", {0, 0, 16, 16});
   const int faded = static_cast<int>(Pixel(*context_, 8, 8) & 0xFF);
   EXPECT_NEAR(faded, 80, 3);  // about 31 % of white over black
@@ -71,7 +70,8 @@ TEST_F(Render, FadeAndDestination) {
 
 TEST_F(Render, SharedImagesDecodeOnceWhileUsed) {
   const std::wstring path = folder_ + L"shared.bmp";
-  ASSERT_TRUE(ui_test::WriteFile(path, ui_test::MakeBmp(4, 4, [](int, int) -> DWORD { return 1; })));
+  ASSERT_TRUE(
+      ui_test::WriteFile(path, ui_test::MakeBmp(4, 4, [](int, int) -> DWORD { return 1; })));
   auto first = ui::GlobalManager::Instance().GetImage(path);
   auto second = ui::GlobalManager::Instance().GetImage(path);
   ASSERT_TRUE(first);
@@ -118,8 +118,11 @@ TEST_F(Render, LargerVariantsServeHighScales) {
     int scale;
     DWORD middle;
     int variant;
-  } cases[] = {{100, 0x00FF00, 100}, {150, 0x0000FF, 150}, {175, 0xFFFF00, 200},
-               {200, 0xFFFF00, 200}, {250, 0xFFFF00, 200}};
+  } cases[] = {{100, 0x00FF00, 100},
+               {150, 0x0000FF, 150},
+               {175, 0xFFFF00, 200},
+               {200, 0xFFFF00, 200},
+               {250, 0xFFFF00, 200}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.scale);
     dpi.SetScale(c.scale);

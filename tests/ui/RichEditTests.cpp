@@ -49,8 +49,14 @@ class RichEditTest : public ::testing::Test {
     ASSERT_NE(notes_, nullptr);
     ASSERT_TRUE(Pump([&] { return path_->GetPos().right > 0; }));
     ASSERT_TRUE(path_->HasTextServices()) << "no windowless text services on this system";
-    path_->AttachEvent(ui::kEventTextChange, [&](ui::EventArgs&) { ++changes_; return true; });
-    path_->AttachEvent(ui::kEventReturn, [&](ui::EventArgs&) { ++returns_; return true; });
+    path_->AttachEvent(ui::kEventTextChange, [&](ui::EventArgs&) {
+      ++changes_;
+      return true;
+    });
+    path_->AttachEvent(ui::kEventReturn, [&](ui::EventArgs&) {
+      ++returns_;
+      return true;
+    });
   }
   void TearDown() override {
     BYTE keys[256] = {};

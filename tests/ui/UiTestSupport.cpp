@@ -56,9 +56,9 @@ std::string MakeZip(const std::vector<ZipEntry>& entries) {
   std::string directory;
   for (const ZipEntry& entry : entries) {
     const std::string payload = entry.deflate ? RawDeflate(entry.data) : entry.data;
-    const uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()),
-              static_cast<uInt>(entry.data.size())));
+    const uint32_t crc =
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(entry.data.data()),
+                                    static_cast<uInt>(entry.data.size())));
     const uint32_t offset = static_cast<uint32_t>(out.size());
     const uint16_t method = entry.deflate ? 8 : 0;
     Put32(out, 0x04034b50);
@@ -233,8 +233,8 @@ bool WriteFile(const std::wstring& path, const std::string& bytes) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                              nullptr);
+  const BOOL ok =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   ::CloseHandle(file);
   return ok && written == bytes.size();
 }

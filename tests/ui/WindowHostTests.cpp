@@ -301,8 +301,7 @@ TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
   spot->SetBkColor(L"part_fill");
   const RECT r = spot->GetPos();
   ASSERT_TRUE(ui_test::PumpUntil(
-      [&] { return Pixels(context).Rgb(r.left + 2, (r.top + r.bottom) / 2) == 0x10A040u; },
-      3000));
+      [&] { return Pixels(context).Rgb(r.left + 2, (r.top + r.bottom) / 2) == 0x10A040u; }, 3000));
   EXPECT_EQ(Pixels(context).Rgb(20, 20), 0xC02020u);
   ::DestroyWindow(hwnd);
 }

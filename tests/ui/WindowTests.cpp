@@ -15,7 +15,8 @@ const wchar_t kSkin[] =
     L"<Window size=\"200,120\" caption=\"0,0,0,120\" shadowattached=\"false\">"
     L"<VBox name=\"root\">"
     L"<HBox name=\"bar\" height=\"30\"><Control/>"
-    L"<Button name=\"minbtn\" width=\"30\" height=\"20\"/><Button name=\"closebtn\" width=\"30\" height=\"20\"/></HBox>"
+    L"<Button name=\"minbtn\" width=\"30\" height=\"20\"/><Button name=\"closebtn\" width=\"30\" "
+    L"height=\"20\"/></HBox>"
     L"<Box name=\"area\" height=\"50\"><Button name=\"inner\" width=\"40\" height=\"40\" "
     L"halign=\"center\" valign=\"center\"/></Box>"
     L"<HBox name=\"row\"><CheckBox name=\"check\" width=\"30\" height=\"20\"/>"
@@ -78,7 +79,10 @@ TEST_F(WindowTest, MouseRoutingAndControlEvents) {
   // Moving from a box onto its own button is not leaving the box.
   ui::Control* area = Control(L"area");
   int area_leaves = 0;
-  area->AttachEvent(ui::kEventMouseLeave, [&](ui::EventArgs&) { ++area_leaves; return true; });
+  area->AttachEvent(ui::kEventMouseLeave, [&](ui::EventArgs&) {
+    ++area_leaves;
+    return true;
+  });
   Send(WM_MOUSEMOVE, {area->GetPos().left + 2, area->GetPos().top + 2});
   EXPECT_EQ(window_.GetHoverControl(), area);
   Send(WM_MOUSEMOVE, Center(Control(L"inner")));
@@ -90,7 +94,10 @@ TEST_F(WindowTest, MouseRoutingAndControlEvents) {
 
   // A check box reports select and unselect, never a click; an option clicks, then selects.
   std::vector<int> events;
-  auto record = [&](ui::EventArgs& args) { events.push_back(args.type); return true; };
+  auto record = [&](ui::EventArgs& args) {
+    events.push_back(args.type);
+    return true;
+  };
   for (const wchar_t* name : {L"check", L"opt"}) {
     for (int type : {ui::kEventClick, ui::kEventSelect, ui::kEventUnSelect}) {
       Control(name)->AttachEvent(type, record);

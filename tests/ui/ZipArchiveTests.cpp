@@ -26,9 +26,9 @@ std::string Read(const ui::ZipArchive& zip, const std::wstring& name, bool* foun
 const std::string kLong(5000, 'x');
 
 TEST(ZipArchive, ReadsStoredAndDeflateMembersWithLooseLookup) {
-  const std::string bytes = ui_test::MakeZip(
-      {{"resources/themes/default/global.xml", "<Global/>", false},
-       {"resources/themes/default/public/Button/Btn_Start.png", kLong, true}});
+  const std::string bytes =
+      ui_test::MakeZip({{"resources/themes/default/global.xml", "<Global/>", false},
+                        {"resources/themes/default/public/Button/Btn_Start.png", kLong, true}});
   ui::ZipArchive zip;
   ASSERT_TRUE(zip.Open(bytes.data(), bytes.size()));
   bool found = false;

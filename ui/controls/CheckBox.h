@@ -65,8 +65,8 @@ void CheckBoxTemplate<InheritType>::SetAttribute(const std::wstring& name,
     const std::wstring state = kStates[i];
     if (name == L"selected" + state + L"image") {
       selected_images_[i].SetImageString(value);
-      if (i == kControlStateNormal && (this->GetFixedWidth() == kDefaultAuto ||
-                                       this->GetFixedHeight() == kDefaultAuto)) {
+      if (i == kControlStateNormal &&
+          (this->GetFixedWidth() == kDefaultAuto || this->GetFixedHeight() == kDefaultAuto)) {
         this->Arrange();
       } else {
         this->Invalidate();
@@ -127,9 +127,8 @@ void CheckBoxTemplate<InheritType>::PaintText(IRenderContext* context) {
     ButtonTemplate<InheritType>::PaintText(context);
     return;
   }
-  std::wstring color = selected_text_color_.empty()
-                           ? this->GetStateTextColor(kControlStateNormal)
-                           : selected_text_color_;
+  std::wstring color = selected_text_color_.empty() ? this->GetStateTextColor(kControlStateNormal)
+                                                    : selected_text_color_;
   if (!this->IsEnabled()) color = this->GetStateTextColor(kControlStateDisabled);
   this->DrawLabelText(context, color, false);
 }

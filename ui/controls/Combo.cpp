@@ -18,9 +18,8 @@ Combo::Combo() : list_(new ListBox()) {
   // Items taken out of the combo go back to the caller, who may add them again.
   list_->SetAutoDestroy(false);
   list_->ApplyAttributeList(drop_box_attributes_);
-  list_->AttachEvent(kEventSelect, ToWeakCallback([this](EventArgs& args) {
-                       return OnListSelect(args);
-                     }));
+  list_->AttachEvent(kEventSelect,
+                     ToWeakCallback([this](EventArgs& args) { return OnListSelect(args); }));
 }
 
 Combo::~Combo() {

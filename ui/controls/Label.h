@@ -18,12 +18,12 @@
 namespace ui {
 
 // Text style bits, the system's DrawText values.
-constexpr UINT kTextCenter = DT_CENTER;          // 0x1
-constexpr UINT kTextRight = DT_RIGHT;            // 0x2
-constexpr UINT kTextVCenter = DT_VCENTER;        // 0x4
-constexpr UINT kTextBottom = DT_BOTTOM;          // 0x8
-constexpr UINT kTextSingleLine = DT_SINGLELINE;  // 0x20
-constexpr UINT kTextNoClip = DT_NOCLIP;          // 0x100
+constexpr UINT kTextCenter = DT_CENTER;             // 0x1
+constexpr UINT kTextRight = DT_RIGHT;               // 0x2
+constexpr UINT kTextVCenter = DT_VCENTER;           // 0x4
+constexpr UINT kTextBottom = DT_BOTTOM;             // 0x8
+constexpr UINT kTextSingleLine = DT_SINGLELINE;     // 0x20
+constexpr UINT kTextNoClip = DT_NOCLIP;             // 0x100
 constexpr UINT kTextEndEllipsis = DT_END_ELLIPSIS;  // 0x8000
 
 // UI thread only.
@@ -54,7 +54,10 @@ class LabelTemplate : public InheritType {
   virtual void SetUTF8TextId(const std::string& id) { SetTextId(nbase::UTF8ToUTF16(id)); }
 
   UINT GetTextStyle() const { return text_style_; }
-  void SetTextStyle(UINT style) { text_style_ = style; this->Invalidate(); }
+  void SetTextStyle(UINT style) {
+    text_style_ = style;
+    this->Invalidate();
+  }
   const RECT& GetTextPadding() const { return text_padding_; }
   void SetTextPadding(const RECT& padding);
   const std::wstring& GetFont() const { return font_id_; }
@@ -107,8 +110,7 @@ LabelTemplate<InheritType>::LabelTemplate() {
 }
 
 template <typename InheritType>
-void LabelTemplate<InheritType>::SetAttribute(const std::wstring& name,
-                                              const std::wstring& value) {
+void LabelTemplate<InheritType>::SetAttribute(const std::wstring& name, const std::wstring& value) {
   if (name == L"align") {
     // Words are found as substrings, so "vcenter" also counts as "center".
     if (value.find(L"left") != std::wstring::npos) text_style_ &= ~0x27u;
@@ -134,8 +136,10 @@ void LabelTemplate<InheritType>::SetAttribute(const std::wstring& name,
     }
     this->Invalidate();
   } else if (name == L"endellipsis") {
-    if (value == L"true") text_style_ |= kTextEndEllipsis;
-    else text_style_ &= ~kTextEndEllipsis;
+    if (value == L"true")
+      text_style_ |= kTextEndEllipsis;
+    else
+      text_style_ &= ~kTextEndEllipsis;
   } else if (name == L"linelimit") {
     const bool limit = value == L"true";
     if (limit != line_limit_) {
@@ -236,8 +240,10 @@ bool LabelTemplate<InheritType>::HasHotState() const {
 
 template <typename InheritType>
 void LabelTemplate<InheritType>::ForceSingleLineBit() {
-  if (single_line_) text_style_ |= kTextSingleLine;
-  else text_style_ &= ~kTextSingleLine;
+  if (single_line_)
+    text_style_ |= kTextSingleLine;
+  else
+    text_style_ &= ~kTextSingleLine;
 }
 
 template <typename InheritType>

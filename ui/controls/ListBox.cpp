@@ -24,8 +24,10 @@ ListBox::ListBox(Layout* layout) : Box(layout ? layout : new VLayout()) {}
 bool ListBox::Remove(Control* child) {
   const int index = GetItemIndex(child);
   if (!Box::Remove(child)) return false;
-  if (index == cur_sel_) cur_sel_ = -1;
-  else if (index < cur_sel_) --cur_sel_;
+  if (index == cur_sel_)
+    cur_sel_ = -1;
+  else if (index < cur_sel_)
+    --cur_sel_;
   return true;
 }
 

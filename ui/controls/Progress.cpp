@@ -88,8 +88,10 @@ void Progress::PaintStatusImage(IRenderContext* context) {
     const DWORD color = GlobalManager::Instance().GetTextColor(progress_color_);
     if (color) {
       RECT filled = rect_;
-      if (horizontal_) filled.right = rect_.left + pos.right;
-      else filled.top = rect_.top + pos.top;
+      if (horizontal_)
+        filled.right = rect_.left + pos.right;
+      else
+        filled.top = rect_.top + pos.top;
       context->DrawColor(filled, color | 0xFF000000u);
     }
   }
@@ -97,10 +99,9 @@ void Progress::PaintStatusImage(IRenderContext* context) {
   // whole control.
   if (progress_image_.IsEmpty() || ::IsRectEmpty(&pos)) return;
   if (stretch_fore_) {
-    image_modifier_ = nbase::StringPrintf(L"destscale='false' dest='%d,%d,%d,%d'",
-                                          static_cast<int>(pos.left), static_cast<int>(pos.top),
-                                          static_cast<int>(pos.right),
-                                          static_cast<int>(pos.bottom));
+    image_modifier_ = nbase::StringPrintf(
+        L"destscale='false' dest='%d,%d,%d,%d'", static_cast<int>(pos.left),
+        static_cast<int>(pos.top), static_cast<int>(pos.right), static_cast<int>(pos.bottom));
   } else {
     // The part of the image under the filled rectangle is drawn in place: the image is
     // uncovered as the value grows rather than squeezed into the filled part.

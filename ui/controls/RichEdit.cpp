@@ -39,8 +39,10 @@ RichEdit::~RichEdit() {
 }
 
 void RichEdit::SetStyleBit(DWORD bit, bool on) {
-  if (on) style_ |= bit;
-  else style_ &= ~bit;
+  if (on)
+    style_ |= bit;
+  else
+    style_ &= ~bit;
 }
 
 void RichEdit::SetAttribute(const std::wstring& name, const std::wstring& value) {
@@ -626,16 +628,14 @@ void RichEdit::Paint(IRenderContext* context, const RECT& paint_rect) {
     }
   }
   RECTL bounds = {text_rect.left, text_rect.top, text_rect.right, text_rect.bottom};
-  host_->GetTextServices()->TxDraw(DVASPECT_CONTENT, 0, nullptr, nullptr, context->GetDC(),
-                                   nullptr, &bounds, nullptr, &clip, nullptr, 0,
-                                   TXTVIEW_ACTIVE);
+  host_->GetTextServices()->TxDraw(DVASPECT_CONTENT, 0, nullptr, nullptr, context->GetDC(), nullptr,
+                                   &bounds, nullptr, &clip, nullptr, 0, TXTVIEW_ACTIVE);
   if (caret_shown_ && focused_ && !ime_composing_ && caret_height_ > 0) {
-    const DWORD color = caret_color_.empty()
-                            ? 0xFF000000u
-                            : GlobalManager::Instance().GetTextColor(caret_color_);
-    context->DrawColor({caret_pos_.x, caret_pos_.y, caret_pos_.x + caret_width_,
-                        caret_pos_.y + caret_height_},
-                       color);
+    const DWORD color =
+        caret_color_.empty() ? 0xFF000000u : GlobalManager::Instance().GetTextColor(caret_color_);
+    context->DrawColor(
+        {caret_pos_.x, caret_pos_.y, caret_pos_.x + caret_width_, caret_pos_.y + caret_height_},
+        color);
   }
   PaintVScrollBar(context);
 }

@@ -43,8 +43,14 @@ class RichEdit : public Box {
   std::wstring GetText() const;
   void SetText(const std::wstring& text);
   std::wstring GetPromptText() const;
-  void SetPromptText(const std::wstring& text) { prompt_text_ = text; Invalidate(); }
-  void SetPromptTextId(const std::wstring& id) { prompt_text_id_ = id; Invalidate(); }
+  void SetPromptText(const std::wstring& text) {
+    prompt_text_ = text;
+    Invalidate();
+  }
+  void SetPromptTextId(const std::wstring& id) {
+    prompt_text_id_ = id;
+    Invalidate();
+  }
   void SetTextColor(const std::wstring& color);
   // Characters [first, last) act as a link: a press on them sends kEventCustomLinkClick (with
   // the range's index) instead of reaching the text. SetText forgets every range.

@@ -13,10 +13,10 @@ namespace {
 
 // Defined here rather than taken from a library, so the rich edit DLL stays out of the
 // import table.
-const IID kIidITextServices = {0x8D33F740, 0xCF58, 0x11CE,
-                               {0xA8, 0x9D, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
-const IID kIidITextHost = {0xC5BDD8D0, 0xD26E, 0x11CE,
-                           {0xA8, 0x9E, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
+const IID kIidITextServices = {
+    0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
+const IID kIidITextHost = {
+    0xC5BDD8D0, 0xD26E, 0x11CE, {0xA8, 0x9E, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
 
 using CreateTextServicesFn = HRESULT(WINAPI*)(IUnknown*, ITextHost*, IUnknown**);
 
@@ -47,8 +47,8 @@ CTxtWinHost::~CTxtWinHost() {
 bool CTxtWinHost::Init(const TextHostParams& params) {
   style_ = params.style;
   char_format_.cbSize = sizeof(char_format_);
-  char_format_.dwMask = CFM_COLOR | CFM_SIZE | CFM_FACE | CFM_BOLD | CFM_ITALIC |
-                        CFM_UNDERLINE | CFM_CHARSET | CFM_OFFSET;
+  char_format_.dwMask = CFM_COLOR | CFM_SIZE | CFM_FACE | CFM_BOLD | CFM_ITALIC | CFM_UNDERLINE |
+                        CFM_CHARSET | CFM_OFFSET;
   char_format_.crTextColor = ToColorRef(params.text_color);
   char_format_.yHeight = 12 * 20;
   char_format_.bCharSet = DEFAULT_CHARSET;
@@ -56,7 +56,7 @@ bool CTxtWinHost::Init(const TextHostParams& params) {
   SetFont(params.font_id);
   para_format_.cbSize = sizeof(para_format_);
   para_format_.dwMask = PFM_ALL;
-  para_format_.wAlignment = (style_ & ES_CENTER) ? PFA_CENTER
+  para_format_.wAlignment = (style_ & ES_CENTER)  ? PFA_CENTER
                             : (style_ & ES_RIGHT) ? PFA_RIGHT
                                                   : PFA_LEFT;
   para_format_.cTabCount = 1;
@@ -69,8 +69,8 @@ bool CTxtWinHost::Init(const TextHostParams& params) {
 
   // Only the system folder's copy: a DLL of this name beside an installer in the Downloads
   // folder must never be the one that loads.
-  auto create = nbase::GetSystemFunction<CreateTextServicesFn>(L"msftedit.dll",
-                                                               "CreateTextServices");
+  auto create =
+      nbase::GetSystemFunction<CreateTextServicesFn>(L"msftedit.dll", "CreateTextServices");
   if (!create) return false;
   IUnknown* unknown = nullptr;
   if (FAILED(create(nullptr, this, &unknown)) || !unknown) return false;
@@ -85,8 +85,7 @@ bool CTxtWinHost::Init(const TextHostParams& params) {
 
 LRESULT CTxtWinHost::TxSend(UINT message, WPARAM wparam, LPARAM lparam, HRESULT* result) {
   LRESULT value = 0;
-  const HRESULT hr = services_ ? services_->TxSendMessage(message, wparam, lparam, &value)
-                               : E_FAIL;
+  const HRESULT hr = services_ ? services_->TxSendMessage(message, wparam, lparam, &value) : E_FAIL;
   if (result) *result = hr;
   return value;
 }
@@ -109,8 +108,10 @@ void CTxtWinHost::SetScrollStyle(DWORD style) {
 }
 
 void CTxtWinHost::SetPropertyBitSilently(DWORD bit, bool on) {
-  if (on) property_bits_ |= bit;
-  else property_bits_ &= ~bit;
+  if (on)
+    property_bits_ |= bit;
+  else
+    property_bits_ &= ~bit;
 }
 
 void CTxtWinHost::SetPropertyBit(DWORD bit, bool on) {
@@ -121,7 +122,8 @@ void CTxtWinHost::SetPropertyBit(DWORD bit, bool on) {
 void CTxtWinHost::SetTextColor(DWORD argb) {
   char_format_.crTextColor = ToColorRef(argb);
   char_format_.dwEffects &= ~CFE_AUTOCOLOR;
-  if (services_) services_->OnTxPropertyBitsChange(TXTBIT_CHARFORMATCHANGE, TXTBIT_CHARFORMATCHANGE);
+  if (services_)
+    services_->OnTxPropertyBitsChange(TXTBIT_CHARFORMATCHANGE, TXTBIT_CHARFORMATCHANGE);
 }
 
 void CTxtWinHost::SetFont(const std::wstring& font_id) {
@@ -138,7 +140,8 @@ void CTxtWinHost::SetFont(const std::wstring& font_id) {
   char_format_.bCharSet = log.lfCharSet;
   char_format_.bPitchAndFamily = log.lfPitchAndFamily;
   lstrcpynW(char_format_.szFaceName, log.lfFaceName, LF_FACESIZE);
-  if (services_) services_->OnTxPropertyBitsChange(TXTBIT_CHARFORMATCHANGE, TXTBIT_CHARFORMATCHANGE);
+  if (services_)
+    services_->OnTxPropertyBitsChange(TXTBIT_CHARFORMATCHANGE, TXTBIT_CHARFORMATCHANGE);
 }
 
 HWND CTxtWinHost::OwnerHwnd() const {
@@ -157,7 +160,9 @@ HRESULT CTxtWinHost::QueryInterface(REFIID riid, void** object) {
   return E_NOINTERFACE;
 }
 
-ULONG CTxtWinHost::AddRef() { return static_cast<ULONG>(++references_); }
+ULONG CTxtWinHost::AddRef() {
+  return static_cast<ULONG>(++references_);
+}
 
 ULONG CTxtWinHost::Release() {
   const LONG left = --references_;
@@ -165,15 +170,27 @@ ULONG CTxtWinHost::Release() {
   return static_cast<ULONG>(left);
 }
 
-HDC CTxtWinHost::TxGetDC() { return ::GetDC(OwnerHwnd()); }
-INT CTxtWinHost::TxReleaseDC(HDC hdc) { return ::ReleaseDC(OwnerHwnd(), hdc); }
+HDC CTxtWinHost::TxGetDC() {
+  return ::GetDC(OwnerHwnd());
+}
+INT CTxtWinHost::TxReleaseDC(HDC hdc) {
+  return ::ReleaseDC(OwnerHwnd(), hdc);
+}
 
 // The field has no native scroll bars and draws its own from the text's size and scroll
 // offset, so the services' requests are accepted and dropped.
-WINBOOL CTxtWinHost::TxShowScrollBar(INT, WINBOOL) { return TRUE; }
-WINBOOL CTxtWinHost::TxEnableScrollBar(INT, INT) { return TRUE; }
-WINBOOL CTxtWinHost::TxSetScrollRange(INT, LONG, INT, WINBOOL) { return TRUE; }
-WINBOOL CTxtWinHost::TxSetScrollPos(INT, INT, WINBOOL) { return TRUE; }
+WINBOOL CTxtWinHost::TxShowScrollBar(INT, WINBOOL) {
+  return TRUE;
+}
+WINBOOL CTxtWinHost::TxEnableScrollBar(INT, INT) {
+  return TRUE;
+}
+WINBOOL CTxtWinHost::TxSetScrollRange(INT, LONG, INT, WINBOOL) {
+  return TRUE;
+}
+WINBOOL CTxtWinHost::TxSetScrollPos(INT, INT, WINBOOL) {
+  return TRUE;
+}
 
 void CTxtWinHost::TxInvalidateRect(LPCRECT, WINBOOL) {
   if (owner_) owner_->Invalidate();
@@ -188,7 +205,9 @@ WINBOOL CTxtWinHost::TxCreateCaret(HBITMAP, INT width, INT height) {
   return TRUE;
 }
 
-WINBOOL CTxtWinHost::TxShowCaret(WINBOOL) { return TRUE; }
+WINBOOL CTxtWinHost::TxShowCaret(WINBOOL) {
+  return TRUE;
+}
 
 WINBOOL CTxtWinHost::TxSetCaretPos(INT x, INT y) {
   if (owner_) owner_->OnCaretMoved(x, y);
@@ -211,15 +230,19 @@ void CTxtWinHost::TxScrollWindowEx(INT, INT, LPCRECT, LPCRECT, HRGN, LPRECT, UIN
 void CTxtWinHost::TxSetCapture(WINBOOL capture) {
   Window* window = owner_ ? owner_->GetWindow() : nullptr;
   if (!window) return;
-  if (capture) window->SetCapture(owner_);
-  else if (window->GetCapture() == owner_) window->ReleaseCapture();
+  if (capture)
+    window->SetCapture(owner_);
+  else if (window->GetCapture() == owner_)
+    window->ReleaseCapture();
 }
 
 void CTxtWinHost::TxSetFocus() {
   if (Window* window = owner_ ? owner_->GetWindow() : nullptr) window->SetFocusControl(owner_);
 }
 
-void CTxtWinHost::TxSetCursor(HCURSOR cursor, WINBOOL) { ::SetCursor(cursor); }
+void CTxtWinHost::TxSetCursor(HCURSOR cursor, WINBOOL) {
+  ::SetCursor(cursor);
+}
 
 WINBOOL CTxtWinHost::TxScreenToClient(LPPOINT point) {
   return ::ScreenToClient(OwnerHwnd(), point);
@@ -234,7 +257,9 @@ HRESULT CTxtWinHost::TxActivate(LONG* old_state) {
   return S_OK;
 }
 
-HRESULT CTxtWinHost::TxDeactivate(LONG) { return S_OK; }
+HRESULT CTxtWinHost::TxDeactivate(LONG) {
+  return S_OK;
+}
 
 HRESULT CTxtWinHost::TxGetClientRect(LPRECT rect) {
   if (!rect) return E_INVALIDARG;
@@ -260,7 +285,9 @@ HRESULT CTxtWinHost::TxGetParaFormat(const PARAFORMAT** format) {
   return S_OK;
 }
 
-COLORREF CTxtWinHost::TxGetSysColor(int index) { return ::GetSysColor(index); }
+COLORREF CTxtWinHost::TxGetSysColor(int index) {
+  return ::GetSysColor(index);
+}
 
 HRESULT CTxtWinHost::TxGetBackStyle(TXTBACKSTYLE* style) {
   if (!style) return E_INVALIDARG;
@@ -276,8 +303,8 @@ HRESULT CTxtWinHost::TxGetMaxLength(DWORD* length) {
 
 HRESULT CTxtWinHost::TxGetScrollBars(DWORD* scroll_bars) {
   if (!scroll_bars) return E_INVALIDARG;
-  *scroll_bars = style_ & (WS_VSCROLL | WS_HSCROLL | ES_AUTOVSCROLL | ES_AUTOHSCROLL |
-                           ES_DISABLENOSCROLL);
+  *scroll_bars =
+      style_ & (WS_VSCROLL | WS_HSCROLL | ES_AUTOVSCROLL | ES_AUTOHSCROLL | ES_DISABLENOSCROLL);
   return S_OK;
 }
 
@@ -299,8 +326,12 @@ HRESULT CTxtWinHost::TxGetExtent(LPSIZEL extent) {
   return S_OK;
 }
 
-HRESULT CTxtWinHost::OnTxCharFormatChange(const CHARFORMATW*) { return S_OK; }
-HRESULT CTxtWinHost::OnTxParaFormatChange(const PARAFORMAT*) { return S_OK; }
+HRESULT CTxtWinHost::OnTxCharFormatChange(const CHARFORMATW*) {
+  return S_OK;
+}
+HRESULT CTxtWinHost::OnTxParaFormatChange(const PARAFORMAT*) {
+  return S_OK;
+}
 
 HRESULT CTxtWinHost::TxGetPropertyBits(DWORD mask, DWORD* bits) {
   if (!bits) return E_INVALIDARG;
@@ -318,8 +349,12 @@ HRESULT CTxtWinHost::TxNotify(DWORD notify, void* data) {
   return S_OK;
 }
 
-HIMC CTxtWinHost::TxImmGetContext() { return ::ImmGetContext(OwnerHwnd()); }
-void CTxtWinHost::TxImmReleaseContext(HIMC himc) { ::ImmReleaseContext(OwnerHwnd(), himc); }
+HIMC CTxtWinHost::TxImmGetContext() {
+  return ::ImmGetContext(OwnerHwnd());
+}
+void CTxtWinHost::TxImmReleaseContext(HIMC himc) {
+  ::ImmReleaseContext(OwnerHwnd(), himc);
+}
 
 HRESULT CTxtWinHost::TxGetSelectionBarWidth(LONG* width) {
   if (!width) return E_INVALIDARG;

@@ -229,10 +229,10 @@ void Box::RescaleDpi(int from_scale, int to_scale) {
   if (from_scale <= 0 || to_scale <= 0 || from_scale == to_scale) return;
   if (layout_) {
     const RECT p = layout_->GetPadding();
-    layout_->SetPadding({::MulDiv(p.left, to_scale, from_scale), ::MulDiv(p.top, to_scale, from_scale),
-                         ::MulDiv(p.right, to_scale, from_scale),
-                         ::MulDiv(p.bottom, to_scale, from_scale)},
-                        false);
+    layout_->SetPadding(
+        {::MulDiv(p.left, to_scale, from_scale), ::MulDiv(p.top, to_scale, from_scale),
+         ::MulDiv(p.right, to_scale, from_scale), ::MulDiv(p.bottom, to_scale, from_scale)},
+        false);
     layout_->SetChildMargin(::MulDiv(layout_->GetChildMargin(), to_scale, from_scale));
   }
   for (Control* child : children_) child->RescaleDpi(from_scale, to_scale);

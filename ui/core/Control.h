@@ -21,8 +21,12 @@ class IRenderContext;
 constexpr int kDefaultStretch = -1;
 constexpr int kDefaultAuto = -2;
 
-enum ControlState { kControlStateNormal = 0, kControlStateHot = 1, kControlStatePushed = 2,
-                    kControlStateDisabled = 3 };
+enum ControlState {
+  kControlStateNormal = 0,
+  kControlStateHot = 1,
+  kControlStatePushed = 2,
+  kControlStateDisabled = 3
+};
 enum HorAlign { kHorAlignLeft = 0, kHorAlignCenter = 1, kHorAlignRight = 2 };
 enum VerAlign { kVerAlignTop = 0, kVerAlignCenter = 1, kVerAlignBottom = 2 };
 enum CursorType { kCursorArrow = 0, kCursorHand = 1, kCursorHandIbeam = 2 };

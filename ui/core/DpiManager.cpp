@@ -42,8 +42,8 @@ bool DpiManager::AdaptDPI() {
   } else {
     using SetAwarenessFn = HRESULT(WINAPI*)(int);
     using SetAwareFn = BOOL(WINAPI*)();
-    const auto set_awareness = nbase::GetSystemFunction<SetAwarenessFn>(
-        L"user32.dll", "SetProcessDpiAwarenessInternal");
+    const auto set_awareness =
+        nbase::GetSystemFunction<SetAwarenessFn>(L"user32.dll", "SetProcessDpiAwarenessInternal");
     constexpr int kPerMonitorAware = 2;
     // The manifest declares the awareness where Windows reads it; there the call is refused
     // with E_ACCESSDENIED because the process is already aware.

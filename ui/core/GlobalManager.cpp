@@ -74,8 +74,8 @@ void GlobalManager::Startup(const std::wstring& resource_root,
 
   StartGdiPlus();
   using InitControlsFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  if (auto init = nbase::GetSystemFunction<InitControlsFn>(L"comctl32.dll",
-                                                           "InitCommonControlsEx")) {
+  if (auto init =
+          nbase::GetSystemFunction<InitControlsFn>(L"comctl32.dll", "InitCommonControlsEx")) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
     init(&controls);
   }

@@ -117,7 +117,8 @@ bool Markup::LoadFromMem(const BYTE* bytes, size_t size, int encoding) {
   std::wstring wide;
   if (encoding == kUtf8 || encoding == kAnsi) {
     const UINT code_page = encoding == kUtf8 ? CP_UTF8 : CP_ACP;
-    if (encoding == kUtf8 && size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    if (encoding == kUtf8 && size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB &&
+        bytes[2] == 0xBF) {
       bytes += 3;
       size -= 3;
     }
@@ -187,8 +188,8 @@ bool Markup::LoadFromFile(const std::wstring& path, int encoding) {
 bool Markup::Fail(const wchar_t* message, size_t position) {
   error_message_.assign(message).resize(std::min(error_message_.size(), kMaxMessage));
   error_location_.clear();
-  for (size_t i = position; i < length_ && text_[i] != L'\0' && error_location_.size() < kMaxLocation;
-       ++i) {
+  for (size_t i = position;
+       i < length_ && text_[i] != L'\0' && error_location_.size() < kMaxLocation; ++i) {
     error_location_ += text_[i];
   }
   elements_.clear();

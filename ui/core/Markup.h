@@ -70,12 +70,12 @@ class Markup {
   static constexpr size_t kNone = static_cast<size_t>(-1);
 
   struct Element {
-    size_t name = 0;         // offset of the zero-terminated name
+    size_t name = 0;  // offset of the zero-terminated name
     size_t parent = kNone;
     size_t child = kNone;
     size_t next = kNone;
     size_t last_child = kNone;  // for appending siblings while parsing
-    size_t text = 0;         // offset and length of the element's text
+    size_t text = 0;            // offset and length of the element's text
     size_t text_length = 0;
     size_t first_attribute = 0;
     size_t attribute_count = 0;

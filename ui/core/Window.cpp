@@ -190,9 +190,12 @@ void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
              name == L"custom_shadow") {
     if (!ParseRectList(value, &rect)) return;
     ScaleEdges(rect);
-    if (name == L"sizebox") settings_.size_box = rect;
-    else if (name == L"caption") settings_.caption = rect;
-    else settings_.alpha_fix_corner = rect;
+    if (name == L"sizebox")
+      settings_.size_box = rect;
+    else if (name == L"caption")
+      settings_.caption = rect;
+    else
+      settings_.alpha_fix_corner = rect;
   } else if (name == L"textid") {
     settings_.text_id = value;
     if (hwnd_) {
@@ -201,9 +204,12 @@ void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
   } else if (name == L"roundcorner" || name == L"mininfo" || name == L"maxinfo") {
     if (!ParseSizeList(value, &size)) return;
     dpi.ScaleSize(size);
-    if (name == L"roundcorner") settings_.round_corner = size;
-    else if (name == L"mininfo") settings_.min_info = size;
-    else settings_.max_info = size;
+    if (name == L"roundcorner")
+      settings_.round_corner = size;
+    else if (name == L"mininfo")
+      settings_.min_info = size;
+    else
+      settings_.max_info = size;
   } else if (name == L"shadowattached") {
     settings_.shadow_attached = value == L"true";
   } else if (name == L"shadowimage") {

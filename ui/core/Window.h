@@ -149,8 +149,7 @@ class Window : public nbase::SupportWeakCallback {
   WindowSettings settings_;
 
  private:
-  static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam,
-                                  LPARAM lparam) noexcept;
+  static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
   bool RegisterWindowClass();
   void OnPaint();
   void OnLayeredPaint();
@@ -199,7 +198,7 @@ class Window : public nbase::SupportWeakCallback {
   bool focus_mark_shown_ = false;
   WPARAM swallow_char_ = 0;                 // the character of a key the window took at key down
   WindowAccessible* accessible_ = nullptr;  // one reference, dropped with the native window
-  std::vector<Control*> delayed_cleanup_;  // owned until the cleanup message
+  std::vector<Control*> delayed_cleanup_;   // owned until the cleanup message
   std::map<std::wstring, std::vector<Control*>> option_groups_;
   std::map<Control*, std::unique_ptr<nbase::WeakCallbackFlag>> timer_flags_;
 };

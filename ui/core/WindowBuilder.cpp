@@ -54,12 +54,10 @@ Control* WindowBuilder::CreateControlByName(const std::wstring& name) {
   if (name == L"ListBox") return new ListBox();
   if (name == L"ListContainerElement") return new ListContainerElement();
   // Element names whose own classes do not exist yet: boxes hold children, the rest are plain.
-  static const wchar_t* const kBoxes[] = {L"HListBox", L"VListBox", L"TileBox",
-                                          L"TileListBox", L"VirtualListBox",
-                                          L"TreeView", L"TreeNode",
-                                          L"ChildBox"};
-  static const wchar_t* const kPlain[] = {L"Control",
-                                          L"Slider", L"ScrollBar", L"LinkButton",
+  static const wchar_t* const kBoxes[] = {L"HListBox",    L"VListBox",       L"TileBox",
+                                          L"TileListBox", L"VirtualListBox", L"TreeView",
+                                          L"TreeNode",    L"ChildBox"};
+  static const wchar_t* const kPlain[] = {L"Control", L"Slider", L"ScrollBar", L"LinkButton",
                                           L"CircleProgress"};
   for (const wchar_t* box : kBoxes) {
     if (name == box) return new Box();
@@ -97,8 +95,8 @@ bool WindowBuilder::Load(const std::wstring& source) {
     if (block) {
       ScopedGlobalLock lock(block.get());
       if (!lock.data()) return false;
-      return markup_.LoadFromMem(static_cast<const BYTE*>(lock.data()),
-                                 ::GlobalSize(block.get()), Markup::kUtf8);
+      return markup_.LoadFromMem(static_cast<const BYTE*>(lock.data()), ::GlobalSize(block.get()),
+                                 Markup::kUtf8);
     }
   }
   return markup_.LoadFromFile(source, Markup::kUtf8);
@@ -159,12 +157,11 @@ Control* WindowBuilder::Create(const std::wstring& source, const CreateControlCa
         const wchar_t* id = node.GetAttributeValue(L"id");
         const wchar_t* face = node.GetAttributeValue(L"name");
         const wchar_t* size = node.GetAttributeValue(L"size");
-        global.AddFont(id ? id : L"", face ? face : L"",
-                       size ? static_cast<int>(std::wcstol(size, nullptr, 10)) : 0,
-                       IsTrue(node.GetAttributeValue(L"bold")),
-                       IsTrue(node.GetAttributeValue(L"underline")),
-                       IsTrue(node.GetAttributeValue(L"italic")),
-                       IsTrue(node.GetAttributeValue(L"default")));
+        global.AddFont(
+            id ? id : L"", face ? face : L"",
+            size ? static_cast<int>(std::wcstol(size, nullptr, 10)) : 0,
+            IsTrue(node.GetAttributeValue(L"bold")), IsTrue(node.GetAttributeValue(L"underline")),
+            IsTrue(node.GetAttributeValue(L"italic")), IsTrue(node.GetAttributeValue(L"default")));
       } else if (name == L"TextColor") {
         const wchar_t* color_name = node.GetAttributeValue(L"name");
         const wchar_t* value = node.GetAttributeValue(L"value");

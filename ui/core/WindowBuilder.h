@@ -26,8 +26,8 @@ class WindowBuilder {
 
   // `source` is XML text (it starts with "<") or a path under the resource path. Returns the
   // first top-level control, or null when nothing was built.
-  Control* Create(const std::wstring& source, const CreateControlCallback& callback,
-                  Window* window, Box* parent);
+  Control* Create(const std::wstring& source, const CreateControlCallback& callback, Window* window,
+                  Box* parent);
 
   const Markup& GetMarkup() const { return markup_; }
 

@@ -24,12 +24,24 @@ LRESULT WindowImplBase::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam
   bool handled = false;
   LRESULT result = 0;
   switch (message) {
-    case WM_CREATE: result = OnCreate(message, wparam, lparam, handled); break;
-    case WM_NCHITTEST: result = OnNcHitTest(message, wparam, lparam, handled); break;
-    case WM_GETMINMAXINFO: result = OnGetMinMaxInfo(message, wparam, lparam, handled); break;
-    case WM_SIZE: result = OnSize(message, wparam, lparam, handled); break;
-    case WM_SYSCOMMAND: result = OnSysCommand(message, wparam, lparam, handled); break;
-    case WM_DPICHANGED: result = OnDpiChanged(message, wparam, lparam, handled); break;
+    case WM_CREATE:
+      result = OnCreate(message, wparam, lparam, handled);
+      break;
+    case WM_NCHITTEST:
+      result = OnNcHitTest(message, wparam, lparam, handled);
+      break;
+    case WM_GETMINMAXINFO:
+      result = OnGetMinMaxInfo(message, wparam, lparam, handled);
+      break;
+    case WM_SIZE:
+      result = OnSize(message, wparam, lparam, handled);
+      break;
+    case WM_SYSCOMMAND:
+      result = OnSysCommand(message, wparam, lparam, handled);
+      break;
+    case WM_DPICHANGED:
+      result = OnDpiChanged(message, wparam, lparam, handled);
+      break;
     case WM_NCCALCSIZE:
       // The whole window is client area: the skin draws its own frame.
       handled = true;
@@ -177,8 +189,7 @@ LRESULT WindowImplBase::OnNcHitTest(UINT message, WPARAM wparam, LPARAM lparam, 
   return HTCLIENT;
 }
 
-LRESULT WindowImplBase::OnGetMinMaxInfo(UINT message, WPARAM wparam, LPARAM lparam,
-                                        bool& handled) {
+LRESULT WindowImplBase::OnGetMinMaxInfo(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {
   (void)message;
   (void)wparam;
   handled = true;
@@ -207,8 +218,8 @@ LRESULT WindowImplBase::OnSize(UINT message, WPARAM wparam, LPARAM lparam, bool&
   if (wparam != SIZE_MINIMIZED && (round.cx != 0 || round.cy != 0)) {
     RECT rect = {};
     ::GetWindowRect(hwnd, &rect);
-    HRGN region = ::CreateRoundRectRgn(0, 0, rect.right - rect.left + 1,
-                                       rect.bottom - rect.top + 1, round.cx, round.cy);
+    HRGN region = ::CreateRoundRectRgn(0, 0, rect.right - rect.left + 1, rect.bottom - rect.top + 1,
+                                       round.cx, round.cy);
     // The window owns the region once it is set; the handle is deleted only when it was not.
     if (region && !::SetWindowRgn(hwnd, region, TRUE)) ::DeleteObject(region);
   }
@@ -236,7 +247,9 @@ LRESULT WindowImplBase::OnDpiChanged(UINT message, WPARAM wparam, LPARAM lparam,
   const int to = dpi.GetScale();
   if (from != to && from > 0) {
     auto scale = [&](LONG value) { return static_cast<LONG>(::MulDiv(value, to, from)); };
-    auto scale_rect = [&](RECT& r) { r = {scale(r.left), scale(r.top), scale(r.right), scale(r.bottom)}; };
+    auto scale_rect = [&](RECT& r) {
+      r = {scale(r.left), scale(r.top), scale(r.right), scale(r.bottom)};
+    };
     auto scale_size = [&](SIZE& s) { s = {scale(s.cx), scale(s.cy)}; };
     scale_size(settings_.init_size);
     scale_rect(settings_.size_box);

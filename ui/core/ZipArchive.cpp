@@ -92,8 +92,8 @@ bool ZipArchive::Open(const void* data, size_t size, const std::string& password
 
   // The end record sits in the last 22 bytes plus a comment of at most 65535 bytes.
   size_t end_record = SIZE_MAX;
-  const size_t lowest = size > kEndOfDirectorySize + 0xFFFF ? size - kEndOfDirectorySize - 0xFFFF
-                                                             : 0;
+  const size_t lowest =
+      size > kEndOfDirectorySize + 0xFFFF ? size - kEndOfDirectorySize - 0xFFFF : 0;
   for (size_t at = size - kEndOfDirectorySize + 1; at-- > lowest;) {
     if (Read32(bytes + at) == kEndOfDirectorySignature) {
       end_record = at;
@@ -190,8 +190,8 @@ bool ZipArchive::Extract(const Member& member, void* dest, size_t dest_size) con
   } else {
     return false;
   }
-  const uLong crc = crc32(crc32(0L, Z_NULL, 0), static_cast<const Bytef*>(dest),
-                          static_cast<uInt>(dest_size));
+  const uLong crc =
+      crc32(crc32(0L, Z_NULL, 0), static_cast<const Bytef*>(dest), static_cast<uInt>(dest_size));
   return crc == member.crc;
 }
 

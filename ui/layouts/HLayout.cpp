@@ -57,12 +57,19 @@ SIZE HLayout::ArrangeChildren(const std::vector<Control*>& items, RECT rect) {
 
     LONG y = rect.top;
     switch (child->GetVerAlignType()) {
-      case kVerAlignTop: y = rect.top + margin.top; break;
-      case kVerAlignBottom: y = rect.bottom - margin.bottom - size.cy; break;
+      case kVerAlignTop:
+        y = rect.top + margin.top;
+        break;
+      case kVerAlignBottom:
+        y = rect.bottom - margin.bottom - size.cy;
+        break;
       case kVerAlignCenter:
         y = rect.top + (margin.top - margin.bottom - size.cy - rect.top + rect.bottom) / 2;
         break;
-      default: y = 0; size.cy = 0; break;
+      default:
+        y = 0;
+        size.cy = 0;
+        break;
     }
     child->SetPos({x + margin.left, y, x + margin.left + size.cx, y + size.cy});
     x += margin.left + size.cx + margin.right + child_margin_;

@@ -70,17 +70,33 @@ SIZE Layout::PlaceChild(Control* child, RECT rect) {
 
   LONG left = 0;
   switch (child->GetHorAlignType()) {
-    case kHorAlignLeft: left = inner.left; break;
-    case kHorAlignRight: left = inner.right - size.cx; break;
-    case kHorAlignCenter: left = inner.left + (inner.right - size.cx - inner.left) / 2; break;
-    default: size.cx = 0; break;
+    case kHorAlignLeft:
+      left = inner.left;
+      break;
+    case kHorAlignRight:
+      left = inner.right - size.cx;
+      break;
+    case kHorAlignCenter:
+      left = inner.left + (inner.right - size.cx - inner.left) / 2;
+      break;
+    default:
+      size.cx = 0;
+      break;
   }
   LONG top = 0;
   switch (child->GetVerAlignType()) {
-    case kVerAlignTop: top = inner.top; break;
-    case kVerAlignBottom: top = inner.bottom - size.cy; break;
-    case kVerAlignCenter: top = inner.top + (inner.bottom - size.cy - inner.top) / 2; break;
-    default: size.cy = 0; break;
+    case kVerAlignTop:
+      top = inner.top;
+      break;
+    case kVerAlignBottom:
+      top = inner.bottom - size.cy;
+      break;
+    case kVerAlignCenter:
+      top = inner.top + (inner.bottom - size.cy - inner.top) / 2;
+      break;
+    default:
+      size.cy = 0;
+      break;
   }
   child->SetPos({left, top, left + size.cx, top + size.cy});
   return size;

@@ -93,8 +93,7 @@ bool TabBox::SelectItem(int index) {
   }
   Arrange();
   if (Window* window = GetWindow()) {
-    window->SendNotify(this, kEventSelect, static_cast<WPARAM>(index),
-                       static_cast<LPARAM>(old));
+    window->SendNotify(this, kEventSelect, static_cast<WPARAM>(index), static_cast<LPARAM>(old));
   }
   return true;
 }

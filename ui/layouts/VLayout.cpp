@@ -58,12 +58,19 @@ SIZE VLayout::ArrangeChildren(const std::vector<Control*>& items, RECT rect) {
 
     LONG x = rect.left;
     switch (child->GetHorAlignType()) {
-      case kHorAlignLeft: x = rect.left + margin.left; break;
-      case kHorAlignRight: x = rect.right - margin.right - size.cx; break;
+      case kHorAlignLeft:
+        x = rect.left + margin.left;
+        break;
+      case kHorAlignRight:
+        x = rect.right - margin.right - size.cx;
+        break;
       case kHorAlignCenter:
         x = rect.left + (margin.left - margin.right - size.cx - rect.left + rect.right) / 2;
         break;
-      default: x = 0; size.cx = 0; break;
+      default:
+        x = 0;
+        size.cx = 0;
+        break;
     }
     child->SetPos({x, y + margin.top, x + size.cx, y + margin.top + size.cy});
     y += margin.top + size.cy + margin.bottom + child_margin_;

@@ -117,8 +117,8 @@ struct Api {
   GpStatus(WINAPI* GdipSetStringFormatLineAlign)(GpStringFormat*, int);
   GpStatus(WINAPI* GdipDrawString)(GpGraphics*, const WCHAR*, INT, const GpFont*, const RectF*,
                                    const GpStringFormat*, const GpBrush*);
-  GpStatus(WINAPI* GdipMeasureString)(GpGraphics*, const WCHAR*, INT, const GpFont*,
-                                      const RectF*, const GpStringFormat*, RectF*, INT*, INT*);
+  GpStatus(WINAPI* GdipMeasureString)(GpGraphics*, const WCHAR*, INT, const GpFont*, const RectF*,
+                                      const GpStringFormat*, RectF*, INT*, INT*);
   BOOL(WINAPI* AlphaBlend)(HDC, int, int, int, int, HDC, int, int, int, int, BLENDFUNCTION);
 
   bool Loaded() const { return loaded; }

@@ -39,13 +39,14 @@ bool HasAlphaPixels(gdip::GpBitmap* bitmap, UINT width, UINT height) {
   const gdip::Api& api = gdip::Get();
   const gdip::GpRect rect = {0, 0, static_cast<INT>(width), static_cast<INT>(height)};
   gdip::BitmapData data = {};
-  if (api.GdipBitmapLockBits(bitmap, &rect, gdip::kImageLockModeRead,
-                             gdip::kPixelFormat32bppARGB, &data) != gdip::kOk) {
+  if (api.GdipBitmapLockBits(bitmap, &rect, gdip::kImageLockModeRead, gdip::kPixelFormat32bppARGB,
+                             &data) != gdip::kOk) {
     return false;
   }
   bool found = false;
   for (UINT y = 0; y < data.Height && !found; ++y) {
-    const BYTE* row = static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
+    const BYTE* row =
+        static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
     for (UINT x = 0; x < data.Width; ++x) {
       if (row[x * 4 + 3] != 255) {
         found = true;

@@ -154,8 +154,8 @@ void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bo
   auto in_source = [source_scale](LONG value) {
     return source_scale == 100 ? value : static_cast<LONG>(::MulDiv(value, source_scale, 100));
   };
-  const RECT corners = MakeRect(in_source(p.left), in_source(p.top), in_source(p.right),
-                                in_source(p.bottom));
+  const RECT corners =
+      MakeRect(in_source(p.left), in_source(p.top), in_source(p.right), in_source(p.bottom));
   const BLENDFUNCTION blend = {AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
   const bool always_blend = transparent_ || has_alpha || fade < 255;
 
@@ -253,9 +253,9 @@ void RenderContext_GdiPlus::DrawRect(const RECT& rect, int line_width, DWORD arg
   if (line_width <= 0) return;
   DrawColor(MakeRect(rect.left, rect.top, rect.right, rect.top + line_width), argb);
   DrawColor(MakeRect(rect.left, rect.bottom - line_width, rect.right, rect.bottom), argb);
-  DrawColor(MakeRect(rect.left, rect.top + line_width, rect.left + line_width,
-                     rect.bottom - line_width),
-            argb);
+  DrawColor(
+      MakeRect(rect.left, rect.top + line_width, rect.left + line_width, rect.bottom - line_width),
+      argb);
   DrawColor(MakeRect(rect.right - line_width, rect.top + line_width, rect.right,
                      rect.bottom - line_width),
             argb);
@@ -371,15 +371,14 @@ RECT RenderContext_GdiPlus::MeasureText(const std::wstring& text, const std::wst
       const wchar_t kSample[] = L"\x6D4B\x8BD5";
       gdip::RectF line = {};
       const gdip::RectF unlimited = {0, 0, 0, 0};
-      api.GdipMeasureString(graphics.get(), kSample, 2, font.get(), &unlimited, format.get(),
-                            &line, nullptr, nullptr);
+      api.GdipMeasureString(graphics.get(), kSample, 2, font.get(), &unlimited, format.get(), &line,
+                            nullptr, nullptr);
       layout.Height = line.Height;
     }
   }
   gdip::RectF bounds = {};
-  if (api.GdipMeasureString(graphics.get(), text.c_str(), static_cast<INT>(text.size()),
-                            font.get(), &layout, format.get(), &bounds, nullptr,
-                            nullptr) != gdip::kOk) {
+  if (api.GdipMeasureString(graphics.get(), text.c_str(), static_cast<INT>(text.size()), font.get(),
+                            &layout, format.get(), &bounds, nullptr, nullptr) != gdip::kOk) {
     return result;
   }
   result.left = static_cast<LONG>(bounds.X);

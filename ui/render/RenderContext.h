@@ -74,8 +74,8 @@ class RenderContext_GdiPlus : public IRenderContext {
   void DrawColor(const RECT& rect, DWORD argb) override;
   void DrawRect(const RECT& rect, int line_width, DWORD argb) override;
   void DrawRoundRect(const RECT& rect, SIZE round, int line_width, DWORD argb) override;
-  void DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
-                const std::wstring& font_id, UINT style, BYTE alpha, bool line_limit) override;
+  void DrawText(const RECT& rect, const std::wstring& text, DWORD argb, const std::wstring& font_id,
+                UINT style, BYTE alpha, bool line_limit) override;
   RECT MeasureText(const std::wstring& text, const std::wstring& font_id, UINT style,
                    int width_limit) override;
 

@@ -19,7 +19,9 @@ std::map<std::string, ChildMain>& Children() {
 
 }  // namespace
 
-ChildRegistrar::ChildRegistrar(const char* name, ChildMain entry) { Children()[name] = entry; }
+ChildRegistrar::ChildRegistrar(const char* name, ChildMain entry) {
+  Children()[name] = entry;
+}
 
 std::wstring SelfPath() {
   wchar_t path[MAX_PATH];
@@ -27,8 +29,8 @@ std::wstring SelfPath() {
   return std::wstring(path, length);
 }
 
-ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments,
-                       DWORD timeout_ms, const WhileRunning& while_running) {
+ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeout_ms,
+                       const WhileRunning& while_running) {
   ChildResult result;
   std::wstring command_line = L"\"" + program + L"\"";
   if (!arguments.empty()) command_line += L" " + arguments;

@@ -421,8 +421,8 @@ TEST_F(SetupFlow, PartialRepaintsEqualAFullRepaintThroughARun) {
   }
   ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
   EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "end page";
-  setup_test::RemoveTree(form_->Product().InstallFolder().substr(
-      0, form_->Product().InstallFolder().size() - 1));
+  setup_test::RemoveTree(
+      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
 }
 
 TEST_F(SetupFlow, KeyboardAloneInstallsInGermanToAChosenFolderAndStartsTheProduct) {

@@ -6,7 +6,9 @@
 #include <string>
 
 // Exported under the planted library's real name so a program importing it starts normally.
-extern "C" __declspec(dllexport) DWORD WINAPI timeGetTime() { return ::GetTickCount(); }
+extern "C" __declspec(dllexport) DWORD WINAPI timeGetTime() {
+  return ::GetTickCount();
+}
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason != DLL_PROCESS_ATTACH) return TRUE;

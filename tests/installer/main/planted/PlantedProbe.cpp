@@ -2,4 +2,6 @@
 #include <windows.h>
 #include <mmsystem.h>
 
-int main() { return ::timeGetTime() == 0 ? 1 : 0; }
+int main() {
+  return ::timeGetTime() == 0 ? 1 : 0;
+}
