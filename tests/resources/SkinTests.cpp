@@ -849,7 +849,7 @@ class SkinRepaintTest : public SkinWindowTest {
     };
     for (int blink = 0; blink < 4; ++blink) {
       const std::vector<BYTE> before = field_pixels();
-      ASSERT_TRUE(ui_test::PumpUntil([&] { return field_pixels() != before; }, 5000))
+      ASSERT_TRUE(ui_test::PumpUntil([&] { return field_pixels() != before; }, 15000))
           << "the caret does not blink";
       ExpectAgree(where + ", caret blink");
     }
