@@ -254,6 +254,17 @@ TEST(SkinPackage, WindowPicturesHaveVariantsForHighScales) {
       EXPECT_EQ(larger->height, plain->height * variant / 100) << nbase::UTF16ToUTF8(variant_path);
     }
   }
+  // The photographs, set in code, have the larger variant only.
+  for (const wchar_t* language : kLanguages) {
+    for (const wchar_t* picture : {L"1", L"2", L"3", L"end"}) {
+      const std::wstring stem = nbase::StringPrintf(L"%lsbkimage/%ls/%ls", kForm, language, picture);
+      const auto plain = decode(stem + L".jpg");
+      const auto larger = decode(stem + L"@200.jpg");
+      ASSERT_TRUE(plain && larger) << nbase::UTF16ToUTF8(stem);
+      EXPECT_EQ(larger->width, plain->width * 2) << nbase::UTF16ToUTF8(stem);
+      EXPECT_EQ(larger->height, plain->height * 2) << nbase::UTF16ToUTF8(stem);
+    }
+  }
 }
 
 TEST(SkinPackage, StringTablesAreCompleteAndCarryThisBuildsSettings) {
@@ -849,7 +860,7 @@ class SkinRepaintTest : public SkinWindowTest {
     };
     for (int blink = 0; blink < 4; ++blink) {
       const std::vector<BYTE> before = field_pixels();
-      ASSERT_TRUE(ui_test::PumpUntil([&] { return field_pixels() != before; }, 5000))
+      ASSERT_TRUE(ui_test::PumpUntil([&] { return field_pixels() != before; }, 15000))
           << "the caret does not blink";
       ExpectAgree(where + ", caret blink");
     }

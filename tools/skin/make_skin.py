@@ -8,7 +8,9 @@ fonts. Usage: tools/skin/make_skin.py [resources folder]
 Above 100 % DPI a stretched picture turns soft, so the window's parts and the home picture are
 also drawn 1.5 and 2 times as large, saved beside the plain picture with the scale in the name
 ("btn_start@150.png", "btn_start@200.png"). The installer picks the variant that suits the
-scale; markup keeps naming pieces and corners in pixels of the plain picture.
+scale; markup keeps naming pieces and corners in pixels of the plain picture. The slideshow
+and end pictures, the largest ones, get the 2 times variant only ("1@200.jpg"), which the
+installer shrinks for 150 %.
 """
 
 import math
@@ -41,7 +43,7 @@ def font(name, size):
     for folder in FONT_DIRS:
         path = os.path.join(folder, name)
         if os.path.exists(path):
-            return ImageFont.truetype(path, size)
+            return ImageFont.truetype(path, size if VARIANT == 1 else int(round(size * VARIANT)))
     raise SystemExit("font not found: " + name)
 
 
@@ -51,6 +53,48 @@ def bold(size):
 
 def regular(size):
     return font("LiberationSans-Regular.ttf", size)
+
+
+def scaled(value):
+    """Plain-pixel coordinates (numbers, or lists and tuples of them) at VARIANT."""
+    if isinstance(value, (list, tuple)):
+        return type(value)(scaled(v) for v in value)
+    return value * VARIANT if VARIANT != 1 else value
+
+
+def length(face, text):
+    """The width of `text` in plain pixels."""
+    return face.getlength(text) / VARIANT if VARIANT != 1 else face.getlength(text)
+
+
+class ScaledDraw:
+    """ImageDraw for the illustrations, taking plain-pixel coordinates at any VARIANT."""
+
+    def __init__(self, image):
+        self.draw = ImageDraw.Draw(image)
+
+    def _call(self, name, xy, *args, **kwargs):
+        if "width" in kwargs and VARIANT != 1:
+            kwargs["width"] = max(1, int(round(kwargs["width"] * VARIANT)))
+        return getattr(self.draw, name)(scaled(xy), *args, **kwargs)
+
+    def rounded_rectangle(self, xy, radius=0, **kwargs):
+        return self._call("rounded_rectangle", xy, scaled(radius), **kwargs)
+
+    def ellipse(self, xy, **kwargs):
+        return self._call("ellipse", xy, **kwargs)
+
+    def rectangle(self, xy, **kwargs):
+        return self._call("rectangle", xy, **kwargs)
+
+    def line(self, xy, **kwargs):
+        return self._call("line", xy, **kwargs)
+
+    def polygon(self, xy, **kwargs):
+        return self._call("polygon", xy, **kwargs)
+
+    def arc(self, xy, start, end, **kwargs):
+        return self._call("arc", xy, start, end, **kwargs)
 
 
 def rgba(color, alpha=255):
@@ -259,6 +303,7 @@ def logo(size, background=True):
 
 
 def vertical_gradient(width, height, top, bottom):
+    width, height = int(round(width * VARIANT)), int(round(height * VARIANT))
     image = Image.new("RGB", (width, height))
     draw = ImageDraw.Draw(image)
     for y in range(height):
@@ -267,7 +312,10 @@ def vertical_gradient(width, height, top, bottom):
 
 
 def soft_blobs(image, blobs, blur=40):
-    """Large blurred circles: a quiet, brand-coloured backdrop."""
+    """Large blurred circles: a quiet, brand-coloured backdrop (plain-pixel coordinates)."""
+    blobs = [(x * VARIANT, y * VARIANT, r * VARIANT, color, alpha)
+             for (x, y, r, color, alpha) in blobs]
+    blur = blur * VARIANT
     base = image.convert("RGBA")
     for (x, y, r, color, alpha) in blobs:
         # Each blob blurs on a layer of its own colour, so its fading edge never turns grey.
@@ -282,24 +330,30 @@ def card(base, xy, size, radius=10, fill=WHITE, shadow_alpha=40):
     x, y = xy
     w, h = size
     shade = Image.new("RGBA", base.size, (0x0B, 0x3D, 0x2E, 0))
-    ImageDraw.Draw(shade).rounded_rectangle([x, y + 4, x + w, y + h + 4], radius,
-                                            fill=(0x0B, 0x3D, 0x2E, shadow_alpha))
-    base.alpha_composite(shade.filter(ImageFilter.GaussianBlur(8)))
-    layer, draw = canvas(*base.size)
+    ScaledDraw(shade).rounded_rectangle([x, y + 4, x + w, y + h + 4], radius,
+                                        fill=(0x0B, 0x3D, 0x2E, shadow_alpha))
+    base.alpha_composite(shade.filter(ImageFilter.GaussianBlur(8 * VARIANT)))
+    plain = (int(round(base.size[0] / VARIANT)), int(round(base.size[1] / VARIANT)))
+    layer, draw = canvas(*plain)
     draw.rounded_rectangle([x * SS, y * SS, (x + w) * SS, (y + h) * SS], radius * SS,
                            fill=rgba(fill))
-    base.alpha_composite(reduce(layer, *base.size))
+    base.alpha_composite(reduce(layer, *plain))
 
 
 def draw_text(base, xy, text, face, color, anchor="la"):
-    ImageDraw.Draw(base).text(xy, text, font=face, fill=rgba(color), anchor=anchor)
+    ImageDraw.Draw(base).text(scaled(tuple(xy)), text, font=face, fill=rgba(color), anchor=anchor)
+
+
+def paste(base, image, xy):
+    """Composites `image` (drawn at VARIANT) at a plain-pixel position."""
+    base.alpha_composite(image, tuple(int(round(v * VARIANT)) for v in xy))
 
 
 def wrap(text, face, width):
     words, lines, line = text.split(), [], ""
     for word in words:
         trial = (line + " " + word).strip()
-        if face.getlength(trial) <= width:
+        if length(face, trial) <= width:
             line = trial
         else:
             lines.append(line)
@@ -325,7 +379,7 @@ def caption_block(base, x, y, title, subtitle, width=290, dark=False):
 def history_mockup(base, x, y, words):
     """A clipboard history panel: the feature the first slide presents."""
     card(base, (x, y), (250, 196))
-    layer = ImageDraw.Draw(base)
+    layer = ScaledDraw(base)
     draw_text(base, (x + 16, y + 14), "Clipmint", bold(13), INK)
     draw_text(base, (x + 234, y + 15), "• • •", regular(11), MUTED, anchor="ra")
     colors = [BRAND, (0x5B, 0x8D, 0xEF), (0xF2, 0x9D, 0x38), (0x9B, 0x6A, 0xE8)]
@@ -341,14 +395,14 @@ def history_mockup(base, x, y, words):
 def search_mockup(base, x, y, words):
     """A search box with matching results and a keyboard shortcut."""
     card(base, (x, y), (252, 150))
-    layer = ImageDraw.Draw(base)
+    layer = ScaledDraw(base)
     layer.rounded_rectangle([x + 14, y + 14, x + 238, y + 44], 15, fill=rgba((0xF2, 0xF5, 0xF7)),
                             outline=rgba(BRAND), width=2)
     layer.ellipse([x + 26, y + 22, x + 36, y + 32], outline=rgba(MUTED), width=2)
     layer.line([(x + 35, y + 31), (x + 40, y + 36)], fill=rgba(MUTED), width=2)
     query = words["query"]
     draw_text(base, (x + 48, y + 21), query, regular(13), INK)
-    caret = x + 50 + int(regular(13).getlength(query))
+    caret = x + 50 + int(length(regular(13), query))
     layer.line([(caret, y + 21), (caret, y + 37)], fill=rgba(BRAND), width=1)
     for index, text in enumerate(words["results"]):
         top = y + 56 + index * 30
@@ -359,7 +413,7 @@ def search_mockup(base, x, y, words):
     keys = words["keys"]
     kx = x + 40
     for key in keys:
-        width = int(bold(13).getlength(key)) + 22
+        width = int(length(bold(13), key)) + 22
         card(base, (kx, y + 170), (width, 30), radius=6, shadow_alpha=30)
         draw_text(base, (kx + width // 2, y + 177), key, bold(13), INK, anchor="ma")
         kx += width + 20
@@ -371,7 +425,7 @@ def sync_mockup(base, x, y, words):
     """Pinned snippets on a laptop and a second PC, kept in sync."""
     def device(dx, dy, w, h, pins):
         card(base, (dx, dy), (w, h), radius=8)
-        layer = ImageDraw.Draw(base)
+        layer = ScaledDraw(base)
         layer.rounded_rectangle([dx + 8, dy + 8, dx + w - 8, dy + 20], 3,
                                 fill=rgba((0xEC, 0xFA, 0xF5)))
         for index, text in enumerate(pins):
@@ -384,7 +438,7 @@ def sync_mockup(base, x, y, words):
 
     device(x, y + 10, 150, 120, words["pins"])
     device(x + 118, y + 70, 136, 104, words["pins"][:3])
-    layer = ImageDraw.Draw(base)
+    layer = ScaledDraw(base)
     # Two arrows in a circle: the sync badge between the devices.
     cx, cy, r = x + 150, y + 52, 17
     layer.ellipse([cx - r, cy - r, cx + r, cy + r], fill=rgba(WHITE))
@@ -457,7 +511,7 @@ def slide(index, title, subtitle, words):
     top = (height - block) // 2 + 4
     caption_block(base, 40, top, title, subtitle, width=280, dark=True)
     # Where the slideshow stands: three dots, the current one wide.
-    dots = ImageDraw.Draw(base)
+    dots = ScaledDraw(base)
     dots_y = top + block - 6
     for i in range(3):
         x = 40 + i * 14 + (10 if i > index else 0)
@@ -476,13 +530,13 @@ def end_picture(title, subtitle):
                              (70, 330, 150, (0xD8, 0xF7, 0xEC), 140)])
     # The product's mark with a check badge.
     mark = logo(88)
-    base.alpha_composite(mark, (width // 2 - 44, 58))
+    paste(base, mark, (width // 2 - 44, 58))
     badge, draw = canvas(32, 32)
     draw.ellipse(box(0, 0, 32, 32), fill=rgba(WHITE))
     draw.ellipse(box(3, 3, 29, 29), fill=rgba(BRAND_DEEP))
     draw.line([(10 * SS, 16.5 * SS), (14 * SS, 20.5 * SS), (22 * SS, 11.5 * SS)],
               fill=rgba(WHITE), width=int(2.6 * SS), joint="curve")
-    base.alpha_composite(reduce(badge, 32, 32), (width // 2 + 26, 124))
+    paste(base, reduce(badge, 32, 32), (width // 2 + 26, 124))
     draw_text(base, (width // 2, 172), title, bold(26), INK, anchor="ma")
     for row, line in enumerate(wrap(subtitle, regular(15), 460)):
         draw_text(base, (width // 2, 210 + row * 22), line, regular(15), MUTED, anchor="ma")
@@ -491,22 +545,17 @@ def end_picture(title, subtitle):
 
 def home_picture():
     """The home page: the product's mark and name on a calm, light backdrop."""
-    k = VARIANT
-    width, height = int(640 * k), int(360 * k)
-
-    def at(x, y):
-        return (int(round(x * k)), int(round(y * k)))
-
+    width, height = 640, 360
     base = vertical_gradient(width, height, (0xE9, 0xFA, 0xF3), WHITE).convert("RGBA")
-    base = soft_blobs(base, [(600 * k, 10 * k, 160 * k, (0xA8, 0xEE, 0xD4), 150),
-                             (40 * k, 40 * k, 120 * k, (0xD4, 0xF6, 0xEA), 150)], blur=40 * k)
-    # The small title at the top left, as a window title would be; logo() draws at VARIANT.
-    base.alpha_composite(logo(18), at(14, 9))
-    draw_text(base, at(38, 11), "Clipmint", bold(int(round(13 * k))), INK)
+    base = soft_blobs(base, [(600, 10, 160, (0xA8, 0xEE, 0xD4), 150),
+                             (40, 40, 120, (0xD4, 0xF6, 0xEA), 150)])
+    # The small title at the top left, as a window title would be.
+    paste(base, logo(18), (14, 9))
+    draw_text(base, (38, 11), "Clipmint", bold(13), INK)
     mark = logo(84)
-    base.alpha_composite(mark, at(320 - 42, 58))
-    draw_text(base, at(320, 154), "Clipmint", bold(int(round(34 * k))), INK, anchor="ma")
-    draw_text(base, at(320, 196), "by Nolt", regular(int(round(14 * k))), MUTED, anchor="ma")
+    paste(base, mark, (width // 2 - 42, 58))
+    draw_text(base, (width // 2, 154), "Clipmint", bold(34), INK, anchor="ma")
+    draw_text(base, (width // 2, 196), "by Nolt", regular(14), MUTED, anchor="ma")
     return base
 
 
@@ -555,12 +604,16 @@ def main():
         window_parts(theme)
     VARIANT = 1
 
+    # The photographs get one larger variant only, which the installer also shrinks for 150 %:
+    # they are the largest pictures, and each variant adds to the download.
     form = os.path.join(theme, "form")
-    for language, slides in SLIDES.items():
-        for index, (title, subtitle) in enumerate(slides):
-            save(slide(index, title, subtitle, MOCKUP_WORDS[language]), form,
-                 "bkimage/%s/%d.jpg" % (language, index + 1))
-        save(end_picture(*END[language]), form, "bkimage/%s/end.jpg" % language)
+    for VARIANT in (1, 2):
+        for language, slides in SLIDES.items():
+            for index, (title, subtitle) in enumerate(slides):
+                save(slide(index, title, subtitle, MOCKUP_WORDS[language]), form,
+                     "bkimage/%s/%d.jpg" % (language, index + 1))
+            save(end_picture(*END[language]), form, "bkimage/%s/end.jpg" % language)
+    VARIANT = 1
 
     icon(os.path.join(root, "installer.ico"))
 
