@@ -257,7 +257,8 @@ TEST(SkinPackage, WindowPicturesHaveVariantsForHighScales) {
   // The photographs, set in code, have the larger variant only.
   for (const wchar_t* language : kLanguages) {
     for (const wchar_t* picture : {L"1", L"2", L"3", L"end"}) {
-      const std::wstring stem = nbase::StringPrintf(L"%lsbkimage/%ls/%ls", kForm, language, picture);
+      const std::wstring stem =
+          nbase::StringPrintf(L"%lsbkimage/%ls/%ls", kForm, language, picture);
       const auto plain = decode(stem + L".jpg");
       const auto larger = decode(stem + L"@200.jpg");
       ASSERT_TRUE(plain && larger) << nbase::UTF16ToUTF8(stem);
