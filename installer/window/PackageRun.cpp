@@ -63,7 +63,11 @@ bool VerifyAndPlace(PackageRunJob& job, DWORD& code) {
     DiscardHeldPackage(std::move(held), job.download_path);
     return false;
   }
-  job.held = std::move(held);
+  // While it runs, it is held for reading only: the program loader opens the image sharing
+  // read access, and not everywhere delete access. The new handle is opened before the old one
+  // closes, so the file is never without a holder that refuses writers and deleters.
+  nbase::UniqueFileHandle reading(::ReOpenFile(held.get(), GENERIC_READ, FILE_SHARE_READ, 0));
+  job.held = reading ? std::move(reading) : std::move(held);
   return true;
 }
 

@@ -53,5 +53,6 @@ constexpr DWORD kSetupTimeoutMs = 60 * 60 * 1000;
 // could be started; the job is then dropped (a held package is released and deleted).
 bool StartPackageRun(std::unique_ptr<PackageRunJob> job);
 
-// Deletes a held package through its handle, then lets it go.
+// Deletes a held package through its handle where the handle allows it, else right after
+// letting it go.
 void DiscardHeldPackage(nbase::UniqueFileHandle held, const std::wstring& path);

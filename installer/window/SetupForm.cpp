@@ -146,10 +146,10 @@ void SetupForm::InitData() {
   languages_.ChooseByText(LanguageList::TextFromExeName(),
                           ui::GlobalManager::Instance().GetLanguageTable(), reader);
   product_.Read(reader);
-  CAnalytics& analytics = CAnalytics::Instance();
-  analytics.ConfigureFromProductTable(ProductTable());
-  analytics.Init(nbase::UTF16ToUTF8(product_.AnalyticsCategory()),
-                 nbase::UTF16ToUTF8(product_.AnalyticsPrefix()));
+  CAnalytics::Instance().ConfigureFromProductTable(ProductTable());
+  // Reading the machine identifier starts a system tool, which competes with the first paint
+  // for the processor: it starts once the window is up (timers come after painting).
+  ::SetTimer(GetHWND(), kAnalyticsTimerId, 0, nullptr);
   CreateDownloader();
   FillLanguageCombo();
   if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
@@ -290,6 +290,7 @@ void SetupForm::Close(UINT code) {
   }
   finish_deferred_ = false;
   quitting_ = true;
+  StartAnalytics();
   CAnalytics::Instance().SendEvent("Cancel_Install", "");
   WindowImplBase::Close(code);
 }
@@ -338,7 +339,19 @@ void SetupForm::OnWmClose(WPARAM wparam, bool& handled) {
   ::PostQuitMessage(0);
 }
 
+void SetupForm::StartAnalytics() {
+  if (analytics_started_) return;
+  analytics_started_ = true;
+  ::KillTimer(GetHWND(), kAnalyticsTimerId);
+  CAnalytics::Instance().Init(nbase::UTF16ToUTF8(product_.AnalyticsCategory()),
+                              nbase::UTF16ToUTF8(product_.AnalyticsPrefix()));
+}
+
 void SetupForm::OnTimer(UINT_PTR id) {
+  if (id == kAnalyticsTimerId) {
+    StartAnalytics();
+    return;
+  }
   if (id != kSlideshowTimerId) return;
   if (++slideshow_index_ > 3) slideshow_index_ = 1;
   if (download_bk_) {
@@ -461,6 +474,7 @@ void SetupForm::CreateDownloader() {
 }
 
 void SetupForm::InstallNow() {
+  StartAnalytics();
   if (!CheckRunningProduct()) return;
   if (!CheckDisk(downloader_->KnownFileSize() * 3)) return;
   // Nothing is downloaded into a folder whose access list is not ours.

@@ -41,6 +41,7 @@ class SetupForm : public ui::WindowImplBase {
   enum Page { kHomePage = 0, kDownloadPage = 1, kEndPage = 2 };
   static constexpr UINT_PTR kSlideshowTimerId = 3000;
   static constexpr UINT kSlideshowPeriodMs = 5000;
+  static constexpr UINT_PTR kAnalyticsTimerId = 3001;
 
   SetupForm();
   ~SetupForm() override;
@@ -96,6 +97,8 @@ class SetupForm : public ui::WindowImplBase {
   bool Notify(ui::EventArgs& args);
   void OnWmClose(WPARAM wparam, bool& handled);
   void OnTimer(UINT_PTR id);
+  // Sets up the analytics reporter once: after the first paint, or at the first event.
+  void StartAnalytics();
   void OnDownloadProgress(LPARAM lparam);
   void OnDownloadFinished(bool success);
   void OnSilentInstallDone(std::unique_ptr<PackageRunResult> result);
@@ -173,6 +176,7 @@ class SetupForm : public ui::WindowImplBase {
   bool deferred_success_ = false;
   // The user confirmed quitting; nothing starts any more.
   bool quitting_ = false;
+  bool analytics_started_ = false;
 
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;

@@ -287,6 +287,9 @@ TEST(SkinPackage, StringTablesAreCompleteAndCarryThisBuildsSettings) {
                                  L"STRID_BOX_NETWORK_ERROR",
                                  L"STRID_BOX_UNKOWN_ERROR",
                                  L"STRID_BOX_APP_RUNNING",
+                                 L"STRID_BOX_QUIT_FINISHING",
+                                 L"STRID_BOX_ADMIN_NEEDED",
+                                 L"STRID_BOX_INSTALL_FAILED",
                                  L"URLID_DOWN",
                                  L"URLID_DOWN_X64",
                                  L"URLID_SERVICE",
@@ -315,6 +318,10 @@ TEST(SkinPackage, StringTablesAreCompleteAndCarryThisBuildsSettings) {
     // The two texts the controller fills in must keep their placeholder.
     EXPECT_NE(table.GetValue(L"STRID_BOX_DISK_NOT_ENOUGH").find(L"XX"), std::wstring::npos);
     EXPECT_NE(table.GetValue(L"STRID_BOX_APP_RUNNING").find(L"XX"), std::wstring::npos);
+    EXPECT_NE(table.GetValue(L"STRID_BOX_ADMIN_NEEDED").find(L"XX"), std::wstring::npos);
+    // The failure's code and the log file's path.
+    EXPECT_NE(table.GetValue(L"STRID_BOX_INSTALL_FAILED").find(L"XX"), std::wstring::npos);
+    EXPECT_NE(table.GetValue(L"STRID_BOX_INSTALL_FAILED").find(L"YY"), std::wstring::npos);
     EXPECT_EQ(table.GetValue(L"URLID_DOWN"), nbase::UTF8ToUTF16(SKIN_URL_DOWN));
     EXPECT_EQ(table.GetValue(L"URLID_DOWN_X64"), nbase::UTF8ToUTF16(SKIN_URL_DOWN_X64));
     expect_hash(table.GetValue(L"URLID_DOWN_SHA256"), nbase::UTF8ToUTF16(SKIN_URL_DOWN_SHA256));
@@ -342,6 +349,10 @@ TEST(SkinPackage, StringTablesAreCompleteAndCarryThisBuildsSettings) {
   EXPECT_EQ(product.GetValue(L"GA_ENDPOINT"), nbase::UTF8ToUTF16(SKIN_GA_ENDPOINT));
   EXPECT_EQ(product.GetValue(L"GA_MEASUREMENT_ID"), nbase::UTF8ToUTF16(SKIN_GA_MEASUREMENT_ID));
   EXPECT_EQ(product.GetValue(L"GA_API_SECRET"), nbase::UTF8ToUTF16(SKIN_GA_API_SECRET));
+  // The publisher pins the package is checked against.
+  EXPECT_EQ(product.GetValue(L"PUBLISHER_NAME"), SKIN_PUBLISHER_NAME);
+  EXPECT_EQ(product.GetValue(L"PUBLISHER_ROOT_SHA256"),
+            nbase::UTF8ToUTF16(SKIN_PUBLISHER_ROOT_SHA256));
 }
 
 // The window shows this icon in its caption and on the taskbar, at both icon sizes.

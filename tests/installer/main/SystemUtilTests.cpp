@@ -72,4 +72,35 @@ TEST(SystemUtilTest, RunElevatedWaitsForTheProgram) {
   EXPECT_EQ(0u, run.exit_code);
 }
 
+TEST_CHILD(run_elevated_missing) {
+  // A modal "not found" box from the shell would leave this child hanging until the watchdog.
+  const ElevatedRunResult run =
+      RunElevatedAndWait(L"C:\\no such folder\\no_such_package.exe", L"/verysilent", L"", 30000);
+  return static_cast<int>(run.start_error);
+}
+
+TEST_CHILD(run_elevated_failing) {
+  const ElevatedRunResult run =
+      RunElevatedAndWait(testing_support::SelfPath(), L"--child exit_with_seven", L"", 30000);
+  return run.start_error == 0 && !run.Succeeded() ? static_cast<int>(run.exit_code) : 100;
+}
+
+TEST_CHILD(exit_with_seven) {
+  return 7;
+}
+
+TEST(SystemUtilTest, ElevatedRunReportsWhatWentWrongWithoutABox) {
+  const auto missing = testing_support::RunProgram(testing_support::SelfPath(),
+                                                   L"--child run_elevated_missing", 30000);
+  ASSERT_TRUE(missing.started);
+  ASSERT_FALSE(missing.timed_out) << "the shell showed a box";
+  EXPECT_TRUE(missing.exit_code == ERROR_FILE_NOT_FOUND ||
+              missing.exit_code == ERROR_PATH_NOT_FOUND)
+      << missing.exit_code;
+  const auto failing = testing_support::RunProgram(testing_support::SelfPath(),
+                                                   L"--child run_elevated_failing", 30000);
+  ASSERT_FALSE(failing.timed_out);
+  EXPECT_EQ(7u, failing.exit_code);
+}
+
 }  // namespace

@@ -150,8 +150,18 @@ std::wstring InstallerLogPath(const std::wstring& exe_base_name) {
 }
 
 std::wstring DefaultInstallFolder() {
+  // The installer picks the system's own Program Files, also from a 32-bit process on a 64-bit
+  // system, where the folder APIs show this process the other one.
   wchar_t folder[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder);
+  DWORD size = sizeof(folder) - sizeof(wchar_t);
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS ||
+      ::RegQueryValueExW(key, L"ProgramFilesDir", nullptr, nullptr,
+                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS) {
+    ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder);
+  }
+  if (key) ::RegCloseKey(key);
   return std::wstring(folder) + L"\\Nolt\\Nolt Clipmint\\";
 }
 
