@@ -157,8 +157,8 @@ std::wstring DefaultInstallFolder() {
   HKEY key = nullptr;
   if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", 0,
                       KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS ||
-      ::RegQueryValueExW(key, L"ProgramFilesDir", nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(folder), &size) != ERROR_SUCCESS) {
+      ::RegQueryValueExW(key, L"ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(folder),
+                         &size) != ERROR_SUCCESS) {
     ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, 0, folder);
   }
   if (key) ::RegCloseKey(key);
