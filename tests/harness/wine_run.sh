@@ -40,4 +40,11 @@ status=0
 wait "$child" || status=$?
 cat "$output"
 rm -f "$output"
+# Wine's desktop process outlives a program's last window by about two seconds. A program that
+# starts meanwhile is tied to a desktop that is going away, and its window-move loop then dies
+# on an X error; so the next program starts only once the desktop has gone (bounded).
+for _ in $(seq 150); do
+  pgrep -f 'C:\\windows\\system32\\explorer.exe' >/dev/null 2>&1 || break
+  sleep 0.1
+done
 exit $status
