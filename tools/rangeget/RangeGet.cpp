@@ -1,16 +1,22 @@
 // rangeget: runs the downloader on one URL from the console, for benchmarks, debugging and
 // checking a server by hand. Usage: rangeget <url> <folder> [sha256]. The file is left under
 // the downloader's temporary name; at the end each connection's bytes, pieces and retries are
-// printed, with the process's memory before and at its peak.
+// printed, with the process's memory before and at its peak, the most threads it ran and what a
+// thread that only waits costs this system's working set.
 // rangeget --sha256 <file> times the digest alone, the part of a download no connection speeds up.
 #include <windows.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/StringUtil.h"
+#include "base/Thread.h"
+#include "base/UniqueResource.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
 #include "installer/HttpClient/Sha256.h"
@@ -20,11 +26,28 @@ namespace {
 struct Outcome {
   bool finished = false;
   LPARAM result = 0;
+  int most_threads = 0;
 };
+
+// Threads of this process now; 0 when the system cannot say.
+int ThreadCount() {
+  nbase::UniqueFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  if (!snapshot) return 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int count = 0;
+  const DWORD self = ::GetCurrentProcessId();
+  for (BOOL more = ::Thread32First(snapshot.get(), &entry); more;
+       more = ::Thread32Next(snapshot.get(), &entry)) {
+    if (entry.th32OwnerProcessID == self) ++count;
+  }
+  return count;
+}
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* outcome = reinterpret_cast<Outcome*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (message == WM_DOWNLOAD_PROGRESS) {
+    if (outcome) outcome->most_threads = std::max(outcome->most_threads, ThreadCount());
     std::printf("progress %d\n", reinterpret_cast<DownloadProgress*>(lparam)->percent);
     std::fflush(stdout);
     return 0;
@@ -66,6 +89,45 @@ void Memory(double& now, double& peak) {
   if (!::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof(counters))) return;
   now = static_cast<double>(counters.WorkingSetSize);
   peak = static_cast<double>(counters.PeakWorkingSetSize);
+}
+
+// A thread that starts and then only waits: what each of the downloader's threads costs the
+// working set before it does any work. A Windows thread commits a few pages of stack; other
+// systems may charge much more, which the peak figure then contains once per thread.
+class WaitingThread : public nbase::Thread {
+ public:
+  WaitingThread(HANDLE started, HANDLE stop) : started_(started), stop_(stop) {}
+  ~WaitingThread() override { Close(); }
+
+ private:
+  void ThreadMain() override {
+    ::ReleaseSemaphore(started_, 1, nullptr);
+    ::WaitForSingleObject(stop_, 10000);
+  }
+  HANDLE started_;
+  HANDLE stop_;
+};
+
+double WaitingThreadCost() {
+  constexpr int kThreads = 4;
+  nbase::UniqueHandle started(::CreateSemaphoreW(nullptr, 0, kThreads, nullptr));
+  nbase::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!started || !stop) return 0;
+  double before = 0, peak = 0;
+  Memory(before, peak);
+  std::vector<std::unique_ptr<WaitingThread>> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.push_back(std::make_unique<WaitingThread>(started.get(), stop.get()));
+    if (!threads.back()->Create()) return 0;
+  }
+  for (int i = 0; i < kThreads; ++i) {
+    if (::WaitForSingleObject(started.get(), 10000) != WAIT_OBJECT_0) return 0;
+  }
+  double after = 0;
+  Memory(after, peak);
+  ::SetEvent(stop.get());
+  threads.clear();
+  return (after - before) / kThreads;
 }
 
 int TimeDigest(const wchar_t* path) {
@@ -139,6 +201,9 @@ int wmain(int argc, wchar_t** argv) {
   { CSha256 warm; }
   double idle = 0, idle_peak = 0;
   Memory(idle, idle_peak);
+  const int idle_threads = ThreadCount();
+  // After the idle figure: a system may keep some of an ended thread's memory for the next.
+  const double thread_cost = WaitingThreadCost();
   int exit_code = 1;
   {
     CHttpDownloader downloader(hwnd, argv[1], folder, sha256);
@@ -163,6 +228,10 @@ int wmain(int argc, wchar_t** argv) {
     Memory(now, peak);
     std::printf("memory idle %.1f MB peak %.1f MB (+%.1f MB)\n", idle / 1e6, peak / 1e6,
                 (peak - idle) / 1e6);
+    const int added = std::max(0, outcome.most_threads - idle_threads);
+    std::printf("threads idle %d most %d, a waiting thread costs %.2f MB: +%.1f MB besides them\n",
+                idle_threads, outcome.most_threads, thread_cost / 1e6,
+                (peak - idle - added * thread_cost) / 1e6);
     if (outcome.result != 1) std::printf("reason %d\n", downloader.FailureReason());
     std::printf("%s %ls\n", outcome.result == 1 ? "finished" : "failed",
                 downloader.DownloadPath().c_str());

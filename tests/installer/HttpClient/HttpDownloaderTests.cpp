@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "HttpTestSupport.h"
+#include "ScopedSystemProxy.h"
 #include "base/StringUtil.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
@@ -349,67 +350,16 @@ class HttpDownloaderProxyTest : public HttpDownloaderTest {
     return nbase::StringPrintf(L"http://localhost:%d%ls", Servers().nginx, path.c_str());
   }
 
-  static constexpr const wchar_t* kKey =
-      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-
-  void UseProxy(int port) {
-    ASSERT_NE(port, 0) << "the proxy fixture did not run";
-    HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                &key, nullptr),
-              ERROR_SUCCESS);
-    saved_enable_ = Read(key, L"ProxyEnable");
-    saved_server_ = Read(key, L"ProxyServer");
-    const DWORD enable = 1;
-    ::RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
-                     sizeof(enable));
-    const std::wstring server = nbase::StringPrintf(L"127.0.0.1:%d", port);
-    ::RegSetValueExW(key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
-                     static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t)));
-    ::RegCloseKey(key);
-    changed_ = true;
-  }
+  void UseProxy(int port) { ASSERT_TRUE(proxy_.Use(port)) << "the proxy fixture did not run"; }
 
   void TearDown() override {
-    if (!changed_) return;
+    // The downloader's sessions end before the settings they read are put back.
     downloader_.reset();
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    Restore(key, L"ProxyEnable", saved_enable_);
-    Restore(key, L"ProxyServer", saved_server_);
-    ::RegCloseKey(key);
+    proxy_.Restore();
   }
 
  private:
-  struct Saved {
-    bool present = false;
-    DWORD type = 0;
-    std::vector<BYTE> data;
-  };
-
-  static Saved Read(HKEY key, const wchar_t* name) {
-    Saved saved;
-    DWORD size = 0;
-    if (::RegQueryValueExW(key, name, nullptr, &saved.type, nullptr, &size) != ERROR_SUCCESS) {
-      return saved;
-    }
-    saved.data.resize(size);
-    saved.present = ::RegQueryValueExW(key, name, nullptr, &saved.type, saved.data.data(), &size) ==
-                    ERROR_SUCCESS;
-    return saved;
-  }
-
-  static void Restore(HKEY key, const wchar_t* name, const Saved& saved) {
-    if (!saved.present) {
-      ::RegDeleteValueW(key, name);
-    } else {
-      ::RegSetValueExW(key, name, 0, saved.type, saved.data.data(),
-                       static_cast<DWORD>(saved.data.size()));
-    }
-  }
-
-  Saved saved_enable_, saved_server_;
-  bool changed_ = false;
+  http_test::ScopedSystemProxy proxy_;
 };
 
 TEST_F(HttpDownloaderProxyTest, DownloadGoesThroughTheSystemsProxy) {

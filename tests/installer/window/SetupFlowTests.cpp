@@ -18,6 +18,7 @@
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
 #include "installer/window/SetupForm.h"
+#include "tests/installer/HttpClient/ScopedSystemProxy.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
 #include "tests/ui/RepaintCheck.h"
@@ -302,6 +303,32 @@ TEST_F(SetupFlow, FailedDownloadOffersRetryAndAbortReturnsHome) {
   EXPECT_EQ(2, asked.load());
   setup_test::RemoveTree(
       form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+}
+
+TEST_F(SetupFlow, AProxyAskingForCredentialsGetsItsOwnBoxNotTheUnknownError) {
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  setup_test::TinyHttpServer proxy;
+  proxy.AskForProxyCredentials();
+  ASSERT_TRUE(proxy.Start(""));
+  // Set before the window opens: the downloader's size query starts with it.
+  http_test::ScopedSystemProxy system_proxy;
+  ASSERT_TRUE(system_proxy.Use(proxy.Port()));
+  std::atomic<int> proxy_boxes{0};
+  Answer([&](const std::wstring& text) {
+    if (text.find(L"proxy") == std::wstring::npos) {
+      unexpected_.push_back(text);
+      return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
+    }
+    // Retry once, as a user who signed in would; the proxy still refuses, so Cancel next.
+    return ++proxy_boxes == 1 ? IDRETRY : IDCANCEL;
+  });
+  Open();
+  Click(L"btn_install");
+  ASSERT_TRUE(
+      PumpUntil([&] { return proxy_boxes >= 2 && form_->CurrentPage() == 0; }, kWatchdogMs));
+  EXPECT_GT(proxy.Requests(), 0);
+  EXPECT_EQ(0, server_.Requests()) << "the download went around the system's proxy";
+  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
 }
 
 TEST_F(SetupFlow, IgnoreOpensThePackageInTheBrowserAndQuits) {

@@ -131,6 +131,16 @@ void TinyHttpServer::Serve(SOCKET client) {
     request.append(buffer, got);
   }
   ++requests_;
+  if (proxy_auth_) {
+    static const char kAsk[] =
+        "HTTP/1.1 407 Proxy Authentication Required\r\n"
+        "Proxy-Authenticate: Basic realm=\"loopback\"\r\nContent-Length: 0\r\n"
+        "Connection: close\r\n\r\n";
+    ::send(client, kAsk, static_cast<int>(sizeof(kAsk) - 1), 0);
+    ::shutdown(client, SD_SEND);
+    ::closesocket(client);
+    return;
+  }
   const bool head = request.rfind("HEAD ", 0) == 0;
   long long first = 0;
   long long last = static_cast<long long>(body_.size()) - 1;

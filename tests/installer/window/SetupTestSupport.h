@@ -68,6 +68,8 @@ class TinyHttpServer {
   void SetDeclaredSize(long long size) { declared_size_ = size; }
   // Holds back every body this long, as a slow network would.
   void SetBodyDelay(DWORD milliseconds) { body_delay_ms_ = milliseconds; }
+  // Answers every request as a proxy that wants credentials does.
+  void AskForProxyCredentials() { proxy_auth_ = true; }
 
  private:
   void Serve(SOCKET client);
@@ -79,6 +81,7 @@ class TinyHttpServer {
   std::atomic<int> requests_{0};
   std::atomic<long long> declared_size_{-1};
   std::atomic<DWORD> body_delay_ms_{0};
+  std::atomic<bool> proxy_auth_{false};
 };
 
 // A copy of the skin's files under a fresh folder, with the URLs of both language tables
