@@ -94,7 +94,8 @@ TEST(Layout, ClampsAndAutoSizedLabels) {
   EXPECT_EQ(Width(narrow), 12);
 
   auto context = ui::GlobalManager::Instance().GetRenderFactory()->CreateRenderContext();
-  const RECT text = context->MeasureText(L"Install Now", L"", label->GetTextStyle(), 0);
+  const RECT text = context->MeasureText(L"Install Now", ui::GlobalManager::Instance().GetFont(L""),
+                                         label->GetTextStyle(), 0);
   ASSERT_GT(text.right - text.left, 0);
   EXPECT_EQ(Width(label), text.right - text.left + 10);
 

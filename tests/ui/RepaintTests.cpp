@@ -74,8 +74,8 @@ TEST(Clip, NothingIsDrawnOutsideIt) {
     rounded.SetAttribute(L"borderround", L"20,20");
     rounded.SetPos({20, 10, 220, 110});
     rounded.AlphaPaint(context.get(), all);
-    context->DrawText({-50, 0, 300, 120}, L"WWWWWWWWWWWWWWWWWWWWWWWWWW", 0xFF000000, L"",
-                      DT_NOCLIP);
+    context->DrawText({-50, 0, 300, 120}, L"WWWWWWWWWWWWWWWWWWWWWWWWWW", 0xFF000000,
+                      ui::GlobalManager::Instance().GetFont(L""), DT_NOCLIP);
     context->DrawRect(all, 8, 0xFF00FF00);
     context->DrawRoundRect(all, {30, 30}, 12, 0xFF00FF00);
     context->DrawImage(all, nullptr, false, all, all, RECT());

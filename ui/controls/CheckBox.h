@@ -64,7 +64,7 @@ void CheckBoxTemplate<InheritType>::SetAttribute(const std::wstring& name,
   for (int i = 0; i < 4; ++i) {
     const std::wstring state = kStates[i];
     if (name == L"selected" + state + L"image") {
-      selected_images_[i].SetImageString(value);
+      selected_images_[i].SetImageString(value, DpiManager::Instance().GetAppliedScale());
       if (i == kControlStateNormal &&
           (this->GetFixedWidth() == kDefaultAuto || this->GetFixedHeight() == kDefaultAuto)) {
         this->Arrange();
@@ -79,7 +79,7 @@ void CheckBoxTemplate<InheritType>::SetAttribute(const std::wstring& name,
       return;
     }
     if (name == L"selectedfore" + state + L"image") {
-      selected_fore_images_[i].SetImageString(value);
+      selected_fore_images_[i].SetImageString(value, DpiManager::Instance().GetAppliedScale());
       this->Invalidate();
       return;
     }

@@ -152,7 +152,7 @@ void Combo::PaintText(IRenderContext* context) {
                      rect_.right - padding.right, rect_.bottom - padding.bottom};
   const DWORD color =
       GlobalManager::Instance().GetTextColor(item->GetStateTextColor(kControlStateNormal));
-  context->DrawText(rect, text, color, item->GetFont(),
+  context->DrawText(rect, text, color, GlobalManager::Instance().GetFont(item->GetFont()),
                     DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS, 255, false);
 }
 

@@ -263,7 +263,8 @@ SIZE LabelTemplate<InheritType>::EstimateText(SIZE available) {
     own_context = factory->CreateRenderContext();
     context = own_context.get();
   }
-  RECT measured = context->MeasureText(text, font_id_, text_style_, width_limit);
+  const HFONT font = GlobalManager::Instance().GetFont(font_id_);
+  RECT measured = context->MeasureText(text, font, text_style_, width_limit);
   LONG width = measured.right - measured.left;
   SIZE size = {this->GetFixedWidth(), this->GetFixedHeight()};
   const LONG padding_x = text_padding_.left + text_padding_.right;
@@ -273,7 +274,7 @@ SIZE LabelTemplate<InheritType>::EstimateText(SIZE available) {
       this->SetReEstimateSize(true);
       const LONG room = available.cx - padding_x;
       if (room < width) {
-        measured = context->MeasureText(text, font_id_, text_style_, room);
+        measured = context->MeasureText(text, font, text_style_, room);
         width = measured.right - measured.left;
       }
     }
@@ -306,7 +307,8 @@ void LabelTemplate<InheritType>::DrawLabelText(IRenderContext* context, const st
   rect.bottom -= text_padding_.bottom;
   ForceSingleLineBit();
   const DWORD argb = GlobalManager::Instance().GetTextColor(color);
-  context->DrawText(rect, text, argb, font_id_, text_style_, alpha, line_limit);
+  context->DrawText(rect, text, argb, GlobalManager::Instance().GetFont(font_id_), text_style_,
+                    alpha, line_limit);
 }
 
 template <typename InheritType>

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "ui/core/DpiManager.h"
+
 namespace ui {
 
 Progress::Progress() {
@@ -44,7 +46,7 @@ void Progress::SetAttribute(const std::wstring& name, const std::wstring& value)
   } else if (name == L"value") {
     SetValue(static_cast<double>(std::wcstol(value.c_str(), nullptr, 10)));
   } else if (name == L"progressimage") {
-    progress_image_.SetImageString(value);
+    progress_image_.SetImageString(value, DpiManager::Instance().GetAppliedScale());
     Invalidate();
   } else if (name == L"isstretchfore") {
     const bool stretch = value == L"true";

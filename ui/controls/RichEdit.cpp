@@ -111,7 +111,7 @@ void RichEdit::SetAttribute(const std::wstring& name, const std::wstring& value)
   } else if (name == L"prompttextid") {
     SetPromptTextId(value);
   } else if (name == L"focusedimage") {
-    focused_image_.SetImageString(value);
+    focused_image_.SetImageString(value, DpiManager::Instance().GetAppliedScale());
     Invalidate();
   } else if (name == L"font") {
     font_ = value;
@@ -624,7 +624,7 @@ void RichEdit::Paint(IRenderContext* context, const RECT& paint_rect) {
     const std::wstring prompt = GetPromptText();
     if (!prompt.empty() && !prompt_color_.empty()) {
       context->DrawText(text_rect, prompt, GlobalManager::Instance().GetTextColor(prompt_color_),
-                        font_, DT_NOCLIP, 255, false);
+                        GlobalManager::Instance().GetFont(font_), DT_NOCLIP, 255, false);
     }
   }
   RECTL bounds = {text_rect.left, text_rect.top, text_rect.right, text_rect.bottom};

@@ -222,18 +222,18 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
     StopImagePlay();
     image_play_finished_ = false;
     image_loops_done_ = 0;
-    bk_image_.SetImageString(value);
+    bk_image_.SetImageString(value, DpiManager::Instance().GetAppliedScale());
     if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) {
       Arrange();
     } else {
       Invalidate();
     }
   } else if ((index = ImageStateIndex(name, L"image")) >= 0) {
-    state_images_[index].SetImageString(value);
+    state_images_[index].SetImageString(value, DpiManager::Instance().GetAppliedScale());
     Invalidate();
   } else if (name.compare(0, 4, L"fore") == 0 &&
              (index = ImageStateIndex(name.substr(4), L"image")) >= 0) {
-    fore_state_images_[index].SetImageString(value);
+    fore_state_images_[index].SetImageString(value, DpiManager::Instance().GetAppliedScale());
     if (index == kControlStateHot) fade_.hot = true;
     Invalidate();
   } else if (name == L"name") {
@@ -786,7 +786,7 @@ bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::ws
   ImageAttribute attribute = image.GetAttribute();
   if (!modifier.empty()) {
     ImageAttribute change;
-    change.SetImageString(modifier);
+    change.SetImageString(modifier, DpiManager::Instance().GetAppliedScale());
     if (!::IsRectEmpty(&change.dest)) attribute.dest = change.dest;
     if (!::IsRectEmpty(&change.source)) attribute.source = change.source;
   }
@@ -813,7 +813,8 @@ bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::ws
   }
   const BYTE fade = static_cast<BYTE>(attribute.fade * alpha / 255);
   context->DrawImage(paint_rect_, bitmap, info->has_alpha, dest, source, attribute.corner, fade,
-                     attribute.xtiled, attribute.ytiled, variant);
+                     attribute.xtiled, attribute.ytiled, variant,
+                     DpiManager::Instance().GetAppliedScale());
   return true;
 }
 

@@ -6,8 +6,8 @@
 #include <cwctype>
 
 #include "base/UniqueResource.h"
-#include "ui/core/DpiManager.h"
 #include "ui/render/GdiPlusApi.h"
+#include "ui/render/Scaling.h"
 
 namespace ui {
 namespace {
@@ -156,7 +156,7 @@ std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path) {
   return Decode(bitmap, path);
 }
 
-void ImageAttribute::SetImageString(const std::wstring& image_text) {
+void ImageAttribute::SetImageString(const std::wstring& image_text, int dest_scale) {
   const std::wstring text = image_text;  // the argument may be this record's own string
   Init();
   image_string = text;
@@ -188,7 +188,7 @@ void ImageAttribute::SetImageString(const std::wstring& image_text) {
       dest_scaled = value == L"true";
     } else if (key == L"dest") {
       dest = ParseRect(value);
-      if (dest_scaled) DpiManager::Instance().ScaleRect(dest);
+      if (dest_scaled) ScaleRectByPercent(dest, dest_scale);
     } else if (key == L"source") {
       source = ParseRect(value);
     } else if (key == L"corner") {
@@ -205,10 +205,10 @@ void ImageAttribute::SetImageString(const std::wstring& image_text) {
   }
 }
 
-void Image::SetImageString(const std::wstring& text) {
+void Image::SetImageString(const std::wstring& text, int dest_scale) {
   info_.reset();
   current_frame_ = 0;
-  attribute_.SetImageString(text);
+  attribute_.SetImageString(text, dest_scale);
 }
 
 void Image::Clear() {
