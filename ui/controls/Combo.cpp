@@ -1,12 +1,12 @@
 // ui::Combo: item storage through the list, the popup's opening and the chosen item's text.
 #include "ui/controls/Combo.h"
 
+#include "base/NumberList.h"
 #include "ui/controls/ComboWnd.h"
 #include "ui/controls/ListContainerElement.h"
 #include "ui/core/AttributeTable.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/RenderContext.h"
 
@@ -43,7 +43,7 @@ void Combo::SetAttribute(const std::wstring& name, const std::wstring& value) {
       {L"dropboxsize",
        [](Self& self, Value value) {
          SIZE size = {};
-         if (!ParseSizeList(value, &size)) return;
+         if (!nbase::ParseSizeList(value, &size)) return;
          DpiManager::Instance().ScaleSize(size);
          self.drop_size_ = size;
        }},

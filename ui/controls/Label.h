@@ -6,12 +6,12 @@
 #include <string>
 #include <type_traits>
 
+#include "base/NumberList.h"
 #include "base/StringUtil.h"
 #include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
@@ -191,7 +191,7 @@ void LabelTemplate<InheritType>::SetAttribute(const std::wstring& name, const st
       {L"textpadding",
        [](Self& self, Value value) {
          RECT padding = {};
-         if (ParseRectList(value, &padding)) {
+         if (nbase::ParseRectList(value, &padding)) {
            DpiManager::Instance().ScaleRect(padding);
            self.SetTextPadding(padding);
          }

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/NumberList.h"
 #include "base/TimerQueue.h"
 #include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/GdiPlusApi.h"
 #include "ui/render/RenderContext.h"
@@ -19,23 +19,6 @@
 
 namespace ui {
 namespace {
-
-void ParseNumbers(const std::wstring& value, LONG* out[], int count) {
-  const wchar_t* p = value.c_str();
-  for (int i = 0; i < count; ++i) {
-    wchar_t* end = nullptr;
-    *out[i] = static_cast<LONG>(std::wcstol(p, &end, 10));
-    if (end == p || *end == L'\0') break;
-    p = end + 1;
-  }
-}
-
-RECT ParseRect(const std::wstring& value) {
-  RECT rect = {};
-  LONG* parts[] = {&rect.left, &rect.top, &rect.right, &rect.bottom};
-  ParseNumbers(value, parts, 4);
-  return rect;
-}
 
 int Scale(int value) {
   return DpiManager::Instance().ScaleInt(value);
@@ -145,14 +128,15 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
         {L"margin",
          [](Self& self, Value value) {
            RECT margin = {};
-           if (ParseRectList(value, &margin)) self.SetMargin(margin);
+           if (nbase::ParseRectList(value, &margin)) self.SetMargin(margin);
          }},
         {L"bkcolor", bk_color},
         {L"bkcolor1", bk_color},
         {L"bordersize",
          [](Self& self, Value value) {
            if (value.find(L',') != std::wstring::npos) {
-             RECT sizes = ParseRect(value);
+             RECT sizes = {};
+             if (!nbase::ParseRectList(value, &sizes)) return;
              sizes.left = Scale(sizes.left);
              sizes.top = Scale(sizes.top);
              sizes.right = Scale(sizes.right);
@@ -167,8 +151,7 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
         {L"borderround",
          [](Self& self, Value value) {
            SIZE round = {};
-           LONG* parts[] = {&round.cx, &round.cy};
-           ParseNumbers(value, parts, 2);
+           if (!nbase::ParseSizeList(value, &round)) return;
            DpiManager::Instance().ScaleSize(round);
            self.border_round_ = round;
            self.Invalidate();
@@ -221,12 +204,9 @@ void Control::SetAttribute(const std::wstring& name, const std::wstring& value) 
          }},
         {L"renderoffset",
          [](Self& self, Value value) {
-           POINT offset = {};
-           LONG* parts[] = {&offset.x, &offset.y};
-           ParseNumbers(value, parts, 2);
-           offset.x = Scale(offset.x);
-           offset.y = Scale(offset.y);
-           self.render_offset_ = offset;
+           SIZE offset = {};
+           if (!nbase::ParseSizeList(value, &offset)) return;
+           self.render_offset_ = {Scale(offset.cx), Scale(offset.cy)};
            self.Invalidate();
          }},
         {L"bordercolor",

@@ -8,13 +8,13 @@
 #include <cwchar>
 #include <cstdlib>
 
+#include "base/NumberList.h"
 #include "base/SystemLibrary.h"
 #include "base/TimerQueue.h"
 #include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
 
@@ -184,7 +184,7 @@ void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
     const auto scaled_edges = [](RECT WindowSettings::*field) {
       return [field](Window& self, Value value) {
         RECT rect = {};
-        if (!ParseRectList(value, &rect)) return;
+        if (!nbase::ParseRectList(value, &rect)) return;
         ScaleEdges(rect);
         self.settings_.*field = rect;
       };
@@ -192,7 +192,7 @@ void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
     const auto scaled_size = [](SIZE WindowSettings::*field) {
       return [field](Window& self, Value value) {
         SIZE size = {};
-        if (!ParseSizeList(value, &size)) return;
+        if (!nbase::ParseSizeList(value, &size)) return;
         DpiManager::Instance().ScaleSize(size);
         self.settings_.*field = size;
       };
@@ -228,7 +228,7 @@ void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
         {L"shadowcorner",
          [](Window& self, Value value) {
            RECT rect = {};
-           if (ParseRectList(value, &rect)) self.settings_.shadow_corner = rect;
+           if (nbase::ParseRectList(value, &rect)) self.settings_.shadow_corner = rect;
          }},
     };
   }();

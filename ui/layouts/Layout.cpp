@@ -1,10 +1,10 @@
 // Placement of overlapping children and the shared single-child placement.
 #include "ui/layouts/Layout.h"
 
+#include "base/NumberList.h"
 #include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
-#include "ui/core/NumberList.h"
 
 namespace ui {
 
@@ -26,12 +26,12 @@ bool Layout::SetAttribute(const std::wstring& name, const std::wstring& value) {
       {L"padding",
        [](Layout& self, Value value) {
          RECT padding = {};
-         if (ParseRectList(value, &padding)) self.SetPadding(padding, true);
+         if (nbase::ParseRectList(value, &padding)) self.SetPadding(padding, true);
        }},
       {L"childmargin",
        [](Layout& self, Value value) {
          int margin = 0;
-         if (ParseSingleInt(value, &margin)) {
+         if (nbase::ParseSingleInt(value, &margin)) {
            self.SetChildMargin(DpiManager::Instance().ScaleInt(margin));
          }
        }},

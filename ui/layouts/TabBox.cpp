@@ -1,8 +1,8 @@
 // Page switching of TabBox and keeping the selection on the same page as pages come and go.
 #include "ui/layouts/TabBox.h"
 
+#include "base/NumberList.h"
 #include "ui/core/AttributeTable.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 
 namespace ui {
@@ -15,7 +15,7 @@ void TabBox::SetAttribute(const std::wstring& name, const std::wstring& value) {
        [](Self& self, Value value) {
          int index = 0;
          // Read before the pages exist, so only the number is kept; Add hides the others.
-         if (ParseSingleInt(value, &index)) self.current_sel_ = index;
+         if (nbase::ParseSingleInt(value, &index)) self.current_sel_ = index;
        }},
       {L"fadeswitch", [](Self& self, Value value) { self.fade_switch_ = value == L"true"; }},
   };
