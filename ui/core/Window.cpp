@@ -309,19 +309,12 @@ void Window::SetFocusControl(Control* control) {
 
 void Window::SendNotify(Control* control, int type, WPARAM wparam, LPARAM lparam) {
   if (!control) return;
-  EventArgs args;
-  args.type = type;
-  args.sender = control;
-  args.timestamp = ::GetTickCount();
-  args.wparam = wparam;
-  args.lparam = lparam;
+  POINT point = {};
   if (hwnd_) {
-    POINT point = {};
     ::GetCursorPos(&point);
     ::ScreenToClient(hwnd_, &point);
-    args.mouse_point = point;
   }
-  control->HandleMessageTemplate(args);
+  control->HandleMessageTemplate(type, wparam, lparam, 0, point);
 }
 
 bool Window::AddControlTimer(Control* control, std::function<void()> callback, UINT interval_ms,
