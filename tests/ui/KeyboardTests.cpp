@@ -67,8 +67,7 @@ class KeyWindow : public ui::WindowImplBase {
 class KeyboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ui::GlobalManager::Instance().AddTextColor(L"kb_paper", L"#FFFFFFFF");
-    ui::GlobalManager::Instance().AddTextColor(L"kb_mark", L"#FFFF00FF");
+    ui_test::AddTextColors({{L"kb_paper", L"#FFFFFFFF"}, {L"kb_mark", L"#FFFF00FF"}});
     ui::GlobalManager::Instance().SetFocusColor(L"kb_mark");
     hwnd_ = ui_test::OpenPopup(window_, L"keys", {60, 60, 380, 300}, false);
     ASSERT_NE(hwnd_, nullptr);

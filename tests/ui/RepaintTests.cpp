@@ -51,9 +51,8 @@ std::wstring WritePicture(const std::wstring& folder, int size) {
 
 TEST(Clip, NothingIsDrawnOutsideIt) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"clip_ink", L"#FF000000");
-  global.AddTextColor(L"clip_red", L"#C0E01010");
-  global.AddTextColor(L"clip_edge", L"#FF1010E0");
+  ui_test::AddTextColors(
+      {{L"clip_ink", L"#FF000000"}, {L"clip_red", L"#C0E01010"}, {L"clip_edge", L"#FF1010E0"}});
   const std::wstring folder = ui_test::MakeTempFolder(L"clip");
   const std::wstring picture = WritePicture(folder, 32);
   std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
@@ -126,10 +125,10 @@ class HostWindow : public ui::WindowImplBase {
 // and a translucent box, repainted in narrow strips across all of them again and again.
 TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"rp_paper", L"#FFFFFFFF");
-  global.AddTextColor(L"rp_ink", L"#FF000000");
-  global.AddTextColor(L"rp_tint", L"#80E01010");
-  global.AddTextColor(L"rp_edge", L"#FF1010E0");
+  ui_test::AddTextColors({{L"rp_paper", L"#FFFFFFFF"},
+                          {L"rp_ink", L"#FF000000"},
+                          {L"rp_tint", L"#80E01010"},
+                          {L"rp_edge", L"#FF1010E0"}});
   const std::wstring theme = global.GetResourcePath();
   ::CreateDirectoryW((theme + L"form").c_str(), nullptr);
   ::CreateDirectoryW((theme + L"public").c_str(), nullptr);
@@ -170,9 +169,8 @@ TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
 // the curve.
 TEST(Repaint, RoundedCornersKeepTheParentVisible) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"rc_paper", L"#FFFFFFFF");
-  global.AddTextColor(L"rc_fill", L"#FFE01010");
-  global.AddTextColor(L"rc_edge", L"#FF1010E0");
+  ui_test::AddTextColors(
+      {{L"rc_paper", L"#FFFFFFFF"}, {L"rc_fill", L"#FFE01010"}, {L"rc_edge", L"#FF1010E0"}});
   std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
   ASSERT_TRUE(context->Resize(120, 80));
   const RECT all = {0, 0, 120, 80};

@@ -34,9 +34,9 @@ class EditWindow : public ui::WindowImplBase {
 class RichEditTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ui::GlobalManager::Instance().AddTextColor(L"test_paper", L"#FFFFFFFF");
-    ui::GlobalManager::Instance().AddTextColor(L"test_prompt", L"#FFFF0000");
-    ui::GlobalManager::Instance().AddTextColor(L"test_caret", L"#FF00FF00");
+    ui_test::AddTextColors({{L"test_paper", L"#FFFFFFFF"},
+                            {L"test_prompt", L"#FFFF0000"},
+                            {L"test_caret", L"#FF00FF00"}});
     // Plain window: it is painted on request, so a paint can be forced with UpdateWindow.
     hwnd_ = ui_test::OpenPopup(window_, L"edit", {40, 40, 280, 160}, false);
     ASSERT_NE(hwnd_, nullptr);

@@ -209,6 +209,11 @@ std::wstring MakeTempFolder(const wchar_t* tag) {
   return name;
 }
 
+void AddTextColors(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> colors) {
+  for (const auto& color : colors)
+    ui::GlobalManager::Instance().AddTextColor(color.first, color.second);
+}
+
 bool WriteFile(const std::wstring& path, const std::string& bytes) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/ui/WindowInput.h"
@@ -19,6 +21,9 @@ struct ZipEntry {
 
 // A well-formed archive with the given members, compressed by zlib where asked.
 std::string MakeZip(const std::vector<ZipEntry>& entries);
+
+// Registers named text colors ("#AARRGGBB") with the global manager, as a skin's global file does.
+void AddTextColors(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> colors);
 
 // A fresh folder under the temp path, ending in "\\".
 std::wstring MakeTempFolder(const wchar_t* tag);

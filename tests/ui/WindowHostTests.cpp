@@ -277,10 +277,8 @@ TEST(WindowHostTest, LayeredWindowShowsEveryControlAndATranslucentShadow) {
 }
 
 TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
-  ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"part_paper", L"#FFFFFFFF");
-  global.AddTextColor(L"part_mark", L"#FFC02020");
-  global.AddTextColor(L"part_fill", L"#FF10A040");
+  ui_test::AddTextColors(
+      {{L"part_paper", L"#FFFFFFFF"}, {L"part_mark", L"#FFC02020"}, {L"part_fill", L"#FF10A040"}});
   // A parent with a background and two children: a later repaint of the spot alone must not
   // paint the parent's background over the mark, which that pass does not paint again.
   const wchar_t kSkin[] =
