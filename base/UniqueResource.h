@@ -57,11 +57,15 @@ class UniqueResource {
   Type value_;
 };
 
-struct HandleTraits {
-  using Type = HANDLE;
+// Traits of the common kind of handle: empty when null, released by one function.
+template <typename T, auto kRelease>
+struct NullableTraits {
+  using Type = T;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
+  static void Close(Type h) noexcept { kRelease(h); }
 };
+
+using HandleTraits = NullableTraits<HANDLE, &::CloseHandle>;
 
 // CreateFile, CreateToolhelp32Snapshot and friends report failure as INVALID_HANDLE_VALUE.
 struct FileHandleTraits {
@@ -70,35 +74,11 @@ struct FileHandleTraits {
   static void Close(Type h) noexcept { ::CloseHandle(h); }
 };
 
-struct ModuleTraits {
-  using Type = HMODULE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
-};
-
-struct WindowTraits {
-  using Type = HWND;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DestroyWindow(h); }
-};
-
-struct StdioFileTraits {
-  using Type = FILE*;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type f) noexcept { ::fclose(f); }
-};
-
-struct CoTaskMemTraits {
-  using Type = void*;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type p) noexcept { ::CoTaskMemFree(p); }
-};
-
-struct GlobalMemoryTraits {
-  using Type = HGLOBAL;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::GlobalFree(h); }
-};
+using ModuleTraits = NullableTraits<HMODULE, &::FreeLibrary>;
+using WindowTraits = NullableTraits<HWND, &::DestroyWindow>;
+using StdioFileTraits = NullableTraits<FILE*, &::fclose>;
+using CoTaskMemTraits = NullableTraits<void*, &::CoTaskMemFree>;
+using GlobalMemoryTraits = NullableTraits<HGLOBAL, &::GlobalFree>;
 
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;

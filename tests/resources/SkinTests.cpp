@@ -164,26 +164,34 @@ TEST(SkinPackage, LayoutsParseAndEveryNameTheyUseIsDeclared) {
   }
 }
 
-TEST(SkinPackage, EveryPictureTheSkinNamesIsPackedAndDecodes) {
-  StartSkin(100);
+// Calls `visit` with each *image attribute of the skin's two layouts: its value and the file it
+// names (empty when it names none). Call through ASSERT_NO_FATAL_FAILURE.
+void ForEachPictureAttribute(
+    const std::function<void(const std::wstring& value, const std::wstring& file)>& visit) {
   Document global_doc;
   Document form_doc;
   LoadDocument(std::wstring(kTheme) + L"global.xml", &global_doc);
   LoadDocument(std::wstring(kForm) + L"setup_form.xml", &form_doc);
   ASSERT_TRUE(global_doc.loaded && form_doc.loaded);
-
-  // Image paths are relative to the folder of the window that uses them: the setup form's.
-  std::set<std::wstring> files = {ImageFile(ui::WindowSettings().shadow_image)};
   auto collect = [&](const ui::MarkupNode& node) {
     for (int i = 0; i < node.GetAttributeCount(); ++i) {
       if (!EndsWith(node.GetAttributeName(i), L"image")) continue;
-      const std::wstring file = ImageFile(node.GetAttributeValue(i));
-      EXPECT_FALSE(file.empty()) << node.GetAttributeValue(i);
-      if (!file.empty()) files.insert(file);
+      visit(node.GetAttributeValue(i), ImageFile(node.GetAttributeValue(i)));
     }
   };
   ForEachElement(global_doc.markup.GetRoot(), collect);
   ForEachElement(form_doc.markup.GetRoot(), collect);
+}
+
+TEST(SkinPackage, EveryPictureTheSkinNamesIsPackedAndDecodes) {
+  StartSkin(100);
+  // Image paths are relative to the folder of the window that uses them: the setup form's.
+  std::set<std::wstring> files = {ImageFile(ui::WindowSettings().shadow_image)};
+  ASSERT_NO_FATAL_FAILURE(
+      ForEachPictureAttribute([&](const std::wstring& value, const std::wstring& file) {
+        EXPECT_FALSE(file.empty()) << value;
+        if (!file.empty()) files.insert(file);
+      }));
   // The setup window sets these in code, by language and slideshow index.
   for (const wchar_t* language : kLanguages) {
     for (const wchar_t* picture : {L"1.jpg", L"2.jpg", L"3.jpg", L"end.jpg"}) {
@@ -221,21 +229,11 @@ TEST(SkinPackage, EveryPictureTheSkinNamesIsPackedAndDecodes) {
 // and 2 times as large, which the window picks at those scales.
 TEST(SkinPackage, WindowPicturesHaveVariantsForHighScales) {
   StartSkin(100);
-  Document global_doc;
-  Document form_doc;
-  LoadDocument(std::wstring(kTheme) + L"global.xml", &global_doc);
-  LoadDocument(std::wstring(kForm) + L"setup_form.xml", &form_doc);
-  ASSERT_TRUE(global_doc.loaded && form_doc.loaded);
   std::set<std::wstring> files = {ImageFile(ui::WindowSettings().shadow_image)};
-  auto collect = [&](const ui::MarkupNode& node) {
-    for (int i = 0; i < node.GetAttributeCount(); ++i) {
-      if (!EndsWith(node.GetAttributeName(i), L"image")) continue;
-      const std::wstring file = ImageFile(node.GetAttributeValue(i));
-      if (EndsWith(file, L".png")) files.insert(file);
-    }
-  };
-  ForEachElement(global_doc.markup.GetRoot(), collect);
-  ForEachElement(form_doc.markup.GetRoot(), collect);
+  ASSERT_NO_FATAL_FAILURE(
+      ForEachPictureAttribute([&](const std::wstring&, const std::wstring& file) {
+        if (EndsWith(file, L".png")) files.insert(file);
+      }));
   EXPECT_GE(files.size(), 15u);
   auto decode = [](const std::wstring& path) {
     nbase::UniqueGlobalMemory block(ui::GlobalManager::Instance().GetZipData(path));

@@ -5,6 +5,8 @@ The libraries stack in one order: base <- ui <- frame <- HTTP <- trust <- analyt
 A library may include its own headers and those of libraries below it, never above. The build
 enforces the same with per-library include roots; this check names each offending line, and
 also catches an include that a root would let through by accident (a path spelled with "..").
+Inside a library, a folder that sits below its neighbours (ui/render: painting, handed the DPI
+scale and fonts by its callers) is held to the same rule, which no include root can express.
 Usage: check_layers.py SOURCE_ROOT
 """
 import pathlib
@@ -16,6 +18,8 @@ ENTRY_FILES = {"installer/main/Main.cpp", "installer/main/MainThread.cpp",
                "installer/main/MainThread.h"}
 LAYERS = ["base", "ui", "installer/main", "installer/HttpClient", "installer/trust",
           "installer/analytics", "installer/window", "entry"]
+# (folder, the folders of its own library it must not include)
+INNER_ORDER = [("ui/render", ("ui/core", "ui/layouts", "ui/controls"))]
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
 
 
@@ -48,6 +52,11 @@ def main():
             if ".." in target.split("/"):
                 problems.append(f"{relative}:{number}: relative include {target}")
                 continue
+            for folder, above in INNER_ORDER:
+                if relative.startswith(folder + "/") and target.startswith(
+                        tuple(f + "/" for f in above)):
+                    problems.append(f"{relative}:{number}: {folder} includes {target}, "
+                                    f"which sits above it inside its library")
             included = layer_of_path(target)
             if included is not None and included > own:
                 problems.append(f"{relative}:{number}: {LAYERS[own]} includes {target} "

@@ -52,8 +52,7 @@ class AnimationTest : public ::testing::Test {
         L"fadealpha=\"true\"/>"
         L"</HBox></Window>",
         gif.c_str(), gif.c_str());
-    ui::GlobalManager::Instance().AddTextColor(L"anim_dark", L"#FF000000");
-    ui::GlobalManager::Instance().AddTextColor(L"anim_light", L"#FFFFFFFF");
+    ui_test::AddTextColors({{L"anim_dark", L"#FF000000"}, {L"anim_light", L"#FFFFFFFF"}});
     window_ = std::make_unique<AnimatedWindow>(skin);
     // Plain and not activated: painted on request, and gone without the display's delay.
     hwnd_ = window_->Create(nullptr, L"anim", WS_POPUP, 0, false, {60, 60, 260, 120});

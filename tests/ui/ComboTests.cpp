@@ -31,10 +31,8 @@ class ComboWindow : public ui::WindowImplBase {
 class ComboTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hwnd_ = window_.Create(nullptr, L"combo", WS_POPUP, 0, false, {40, 40, 280, 240});
+    hwnd_ = ui_test::OpenPopup(window_, L"combo", {40, 40, 280, 240}, false);
     ASSERT_NE(hwnd_, nullptr);
-    // Not activated: this Wine waits two seconds for the display when an active window goes.
-    window_.ShowWindow(true, false);
     ::UpdateWindow(hwnd_);
     combo_ = static_cast<ui::Combo*>(window_.FindControl(L"combo"));
     ASSERT_NE(combo_, nullptr);

@@ -36,6 +36,10 @@ TEST(Control, BorderSizeTakesOneOrFourNumbers) {
   ui::Control control;
   control.SetAttribute(L"bordersize", L"1,2,3,4");
   EXPECT_EQ(control.GetBorderSizes().bottom, 4);
+  // A list of the wrong length is not half applied.
+  control.SetAttribute(L"bordersize", L"5,6");
+  EXPECT_EQ(control.GetBorderSizes().left, 1);
+  EXPECT_EQ(control.GetBorderSizes().bottom, 4);
   control.SetAttribute(L"bordersize", L"2");
   EXPECT_EQ(control.GetBorderSize(), 2);
   EXPECT_EQ(control.GetBorderSizes().left, 0);

@@ -67,12 +67,10 @@ class KeyWindow : public ui::WindowImplBase {
 class KeyboardTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ui::GlobalManager::Instance().AddTextColor(L"kb_paper", L"#FFFFFFFF");
-    ui::GlobalManager::Instance().AddTextColor(L"kb_mark", L"#FFFF00FF");
+    ui_test::AddTextColors({{L"kb_paper", L"#FFFFFFFF"}, {L"kb_mark", L"#FFFF00FF"}});
     ui::GlobalManager::Instance().SetFocusColor(L"kb_mark");
-    hwnd_ = window_.Create(nullptr, L"keys", WS_POPUP, 0, false, {60, 60, 380, 300});
+    hwnd_ = ui_test::OpenPopup(window_, L"keys", {60, 60, 380, 300}, false);
     ASSERT_NE(hwnd_, nullptr);
-    window_.ShowWindow(true, false);
     ::UpdateWindow(hwnd_);
     ASSERT_TRUE(Pump([&] { return Find(L"main")->GetPos().right > 0; }));
     combo_ = static_cast<ui::Combo*>(Find(L"combo"));

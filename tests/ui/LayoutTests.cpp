@@ -1,6 +1,10 @@
 // Layout arithmetic of boxes and page bookkeeping of TabBox, without a window.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "ui/controls/Label.h"
 #include "ui/layouts/TabBox.h"
 #include "ui/layouts/VBox.h"
@@ -46,6 +50,54 @@ TEST(Layout, StretchChildrenShareFreeSpaceAndRemainder) {
   row.SetPos({0, 0, 101, 10});
   EXPECT_EQ(Width(stretch_a), 0);
   EXPECT_EQ(Width(stretch_b), 0);
+}
+
+// Rows and columns share one flow: a column places its children exactly as a row turned on its
+// side does, margins, cross alignment and the leftover pixel of the stretch share included.
+TEST(Layout, RowsAndColumnsFlowAlike) {
+  std::vector<SIZE> needs;  // as a row sees them
+  for (const bool row : {true, false}) {
+    SCOPED_TRACE(row ? "row" : "column");
+    // Rectangles are written as a row sees them; a column swaps the axes.
+    auto turn = [row](RECT r) { return row ? r : RECT{r.top, r.left, r.bottom, r.right}; };
+    auto margin = [&](RECT r) {
+      const RECT m = turn(r);
+      return std::to_wstring(m.left) + L"," + std::to_wstring(m.top) + L"," +
+             std::to_wstring(m.right) + L"," + std::to_wstring(m.bottom);
+    };
+    const wchar_t* const across = row ? L"valign" : L"halign";
+    std::unique_ptr<ui::Box> box(row ? static_cast<ui::Box*>(new ui::HBox()) : new ui::VBox());
+    box->SetAttribute(L"childmargin", L"4");
+    ui::Control* fixed = row ? Fixed(20, 10) : Fixed(10, 20);
+    fixed->SetAttribute(across, L"center");
+    fixed->SetAttribute(L"margin", margin({1, 3, 2, 0}));
+    ui::Control* full = Fixed(-1, -1);
+    full->SetAttribute(L"margin", margin({0, 5, 0, 6}));
+    ui::Control* last = row ? Fixed(-1, 8) : Fixed(8, -1);
+    last->SetAttribute(across, row ? L"bottom" : L"right");
+    for (ui::Control* c : {fixed, full, last}) box->Add(c);
+    box->SetPos(turn({0, 0, 102, 40}));  // 71 pixels for two stretch children: 36 and 35
+
+    const RECT expected[] = {{1, 16, 21, 26}, {27, 5, 63, 34}, {67, 32, 102, 40}};
+    const ui::Control* placed[] = {fixed, full, last};
+    for (int i = 0; i < 3; ++i) {
+      SCOPED_TRACE(i);
+      const RECT want = turn(expected[i]);
+      const RECT& got = placed[i]->GetPos();
+      EXPECT_EQ(got.left, want.left);
+      EXPECT_EQ(got.top, want.top);
+      EXPECT_EQ(got.right, want.right);
+      EXPECT_EQ(got.bottom, want.bottom);
+    }
+    // What the children ask for: lengths, margins and child margins along, the widest across
+    // (the centred child with its margin), padding on both.
+    box->SetAttribute(L"padding", margin({1, 2, 3, 4}));
+    const SIZE need = box->GetLayout()->EstimateSizeByChildren({fixed, full, last}, {200, 200});
+    needs.push_back(row ? need : SIZE{need.cy, need.cx});
+    EXPECT_EQ(needs.back().cy, 13 + 2 + 4);
+  }
+  EXPECT_EQ(needs[0].cx, needs[1].cx);
+  EXPECT_EQ(needs[0].cy, needs[1].cy);
 }
 
 TEST(Layout, FloatAndInvisibleChildrenTakeNoSpace) {
@@ -94,7 +146,8 @@ TEST(Layout, ClampsAndAutoSizedLabels) {
   EXPECT_EQ(Width(narrow), 12);
 
   auto context = ui::GlobalManager::Instance().GetRenderFactory()->CreateRenderContext();
-  const RECT text = context->MeasureText(L"Install Now", L"", label->GetTextStyle(), 0);
+  const RECT text = context->MeasureText(L"Install Now", ui::GlobalManager::Instance().GetFont(L""),
+                                         label->GetTextStyle(), 0);
   ASSERT_GT(text.right - text.left, 0);
   EXPECT_EQ(Width(label), text.right - text.left + 10);
 

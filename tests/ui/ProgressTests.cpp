@@ -106,8 +106,7 @@ class LayeredWindow : public ui::WindowImplBase {
 };
 
 TEST(Layered, ShownWindowPaintsItselfAndKeepsItsAlpha) {
-  ui::GlobalManager::Instance().AddTextColor(L"test_fill", L"#FF0000FF");
-  ui::GlobalManager::Instance().AddTextColor(L"test_glass", L"#8000FF00");
+  ui_test::AddTextColors({{L"test_fill", L"#FF0000FF"}, {L"test_glass", L"#8000FF00"}});
   LayeredWindow window;
   const HWND hwnd = window.Create(nullptr, L"layered", WS_POPUP, 0, true, {30, 30, 230, 150});
   ASSERT_NE(hwnd, nullptr);

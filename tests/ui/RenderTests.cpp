@@ -86,13 +86,16 @@ TEST_F(Render, SharedImagesDecodeOnceWhileUsed) {
 
 TEST_F(Render, SingleLineMeasurementIsPositiveAndStable) {
   ui::GlobalManager::Instance().AddFont(L"measure", L"Arial", 14, false, false, false, false);
-  const RECT a = context_->MeasureText(L"Install Now", L"measure", DT_SINGLELINE, -1);
-  const RECT b = context_->MeasureText(L"Install Now", L"measure", DT_SINGLELINE, -1);
+  const RECT a = context_->MeasureText(
+      L"Install Now", ui::GlobalManager::Instance().GetFont(L"measure"), DT_SINGLELINE, -1);
+  const RECT b = context_->MeasureText(
+      L"Install Now", ui::GlobalManager::Instance().GetFont(L"measure"), DT_SINGLELINE, -1);
   EXPECT_GT(a.right - a.left, 0);
   EXPECT_GT(a.bottom - a.top, 0);
   EXPECT_EQ(a.right, b.right);
   EXPECT_EQ(a.bottom, b.bottom);
-  context_->DrawText({0, 0, 200, 30}, L"Install Now", 0xFFFFFFFF, L"measure", DT_SINGLELINE);
+  context_->DrawText({0, 0, 200, 30}, L"Install Now", 0xFFFFFFFF,
+                     ui::GlobalManager::Instance().GetFont(L"measure"), DT_SINGLELINE);
 }
 
 // A picture with a frame of `corner` pixels in `edge` colour around a `middle` colour.

@@ -5,33 +5,13 @@
 #include <functional>
 #include <memory>
 
+#include "tests/ui/WindowInput.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/Window.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
 
 namespace ui_test {
-
-namespace {
-
-// The thread's loop until `done` holds; false once `timeout_ms` has passed. Kept here, apart
-// from the UI tests' helpers, so other test programs can check the invariant too.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  const DWORD deadline = ::GetTickCount() + timeout_ms;
-  const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
-  bool ok = done();
-  MSG msg;
-  while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
-         ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-    ok = done();
-  }
-  ::KillTimer(nullptr, beat);
-  return ok;
-}
-
-}  // namespace
 
 bool SettlePaint(ui::Window& window, DWORD timeout_ms) {
   return PumpUntil(

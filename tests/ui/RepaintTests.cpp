@@ -26,6 +26,19 @@ DWORD Bgra(ui::IRenderContext& context, int x, int y) {
   return (static_cast<DWORD>(p[3]) << 24) | (p[2] << 16) | (p[1] << 8) | p[0];
 }
 
+// A control with a 2-pixel border in `edge` round its `fill`, its corners rounded by `round`,
+// painted as its parent paints it.
+void PaintRoundedCard(ui::IRenderContext* context, const wchar_t* fill, const wchar_t* edge,
+                      const wchar_t* round, const RECT& pos, const RECT& paint) {
+  ui::Control card;
+  card.SetAttribute(L"bkcolor", fill);
+  card.SetAttribute(L"bordercolor", edge);
+  card.SetAttribute(L"bordersize", L"2");
+  card.SetAttribute(L"borderround", round);
+  card.SetPos(pos);
+  card.AlphaPaint(context, paint);
+}
+
 // A picture of `size` with see-through edges and an opaque middle, for nine-slice drawing.
 std::wstring WritePicture(const std::wstring& folder, int size) {
   const std::wstring path = folder + L"slice.png";
@@ -38,9 +51,8 @@ std::wstring WritePicture(const std::wstring& folder, int size) {
 
 TEST(Clip, NothingIsDrawnOutsideIt) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"clip_ink", L"#FF000000");
-  global.AddTextColor(L"clip_red", L"#C0E01010");
-  global.AddTextColor(L"clip_edge", L"#FF1010E0");
+  ui_test::AddTextColors(
+      {{L"clip_ink", L"#FF000000"}, {L"clip_red", L"#C0E01010"}, {L"clip_edge", L"#FF1010E0"}});
   const std::wstring folder = ui_test::MakeTempFolder(L"clip");
   const std::wstring picture = WritePicture(folder, 32);
   std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
@@ -67,15 +79,9 @@ TEST(Clip, NothingIsDrawnOutsideIt) {
     translucent.SetAttribute(L"alpha", L"128");
     translucent.SetPos(all);
     translucent.AlphaPaint(context.get(), all);
-    ui::Control rounded;
-    rounded.SetAttribute(L"bkcolor", L"clip_ink");
-    rounded.SetAttribute(L"bordercolor", L"clip_edge");
-    rounded.SetAttribute(L"bordersize", L"2");
-    rounded.SetAttribute(L"borderround", L"20,20");
-    rounded.SetPos({20, 10, 220, 110});
-    rounded.AlphaPaint(context.get(), all);
-    context->DrawText({-50, 0, 300, 120}, L"WWWWWWWWWWWWWWWWWWWWWWWWWW", 0xFF000000, L"",
-                      DT_NOCLIP);
+    PaintRoundedCard(context.get(), L"clip_ink", L"clip_edge", L"20,20", {20, 10, 220, 110}, all);
+    context->DrawText({-50, 0, 300, 120}, L"WWWWWWWWWWWWWWWWWWWWWWWWWW", 0xFF000000,
+                      ui::GlobalManager::Instance().GetFont(L""), DT_NOCLIP);
     context->DrawRect(all, 8, 0xFF00FF00);
     context->DrawRoundRect(all, {30, 30}, 12, 0xFF00FF00);
     context->DrawImage(all, nullptr, false, all, all, RECT());
@@ -119,10 +125,10 @@ class HostWindow : public ui::WindowImplBase {
 // and a translucent box, repainted in narrow strips across all of them again and again.
 TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"rp_paper", L"#FFFFFFFF");
-  global.AddTextColor(L"rp_ink", L"#FF000000");
-  global.AddTextColor(L"rp_tint", L"#80E01010");
-  global.AddTextColor(L"rp_edge", L"#FF1010E0");
+  ui_test::AddTextColors({{L"rp_paper", L"#FFFFFFFF"},
+                          {L"rp_ink", L"#FF000000"},
+                          {L"rp_tint", L"#80E01010"},
+                          {L"rp_edge", L"#FF1010E0"}});
   const std::wstring theme = global.GetResourcePath();
   ::CreateDirectoryW((theme + L"form").c_str(), nullptr);
   ::CreateDirectoryW((theme + L"public").c_str(), nullptr);
@@ -144,9 +150,8 @@ TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
       L"bkimage=\"file='slice.png' corner='6,6,6,6'\"/></VBox></HBox>"
       L"<Control/></VBox></Window>";
   HostWindow window(skin);
-  const HWND hwnd = window.Create(nullptr, L"repaint", WS_POPUP, 0, true, {50, 50, 378, 278});
+  const HWND hwnd = ui_test::OpenPopup(window, L"repaint", {50, 50, 378, 278}, true);
   ASSERT_NE(hwnd, nullptr);
-  window.ShowWindow(true, false);
   ASSERT_TRUE(ui_test::SettlePaint(window));
   ASSERT_TRUE(ui_test::RepaintsAgree(window)) << "after the first paint";
   for (int round = 0; round < 3; ++round) {
@@ -164,20 +169,13 @@ TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
 // the curve.
 TEST(Repaint, RoundedCornersKeepTheParentVisible) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"rc_paper", L"#FFFFFFFF");
-  global.AddTextColor(L"rc_fill", L"#FFE01010");
-  global.AddTextColor(L"rc_edge", L"#FF1010E0");
+  ui_test::AddTextColors(
+      {{L"rc_paper", L"#FFFFFFFF"}, {L"rc_fill", L"#FFE01010"}, {L"rc_edge", L"#FF1010E0"}});
   std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
   ASSERT_TRUE(context->Resize(120, 80));
   const RECT all = {0, 0, 120, 80};
   context->DrawColor(all, 0xFFFFFFFF);
-  ui::Control card;
-  card.SetAttribute(L"bkcolor", L"rc_fill");
-  card.SetAttribute(L"bordercolor", L"rc_edge");
-  card.SetAttribute(L"bordersize", L"2");
-  card.SetAttribute(L"borderround", L"24,24");
-  card.SetPos({10, 10, 110, 70});
-  card.AlphaPaint(context.get(), all);
+  PaintRoundedCard(context.get(), L"rc_fill", L"rc_edge", L"24,24", {10, 10, 110, 70}, all);
   ::GdiFlush();
   EXPECT_EQ(Bgra(*context, 11, 11), 0xFFFFFFFFu) << "the corner shows the parent";
   EXPECT_EQ(Bgra(*context, 60, 10), 0xFF1010E0u) << "the border runs along the edge";

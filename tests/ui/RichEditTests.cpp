@@ -34,14 +34,12 @@ class EditWindow : public ui::WindowImplBase {
 class RichEditTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ui::GlobalManager::Instance().AddTextColor(L"test_paper", L"#FFFFFFFF");
-    ui::GlobalManager::Instance().AddTextColor(L"test_prompt", L"#FFFF0000");
-    ui::GlobalManager::Instance().AddTextColor(L"test_caret", L"#FF00FF00");
+    ui_test::AddTextColors({{L"test_paper", L"#FFFFFFFF"},
+                            {L"test_prompt", L"#FFFF0000"},
+                            {L"test_caret", L"#FF00FF00"}});
     // Plain window: it is painted on request, so a paint can be forced with UpdateWindow.
-    hwnd_ = window_.Create(nullptr, L"edit", WS_POPUP, 0, false, {40, 40, 280, 160});
+    hwnd_ = ui_test::OpenPopup(window_, L"edit", {40, 40, 280, 160}, false);
     ASSERT_NE(hwnd_, nullptr);
-    // Not activated: this Wine waits two seconds for the display when an active window goes.
-    window_.ShowWindow(true, false);
     ::UpdateWindow(hwnd_);
     path_ = static_cast<ui::RichEdit*>(window_.FindControl(L"path"));
     notes_ = static_cast<ui::RichEdit*>(window_.FindControl(L"notes"));
@@ -366,9 +364,8 @@ class LinkEditWindow : public NotifiedEditWindow {
 
 TEST(RichEditNotifyTest, AClickedLinkReachesTheWindowWithItsText) {
   LinkEditWindow window;
-  HWND hwnd = window.Create(nullptr, L"edit", WS_POPUP, 0, false, {40, 40, 280, 160});
+  HWND hwnd = ui_test::OpenPopup(window, L"edit", {40, 40, 280, 160}, false);
   ASSERT_NE(hwnd, nullptr);
-  window.ShowWindow(true, false);
   ::UpdateWindow(hwnd);
   auto* notes = static_cast<ui::RichEdit*>(window.FindControl(L"notes"));
   ASSERT_TRUE(ui_test::PumpUntil([&] { return notes->GetPos().right > 0; }, 2000));

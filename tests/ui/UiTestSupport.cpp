@@ -104,25 +104,6 @@ std::string MakeZip(const std::vector<ZipEntry>& entries) {
   return out;
 }
 
-void SendPointerMove(POINT screen) {
-  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
-  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  // Absolute input counts in 65536ths of the screen; rounding up lands on the pixel itself.
-  input.mi.dx = (screen.x * 65536 + width - 1) / width;
-  input.mi.dy = (screen.y * 65536 + height - 1) / height;
-  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  ::SendInput(1, &input, sizeof(input));
-}
-
-void SendLeftButton(bool down) {
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-  ::SendInput(1, &input, sizeof(input));
-}
-
 std::string MakeGif(int width, int height, const std::vector<DWORD>& palette,
                     const std::vector<int>& frames, int delay_cs) {
   std::string out = "GIF89a";
@@ -228,6 +209,11 @@ std::wstring MakeTempFolder(const wchar_t* tag) {
   return name;
 }
 
+void AddTextColors(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> colors) {
+  for (const auto& color : colors)
+    ui::GlobalManager::Instance().AddTextColor(color.first, color.second);
+}
+
 bool WriteFile(const std::wstring& path, const std::string& bytes) {
   HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -237,22 +223,6 @@ bool WriteFile(const std::wstring& path, const std::string& bytes) {
       ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   ::CloseHandle(file);
   return ok && written == bytes.size();
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms) {
-  const DWORD deadline = ::GetTickCount() + timeout_ms;
-  // A periodic timer so GetMessage returns to re-check the deadline even when nothing else comes.
-  const UINT_PTR beat = ::SetTimer(nullptr, 0, 20, nullptr);
-  bool ok = done();
-  MSG msg;
-  while (!ok && static_cast<LONG>(deadline - ::GetTickCount()) > 0 &&
-         ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    ::TranslateMessage(&msg);
-    ::DispatchMessageW(&msg);
-    ok = done();
-  }
-  ::KillTimer(nullptr, beat);
-  return ok;
 }
 
 }  // namespace ui_test

@@ -1,11 +1,15 @@
-// Helpers shared by the UI framework tests: a ZIP writer, temporary folders and a BMP writer.
+// Helpers shared by the UI framework tests: a ZIP writer, temporary folders and picture writers.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tests/ui/WindowInput.h"
 
 namespace ui_test {
 
@@ -18,19 +22,12 @@ struct ZipEntry {
 // A well-formed archive with the given members, compressed by zlib where asked.
 std::string MakeZip(const std::vector<ZipEntry>& entries);
 
+// Registers named text colors ("#AARRGGBB") with the global manager, as a skin's global file does.
+void AddTextColors(std::initializer_list<std::pair<const wchar_t*, const wchar_t*>> colors);
+
 // A fresh folder under the temp path, ending in "\\".
 std::wstring MakeTempFolder(const wchar_t* tag);
 bool WriteFile(const std::wstring& path, const std::string& bytes);
-
-// Runs the thread's message loop until `done` holds; false once `timeout_ms` has passed, so a
-// window test that waits for something that never happens fails instead of hanging.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeout_ms);
-
-// Pointer input as the system delivers it from a user's hand: a move to a point of the screen,
-// and the left button going down or up. Sent from the thread that owns the window under test,
-// the display's own reports of the moves are ones the system knows to be stale.
-void SendPointerMove(POINT screen);
-void SendLeftButton(bool down);
 
 // An animated GIF of width × height whose frame i is filled with palette[frames[i]] (0xRRGGBB;
 // at most four colors), each frame shown for `delay_cs` hundredths of a second, looping.

@@ -277,10 +277,8 @@ TEST(WindowHostTest, LayeredWindowShowsEveryControlAndATranslucentShadow) {
 }
 
 TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
-  ui::GlobalManager& global = ui::GlobalManager::Instance();
-  global.AddTextColor(L"part_paper", L"#FFFFFFFF");
-  global.AddTextColor(L"part_mark", L"#FFC02020");
-  global.AddTextColor(L"part_fill", L"#FF10A040");
+  ui_test::AddTextColors(
+      {{L"part_paper", L"#FFFFFFFF"}, {L"part_mark", L"#FFC02020"}, {L"part_fill", L"#FF10A040"}});
   // A parent with a background and two children: a later repaint of the spot alone must not
   // paint the parent's background over the mark, which that pass does not paint again.
   const wchar_t kSkin[] =
@@ -289,9 +287,8 @@ TEST(WindowHostTest, RepaintingOneControlLeavesItsParentsOtherChildrenAlone) {
       L"bkcolor=\"part_mark\"/><Control/><Control name=\"spot\" height=\"10\"/></VBox>"
       L"</Window>";
   SkinWindow window(kSkin, L"form");
-  const HWND hwnd = window.Create(nullptr, L"parts", WS_POPUP, 0, true, {40, 40, 240, 140});
+  const HWND hwnd = ui_test::OpenPopup(window, L"parts", {40, 40, 240, 140}, true);
   ASSERT_NE(hwnd, nullptr);
-  window.ShowWindow(true, false);
   ui::IRenderContext* context = window.GetRenderContext();
   ASSERT_TRUE(ui_test::PumpUntil(
       [&] { return context->GetBits() && Pixels(context).Rgb(20, 20) == 0xC02020u; }, 3000));
@@ -312,9 +309,8 @@ TEST(WindowHostTest, DraggingTheCaptionMovesTheWindowButPressingAButtonDoesNot) 
       L"<VBox><Control height=\"60\"/>"
       L"<Button name=\"press\" width=\"60\" height=\"40\"/></VBox></Window>";
   SkinWindow window(kSkin, L"");
-  const HWND hwnd = window.Create(nullptr, L"drag", WS_POPUP, 0, false, {100, 100, 300, 220});
+  const HWND hwnd = ui_test::OpenPopup(window, L"drag", {100, 100, 300, 220}, false, true);
   ASSERT_NE(hwnd, nullptr);
-  window.ShowWindow(true, true);
   ::UpdateWindow(hwnd);
   ui::Control* press = window.FindControl(L"press");
   ASSERT_TRUE(ui_test::PumpUntil([&] { return press->GetPos().right > 0; }, 2000));
@@ -421,9 +417,8 @@ TEST(WindowHostTest, DpiChangeRescalesTheWindowAndItsControls) {
       L"margin=\"10,6,0,0\"/><Label name=\"text\" text=\"Scaled\" width=\"auto\" font=\"dpi_14\" "
       L"textpadding=\"8,0,8,0\"/></VBox></Window>";
   SkinWindow window(kSkin, L"");
-  const HWND hwnd = window.Create(nullptr, L"dpi", WS_POPUP, 0, true, {100, 100, 300, 220});
+  const HWND hwnd = ui_test::OpenPopup(window, L"dpi", {100, 100, 300, 220}, true);
   ASSERT_NE(hwnd, nullptr);
-  window.ShowWindow(true, false);
   ASSERT_TRUE(ui_test::SettlePaint(window));
   ui::Control* press = window.FindControl(L"press");
   ui::Control* text = window.FindControl(L"text");

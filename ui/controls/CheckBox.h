@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ui/controls/Button.h"
+#include "ui/core/AttributeTable.h"
 
 namespace ui {
 
@@ -51,40 +52,43 @@ using CheckBoxBox = CheckBoxTemplate<Box>;
 template <typename InheritType>
 void CheckBoxTemplate<InheritType>::SetAttribute(const std::wstring& name,
                                                  const std::wstring& value) {
-  static const wchar_t* const kStates[] = {L"normal", L"hot", L"pushed", L"disabled"};
-  if (name == L"selected") {
-    Selected(value == L"true", true);
-    return;
-  }
-  if (name == L"selectedtextcolor") {
-    selected_text_color_ = value;
-    this->Invalidate();
-    return;
-  }
-  for (int i = 0; i < 4; ++i) {
-    const std::wstring state = kStates[i];
-    if (name == L"selected" + state + L"image") {
-      selected_images_[i].SetImageString(value);
-      if (i == kControlStateNormal &&
-          (this->GetFixedWidth() == kDefaultAuto || this->GetFixedHeight() == kDefaultAuto)) {
-        this->Arrange();
-      } else {
-        this->Invalidate();
-      }
-      return;
+  using Self = CheckBoxTemplate<InheritType>;
+  using Value = const std::wstring&;
+  static const AttributeTable<Self> kTable = [] {
+    AttributeTable<Self> table = {
+        {L"selected", [](Self& self, Value value) { self.Selected(value == L"true", true); }},
+        {L"selectedtextcolor",
+         [](Self& self, Value value) {
+           self.selected_text_color_ = value;
+           self.Invalidate();
+         }},
+    };
+    static const wchar_t* const kStates[] = {L"normal", L"hot", L"pushed", L"disabled"};
+    for (int state = 0; state < 4; ++state) {
+      const std::wstring name = kStates[state];
+      table.Add(L"selected" + name + L"image", [state](Self& self, Value value) {
+        self.selected_images_[state].SetImageString(value,
+                                                    DpiManager::Instance().GetAppliedScale());
+        if (state == kControlStateNormal &&
+            (self.GetFixedWidth() == kDefaultAuto || self.GetFixedHeight() == kDefaultAuto)) {
+          self.Arrange();
+        } else {
+          self.Invalidate();
+        }
+      });
+      table.Add(L"selected" + name + L"color", [state](Self& self, Value value) {
+        self.selected_colors_[state] = value;
+        self.Invalidate();
+      });
+      table.Add(L"selectedfore" + name + L"image", [state](Self& self, Value value) {
+        self.selected_fore_images_[state].SetImageString(value,
+                                                         DpiManager::Instance().GetAppliedScale());
+        self.Invalidate();
+      });
     }
-    if (name == L"selected" + state + L"color") {
-      selected_colors_[i] = value;
-      this->Invalidate();
-      return;
-    }
-    if (name == L"selectedfore" + state + L"image") {
-      selected_fore_images_[i].SetImageString(value);
-      this->Invalidate();
-      return;
-    }
-  }
-  ButtonTemplate<InheritType>::SetAttribute(name, value);
+    return table;
+  }();
+  if (!kTable.Apply(*this, name, value)) ButtonTemplate<InheritType>::SetAttribute(name, value);
 }
 
 template <typename InheritType>

@@ -1,11 +1,12 @@
 // ui::Combo: item storage through the list, the popup's opening and the chosen item's text.
 #include "ui/controls/Combo.h"
 
+#include "base/NumberList.h"
 #include "ui/controls/ComboWnd.h"
 #include "ui/controls/ListContainerElement.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/RenderContext.h"
 
@@ -27,21 +28,28 @@ Combo::~Combo() {
 }
 
 void Combo::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  if (name == L"dropbox") {
-    drop_box_attributes_ = value;
-    list_->ApplyAttributeList(value);
-  } else if (name == L"vscrollbar") {
-    // The list always scrolls vertically.
-  } else if (name == L"dropboxsize") {
-    SIZE size = {};
-    if (!ParseSizeList(value, &size)) return;
-    DpiManager::Instance().ScaleSize(size);
-    drop_size_ = size;
-  } else if (name == L"popuptop") {
-    popup_top_ = value == L"true";
-  } else {
-    Box::SetAttribute(name, value);
-  }
+  using Self = Combo;
+  using Value = const std::wstring&;
+  static const AttributeTable<Self> kTable = {
+      {L"dropbox",
+       [](Self& self, Value value) {
+         self.drop_box_attributes_ = value;
+         self.list_->ApplyAttributeList(value);
+       }},
+      {L"vscrollbar",
+       [](Self&, Value) {
+         // The list always scrolls vertically.
+       }},
+      {L"dropboxsize",
+       [](Self& self, Value value) {
+         SIZE size = {};
+         if (!nbase::ParseSizeList(value, &size)) return;
+         DpiManager::Instance().ScaleSize(size);
+         self.drop_size_ = size;
+       }},
+      {L"popuptop", [](Self& self, Value value) { self.popup_top_ = value == L"true"; }},
+  };
+  if (!kTable.Apply(*this, name, value)) Box::SetAttribute(name, value);
 }
 
 void Combo::SetWindow(Window* window, Box* parent, bool init) {
@@ -152,7 +160,7 @@ void Combo::PaintText(IRenderContext* context) {
                      rect_.right - padding.right, rect_.bottom - padding.bottom};
   const DWORD color =
       GlobalManager::Instance().GetTextColor(item->GetStateTextColor(kControlStateNormal));
-  context->DrawText(rect, text, color, item->GetFont(),
+  context->DrawText(rect, text, color, GlobalManager::Instance().GetFont(item->GetFont()),
                     DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS, 255, false);
 }
 

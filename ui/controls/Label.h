@@ -6,11 +6,12 @@
 #include <string>
 #include <type_traits>
 
+#include "base/NumberList.h"
 #include "base/StringUtil.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
@@ -111,74 +112,92 @@ LabelTemplate<InheritType>::LabelTemplate() {
 
 template <typename InheritType>
 void LabelTemplate<InheritType>::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  if (name == L"align") {
-    // Words are found as substrings, so "vcenter" also counts as "center".
-    if (value.find(L"left") != std::wstring::npos) text_style_ &= ~0x27u;
-    if (value.find(L"center") != std::wstring::npos) {
-      text_style_ &= ~0x2u;
-      text_style_ |= 0x1u;
-    }
-    if (value.find(L"right") != std::wstring::npos) {
-      text_style_ &= ~0x25u;
-      text_style_ |= 0x2u;
-    }
-    if (value.find(L"top") != std::wstring::npos) {
-      text_style_ &= ~0xCu;
-      text_style_ |= 0x20u;
-    }
-    if (value.find(L"vcenter") != std::wstring::npos) {
-      text_style_ &= ~0x8u;
-      text_style_ |= 0x25u;
-    }
-    if (value.find(L"bottom") != std::wstring::npos) {
-      text_style_ &= ~0x4u;
-      text_style_ |= 0x28u;
-    }
-    this->Invalidate();
-  } else if (name == L"endellipsis") {
-    if (value == L"true")
-      text_style_ |= kTextEndEllipsis;
-    else
-      text_style_ &= ~kTextEndEllipsis;
-  } else if (name == L"linelimit") {
-    const bool limit = value == L"true";
-    if (limit != line_limit_) {
-      line_limit_ = limit;
-      this->Invalidate();
-    }
-  } else if (name == L"singleline") {
-    const bool single = value == L"true";
-    if (single != single_line_) {
-      single_line_ = single;
-      this->Invalidate();
-    }
-  } else if (name == L"text") {
-    SetText(value);
-  } else if (name == L"textid") {
-    SetTextId(value);
-  } else if (name == L"font") {
-    font_id_ = value;
-    this->Invalidate();
-  } else if (name == L"normaltextcolor") {
-    text_colors_[kControlStateNormal] = value;
-    this->Invalidate();
-  } else if (name == L"hottextcolor") {
-    SetStateTextColor(kControlStateHot, value);
-  } else if (name == L"pushedtextcolor") {
-    text_colors_[kControlStatePushed] = value;
-    this->Invalidate();
-  } else if (name == L"disabledtextcolor") {
-    text_colors_[kControlStateDisabled] = value;
-    this->Invalidate();
-  } else if (name == L"textpadding") {
-    RECT padding = {};
-    if (ParseRectList(value, &padding)) {
-      DpiManager::Instance().ScaleRect(padding);
-      SetTextPadding(padding);
-    }
-  } else {
-    InheritType::SetAttribute(name, value);
-  }
+  using Self = LabelTemplate<InheritType>;
+  using Value = const std::wstring&;
+  static const AttributeTable<Self> kTable = {
+      {L"align",
+       [](Self& self, Value value) {
+         // Words are found as substrings, so "vcenter" also counts as "center".
+         if (value.find(L"left") != std::wstring::npos) self.text_style_ &= ~0x27u;
+         if (value.find(L"center") != std::wstring::npos) {
+           self.text_style_ &= ~0x2u;
+           self.text_style_ |= 0x1u;
+         }
+         if (value.find(L"right") != std::wstring::npos) {
+           self.text_style_ &= ~0x25u;
+           self.text_style_ |= 0x2u;
+         }
+         if (value.find(L"top") != std::wstring::npos) {
+           self.text_style_ &= ~0xCu;
+           self.text_style_ |= 0x20u;
+         }
+         if (value.find(L"vcenter") != std::wstring::npos) {
+           self.text_style_ &= ~0x8u;
+           self.text_style_ |= 0x25u;
+         }
+         if (value.find(L"bottom") != std::wstring::npos) {
+           self.text_style_ &= ~0x4u;
+           self.text_style_ |= 0x28u;
+         }
+         self.Invalidate();
+       }},
+      {L"endellipsis",
+       [](Self& self, Value value) {
+         if (value == L"true")
+           self.text_style_ |= kTextEndEllipsis;
+         else
+           self.text_style_ &= ~kTextEndEllipsis;
+       }},
+      {L"linelimit",
+       [](Self& self, Value value) {
+         const bool limit = value == L"true";
+         if (limit != self.line_limit_) {
+           self.line_limit_ = limit;
+           self.Invalidate();
+         }
+       }},
+      {L"singleline",
+       [](Self& self, Value value) {
+         const bool single = value == L"true";
+         if (single != self.single_line_) {
+           self.single_line_ = single;
+           self.Invalidate();
+         }
+       }},
+      {L"text", [](Self& self, Value value) { self.SetText(value); }},
+      {L"textid", [](Self& self, Value value) { self.SetTextId(value); }},
+      {L"font",
+       [](Self& self, Value value) {
+         self.font_id_ = value;
+         self.Invalidate();
+       }},
+      {L"normaltextcolor",
+       [](Self& self, Value value) {
+         self.text_colors_[kControlStateNormal] = value;
+         self.Invalidate();
+       }},
+      {L"hottextcolor",
+       [](Self& self, Value value) { self.SetStateTextColor(kControlStateHot, value); }},
+      {L"pushedtextcolor",
+       [](Self& self, Value value) {
+         self.text_colors_[kControlStatePushed] = value;
+         self.Invalidate();
+       }},
+      {L"disabledtextcolor",
+       [](Self& self, Value value) {
+         self.text_colors_[kControlStateDisabled] = value;
+         self.Invalidate();
+       }},
+      {L"textpadding",
+       [](Self& self, Value value) {
+         RECT padding = {};
+         if (nbase::ParseRectList(value, &padding)) {
+           DpiManager::Instance().ScaleRect(padding);
+           self.SetTextPadding(padding);
+         }
+       }},
+  };
+  if (!kTable.Apply(*this, name, value)) InheritType::SetAttribute(name, value);
 }
 
 template <typename InheritType>
@@ -263,7 +282,8 @@ SIZE LabelTemplate<InheritType>::EstimateText(SIZE available) {
     own_context = factory->CreateRenderContext();
     context = own_context.get();
   }
-  RECT measured = context->MeasureText(text, font_id_, text_style_, width_limit);
+  const HFONT font = GlobalManager::Instance().GetFont(font_id_);
+  RECT measured = context->MeasureText(text, font, text_style_, width_limit);
   LONG width = measured.right - measured.left;
   SIZE size = {this->GetFixedWidth(), this->GetFixedHeight()};
   const LONG padding_x = text_padding_.left + text_padding_.right;
@@ -273,7 +293,7 @@ SIZE LabelTemplate<InheritType>::EstimateText(SIZE available) {
       this->SetReEstimateSize(true);
       const LONG room = available.cx - padding_x;
       if (room < width) {
-        measured = context->MeasureText(text, font_id_, text_style_, room);
+        measured = context->MeasureText(text, font, text_style_, room);
         width = measured.right - measured.left;
       }
     }
@@ -306,7 +326,8 @@ void LabelTemplate<InheritType>::DrawLabelText(IRenderContext* context, const st
   rect.bottom -= text_padding_.bottom;
   ForceSingleLineBit();
   const DWORD argb = GlobalManager::Instance().GetTextColor(color);
-  context->DrawText(rect, text, argb, font_id_, text_style_, alpha, line_limit);
+  context->DrawText(rect, text, argb, GlobalManager::Instance().GetFont(font_id_), text_style_,
+                    alpha, line_limit);
 }
 
 template <typename InheritType>

@@ -7,7 +7,7 @@
 #include "ui/controls/ListContainerElement.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/Window.h"
-#include "ui/layouts/VLayout.h"
+#include "ui/layouts/BoxLayout.h"
 #include "ui/render/RenderContext.h"
 
 namespace ui {

@@ -25,11 +25,11 @@ class OptionTemplate : public CheckBoxTemplate<InheritType> {
     if (!group_.empty() && window) window->AddOptionGroup(group_, this);
   }
   void SetAttribute(const std::wstring& name, const std::wstring& value) override {
-    if (name == L"group") {
-      SetGroup(value);
-    } else {
-      CheckBoxTemplate<InheritType>::SetAttribute(name, value);
-    }
+    using Self = OptionTemplate<InheritType>;
+    static const AttributeTable<Self> kTable = {
+        {L"group", [](Self& self, const std::wstring& group) { self.SetGroup(group); }},
+    };
+    if (!kTable.Apply(*this, name, value)) CheckBoxTemplate<InheritType>::SetAttribute(name, value);
   }
 
   const std::wstring& GetGroup() const { return group_; }

@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "ui/core/AttributeTable.h"
+#include "ui/core/DpiManager.h"
+
 namespace ui {
 
 Progress::Progress() {
@@ -29,40 +32,56 @@ std::wstring Progress::GetAccessibleValue() const {
 }
 
 void Progress::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  if (name == L"hor") {
-    const bool horizontal = value == L"true";
-    if (horizontal != horizontal_) {
-      horizontal_ = horizontal;
-      Invalidate();
-    }
-  } else if (name == L"min") {
-    min_ = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
-    Invalidate();
-  } else if (name == L"max") {
-    max_ = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
-    Invalidate();
-  } else if (name == L"value") {
-    SetValue(static_cast<double>(std::wcstol(value.c_str(), nullptr, 10)));
-  } else if (name == L"progressimage") {
-    progress_image_.SetImageString(value);
-    Invalidate();
-  } else if (name == L"isstretchfore") {
-    const bool stretch = value == L"true";
-    if (stretch != stretch_fore_) {
-      stretch_fore_ = stretch;
-      Invalidate();
-    }
-  } else if (name == L"progresscolor") {
-    size_t start = 0;
-    while (start < value.size() && value[start] <= L' ') ++start;
-    const std::wstring color = value.substr(start);
-    if (color != progress_color_) {
-      progress_color_ = color;
-      Invalidate();
-    }
-  } else {
-    LabelTemplate<Control>::SetAttribute(name, value);
-  }
+  using Self = Progress;
+  using Value = const std::wstring&;
+  static const AttributeTable<Self> kTable = {
+      {L"hor",
+       [](Self& self, Value value) {
+         const bool horizontal = value == L"true";
+         if (horizontal != self.horizontal_) {
+           self.horizontal_ = horizontal;
+           self.Invalidate();
+         }
+       }},
+      {L"min",
+       [](Self& self, Value value) {
+         self.min_ = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
+         self.Invalidate();
+       }},
+      {L"max",
+       [](Self& self, Value value) {
+         self.max_ = static_cast<int>(std::wcstol(value.c_str(), nullptr, 10));
+         self.Invalidate();
+       }},
+      {L"value",
+       [](Self& self, Value value) {
+         self.SetValue(static_cast<double>(std::wcstol(value.c_str(), nullptr, 10)));
+       }},
+      {L"progressimage",
+       [](Self& self, Value value) {
+         self.progress_image_.SetImageString(value, DpiManager::Instance().GetAppliedScale());
+         self.Invalidate();
+       }},
+      {L"isstretchfore",
+       [](Self& self, Value value) {
+         const bool stretch = value == L"true";
+         if (stretch != self.stretch_fore_) {
+           self.stretch_fore_ = stretch;
+           self.Invalidate();
+         }
+       }},
+      {L"progresscolor",
+       [](Self& self, Value value) {
+         size_t start = 0;
+         while (start < value.size() && value[start] <= L' ') ++start;
+         const std::wstring color = value.substr(start);
+         if (color != self.progress_color_) {
+           self.progress_color_ = color;
+           self.Invalidate();
+         }
+       }},
+  };
+  if (!kTable.Apply(*this, name, value)) LabelTemplate<Control>::SetAttribute(name, value);
 }
 
 RECT Progress::GetProgressPos() {

@@ -10,6 +10,7 @@
 
 #include "base/TimerQueue.h"
 #include "ui/controls/TxtWinHost.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/core/Window.h"
@@ -46,95 +47,132 @@ void RichEdit::SetStyleBit(DWORD bit, bool on) {
 }
 
 void RichEdit::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  const bool is_true = value == L"true";
-  if (name == L"vscrollbar") {
-    SetStyleBit(WS_VSCROLL | ES_DISABLENOSCROLL, is_true);
-    if (!is_true && (style_ & WS_HSCROLL)) style_ |= ES_DISABLENOSCROLL;
-    if (host_) {
-      host_->SetScrollStyle(style_);
-      SetPos(GetPos());
-    }
-  } else if (name == L"hscrollbar") {
-    SetStyleBit(WS_HSCROLL | ES_DISABLENOSCROLL, is_true);
-    if (!is_true && (style_ & WS_VSCROLL)) style_ |= ES_DISABLENOSCROLL;
-    if (host_) host_->SetScrollStyle(style_);
-  } else if (name == L"autovscroll") {
-    if (is_true || value == L"false") SetStyleBit(ES_AUTOVSCROLL, is_true);
-  } else if (name == L"autohscroll") {
-    if (is_true || value == L"false") SetStyleBit(ES_AUTOHSCROLL, is_true);
-  } else if (name == L"multiline") {
-    if (is_true || value == L"false") SetStyleBit(ES_MULTILINE, is_true);
-  } else if (name == L"readonly") {
-    if (is_true || value == L"false") {
-      SetStyleBit(ES_READONLY, is_true);
-      read_only_ = is_true;
-      if (host_) host_->SetPropertyBit(TXTBIT_READONLY, is_true);
-    }
-  } else if (name == L"password") {
-    if (is_true || value == L"false") {
-      SetStyleBit(ES_PASSWORD, is_true);
-      password_ = is_true;
-      if (host_) host_->SetPropertyBit(TXTBIT_USEPASSWORD, is_true);
-    }
-  } else if (name == L"number") {
-    if (is_true || value == L"false") {
-      SetStyleBit(ES_NUMBER, is_true);
-      number_only_ = is_true;
-    }
-  } else if (name == L"align") {
-    if (value.find(L"left") != std::wstring::npos) style_ &= ~(ES_CENTER | ES_RIGHT);
-    if (value.find(L"hcenter") != std::wstring::npos) {
-      style_ &= ~ES_RIGHT;
-      style_ |= ES_CENTER;
-    }
-    if (value.find(L"right") != std::wstring::npos) {
-      style_ &= ~ES_CENTER;
-      style_ |= ES_RIGHT;
-    }
-    if (value.find(L"top") != std::wstring::npos) text_valign_ = 0;
-    if (value.find(L"vcenter") != std::wstring::npos) text_valign_ = 1;
-    if (value.find(L"bottom") != std::wstring::npos) text_valign_ = 2;
-  } else if (name == L"normaltextcolor") {
-    normal_text_color_ = SkipBlanks(value);
-    if (IsEnabled()) SetTextColor(normal_text_color_);
-  } else if (name == L"disabledtextcolor") {
-    disabled_text_color_ = SkipBlanks(value);
-    if (!IsEnabled()) SetTextColor(disabled_text_color_);
-  } else if (name == L"caretcolor") {
-    caret_color_ = SkipBlanks(value);
-  } else if (name == L"promptmode") {
-    prompt_mode_ = is_true;  // kept for markup compatibility; the prompt does not depend on it
-  } else if (name == L"promptcolor") {
-    prompt_color_ = SkipBlanks(value);
-  } else if (name == L"prompttext") {
-    SetPromptText(value);
-  } else if (name == L"prompttextid") {
-    SetPromptTextId(value);
-  } else if (name == L"focusedimage") {
-    focused_image_.SetImageString(value);
-    Invalidate();
-  } else if (name == L"font") {
-    font_ = value;
-    if (host_) host_->SetFont(font_);
-  } else if (name == L"text") {
-    SetText(value);
-  } else if (name == L"textid") {
-    SetText(GlobalManager::Instance().GetLanguageText(value));
-  } else if (name == L"wanttab") {
-    want_tab_ = is_true;
-  } else if (name == L"wantreturnmsg") {
-    want_return_msg_ = is_true;
-  } else if (name == L"returnmsgwantctrl") {
-    return_msg_want_ctrl_ = is_true;
-  } else if (name == L"autourldetect") {
-    auto_url_detect_ = is_true;
-    if (host_) TxSend(EM_AUTOURLDETECT, auto_url_detect_ ? TRUE : FALSE, 0);
-  } else if (name == L"rich") {
-    rich_ = is_true;
-    if (host_) host_->SetPropertyBit(TXTBIT_RICHTEXT, rich_);
-  } else {
-    Box::SetAttribute(name, value);
-  }
+  using Self = RichEdit;
+  using Value = const std::wstring&;
+  static const AttributeTable<Self> kTable = {
+      {L"vscrollbar",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         self.SetStyleBit(WS_VSCROLL | ES_DISABLENOSCROLL, is_true);
+         if (!is_true && (self.style_ & WS_HSCROLL)) self.style_ |= ES_DISABLENOSCROLL;
+         if (self.host_) {
+           self.host_->SetScrollStyle(self.style_);
+           self.SetPos(self.GetPos());
+         }
+       }},
+      {L"hscrollbar",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         self.SetStyleBit(WS_HSCROLL | ES_DISABLENOSCROLL, is_true);
+         if (!is_true && (self.style_ & WS_VSCROLL)) self.style_ |= ES_DISABLENOSCROLL;
+         if (self.host_) self.host_->SetScrollStyle(self.style_);
+       }},
+      {L"autovscroll",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         if (is_true || value == L"false") self.SetStyleBit(ES_AUTOVSCROLL, is_true);
+       }},
+      {L"autohscroll",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         if (is_true || value == L"false") self.SetStyleBit(ES_AUTOHSCROLL, is_true);
+       }},
+      {L"multiline",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         if (is_true || value == L"false") self.SetStyleBit(ES_MULTILINE, is_true);
+       }},
+      {L"readonly",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         if (is_true || value == L"false") {
+           self.SetStyleBit(ES_READONLY, is_true);
+           self.read_only_ = is_true;
+           if (self.host_) self.host_->SetPropertyBit(TXTBIT_READONLY, is_true);
+         }
+       }},
+      {L"password",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         if (is_true || value == L"false") {
+           self.SetStyleBit(ES_PASSWORD, is_true);
+           self.password_ = is_true;
+           if (self.host_) self.host_->SetPropertyBit(TXTBIT_USEPASSWORD, is_true);
+         }
+       }},
+      {L"number",
+       [](Self& self, Value value) {
+         const bool is_true = value == L"true";
+         if (is_true || value == L"false") {
+           self.SetStyleBit(ES_NUMBER, is_true);
+           self.number_only_ = is_true;
+         }
+       }},
+      {L"align",
+       [](Self& self, Value value) {
+         if (value.find(L"left") != std::wstring::npos) self.style_ &= ~(ES_CENTER | ES_RIGHT);
+         if (value.find(L"hcenter") != std::wstring::npos) {
+           self.style_ &= ~ES_RIGHT;
+           self.style_ |= ES_CENTER;
+         }
+         if (value.find(L"right") != std::wstring::npos) {
+           self.style_ &= ~ES_CENTER;
+           self.style_ |= ES_RIGHT;
+         }
+         if (value.find(L"top") != std::wstring::npos) self.text_valign_ = 0;
+         if (value.find(L"vcenter") != std::wstring::npos) self.text_valign_ = 1;
+         if (value.find(L"bottom") != std::wstring::npos) self.text_valign_ = 2;
+       }},
+      {L"normaltextcolor",
+       [](Self& self, Value value) {
+         self.normal_text_color_ = SkipBlanks(value);
+         if (self.IsEnabled()) self.SetTextColor(self.normal_text_color_);
+       }},
+      {L"disabledtextcolor",
+       [](Self& self, Value value) {
+         self.disabled_text_color_ = SkipBlanks(value);
+         if (!self.IsEnabled()) self.SetTextColor(self.disabled_text_color_);
+       }},
+      {L"caretcolor", [](Self& self, Value value) { self.caret_color_ = SkipBlanks(value); }},
+      {L"promptmode",
+       [](Self& self, Value value) {
+         // Kept for markup compatibility; the prompt does not depend on it.
+         self.prompt_mode_ = value == L"true";
+       }},
+      {L"promptcolor", [](Self& self, Value value) { self.prompt_color_ = SkipBlanks(value); }},
+      {L"prompttext", [](Self& self, Value value) { self.SetPromptText(value); }},
+      {L"prompttextid", [](Self& self, Value value) { self.SetPromptTextId(value); }},
+      {L"focusedimage",
+       [](Self& self, Value value) {
+         self.focused_image_.SetImageString(value, DpiManager::Instance().GetAppliedScale());
+         self.Invalidate();
+       }},
+      {L"font",
+       [](Self& self, Value value) {
+         self.font_ = value;
+         if (self.host_) self.host_->SetFont(self.font_);
+       }},
+      {L"text", [](Self& self, Value value) { self.SetText(value); }},
+      {L"textid",
+       [](Self& self, Value value) {
+         self.SetText(GlobalManager::Instance().GetLanguageText(value));
+       }},
+      {L"wanttab", [](Self& self, Value value) { self.want_tab_ = value == L"true"; }},
+      {L"wantreturnmsg", [](Self& self, Value value) { self.want_return_msg_ = value == L"true"; }},
+      {L"returnmsgwantctrl",
+       [](Self& self, Value value) { self.return_msg_want_ctrl_ = value == L"true"; }},
+      {L"autourldetect",
+       [](Self& self, Value value) {
+         self.auto_url_detect_ = value == L"true";
+         if (self.host_) self.TxSend(EM_AUTOURLDETECT, self.auto_url_detect_ ? TRUE : FALSE, 0);
+       }},
+      {L"rich",
+       [](Self& self, Value value) {
+         self.rich_ = value == L"true";
+         if (self.host_) self.host_->SetPropertyBit(TXTBIT_RICHTEXT, self.rich_);
+       }},
+  };
+  if (!kTable.Apply(*this, name, value)) Box::SetAttribute(name, value);
 }
 
 void RichEdit::SetWordWrap(bool wrap) {
@@ -624,7 +662,7 @@ void RichEdit::Paint(IRenderContext* context, const RECT& paint_rect) {
     const std::wstring prompt = GetPromptText();
     if (!prompt.empty() && !prompt_color_.empty()) {
       context->DrawText(text_rect, prompt, GlobalManager::Instance().GetTextColor(prompt_color_),
-                        font_, DT_NOCLIP, 255, false);
+                        GlobalManager::Instance().GetFont(font_), DT_NOCLIP, 255, false);
     }
   }
   RECTL bounds = {text_rect.left, text_rect.top, text_rect.right, text_rect.bottom};

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "ui/core/AttributeTable.h"
 #include "ui/core/Window.h"
 
 namespace ui {
@@ -23,11 +24,13 @@ void Box::SetWindow(Window* window, Box* parent, bool init) {
 
 void Box::SetAttribute(const std::wstring& name, const std::wstring& value) {
   if (layout_->SetAttribute(name, value)) return;
-  if (name == L"mousechild") {
-    SetMouseChildEnabled(value == L"true");
-  } else {
-    Control::SetAttribute(name, value);
-  }
+  static const AttributeTable<Box> kTable = {
+      {L"mousechild",
+       [](Box& self, const std::wstring& enabled) {
+         self.SetMouseChildEnabled(enabled == L"true");
+       }},
+  };
+  if (!kTable.Apply(*this, name, value)) Control::SetAttribute(name, value);
 }
 
 Control* Box::GetItemAt(size_t index) const {

@@ -6,11 +6,12 @@
 #include <cstdlib>
 #include <optional>
 
+#include "base/NumberList.h"
 #include "base/TimerQueue.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/core/Window.h"
 #include "ui/render/GdiPlusApi.h"
 #include "ui/render/RenderContext.h"
@@ -19,41 +20,24 @@
 namespace ui {
 namespace {
 
-void ParseNumbers(const std::wstring& value, LONG* out[], int count) {
-  const wchar_t* p = value.c_str();
-  for (int i = 0; i < count; ++i) {
-    wchar_t* end = nullptr;
-    *out[i] = static_cast<LONG>(std::wcstol(p, &end, 10));
-    if (end == p || *end == L'\0') break;
-    p = end + 1;
-  }
-}
-
-RECT ParseRect(const std::wstring& value) {
-  RECT rect = {};
-  LONG* parts[] = {&rect.left, &rect.top, &rect.right, &rect.bottom};
-  ParseNumbers(value, parts, 4);
-  return rect;
-}
-
 int Scale(int value) {
   return DpiManager::Instance().ScaleInt(value);
+}
+
+// A number as markup writes a length, scaled.
+int ScaledNumber(const std::wstring& value) {
+  return Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
 }
 
 // "stretch", "auto" or a number, scaled when it is one.
 int ParseLength(const std::wstring& value) {
   if (value == L"stretch") return kDefaultStretch;
   if (value == L"auto") return kDefaultAuto;
-  return Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+  return ScaledNumber(value);
 }
 
-int ImageStateIndex(const std::wstring& name, const wchar_t* suffix) {
-  static const wchar_t* const kStates[] = {L"normal", L"hot", L"pushed", L"disabled"};
-  for (int i = 0; i < 4; ++i) {
-    if (name == std::wstring(kStates[i]) + suffix) return i;
-  }
-  return -1;
-}
+// Attribute names of the per-state colours and images start with these, in state order.
+const wchar_t* const kStateNames[] = {L"normal", L"hot", L"pushed", L"disabled"};
 
 }  // namespace
 
@@ -112,198 +96,237 @@ bool Control::IsAncestorOf(const Control* other) const {
 }
 
 void Control::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  int index = -1;
-  if (name == L"class") {
-    SetClass(value);
-  } else if (name == L"halign") {
-    if (value == L"left")
-      halign_ = kHorAlignLeft;
-    else if (value == L"center")
-      halign_ = kHorAlignCenter;
-    else if (value == L"right")
-      halign_ = kHorAlignRight;
-    Arrange();
-  } else if (name == L"valign") {
-    if (value == L"top")
-      valign_ = kVerAlignTop;
-    else if (value == L"center")
-      valign_ = kVerAlignCenter;
-    else if (value == L"bottom")
-      valign_ = kVerAlignBottom;
-    Arrange();
-  } else if (name == L"margin") {
-    RECT margin = {};
-    if (ParseRectList(value, &margin)) SetMargin(margin);
-  } else if (name == L"bkcolor" || name == L"bkcolor1") {
-    const size_t start = value.find_first_not_of(L' ');
-    SetBkColor(start == std::wstring::npos ? std::wstring() : value.substr(start));
-  } else if (name == L"bordersize") {
-    if (value.find(L',') != std::wstring::npos) {
-      RECT sizes = ParseRect(value);
-      sizes.left = Scale(sizes.left);
-      sizes.top = Scale(sizes.top);
-      sizes.right = Scale(sizes.right);
-      sizes.bottom = Scale(sizes.bottom);
-      border_sizes_ = sizes;
-    } else {
-      border_size_ = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-      border_sizes_ = RECT();
+  using Self = Control;
+  using Value = const std::wstring&;
+  static const AttributeTable<Control> kTable = [] {
+    const auto bk_color = [](Self& self, Value value) {
+      const size_t start = value.find_first_not_of(L' ');
+      self.SetBkColor(start == std::wstring::npos ? std::wstring() : value.substr(start));
+    };
+    AttributeTable<Control> table = {
+        {L"class", [](Self& self, Value value) { self.SetClass(value); }},
+        {L"halign",
+         [](Self& self, Value value) {
+           if (value == L"left")
+             self.halign_ = kHorAlignLeft;
+           else if (value == L"center")
+             self.halign_ = kHorAlignCenter;
+           else if (value == L"right")
+             self.halign_ = kHorAlignRight;
+           self.Arrange();
+         }},
+        {L"valign",
+         [](Self& self, Value value) {
+           if (value == L"top")
+             self.valign_ = kVerAlignTop;
+           else if (value == L"center")
+             self.valign_ = kVerAlignCenter;
+           else if (value == L"bottom")
+             self.valign_ = kVerAlignBottom;
+           self.Arrange();
+         }},
+        {L"margin",
+         [](Self& self, Value value) {
+           RECT margin = {};
+           if (nbase::ParseRectList(value, &margin)) self.SetMargin(margin);
+         }},
+        {L"bkcolor", bk_color},
+        {L"bkcolor1", bk_color},
+        {L"bordersize",
+         [](Self& self, Value value) {
+           if (value.find(L',') != std::wstring::npos) {
+             RECT sizes = {};
+             if (!nbase::ParseRectList(value, &sizes)) return;
+             sizes.left = Scale(sizes.left);
+             sizes.top = Scale(sizes.top);
+             sizes.right = Scale(sizes.right);
+             sizes.bottom = Scale(sizes.bottom);
+             self.border_sizes_ = sizes;
+           } else {
+             self.border_size_ = ScaledNumber(value);
+             self.border_sizes_ = RECT();
+           }
+           self.Invalidate();
+         }},
+        {L"borderround",
+         [](Self& self, Value value) {
+           SIZE round = {};
+           if (!nbase::ParseSizeList(value, &round)) return;
+           DpiManager::Instance().ScaleSize(round);
+           self.border_round_ = round;
+           self.Invalidate();
+         }},
+        {L"width", [](Self& self, Value value) { self.SetFixedWidth(ParseLength(value), false); }},
+        {L"height",
+         [](Self& self, Value value) { self.SetFixedHeight(ParseLength(value), false); }},
+        {L"maxwidth",
+         [](Self& self, Value value) {
+           self.max_width_ = ParseLength(value);
+           self.Arrange();
+         }},
+        {L"maxheight",
+         [](Self& self, Value value) {
+           self.max_height_ = ParseLength(value);
+           self.Arrange();
+         }},
+        {L"minwidth",
+         [](Self& self, Value value) {
+           self.min_width_ = ScaledNumber(value);
+           self.Arrange();
+         }},
+        {L"minheight",
+         [](Self& self, Value value) {
+           self.min_height_ = ScaledNumber(value);
+           self.Arrange();
+         }},
+        {L"state",
+         [](Self& self, Value value) {
+           if (value == L"normal") {
+             self.SetState(kControlStateNormal);
+             self.hot_alpha_ = 0;
+           } else if (value == L"hot") {
+             self.SetState(kControlStateHot);
+             self.hot_alpha_ = 255;
+           } else if (value == L"pushed") {
+             self.SetState(kControlStatePushed);
+           } else if (value == L"disabled") {
+             self.SetState(kControlStateDisabled);
+           }
+         }},
+        {L"cursortype",
+         [](Self& self, Value value) {
+           if (value == L"arrow")
+             self.cursor_type_ = kCursorArrow;
+           else if (value == L"hand")
+             self.cursor_type_ = kCursorHand;
+           else if (value == L"ibeam")
+             self.cursor_type_ = kCursorHandIbeam;
+         }},
+        {L"renderoffset",
+         [](Self& self, Value value) {
+           SIZE offset = {};
+           if (!nbase::ParseSizeList(value, &offset)) return;
+           self.render_offset_ = {Scale(offset.cx), Scale(offset.cy)};
+           self.Invalidate();
+         }},
+        {L"bordercolor",
+         [](Self& self, Value value) {
+           self.border_color_ = value;
+           self.Invalidate();
+         }},
+        {L"leftbordersize",
+         [](Self& self, Value value) {
+           self.border_sizes_.left = ScaledNumber(value);
+           self.Invalidate();
+         }},
+        {L"topbordersize",
+         [](Self& self, Value value) {
+           self.border_sizes_.top = ScaledNumber(value);
+           self.Invalidate();
+         }},
+        {L"rightbordersize",
+         [](Self& self, Value value) {
+           self.border_sizes_.right = ScaledNumber(value);
+           self.Invalidate();
+         }},
+        {L"bottombordersize",
+         [](Self& self, Value value) {
+           self.border_sizes_.bottom = ScaledNumber(value);
+           self.Invalidate();
+         }},
+        {L"bkimage",
+         [](Self& self, Value value) {
+           self.StopImagePlay();
+           self.image_play_finished_ = false;
+           self.image_loops_done_ = 0;
+           self.bk_image_.SetImageString(value, DpiManager::Instance().GetAppliedScale());
+           if (self.fixed_width_ == kDefaultAuto || self.fixed_height_ == kDefaultAuto) {
+             self.Arrange();
+           } else {
+             self.Invalidate();
+           }
+         }},
+        {L"name", [](Self& self, Value value) { self.name_ = value; }},
+        {L"tooltiptext", [](Self& self, Value value) { self.tooltip_text_ = value; }},
+        {L"tooltiptextid",
+         [](Self& self, Value value) {
+           self.tooltip_text_id_ = value;
+           self.tooltip_text_ = GlobalManager::Instance().GetLanguageText(value);
+         }},
+        {L"dataid", [](Self& self, Value value) { self.data_id_ = value; }},
+        {L"enabled", [](Self& self, Value value) { self.SetEnabled(value == L"true"); }},
+        {L"mouse", [](Self& self, Value value) { self.mouse_enabled_ = value == L"true"; }},
+        {L"keyboard", [](Self& self, Value value) { self.keyboard_enabled_ = value == L"true"; }},
+        {L"visible", [](Self& self, Value value) { self.SetVisible(value == L"true"); }},
+        {L"fadevisible", [](Self& self, Value value) { self.SetFadeVisible(value == L"true"); }},
+        {L"float",
+         [](Self& self, Value value) {
+           self.float_ = value == L"true";
+           self.Arrange();
+         }},
+        {L"menu", [](Self& self, Value value) { self.menu_used_ = value == L"true"; }},
+        {L"cache", [](Self& self, Value value) { self.use_cache_ = value == L"true"; }},
+        // The value is deliberately not read: "false" also opts out.
+        {L"nofocus", [](Self& self, Value) { self.no_focus_ = true; }},
+        {L"alpha",
+         [](Self& self, Value value) {
+           self.SetAlpha(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
+         }},
+        {L"fadealpha", [](Self& self, Value value) { self.fade_.alpha = value == L"true"; }},
+        {L"fadehot", [](Self& self, Value value) { self.fade_.hot = value == L"true"; }},
+        {L"fadewidth", [](Self& self, Value value) { self.fade_.width = value == L"true"; }},
+        {L"fadeheight", [](Self& self, Value value) { self.fade_.height = value == L"true"; }},
+        {L"fadeinoutxfromleft",
+         [](Self& self, Value value) { self.fade_.from_left = value == L"true"; }},
+        {L"fadeinoutxfromright",
+         [](Self& self, Value value) { self.fade_.from_right = value == L"true"; }},
+        {L"fadeinoutyfromtop",
+         [](Self& self, Value value) { self.fade_.from_top = value == L"true"; }},
+        {L"fadeinoutyfrombottom",
+         [](Self& self, Value value) { self.fade_.from_bottom = value == L"true"; }},
+        {L"receivepointer",
+         [](Self& self, Value value) { self.receive_pointer_ = value == L"true"; }},
+        {L"default", [](Self& self, Value value) { self.default_button_ = value == L"true"; }},
+        {L"role",
+         [](Self& self, Value value) {
+           static const struct {
+             const wchar_t* name;
+             AccessibleRole role;
+           } kRoles[] = {{L"none", kRoleNone},
+                         {L"button", kRolePushButton},
+                         {L"checkbox", kRoleCheckButton},
+                         {L"radio", kRoleRadioButton},
+                         {L"combobox", kRoleComboBox},
+                         {L"edit", kRoleEditableText},
+                         {L"progress", kRoleProgressBar},
+                         {L"text", kRoleStaticText},
+                         {L"link", kRoleLink},
+                         {L"listitem", kRoleListItem}};
+           for (const auto& entry : kRoles) {
+             if (value == entry.name) self.accessible_role_ = entry.role;
+           }
+         }},
+    };
+    for (int state = 0; state < 4; ++state) {
+      const std::wstring prefix = kStateNames[state];
+      table.Add(prefix + L"color", [state](Self& self, Value value) {
+        self.state_colors_[state] = value;
+        self.Invalidate();
+      });
+      table.Add(prefix + L"image", [state](Self& self, Value value) {
+        self.state_images_[state].SetImageString(value, DpiManager::Instance().GetAppliedScale());
+        self.Invalidate();
+      });
+      table.Add(L"fore" + prefix + L"image", [state](Self& self, Value value) {
+        self.fore_state_images_[state].SetImageString(value,
+                                                      DpiManager::Instance().GetAppliedScale());
+        if (state == kControlStateHot) self.fade_.hot = true;
+        self.Invalidate();
+      });
     }
-    Invalidate();
-  } else if (name == L"borderround") {
-    SIZE round = {};
-    LONG* parts[] = {&round.cx, &round.cy};
-    ParseNumbers(value, parts, 2);
-    DpiManager::Instance().ScaleSize(round);
-    border_round_ = round;
-    Invalidate();
-  } else if (name == L"width") {
-    SetFixedWidth(ParseLength(value), false);
-  } else if (name == L"height") {
-    SetFixedHeight(ParseLength(value), false);
-  } else if (name == L"maxwidth") {
-    max_width_ = ParseLength(value);
-    Arrange();
-  } else if (name == L"maxheight") {
-    max_height_ = ParseLength(value);
-    Arrange();
-  } else if (name == L"minwidth") {
-    min_width_ = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-    Arrange();
-  } else if (name == L"minheight") {
-    min_height_ = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-    Arrange();
-  } else if (name == L"state") {
-    if (value == L"normal") {
-      SetState(kControlStateNormal);
-      hot_alpha_ = 0;
-    } else if (value == L"hot") {
-      SetState(kControlStateHot);
-      hot_alpha_ = 255;
-    } else if (value == L"pushed") {
-      SetState(kControlStatePushed);
-    } else if (value == L"disabled") {
-      SetState(kControlStateDisabled);
-    }
-  } else if (name == L"cursortype") {
-    if (value == L"arrow")
-      cursor_type_ = kCursorArrow;
-    else if (value == L"hand")
-      cursor_type_ = kCursorHand;
-    else if (value == L"ibeam")
-      cursor_type_ = kCursorHandIbeam;
-  } else if (name == L"renderoffset") {
-    POINT offset = {};
-    LONG* parts[] = {&offset.x, &offset.y};
-    ParseNumbers(value, parts, 2);
-    offset.x = Scale(offset.x);
-    offset.y = Scale(offset.y);
-    render_offset_ = offset;
-    Invalidate();
-  } else if ((index = ImageStateIndex(name, L"color")) >= 0) {
-    state_colors_[index] = value;
-    Invalidate();
-  } else if (name == L"bordercolor") {
-    border_color_ = value;
-    Invalidate();
-  } else if (name == L"leftbordersize") {
-    border_sizes_.left = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-    Invalidate();
-  } else if (name == L"topbordersize") {
-    border_sizes_.top = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-    Invalidate();
-  } else if (name == L"rightbordersize") {
-    border_sizes_.right = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-    Invalidate();
-  } else if (name == L"bottombordersize") {
-    border_sizes_.bottom = Scale(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-    Invalidate();
-  } else if (name == L"bkimage") {
-    StopImagePlay();
-    image_play_finished_ = false;
-    image_loops_done_ = 0;
-    bk_image_.SetImageString(value);
-    if (fixed_width_ == kDefaultAuto || fixed_height_ == kDefaultAuto) {
-      Arrange();
-    } else {
-      Invalidate();
-    }
-  } else if ((index = ImageStateIndex(name, L"image")) >= 0) {
-    state_images_[index].SetImageString(value);
-    Invalidate();
-  } else if (name.compare(0, 4, L"fore") == 0 &&
-             (index = ImageStateIndex(name.substr(4), L"image")) >= 0) {
-    fore_state_images_[index].SetImageString(value);
-    if (index == kControlStateHot) fade_.hot = true;
-    Invalidate();
-  } else if (name == L"name") {
-    name_ = value;
-  } else if (name == L"tooltiptext") {
-    tooltip_text_ = value;
-  } else if (name == L"tooltiptextid") {
-    tooltip_text_id_ = value;
-    tooltip_text_ = GlobalManager::Instance().GetLanguageText(value);
-  } else if (name == L"dataid") {
-    data_id_ = value;
-  } else if (name == L"enabled") {
-    SetEnabled(value == L"true");
-  } else if (name == L"mouse") {
-    mouse_enabled_ = value == L"true";
-  } else if (name == L"keyboard") {
-    keyboard_enabled_ = value == L"true";
-  } else if (name == L"visible") {
-    SetVisible(value == L"true");
-  } else if (name == L"fadevisible") {
-    SetFadeVisible(value == L"true");
-  } else if (name == L"float") {
-    float_ = value == L"true";
-    Arrange();
-  } else if (name == L"menu") {
-    menu_used_ = value == L"true";
-  } else if (name == L"cache") {
-    use_cache_ = value == L"true";
-  } else if (name == L"nofocus") {
-    no_focus_ = true;  // the value is deliberately not read: "false" also opts out
-  } else if (name == L"alpha") {
-    SetAlpha(static_cast<int>(std::wcstol(value.c_str(), nullptr, 10)));
-  } else if (name == L"fadealpha") {
-    fade_.alpha = value == L"true";
-  } else if (name == L"fadehot") {
-    fade_.hot = value == L"true";
-  } else if (name == L"fadewidth") {
-    fade_.width = value == L"true";
-  } else if (name == L"fadeheight") {
-    fade_.height = value == L"true";
-  } else if (name == L"fadeinoutxfromleft") {
-    fade_.from_left = value == L"true";
-  } else if (name == L"fadeinoutxfromright") {
-    fade_.from_right = value == L"true";
-  } else if (name == L"fadeinoutyfromtop") {
-    fade_.from_top = value == L"true";
-  } else if (name == L"fadeinoutyfrombottom") {
-    fade_.from_bottom = value == L"true";
-  } else if (name == L"receivepointer") {
-    receive_pointer_ = value == L"true";
-  } else if (name == L"default") {
-    default_button_ = value == L"true";
-  } else if (name == L"role") {
-    static const struct {
-      const wchar_t* name;
-      AccessibleRole role;
-    } kRoles[] = {{L"none", kRoleNone},
-                  {L"button", kRolePushButton},
-                  {L"checkbox", kRoleCheckButton},
-                  {L"radio", kRoleRadioButton},
-                  {L"combobox", kRoleComboBox},
-                  {L"edit", kRoleEditableText},
-                  {L"progress", kRoleProgressBar},
-                  {L"text", kRoleStaticText},
-                  {L"link", kRoleLink},
-                  {L"listitem", kRoleListItem}};
-    for (const auto& entry : kRoles) {
-      if (value == entry.name) accessible_role_ = entry.role;
-    }
-  }
+    return table;
+  }();
+  kTable.Apply(*this, name, value);
 }
 
 void Control::ApplyAttributeList(const std::wstring& list) {
@@ -786,7 +809,7 @@ bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::ws
   ImageAttribute attribute = image.GetAttribute();
   if (!modifier.empty()) {
     ImageAttribute change;
-    change.SetImageString(modifier);
+    change.SetImageString(modifier, DpiManager::Instance().GetAppliedScale());
     if (!::IsRectEmpty(&change.dest)) attribute.dest = change.dest;
     if (!::IsRectEmpty(&change.source)) attribute.source = change.source;
   }
@@ -813,7 +836,8 @@ bool Control::DrawImageWith(IRenderContext* context, Image& image, const std::ws
   }
   const BYTE fade = static_cast<BYTE>(attribute.fade * alpha / 255);
   context->DrawImage(paint_rect_, bitmap, info->has_alpha, dest, source, attribute.corner, fade,
-                     attribute.xtiled, attribute.ytiled, variant);
+                     attribute.xtiled, attribute.ytiled, variant,
+                     DpiManager::Instance().GetAppliedScale());
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include "ui/core/DpiManager.h"
 
 #include "base/SystemLibrary.h"
+#include "ui/render/Scaling.h"
 
 namespace ui {
 namespace {
@@ -85,8 +86,7 @@ void DpiManager::SetScaleFromDpi(UINT dpi) {
 }
 
 int DpiManager::ScaleInt(int value) const {
-  if (!adapted_ || scale_ == 100) return value;
-  return ::MulDiv(value, scale_, 100);
+  return ScaleByPercent(value, GetAppliedScale());
 }
 
 void DpiManager::ScaleSize(SIZE& size) const {
@@ -95,12 +95,7 @@ void DpiManager::ScaleSize(SIZE& size) const {
 }
 
 void DpiManager::ScaleRect(RECT& rect) const {
-  const int width = ScaleInt(rect.right - rect.left);
-  const int height = ScaleInt(rect.bottom - rect.top);
-  rect.left = ScaleInt(rect.left);
-  rect.top = ScaleInt(rect.top);
-  rect.right = rect.left + width;
-  rect.bottom = rect.top + height;
+  ScaleRectByPercent(rect, GetAppliedScale());
 }
 
 }  // namespace ui

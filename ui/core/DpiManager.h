@@ -15,6 +15,9 @@ class DpiManager {
   bool IsAdaptDPI() const { return adapted_; }
 
   int GetScale() const { return scale_; }
+  // The percentage lengths are scaled by: 100 until the process is DPI-aware. Painting code,
+  // which has no view of this object, is handed this value.
+  int GetAppliedScale() const { return adapted_ ? scale_ : 100; }
   // For a DPI change of the monitor: the new scale from a DPI value.
   void SetScaleFromDpi(UINT dpi);
   void SetScale(int scale_percent) { scale_ = scale_percent; }

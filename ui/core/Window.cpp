@@ -8,12 +8,13 @@
 #include <cwchar>
 #include <cstdlib>
 
+#include "base/NumberList.h"
 #include "base/SystemLibrary.h"
 #include "base/TimerQueue.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
-#include "ui/core/NumberList.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
 
@@ -177,47 +178,61 @@ Control* Window::FindControl(POINT point) const {
 }
 
 void Window::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  const DpiManager& dpi = DpiManager::Instance();
-  SIZE size = {};
-  RECT rect = {};
-  if (name == L"size") {
-    if (!ParseSizeList(value, &size)) return;
-    dpi.ScaleSize(size);
-    settings_.init_size = size;
-  } else if (name == L"heightpercent") {
-    settings_.height_percent = std::wcstod(value.c_str(), nullptr);
-  } else if (name == L"sizebox" || name == L"caption" || name == L"alphafixcorner" ||
-             name == L"custom_shadow") {
-    if (!ParseRectList(value, &rect)) return;
-    ScaleEdges(rect);
-    if (name == L"sizebox")
-      settings_.size_box = rect;
-    else if (name == L"caption")
-      settings_.caption = rect;
-    else
-      settings_.alpha_fix_corner = rect;
-  } else if (name == L"textid") {
-    settings_.text_id = value;
-    if (hwnd_) {
-      ::SetWindowTextW(hwnd_, GlobalManager::Instance().GetLanguageText(value).c_str());
-    }
-  } else if (name == L"roundcorner" || name == L"mininfo" || name == L"maxinfo") {
-    if (!ParseSizeList(value, &size)) return;
-    dpi.ScaleSize(size);
-    if (name == L"roundcorner")
-      settings_.round_corner = size;
-    else if (name == L"mininfo")
-      settings_.min_info = size;
-    else
-      settings_.max_info = size;
-  } else if (name == L"shadowattached") {
-    settings_.shadow_attached = value == L"true";
-  } else if (name == L"shadowimage") {
-    settings_.shadow_image = value;
-    settings_.use_default_shadow = false;
-  } else if (name == L"shadowcorner") {
-    if (ParseRectList(value, &rect)) settings_.shadow_corner = rect;
-  }
+  using Value = const std::wstring&;
+  static const AttributeTable<Window> kTable = [] {
+    // Lengths scaled by the DPI, each kept only when the whole list reads.
+    const auto scaled_edges = [](RECT WindowSettings::*field) {
+      return [field](Window& self, Value value) {
+        RECT rect = {};
+        if (!nbase::ParseRectList(value, &rect)) return;
+        ScaleEdges(rect);
+        self.settings_.*field = rect;
+      };
+    };
+    const auto scaled_size = [](SIZE WindowSettings::*field) {
+      return [field](Window& self, Value value) {
+        SIZE size = {};
+        if (!nbase::ParseSizeList(value, &size)) return;
+        DpiManager::Instance().ScaleSize(size);
+        self.settings_.*field = size;
+      };
+    };
+    return AttributeTable<Window>{
+        {L"size", scaled_size(&WindowSettings::init_size)},
+        {L"heightpercent",
+         [](Window& self, Value value) {
+           self.settings_.height_percent = std::wcstod(value.c_str(), nullptr);
+         }},
+        {L"sizebox", scaled_edges(&WindowSettings::size_box)},
+        {L"caption", scaled_edges(&WindowSettings::caption)},
+        {L"alphafixcorner", scaled_edges(&WindowSettings::alpha_fix_corner)},
+        // Skins name this corner either way.
+        {L"custom_shadow", scaled_edges(&WindowSettings::alpha_fix_corner)},
+        {L"textid",
+         [](Window& self, Value value) {
+           self.settings_.text_id = value;
+           if (self.hwnd_) {
+             ::SetWindowTextW(self.hwnd_, GlobalManager::Instance().GetLanguageText(value).c_str());
+           }
+         }},
+        {L"roundcorner", scaled_size(&WindowSettings::round_corner)},
+        {L"mininfo", scaled_size(&WindowSettings::min_info)},
+        {L"maxinfo", scaled_size(&WindowSettings::max_info)},
+        {L"shadowattached",
+         [](Window& self, Value value) { self.settings_.shadow_attached = value == L"true"; }},
+        {L"shadowimage",
+         [](Window& self, Value value) {
+           self.settings_.shadow_image = value;
+           self.settings_.use_default_shadow = false;
+         }},
+        {L"shadowcorner",
+         [](Window& self, Value value) {
+           RECT rect = {};
+           if (nbase::ParseRectList(value, &rect)) self.settings_.shadow_corner = rect;
+         }},
+    };
+  }();
+  kTable.Apply(*this, name, value);
 }
 
 void Window::AddClass(const std::wstring& name, const std::wstring& attributes) {
@@ -294,19 +309,12 @@ void Window::SetFocusControl(Control* control) {
 
 void Window::SendNotify(Control* control, int type, WPARAM wparam, LPARAM lparam) {
   if (!control) return;
-  EventArgs args;
-  args.type = type;
-  args.sender = control;
-  args.timestamp = ::GetTickCount();
-  args.wparam = wparam;
-  args.lparam = lparam;
+  POINT point = {};
   if (hwnd_) {
-    POINT point = {};
     ::GetCursorPos(&point);
     ::ScreenToClient(hwnd_, &point);
-    args.mouse_point = point;
   }
-  control->HandleMessageTemplate(args);
+  control->HandleMessageTemplate(type, wparam, lparam, 0, point);
 }
 
 bool Window::AddControlTimer(Control* control, std::function<void()> callback, UINT interval_ms,

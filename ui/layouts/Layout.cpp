@@ -1,9 +1,10 @@
 // Placement of overlapping children and the shared single-child placement.
 #include "ui/layouts/Layout.h"
 
+#include "base/NumberList.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
-#include "ui/core/NumberList.h"
 
 namespace ui {
 
@@ -20,17 +21,22 @@ int ClampHeight(const Control* child, int height) {
 }
 
 bool Layout::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  if (name == L"padding") {
-    RECT padding = {};
-    if (ParseRectList(value, &padding)) SetPadding(padding, true);
-    return true;
-  }
-  if (name == L"childmargin") {
-    int margin = 0;
-    if (ParseSingleInt(value, &margin)) SetChildMargin(DpiManager::Instance().ScaleInt(margin));
-    return true;
-  }
-  return false;
+  using Value = const std::wstring&;
+  static const AttributeTable<Layout> kTable = {
+      {L"padding",
+       [](Layout& self, Value value) {
+         RECT padding = {};
+         if (nbase::ParseRectList(value, &padding)) self.SetPadding(padding, true);
+       }},
+      {L"childmargin",
+       [](Layout& self, Value value) {
+         int margin = 0;
+         if (nbase::ParseSingleInt(value, &margin)) {
+           self.SetChildMargin(DpiManager::Instance().ScaleInt(margin));
+         }
+       }},
+  };
+  return kTable.Apply(*this, name, value);
 }
 
 void Layout::SetPadding(const RECT& padding, bool need_scale) {

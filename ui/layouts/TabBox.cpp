@@ -1,21 +1,25 @@
 // Page switching of TabBox and keeping the selection on the same page as pages come and go.
 #include "ui/layouts/TabBox.h"
 
-#include "ui/core/NumberList.h"
+#include "base/NumberList.h"
+#include "ui/core/AttributeTable.h"
 #include "ui/core/Window.h"
 
 namespace ui {
 
 void TabBox::SetAttribute(const std::wstring& name, const std::wstring& value) {
-  if (name == L"selectedid") {
-    int index = 0;
-    // Read before the pages exist, so only the number is kept; Add hides the others.
-    if (ParseSingleInt(value, &index)) current_sel_ = index;
-  } else if (name == L"fadeswitch") {
-    fade_switch_ = value == L"true";
-  } else {
-    Box::SetAttribute(name, value);
-  }
+  using Self = TabBox;
+  using Value = const std::wstring&;
+  static const AttributeTable<Self> kTable = {
+      {L"selectedid",
+       [](Self& self, Value value) {
+         int index = 0;
+         // Read before the pages exist, so only the number is kept; Add hides the others.
+         if (nbase::ParseSingleInt(value, &index)) self.current_sel_ = index;
+       }},
+      {L"fadeswitch", [](Self& self, Value value) { self.fade_switch_ = value == L"true"; }},
+  };
+  if (!kTable.Apply(*this, name, value)) Box::SetAttribute(name, value);
 }
 
 void TabBox::ShowPage(Control* page) {

@@ -2,8 +2,7 @@
 #pragma once
 
 #include "ui/core/Box.h"
-#include "ui/layouts/HLayout.h"
-#include "ui/layouts/VLayout.h"
+#include "ui/layouts/BoxLayout.h"
 
 namespace ui {
 

@@ -8,17 +8,8 @@
 namespace ui {
 
 template <typename T>
-struct GdiObjectTraits {
-  using Type = T;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteObject(h); }
-};
-
-struct MemoryDCTraits {
-  using Type = HDC;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteDC(h); }
-};
+using GdiObjectTraits = nbase::NullableTraits<T, &::DeleteObject>;
+using MemoryDCTraits = nbase::NullableTraits<HDC, &::DeleteDC>;
 
 using UniqueFont = nbase::UniqueResource<GdiObjectTraits<HFONT>>;
 using UniqueBitmap = nbase::UniqueResource<GdiObjectTraits<HBITMAP>>;

@@ -5,9 +5,10 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "base/NumberList.h"
 #include "base/UniqueResource.h"
-#include "ui/core/DpiManager.h"
 #include "ui/render/GdiPlusApi.h"
+#include "ui/render/Scaling.h"
 
 namespace ui {
 namespace {
@@ -19,20 +20,6 @@ using UniqueGpImage = nbase::UniqueResource<gdip::ImageTraits>;
 
 bool IsBlank(wchar_t c) {
   return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
-}
-
-// Reads up to four decimal numbers separated by single characters.
-RECT ParseRect(const std::wstring& value) {
-  RECT rect = {};
-  LONG* const parts[] = {&rect.left, &rect.top, &rect.right, &rect.bottom};
-  const wchar_t* p = value.c_str();
-  for (LONG* part : parts) {
-    wchar_t* end = nullptr;
-    *part = static_cast<LONG>(std::wcstol(p, &end, 10));
-    if (end == p || *end == L'\0') break;
-    p = end + 1;
-  }
-  return rect;
 }
 
 bool HasAlphaPixels(gdip::GpBitmap* bitmap, UINT width, UINT height) {
@@ -156,7 +143,7 @@ std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path) {
   return Decode(bitmap, path);
 }
 
-void ImageAttribute::SetImageString(const std::wstring& image_text) {
+void ImageAttribute::SetImageString(const std::wstring& image_text, int dest_scale) {
   const std::wstring text = image_text;  // the argument may be this record's own string
   Init();
   image_string = text;
@@ -187,12 +174,11 @@ void ImageAttribute::SetImageString(const std::wstring& image_text) {
     } else if (key == L"destscale") {
       dest_scaled = value == L"true";
     } else if (key == L"dest") {
-      dest = ParseRect(value);
-      if (dest_scaled) DpiManager::Instance().ScaleRect(dest);
+      if (nbase::ParseRectList(value, &dest) && dest_scaled) ScaleRectByPercent(dest, dest_scale);
     } else if (key == L"source") {
-      source = ParseRect(value);
+      nbase::ParseRectList(value, &source);
     } else if (key == L"corner") {
-      corner = ParseRect(value);
+      nbase::ParseRectList(value, &corner);
     } else if (key == L"fade") {
       fade = static_cast<BYTE>(std::wcstol(value.c_str(), nullptr, 10));
     } else if (key == L"xtiled") {
@@ -205,10 +191,10 @@ void ImageAttribute::SetImageString(const std::wstring& image_text) {
   }
 }
 
-void Image::SetImageString(const std::wstring& text) {
+void Image::SetImageString(const std::wstring& text, int dest_scale) {
   info_.reset();
   current_frame_ = 0;
-  attribute_.SetImageString(text);
+  attribute_.SetImageString(text, dest_scale);
 }
 
 void Image::Clear() {

@@ -48,14 +48,15 @@ struct ImageAttribute {
 
   void Init() { *this = ImageAttribute(); }
   // A string without key='value' pairs is a bare file name; otherwise the pairs are read
-  // until the first one that is not well-formed, keeping what came before it.
-  void SetImageString(const std::wstring& text);
+  // until the first one that is not well-formed, keeping what came before it. A dest is scaled
+  // by `dest_scale` percent as it is read, unless a destscale='false' came before it.
+  void SetImageString(const std::wstring& text, int dest_scale);
 };
 
 // A control's use of an image: its settings and, once painted, the shared decoded picture.
 class Image {
  public:
-  void SetImageString(const std::wstring& text);
+  void SetImageString(const std::wstring& text, int dest_scale);
   void Clear();
   bool IsEmpty() const { return attribute_.image_string.empty(); }
 

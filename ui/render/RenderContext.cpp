@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 
-#include "ui/core/DpiManager.h"
-#include "ui/core/GlobalManager.h"
 #include "ui/render/GdiPlusApi.h"
+#include "ui/render/Scaling.h"
 
 namespace ui {
 namespace {
@@ -28,11 +28,10 @@ RECT MakeRect(LONG left, LONG top, LONG right, LONG bottom) {
   return rect;
 }
 
-// A GDI+ font for a font id: the registered GDI font through its LOGFONT, else the DC's own.
-UniqueGpFont CreateGpFont(HDC dc, const std::wstring& font_id) {
+// A GDI+ font for a GDI font through its LOGFONT, else the DC's own.
+UniqueGpFont CreateGpFont(HDC dc, HFONT handle) {
   const gdip::Api& api = gdip::Get();
   UniqueGpFont font;
-  HFONT handle = GlobalManager::Instance().GetFont(font_id);
   if (handle) {
     LOGFONTA logfont = {};
     if (::GetObjectA(handle, sizeof(logfont), &logfont)) {
@@ -60,6 +59,18 @@ void ApplyDcClip(HDC dc, gdip::GpGraphics* graphics) {
   if (clip && ::GetClipRgn(dc, clip.get()) == 1) {
     gdip::Get().GdipSetClipHrgn(graphics, clip.get(), gdip::kCombineModeReplace);
   }
+}
+
+// This face sits a pixel high when centred in a box with room for it.
+bool SitsHighWhenCentred(HDC dc, HFONT font, const RECT& box) {
+  LOGFONTW logfont = {};
+  if (!font || !::GetObjectW(font, sizeof(logfont), &logfont) ||
+      std::wcscmp(logfont.lfFaceName, L"\x65B0\x5B8B\x4F53") != 0) {
+    return false;
+  }
+  ScopedSelectObject select(dc, font);
+  TEXTMETRICW metrics = {};
+  return ::GetTextMetricsW(dc, &metrics) && Height(box) >= metrics.tmHeight + 2;
 }
 
 UniqueStringFormat CloneTypographicFormat() {
@@ -137,7 +148,7 @@ void RenderContext_GdiPlus::PopClip() {
 void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha,
                                       const RECT& dest, const RECT& source,
                                       const RECT& plain_corners, BYTE fade, bool xtiled,
-                                      bool ytiled, int source_scale) {
+                                      bool ytiled, int source_scale, int dest_scale) {
   RECT clip = {};
   if (!bitmap || !::IntersectRect(&clip, &dest, &paint_rect)) return;
   const gdip::Api& api = gdip::Get();
@@ -147,15 +158,13 @@ void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bo
   ::SetStretchBltMode(dc_.get(), HALFTONE);
   ::SetBrushOrgEx(dc_.get(), 0, 0, nullptr);
 
-  const DpiManager& dpi = DpiManager::Instance();
-  const RECT& p = plain_corners;
-  const RECT dest_corners = MakeRect(dpi.ScaleInt(p.left), dpi.ScaleInt(p.top),
-                                     dpi.ScaleInt(p.right), dpi.ScaleInt(p.bottom));
-  auto in_source = [source_scale](LONG value) {
-    return source_scale == 100 ? value : static_cast<LONG>(::MulDiv(value, source_scale, 100));
+  auto scaled = [&plain_corners](int percent) {
+    const RECT& p = plain_corners;
+    return MakeRect(ScaleByPercent(p.left, percent), ScaleByPercent(p.top, percent),
+                    ScaleByPercent(p.right, percent), ScaleByPercent(p.bottom, percent));
   };
-  const RECT corners =
-      MakeRect(in_source(p.left), in_source(p.top), in_source(p.right), in_source(p.bottom));
+  const RECT dest_corners = scaled(dest_scale);
+  const RECT corners = scaled(source_scale);
   const BLENDFUNCTION blend = {AC_SRC_OVER, 0, fade, AC_SRC_ALPHA};
   const bool always_blend = transparent_ || has_alpha || fade < 255;
 
@@ -293,15 +302,14 @@ void RenderContext_GdiPlus::DrawRoundRect(const RECT& rect, SIZE round, int line
 }
 
 void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
-                                     const std::wstring& font_id, UINT style, BYTE alpha,
-                                     bool line_limit) {
+                                     HFONT font_handle, UINT style, BYTE alpha, bool line_limit) {
   if (text.empty()) return;
   const gdip::Api& api = gdip::Get();
   if (!api.Loaded()) return;
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return;
   ApplyDcClip(dc_.get(), graphics.get());
-  UniqueGpFont font = CreateGpFont(dc_.get(), font_id);
+  UniqueGpFont font = CreateGpFont(dc_.get(), font_handle);
   if (!font) return;
 
   // Fully opaque text would lose the alpha of layered windows' anti-aliased edges; 254 keeps it.
@@ -337,13 +345,9 @@ void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text,
   api.GdipSetStringFormatLineAlign(format.get(), line_align);
 
   RECT layout = rect;
-  if (style & DT_VCENTER) {
-    // This face sits a pixel high when centred; nudging it matches the other faces.
-    FontInfo* info = GlobalManager::Instance().GetFontInfo(font_id, dc_.get());
-    if (info && info->face_name == L"\x65B0\x5B8B\x4F53" && info->has_metrics &&
-        Height(rect) >= info->text_metrics.tmHeight + 2) {
-      ::OffsetRect(&layout, 0, 1);
-    }
+  // Nudging the face that sits high matches the other faces.
+  if ((style & DT_VCENTER) && SitsHighWhenCentred(dc_.get(), font_handle, rect)) {
+    ::OffsetRect(&layout, 0, 1);
   }
   const gdip::RectF box = {static_cast<float>(layout.left), static_cast<float>(layout.top),
                            static_cast<float>(Width(layout)), static_cast<float>(Height(layout))};
@@ -351,14 +355,14 @@ void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text,
                      format.get(), reinterpret_cast<gdip::GpBrush*>(brush.get()));
 }
 
-RECT RenderContext_GdiPlus::MeasureText(const std::wstring& text, const std::wstring& font_id,
-                                        UINT style, int width_limit) {
+RECT RenderContext_GdiPlus::MeasureText(const std::wstring& text, HFONT font_handle, UINT style,
+                                        int width_limit) {
   RECT result = {};
   const gdip::Api& api = gdip::Get();
   if (!api.Loaded()) return result;
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return result;
-  UniqueGpFont font = CreateGpFont(dc_.get(), font_id);
+  UniqueGpFont font = CreateGpFont(dc_.get(), font_handle);
   UniqueStringFormat format = CloneTypographicFormat();
   if (!font || !format) return result;
   const bool single_line = (style & DT_SINGLELINE) != 0;

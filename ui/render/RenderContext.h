@@ -34,18 +34,20 @@ class IRenderContext {
   virtual void PopClip() = 0;
 
   // `corners` count in pixels of the plain picture; `source_scale` (percent) is the scale the
-  // bitmap was drawn at, so its corner pieces are that much larger.
+  // bitmap was drawn at, so its corner pieces are that much larger, and `dest_scale` the one
+  // the window paints at, so the corners it covers are that much larger too.
   virtual void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
                          const RECT& source, const RECT& corners, BYTE fade = 255,
-                         bool xtiled = false, bool ytiled = false, int source_scale = 100) = 0;
+                         bool xtiled = false, bool ytiled = false, int source_scale = 100,
+                         int dest_scale = 100) = 0;
   virtual void DrawColor(const RECT& rect, DWORD argb) = 0;
   virtual void DrawRect(const RECT& rect, int line_width, DWORD argb) = 0;
   // The outline of `rect` with corners rounded by `round`, `line_width` pixels thick inwards.
   virtual void DrawRoundRect(const RECT& rect, SIZE round, int line_width, DWORD argb) = 0;
-  virtual void DrawText(const RECT& rect, const std::wstring& text, DWORD argb,
-                        const std::wstring& font_id, UINT style, BYTE alpha = 255,
-                        bool line_limit = false) = 0;
-  virtual RECT MeasureText(const std::wstring& text, const std::wstring& font_id, UINT style,
+  // A null font stands for the one the DC holds.
+  virtual void DrawText(const RECT& rect, const std::wstring& text, DWORD argb, HFONT font,
+                        UINT style, BYTE alpha = 255, bool line_limit = false) = 0;
+  virtual RECT MeasureText(const std::wstring& text, HFONT font, UINT style,
                            int width_limit = -1) = 0;
 };
 
@@ -70,14 +72,13 @@ class RenderContext_GdiPlus : public IRenderContext {
 
   void DrawImage(const RECT& paint_rect, HBITMAP bitmap, bool has_alpha, const RECT& dest,
                  const RECT& source, const RECT& corners, BYTE fade, bool xtiled, bool ytiled,
-                 int source_scale) override;
+                 int source_scale, int dest_scale) override;
   void DrawColor(const RECT& rect, DWORD argb) override;
   void DrawRect(const RECT& rect, int line_width, DWORD argb) override;
   void DrawRoundRect(const RECT& rect, SIZE round, int line_width, DWORD argb) override;
-  void DrawText(const RECT& rect, const std::wstring& text, DWORD argb, const std::wstring& font_id,
-                UINT style, BYTE alpha, bool line_limit) override;
-  RECT MeasureText(const std::wstring& text, const std::wstring& font_id, UINT style,
-                   int width_limit) override;
+  void DrawText(const RECT& rect, const std::wstring& text, DWORD argb, HFONT font, UINT style,
+                BYTE alpha, bool line_limit) override;
+  RECT MeasureText(const std::wstring& text, HFONT font, UINT style, int width_limit) override;
 
  private:
   UniqueMemoryDC dc_;

@@ -8,6 +8,7 @@
 
 #include "base/UniqueResource.h"
 #include "tests/installer/window/SetupTestSupport.h"
+#include "tests/ui/WindowInput.h"
 #include "tools/demo/driver/InstallerDriver.h"
 #include "ui/render/GdiHandles.h"
 
@@ -60,17 +61,6 @@ bool PollUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   return true;
 }
 
-void MovePointer(POINT screen) {
-  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
-  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  input.mi.dx = (screen.x * 65536 + width - 1) / width;
-  input.mi.dy = (screen.y * 65536 + height - 1) / height;
-  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-  ::SendInput(1, &input, sizeof(input));
-}
-
 TEST(Hover, PointerOverEveryControlAndAwayLeavesTheWindowAsItWas) {
   demo::ControlPoints points;
   {
@@ -110,7 +100,7 @@ TEST(Hover, PointerOverEveryControlAndAwayLeavesTheWindowAsItWas) {
   ::GetWindowRect(window, &frame);
   const POINT away = {frame.right + 30 < ::GetSystemMetrics(SM_CXSCREEN) ? frame.right + 30 : 5,
                       frame.bottom + 30 < ::GetSystemMetrics(SM_CYSCREEN) ? frame.bottom + 30 : 5};
-  MovePointer(away);
+  ui_test::SendPointerMove(away);
   // The first layout and paint are done once the screen shows the same picture twice running
   // and Install Now's green is on it.
   std::vector<DWORD> before;
@@ -133,9 +123,9 @@ TEST(Hover, PointerOverEveryControlAndAwayLeavesTheWindowAsItWas) {
   // Across the whole window in a grid, then onto Install Now until its hover shows: input is
   // taken in order, so every move of the sweep has been handled by then.
   for (LONG y = frame.top + 6; y < frame.bottom; y += 18) {
-    for (LONG x = frame.left + 6; x < frame.right; x += 24) MovePointer({x, y});
+    for (LONG x = frame.left + 6; x < frame.right; x += 24) ui_test::SendPointerMove({x, y});
   }
-  MovePointer(install);
+  ui_test::SendPointerMove(install);
   // Only the button itself (240 by 48 at this scale) may look different while it is hot.
   const LONG width = frame.right - frame.left;
   const RECT button = {install.x - frame.left - 122, install.y - frame.top - 26,
@@ -168,7 +158,7 @@ TEST(Hover, PointerOverEveryControlAndAwayLeavesTheWindowAsItWas) {
   int differing = -1;
   bool restored = false;
   for (int attempt = 0; attempt < 20 && !restored; ++attempt) {
-    MovePointer({away.x, away.y + attempt % 2});
+    ui_test::SendPointerMove({away.x, away.y + attempt % 2});
     restored = PollUntil(
         [&] {
           differing = CountDiffering(CaptureScreen(frame), before);

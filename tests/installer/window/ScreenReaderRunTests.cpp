@@ -91,43 +91,64 @@ std::wstring LocalTemp() {
   return std::wstring(folder) + L"\\Temp\\";
 }
 
+// A copy of the installer in a folder of its own, run as a user starts it; a run still going
+// when the test ends is ended with it.
+struct InstallerRun {
+  std::wstring exe;
+  PROCESS_INFORMATION info = {};
+  nbase::UniqueHandle process;
+  nbase::UniqueHandle thread;
+  HWND window = nullptr;
+
+  ~InstallerRun() {
+    if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process.get(), 1);
+    }
+  }
+};
+
+// Waits for the demo product an earlier run started to close, then copies the installer into
+// a folder of that name under LocalTemp. Call through ASSERT_NO_FATAL_FAILURE.
+void CopyInstaller(const wchar_t* folder_name, InstallerRun* run) {
+  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+  const std::wstring folder = LocalTemp() + folder_name;
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  run->exe = folder + L"\\Clipmint_installer.exe";
+  ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), run->exe.c_str(), FALSE));
+}
+
+// Starts the copy and waits until its setup window shows. Call through ASSERT_NO_FATAL_FAILURE.
+void StartInstaller(InstallerRun* run) {
+  std::wstring command = L"\"" + run->exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  ASSERT_TRUE(::CreateProcessW(run->exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &run->info));
+  run->process.reset(run->info.hProcess);
+  run->thread.reset(run->info.hThread);
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        run->window = demo::FindSetupWindow(run->info.dwProcessId);
+        return run->window && ::IsWindowVisible(run->window);
+      },
+      kWatchdogMs));
+}
+
 TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   nbase::ScopedCoInitialize com;
-  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
-  const std::wstring folder = LocalTemp() + L"reader_run";
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring exe = folder + L"\\Clipmint_installer.exe";
-  ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), exe.c_str(), FALSE));
+  InstallerRun run;
+  ASSERT_NO_FATAL_FAILURE(CopyInstaller(L"reader_run", &run));
   const std::wstring install = demo::DefaultInstallFolder();
   setup_test::RemoveTree(install.substr(0, install.size() - 1));
 
-  std::wstring command = L"\"" + exe + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &info));
-  nbase::UniqueHandle process(info.hProcess);
-  nbase::UniqueHandle thread(info.hThread);
-  struct Ender {
-    HANDLE process;
-    ~Ender() {
-      if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) ::TerminateProcess(process, 1);
-    }
-  } ender{process.get()};
-
-  HWND window = nullptr;
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        window = demo::FindSetupWindow(info.dwProcessId);
-        return window && ::IsWindowVisible(window);
-      },
-      kWatchdogMs));
+  ASSERT_NO_FATAL_FAILURE(StartInstaller(&run));
+  const HWND window = run.window;
   g_window = window;
   g_events.clear();
   // Filtered by process alone: together with skipping this process, this Wine delivers nothing.
-  HWINEVENTHOOK hook = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr,
-                                         &OnWinEvent, info.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+  HWINEVENTHOOK hook =
+      ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, &OnWinEvent,
+                        run.info.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
   ASSERT_NE(nullptr, hook);
 
   nbase::ComPtr<IAccessible> acc;
@@ -203,8 +224,8 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
 
   // Start Now starts the product and ends the installer.
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(start_now)));
-  EXPECT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; },
-                        kWatchdogMs));
+  EXPECT_TRUE(PumpUntil(
+      [&] { return ::WaitForSingleObject(run.process.get(), 0) == WAIT_OBJECT_0; }, kWatchdogMs));
   EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(install + L"minteo_started.txt"); },
                         kWatchdogMs));
   ::UnhookWinEvent(hook);
@@ -245,38 +266,15 @@ void TypeText(const std::wstring& text) {
 
 TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
   nbase::ScopedCoInitialize com;
-  for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
-  const std::wstring folder = LocalTemp() + L"keyboard_run";
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  const std::wstring exe = folder + L"\\Clipmint_installer.exe";
-  ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), exe.c_str(), FALSE));
+  InstallerRun run;
+  ASSERT_NO_FATAL_FAILURE(CopyInstaller(L"keyboard_run", &run));
   const std::wstring target = LocalTemp() + L"keyboard run target";
   setup_test::RemoveTree(target);
   const std::wstring shots = FromBuildPath(BUILD_DIR_PATH "/screenshots");
   ::CreateDirectoryW(shots.c_str(), nullptr);
 
-  std::wstring command = L"\"" + exe + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &info));
-  nbase::UniqueHandle process(info.hProcess);
-  nbase::UniqueHandle thread(info.hThread);
-  struct Ender {
-    HANDLE process;
-    ~Ender() {
-      if (::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) ::TerminateProcess(process, 1);
-    }
-  } ender{process.get()};
-
-  HWND window = nullptr;
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        window = demo::FindSetupWindow(info.dwProcessId);
-        return window && ::IsWindowVisible(window);
-      },
-      kWatchdogMs));
+  ASSERT_NO_FATAL_FAILURE(StartInstaller(&run));
+  const HWND window = run.window;
   nbase::ComPtr<IAccessible> acc;
   ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT),
                                                         IID_IAccessible, acc.put_void()));
@@ -331,8 +329,8 @@ TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
   ASSERT_TRUE(PumpUntil([&] { return focused() == start_now; }, kWatchdogMs));
   shot(L"keyboard_run_end");
   Press(VK_RETURN);
-  EXPECT_TRUE(PumpUntil([&] { return ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; },
-                        kWatchdogMs));
+  EXPECT_TRUE(PumpUntil(
+      [&] { return ::WaitForSingleObject(run.process.get(), 0) == WAIT_OBJECT_0; }, kWatchdogMs));
   const std::wstring stored = target + L"\\";
   EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
   EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },

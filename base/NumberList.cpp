@@ -1,10 +1,10 @@
 // Strict parsing of the number lists that markup attributes carry.
-#include "ui/core/NumberList.h"
+#include "base/NumberList.h"
 
 #include <cerrno>
 #include <cwchar>
 
-namespace ui {
+namespace nbase {
 
 bool ParseIntList(const std::wstring& value, int* out, int count) {
   int parsed[8] = {};
@@ -43,4 +43,4 @@ bool ParseSingleInt(const std::wstring& value, int* out) {
   return ParseIntList(value, out, 1);
 }
 
-}  // namespace ui
+}  // namespace nbase
