@@ -5,19 +5,31 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "base/SystemFunctionTable.h"
+
+// clang-format off
+#define WINHTTP_FUNCTIONS(X)         \
+  X(WinHttpOpen)                 \
+  X(WinHttpSetTimeouts)          \
+  X(WinHttpConnect)              \
+  X(WinHttpOpenRequest)          \
+  X(WinHttpSetOption)            \
+  X(WinHttpAddRequestHeaders)    \
+  X(WinHttpSendRequest)          \
+  X(WinHttpReceiveResponse)      \
+  X(WinHttpQueryHeaders)         \
+  X(WinHttpQueryDataAvailable)   \
+  X(WinHttpReadData)             \
+  X(WinHttpCloseHandle)
+// clang-format on
+
 struct WinHttpApi {
-  decltype(&::WinHttpOpen) WinHttpOpen = nullptr;
-  decltype(&::WinHttpSetTimeouts) WinHttpSetTimeouts = nullptr;
-  decltype(&::WinHttpConnect) WinHttpConnect = nullptr;
-  decltype(&::WinHttpOpenRequest) WinHttpOpenRequest = nullptr;
-  decltype(&::WinHttpSetOption) WinHttpSetOption = nullptr;
-  decltype(&::WinHttpAddRequestHeaders) WinHttpAddRequestHeaders = nullptr;
-  decltype(&::WinHttpSendRequest) WinHttpSendRequest = nullptr;
-  decltype(&::WinHttpReceiveResponse) WinHttpReceiveResponse = nullptr;
-  decltype(&::WinHttpQueryHeaders) WinHttpQueryHeaders = nullptr;
-  decltype(&::WinHttpQueryDataAvailable) WinHttpQueryDataAvailable = nullptr;
-  decltype(&::WinHttpReadData) WinHttpReadData = nullptr;
-  decltype(&::WinHttpCloseHandle) WinHttpCloseHandle = nullptr;
+  WINHTTP_FUNCTIONS(NBASE_SYSTEM_FUNCTION_SLOT)
+
+  template <typename Binder>
+  void BindEach(Binder& bind) {
+    WINHTTP_FUNCTIONS(NBASE_BIND_SYSTEM_FUNCTION)
+  }
 
   // True when every entry was found.
   bool complete = false;

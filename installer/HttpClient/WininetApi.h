@@ -5,22 +5,30 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "base/SystemFunctionTable.h"
 #include "base/UniqueResource.h"
 
+// clang-format off
+#define WININET_FUNCTIONS(X)      \
+  X(InternetOpenW)            \
+  X(InternetConnectW)         \
+  X(HttpOpenRequestW)         \
+  X(HttpAddRequestHeadersA)   \
+  X(HttpSendRequestW)         \
+  X(HttpQueryInfoW)           \
+  X(HttpQueryInfoA)           \
+  X(InternetReadFile)         \
+  X(InternetSetOptionW)       \
+  X(InternetCloseHandle)
+// clang-format on
+
 struct WininetApi {
-  decltype(&::InternetOpenW) InternetOpenW = nullptr;
-  decltype(&::InternetConnectW) InternetConnectW = nullptr;
-  decltype(&::InternetConnectA) InternetConnectA = nullptr;
-  decltype(&::HttpOpenRequestW) HttpOpenRequestW = nullptr;
-  decltype(&::HttpOpenRequestA) HttpOpenRequestA = nullptr;
-  decltype(&::HttpAddRequestHeadersA) HttpAddRequestHeadersA = nullptr;
-  decltype(&::HttpSendRequestW) HttpSendRequestW = nullptr;
-  decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
-  decltype(&::HttpQueryInfoW) HttpQueryInfoW = nullptr;
-  decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
-  decltype(&::InternetReadFile) InternetReadFile = nullptr;
-  decltype(&::InternetSetOptionW) InternetSetOptionW = nullptr;
-  decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
+  WININET_FUNCTIONS(NBASE_SYSTEM_FUNCTION_SLOT)
+
+  template <typename Binder>
+  void BindEach(Binder& bind) {
+    WININET_FUNCTIONS(NBASE_BIND_SYSTEM_FUNCTION)
+  }
 
   // True when every entry was found.
   bool complete = false;

@@ -32,6 +32,8 @@ std::wstring Nonce();
 // An empty folder for one test's files, ending in "\\".
 std::wstring FreshFolder(const std::wstring& name);
 std::string ReadWholeFile(const std::wstring& path);
+// The bytes of a file the servers serve (named as in their www folder).
+std::string ServedFile(const char* name);
 bool FileExists(const std::wstring& path);
 
 // Message-only window on the test's thread; records progress percents and the outcome.
