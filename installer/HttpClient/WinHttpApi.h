@@ -24,15 +24,7 @@
 // clang-format on
 
 struct WinHttpApi {
-  WINHTTP_FUNCTIONS(NBASE_SYSTEM_FUNCTION_SLOT)
-
-  template <typename Binder>
-  void BindEach(Binder& bind) {
-    WINHTTP_FUNCTIONS(NBASE_BIND_SYSTEM_FUNCTION)
-  }
-
-  // True when every entry was found.
-  bool complete = false;
+  NBASE_SYSTEM_FUNCTION_TABLE(WINHTTP_FUNCTIONS)
 };
 
 // Bound on first use from the system folder; the table lives for the whole process.

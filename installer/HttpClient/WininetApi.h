@@ -23,15 +23,7 @@
 // clang-format on
 
 struct WininetApi {
-  WININET_FUNCTIONS(NBASE_SYSTEM_FUNCTION_SLOT)
-
-  template <typename Binder>
-  void BindEach(Binder& bind) {
-    WININET_FUNCTIONS(NBASE_BIND_SYSTEM_FUNCTION)
-  }
-
-  // True when every entry was found.
-  bool complete = false;
+  NBASE_SYSTEM_FUNCTION_TABLE(WININET_FUNCTIONS)
 };
 
 // Bound on first use from the system folder; the table lives for the whole process.

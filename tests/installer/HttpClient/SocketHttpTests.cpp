@@ -49,19 +49,10 @@ bool FetchBytes(IHttpBase* client, const std::wstring& url, std::string& bytes) 
   return ok;
 }
 
-class SocketHttpTest : public ::testing::Test {
+class SocketHttpTest : public HttpClientTest<ISocketHttp, StateSink, HttpClientSocket> {
  protected:
-  void SetUp() override {
-    ASSERT_NE(Servers().fault, 0) << "the HTTP server fixture did not run";
-    ASSERT_TRUE(CreateHttpClient(client_.put(), HttpClientSocket));
-    client_->SetProgressSink(&sink_, &sink_);
-    folder_ = FreshFolder(L"socket");
-  }
-  ISocketHttp* socket() { return static_cast<ISocketHttp*>(client_.get()); }
-
-  nbase::ComPtr<IHttpBase> client_;
-  StateSink sink_;
-  std::wstring folder_;
+  SocketHttpTest() : HttpClientTest(L"socket") {}
+  ISocketHttp* socket() { return client_.get(); }
 };
 
 TEST_F(SocketHttpTest, DownloadsToFileAndMemoryReportingEveryBlock) {

@@ -56,16 +56,13 @@ Collector FindCollector() {
   return collector;
 }
 
-class WinHttpTest : public ::testing::Test {
+class WinHttpTest : public HttpClientTest<IWinHttp, StateSink, HttpClientWinHttp> {
  protected:
+  WinHttpTest() : HttpClientTest(L"winhttp") {}
   void SetUp() override {
-    ASSERT_NE(Servers().fault, 0) << "the HTTP server fixture did not run";
-    IHttpBase* client = nullptr;
-    ASSERT_TRUE(CreateHttpClient(&client, HttpClientWinHttp));
-    client_ = nbase::ComPtr<IWinHttp>(static_cast<IWinHttp*>(client));
+    HttpClientTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(client_->LastError(), HttpOk);
-    client_->SetProgressSink(&sink_, nullptr);
-    folder_ = FreshFolder(L"winhttp");
   }
   bool FetchBytes(const std::wstring& url, std::string& bytes) {
     void* block = reinterpret_cast<void*>(1);
@@ -78,10 +75,6 @@ class WinHttpTest : public ::testing::Test {
     std::free(block);
     return ok;
   }
-
-  nbase::ComPtr<IWinHttp> client_;
-  StateSink sink_;
-  std::wstring folder_;
 };
 
 TEST_F(WinHttpTest, QueriesTheLengthAndDownloadsToFileAndMemory) {

@@ -28,18 +28,9 @@ class RecordingSink : public IHttpCallback {
   std::vector<Call> calls;
 };
 
-class WininetHttpTest : public ::testing::Test {
+class WininetHttpTest : public HttpClientTest<IHttpBase, RecordingSink, HttpClientWininet> {
  protected:
-  void SetUp() override {
-    ASSERT_NE(Servers().nginx, 0) << "the HTTP server fixture did not run";
-    ASSERT_TRUE(CreateHttpClient(client_.put(), HttpClientWininet));
-    client_->SetProgressSink(&sink_, &sink_);
-    folder_ = FreshFolder(L"wininet");
-  }
-
-  nbase::ComPtr<IHttpBase> client_;
-  RecordingSink sink_;
-  std::wstring folder_;
+  WininetHttpTest() : HttpClientTest(L"wininet") {}
 };
 
 TEST_F(WininetHttpTest, QueriesTheLengthAndRejectsEmptyUrls) {
