@@ -5,8 +5,11 @@
 
 namespace nbase {
 
+class ConditionVariable;
+
 // Critical sections rather than kernel mutexes: every lock here is held for a few instructions
-// and never across a wait, so the user-mode fast path is what matters.
+// and never across a wait (a ConditionVariable wait lets go of it), so the user-mode fast path
+// is what matters.
 class Lock {
  public:
   Lock() noexcept { ::InitializeCriticalSection(&section_); }
@@ -18,6 +21,8 @@ class Lock {
   void Release() noexcept { ::LeaveCriticalSection(&section_); }
 
  private:
+  friend class ConditionVariable;
+
   CRITICAL_SECTION section_;
 };
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/DefaultMessagePump.h"
+#include "base/ExceptionPolicy.h"
 #include "base/MessageLoopProxy.h"
 #include "base/ThreadLocalSlot.h"
 #include "base/TickClock.h"
@@ -227,7 +228,7 @@ void MessageLoop::RunTask(QueuedTask task) {
     const std::vector<TaskObserver*> observers = task_observers_;
     for (TaskObserver* observer : observers) observer->WillProcessTask(task);
   }
-  if (task.task) task.task();
+  if (task.task) RunGuarded("posted task", task.task);
   if (!task_observers_.empty()) {
     const std::vector<TaskObserver*> observers = task_observers_;
     for (TaskObserver* observer : observers) observer->DidProcessTask(task);

@@ -87,14 +87,30 @@ std::vector<std::string> Split(std::string_view text, std::string_view delimiter
   return SplitImpl(text, delimiters);
 }
 
-std::wstring UTF8ToUTF16(std::string_view utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int length = static_cast<int>(utf8.size());
-  const int needed = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+namespace {
+
+std::wstring Widen(UINT code_page, std::string_view text) {
+  if (text.empty()) return std::wstring();
+  const int length = static_cast<int>(text.size());
+  const int needed = ::MultiByteToWideChar(code_page, 0, text.data(), length, nullptr, 0);
   if (needed <= 0) return std::wstring();
   std::wstring result(needed, L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, &result[0], needed);
+  ::MultiByteToWideChar(code_page, 0, text.data(), length, &result[0], needed);
   return result;
+}
+
+}  // namespace
+
+std::wstring UTF8ToUTF16(std::string_view utf8) {
+  return Widen(CP_UTF8, utf8);
+}
+
+std::wstring AnsiToUTF16(std::string_view ansi) {
+  return Widen(CP_ACP, ansi);
+}
+
+std::wstring AnsiToUTF16(const char* ansi) {
+  return ansi ? Widen(CP_ACP, ansi) : std::wstring();
 }
 
 std::string UTF16ToUTF8(std::wstring_view utf16) {

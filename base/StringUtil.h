@@ -23,5 +23,9 @@ std::vector<std::string> Split(std::string_view text, std::string_view delimiter
 // Invalid sequences become U+FFFD rather than truncating the text.
 std::wstring UTF8ToUTF16(std::string_view utf8);
 std::string UTF16ToUTF8(std::wstring_view utf16);
+// Text in the system's ANSI code page, as the HTTP interface takes its narrow arguments.
+std::wstring AnsiToUTF16(std::string_view ansi);
+// The same for a C string; null reads as empty.
+std::wstring AnsiToUTF16(const char* ansi);
 
 }  // namespace nbase

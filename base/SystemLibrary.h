@@ -35,4 +35,21 @@ bool BindSystemFunction(Fn& slot, const wchar_t* library, const char* proc) {
   return slot != nullptr;
 }
 
+// Binds a table of one library's exports, entry by entry, and remembers whether every one
+// was found: a table with a gap is refused as a whole rather than failing at its first call.
+class SystemFunctionBinder {
+ public:
+  explicit SystemFunctionBinder(const wchar_t* library) noexcept : library_(library) {}
+
+  template <typename Fn>
+  void operator()(Fn& slot, const char* proc) {
+    complete_ &= BindSystemFunction(slot, library_, proc);
+  }
+  bool complete() const noexcept { return complete_; }
+
+ private:
+  const wchar_t* library_;
+  bool complete_ = true;
+};
+
 }  // namespace nbase

@@ -27,19 +27,29 @@ Thread::~Thread() {
   Close();
 }
 
+namespace internal {
+
+UniqueHandle BeginThread(unsigned(__stdcall* proc)(void*), void* argument, unsigned flags,
+                         unsigned* id) {
+  unsigned thread_id = 0;
+  // _beginthreadex rather than CreateThread, whose threads run without the C runtime's
+  // per-thread data (errno, strtok, locale state) being set up.
+  const uintptr_t handle = ::_beginthreadex(nullptr, 0, proc, argument, flags, &thread_id);
+  if (id) *id = handle ? thread_id : 0;
+  return UniqueHandle(reinterpret_cast<HANDLE>(handle));
+}
+
+}  // namespace internal
+
 bool Thread::Create() {
   if (handle_) return false;
   unsigned id = 0;
-  // _beginthreadex rather than CreateThread so the C runtime's per-thread data is set up and
-  // torn down with the thread. Suspended, so id and priority are in place before the body
-  // can read or clear them.
-  const uintptr_t handle =
-      ::_beginthreadex(nullptr, 0, &Thread::ThreadProc, this, CREATE_SUSPENDED, &id);
-  if (handle < 2) {
+  // Suspended, so id and priority are in place before the body can read or clear them.
+  handle_ = internal::BeginThread(&Thread::ThreadProc, this, CREATE_SUSPENDED, &id);
+  if (!handle_) {
     set_thread_id(0);
     return false;
   }
-  handle_.reset(reinterpret_cast<HANDLE>(handle));
   set_thread_id(id);
   if (priority_ > 0) ::SetThreadPriority(handle_.get(), OsPriority(priority_));
   ::ResumeThread(handle_.get());
@@ -58,8 +68,9 @@ void Thread::Close() {
 }
 
 unsigned __stdcall Thread::ThreadProc(void* argument) noexcept {
-  static_cast<Thread*>(argument)->ThreadMain();
-  ::_endthreadex(0);
+  Thread* thread = static_cast<Thread*>(argument);
+  const bool ran_through = RunGuarded("thread body", [thread] { thread->ThreadMain(); });
+  ::_endthreadex(ran_through ? 0 : 1);
   return 0;
 }
 

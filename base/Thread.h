@@ -1,10 +1,15 @@
-// An OS thread wrapper: a virtual body started through the C runtime, joined on close.
+// An OS thread wrapper: a virtual body started through the C runtime, joined on close; and the
+// one way to start a thread that runs a single callable.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <memory>
+#include <type_traits>
+#include <utility>
 
+#include "base/ExceptionPolicy.h"
 #include "base/UniqueResource.h"
 
 namespace nbase {
@@ -43,5 +48,44 @@ class Thread {
   UniqueHandle handle_;
   int priority_ = 0;
 };
+
+namespace internal {
+
+// Starts `proc` through the C runtime (so its per-thread data is set up and torn down with
+// the thread); an empty handle on failure.
+UniqueHandle BeginThread(unsigned(__stdcall* proc)(void*), void* argument, unsigned flags,
+                         unsigned* id);
+
+template <typename Body>
+struct ThreadStart {
+  const char* purpose;
+  Body body;
+
+  static unsigned __stdcall Run(void* argument) noexcept {
+    std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
+    return RunGuarded(start->purpose, start->body) ? 0 : 1;
+  }
+};
+
+}  // namespace internal
+
+// Runs `body` on a new thread under the exception policy; `purpose` names it in a report and
+// must outlive the thread (a literal). The handle lets the caller wait for it (its exit code
+// is 1 when the body threw); dropping it detaches the thread. On failure the body is destroyed
+// unrun, so a caller that must undo something keeps what it needs outside the body.
+template <typename Body>
+UniqueHandle StartThread(const char* purpose, Body&& body, unsigned* id = nullptr) {
+  using Start = internal::ThreadStart<std::decay_t<Body>>;
+  auto start = std::make_unique<Start>(Start{purpose, std::forward<Body>(body)});
+  UniqueHandle thread = internal::BeginThread(&Start::Run, start.get(), 0, id);
+  if (thread) (void)start.release();  // the thread owns it now
+  return thread;
+}
+
+// A thread nobody waits for. False if it could not be started.
+template <typename Body>
+bool StartDetachedThread(const char* purpose, Body&& body) {
+  return StartThread(purpose, std::forward<Body>(body)).valid();
+}
 
 }  // namespace nbase

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/ExceptionPolicy.h"
+#include "base/MessageWindow.h"
 #include "base/SystemLibrary.h"
 
 namespace nbase {
@@ -48,16 +50,7 @@ TimerQueue::TimerQueue() : owner_thread_id_(::GetCurrentThreadId()) {
   if (::QueryPerformanceFrequency(&frequency) && frequency.QuadPart > 0) {
     frequency_ = frequency.QuadPart;
   }
-  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof(window_class);
-  window_class.lpfnWndProc = &TimerQueue::WindowProc;
-  window_class.hInstance = instance;
-  window_class.lpszClassName = kWindowClassName;
-  ::RegisterClassExW(&window_class);
-  window_ = ::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              instance, nullptr);
-  if (window_) ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  window_ = CreateMessageWindow(kWindowClassName, &TimerQueue::WindowProc, this);
 }
 
 int64_t TimerQueue::NowTicks() {
@@ -115,7 +108,7 @@ LRESULT CALLBACK TimerQueue::WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                         LPARAM lparam) noexcept {
   if (message == kMsgPoll) {
     if (auto* queue = reinterpret_cast<TimerQueue*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))) {
-      queue->Poll();
+      RunGuarded("timer queue", [queue] { queue->Poll(); });
     }
     return 0;
   }
@@ -142,7 +135,7 @@ void TimerQueue::Poll() {
     if (entry.flag.expired()) continue;  // Its owner is gone: dropped, never re-armed.
     // The callback may add timers or even pump messages (and so re-enter this poll); the
     // entry is off the heap while it runs.
-    if (entry.callback) entry.callback();
+    if (entry.callback) RunGuarded("timer callback", entry.callback);
     if (entry.flag.expired()) continue;
     if (entry.remaining_repeats < 0 || --entry.remaining_repeats > 0) {
       entry.due_ticks = now + entry.interval_ticks;

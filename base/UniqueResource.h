@@ -109,6 +109,8 @@ template <typename T>
 class ComPtr {
  public:
   ComPtr() noexcept = default;
+  // Takes over the reference the caller holds (a new object's first one, say).
+  explicit ComPtr(T* adopted) noexcept : ptr_(adopted) {}
   ~ComPtr() { reset(); }
   ComPtr(const ComPtr&) = delete;
   ComPtr& operator=(const ComPtr&) = delete;

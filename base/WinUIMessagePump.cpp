@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
+#include "base/ExceptionPolicy.h"
 #include "base/Lock.h"
+#include "base/MessageWindow.h"
 #include "base/TickClock.h"
 
 namespace nbase {
@@ -29,25 +31,11 @@ ClassRegistration& Registration() {
 }  // namespace
 
 WinUIMessagePump::WinUIMessagePump() {
-  const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  {
-    ClassRegistration& registration = Registration();
-    AutoLock hold(registration.lock);
-    if (registration.users++ == 0) {
-      WNDCLASSEXW window_class = {};
-      window_class.cbSize = sizeof(window_class);
-      window_class.lpfnWndProc = &WinUIMessagePump::WindowProc;
-      window_class.hInstance = instance;
-      window_class.lpszClassName = kWindowClassName;
-      ::RegisterClassExW(&window_class);
-    }
-    // Inside the lock: the last user must not unregister between registration and creation.
-    message_window_ = ::CreateWindowExW(0, kWindowClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                        nullptr, instance, nullptr);
-  }
-  if (message_window_) {
-    ::SetWindowLongPtrW(message_window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  }
+  ClassRegistration& registration = Registration();
+  AutoLock hold(registration.lock);
+  ++registration.users;
+  // Inside the lock: the last user must not unregister between registration and creation.
+  message_window_ = CreateMessageWindow(kWindowClassName, &WinUIMessagePump::WindowProc, this);
 }
 
 WinUIMessagePump::~WinUIMessagePump() {
@@ -106,11 +94,13 @@ LRESULT CALLBACK WinUIMessagePump::WindowProc(HWND hwnd, UINT message, WPARAM wp
                                               LPARAM lparam) noexcept {
   auto* pump = reinterpret_cast<WinUIMessagePump*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (pump && reinterpret_cast<WPARAM>(pump) == wparam) {
-    if (message == kMsgHaveWork) {
-      pump->HandleWorkMessage();
-    } else if (message == WM_TIMER) {
-      pump->HandleTimerMessage();
-    }
+    RunGuarded("message pump", [pump, message] {
+      if (message == kMsgHaveWork) {
+        pump->HandleWorkMessage();
+      } else if (message == WM_TIMER) {
+        pump->HandleTimerMessage();
+      }
+    });
   }
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
 }

@@ -1,11 +1,10 @@
 // File digests with the AES provider of CryptoAPI, the one that carries SHA-256 since XP SP3.
 #include "installer/HttpClient/FileHash.h"
 
-#include <process.h>
-
 #include <cctype>
 #include <vector>
 
+#include "base/Thread.h"
 #include "base/UniqueResource.h"
 
 namespace {
@@ -57,8 +56,7 @@ CSha256Pipe::CSha256Pipe()
       queued_(::CreateSemaphoreW(nullptr, 0, kBlocks, nullptr)) {
   for (Block& block : blocks_) block.data.resize(kBlockSize);
   if (free_ && queued_) {
-    thread_.reset(reinterpret_cast<HANDLE>(
-        ::_beginthreadex(nullptr, 0, &CSha256Pipe::HashThread, this, 0, nullptr)));
+    thread_ = nbase::StartThread("hashing", [this] { RunHashing(); });
   }
   // Without its thread the pipe still works: every block is then hashed as it is submitted.
 }
@@ -105,11 +103,6 @@ std::string CSha256Pipe::Finish() {
   }
   digest_ = hash_.HexDigest();
   return digest_;
-}
-
-unsigned __stdcall CSha256Pipe::HashThread(void* self) noexcept {
-  static_cast<CSha256Pipe*>(self)->RunHashing();
-  return 0;
 }
 
 void CSha256Pipe::RunHashing() {

@@ -69,7 +69,6 @@ class CSha256Pipe {
   };
   static constexpr int kBlocks = 3;
 
-  static unsigned __stdcall HashThread(void* self) noexcept;
   void RunHashing();
 
   CSha256 hash_;

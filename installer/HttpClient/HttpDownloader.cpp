@@ -2,13 +2,12 @@
 // checks on every answer, writing in place, the following digest, the resume state, messages.
 #include "installer/HttpClient/HttpDownloader.h"
 
-#include <process.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "base/Thread.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpHeader.h"
 #include "installer/HttpClient/Sha256.h"
@@ -70,10 +69,9 @@ double TicksToSeconds(long long ticks) {
 }
 
 HANDLE StartThread(unsigned(__stdcall* proc)(void*), void* argument, unsigned* id = nullptr) {
-  unsigned thread_id = 0;
-  const uintptr_t handle = ::_beginthreadex(nullptr, 0, proc, argument, 0, &thread_id);
-  if (id) *id = thread_id;
-  return reinterpret_cast<HANDLE>(handle);
+  return nbase::StartThread(
+             "download", [proc, argument] { proc(argument); }, id)
+      .release();
 }
 
 long long FileSize(const std::wstring& path) {

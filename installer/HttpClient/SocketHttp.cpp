@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/StringUtil.h"
+
 namespace {
 
 constexpr size_t kReceiveBlock = 4096;
@@ -39,16 +41,6 @@ std::string WideToAnsi(const std::wstring& text) {
   ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &narrow[0], length,
                         nullptr, nullptr);
   return narrow;
-}
-
-std::wstring AnsiToWide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int length =
-      ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
 }
 
 bool IsRedirect(int status) {
@@ -92,20 +84,6 @@ void SocketTraits::Close(Type socket) noexcept {
 
 CHttpSocket::~CHttpSocket() = default;
 
-void CHttpSocket::Release() {
-  delete this;
-}
-
-void CHttpSocket::SetProgressSink(IHttpCallback* sink, void* param) {
-  sink_ = sink;
-  param_ = param;
-}
-
-void CHttpSocket::AddRequestHeader(const char* name, const char* value) {
-  if (!name || !value || !*name || !*value) return;
-  header_.AddRequestHeader(name, value);
-}
-
 double CHttpSocket::QueryContentLength(const wchar_t*) {
   return 0;
 }
@@ -122,7 +100,7 @@ bool CHttpSocket::Connect(const std::string& host, int port) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
     char address[16] = {};
     std::snprintf(address, sizeof(address), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-    resolved_address_ = AnsiToWide(address);
+    resolved_address_ = nbase::AnsiToUTF16(address);
 
     socket_.reset();
     socket_.reset(static_cast<SocketTraits::Type>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
@@ -171,7 +149,7 @@ bool CHttpSocket::FollowRedirect(const CHttpHeader& head, int& redirects, std::s
   const std::string target = head.GetField("Location");
   if (target.empty()) throw HttpErrHeader;
   if (target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0) {
-    location = AnsiToWide(target);
+    location = nbase::AnsiToUTF16(target);
     return false;
   }
   request_path = target;

@@ -5,8 +5,7 @@
 #include <string>
 
 #include "base/UniqueResource.h"
-#include "installer/HttpClient/HttpHeader.h"
-#include "installer/HttpClient/HttpInterface.h"
+#include "installer/HttpClient/HttpClientBase.h"
 
 // A socket is spelled as its integer here so that this header does not decide the include
 // order of winsock2.h and windows.h for everyone who includes it.
@@ -20,19 +19,14 @@ using UniqueSocket = nbase::UniqueResource<SocketTraits>;
 
 // Owned by the one thread that runs its operations; made by CreateHttpClient, ended by Release.
 // The socket stays open after an operation until the next one connects or the client ends.
-class CHttpSocket : public ISocketHttp {
+class CHttpSocket : public HttpClientBase<ISocketHttp> {
  public:
   CHttpSocket() = default;
 
-  void SetProgressSink(IHttpCallback* sink, void* param) override;
   // This client never asks for a length alone: always 0, without network traffic.
   double QueryContentLength(const wchar_t* url) override;
   bool FetchToFile(const wchar_t* url, const wchar_t* path) override;
   bool FetchToBuffer(const wchar_t* url, void** block, size_t* count) override;
-  void Release() override;
-  HttpInterfaceError LastError() override { return last_error_; }
-  void AddRequestHeader(const char* name, const char* value) override;
-  int StatusCode() override { return status_code_; }
   std::wstring ResolvedAddress() override { return resolved_address_; }
 
   virtual ~CHttpSocket();
@@ -61,11 +55,6 @@ class CHttpSocket : public ISocketHttp {
   bool FollowRedirect(const CHttpHeader& head, int& redirects, std::string& request_path,
                       std::wstring& location);
 
-  int status_code_ = 0;
   UniqueSocket socket_;
   std::wstring resolved_address_;
-  CHttpHeader header_;
-  void* param_ = nullptr;
-  IHttpCallback* sink_ = nullptr;
-  HttpInterfaceError last_error_ = HttpOk;
 };

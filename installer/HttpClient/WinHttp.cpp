@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "base/StringUtil.h"
 #include "installer/HttpClient/WinHttpApi.h"
 
 namespace {
@@ -20,16 +21,6 @@ constexpr DWORD kMaxRedirects = 10;
 constexpr DWORD kAcceptedCertificateFaults =
     SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_WRONG_USAGE |
     SECURITY_FLAG_IGNORE_CERT_CN_INVALID | SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-
-std::wstring AnsiToWide(const char* text) {
-  if (!text || !*text) return std::wstring();
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 1) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
-}
 
 }  // namespace
 
@@ -48,20 +39,6 @@ CWinHttp::CWinHttp() {
 
 CWinHttp::~CWinHttp() {
   CloseHandles();
-}
-
-void CWinHttp::Release() {
-  delete this;
-}
-
-void CWinHttp::SetProgressSink(IHttpCallback* sink, void* param) {
-  sink_ = sink;
-  param_ = param;
-}
-
-void CWinHttp::AddRequestHeader(const char* name, const char* value) {
-  if (!name || !value || !*name || !*value) return;
-  header_.AddRequestHeader(name, value);
 }
 
 void CWinHttp::SetTimeouts(int connect_ms, int send_ms, int receive_ms) {
@@ -120,7 +97,7 @@ void CWinHttp::SendRequest(const std::wstring& url, int kind, const char* body,
       api.WinHttpSetOption(request_.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof(flags));
     }
   }
-  const std::wstring extra = AnsiToWide(header_.ComposeExtraHeaders().c_str());
+  const std::wstring extra = nbase::AnsiToUTF16(header_.ComposeExtraHeaders().c_str());
   if (!extra.empty()) {
     api.WinHttpAddRequestHeaders(request_.get(), extra.c_str(), static_cast<DWORD>(extra.size()),
                                  WINHTTP_ADDREQ_FLAG_ADD | WINHTTP_ADDREQ_FLAG_REPLACE);
@@ -157,6 +134,16 @@ int CWinHttp::ReadStatus() {
     status_code_ = static_cast<int>(std::wcstoul(text, nullptr, 10));
   }
   return status_code_;
+}
+
+DWORD CWinHttp::ReadAvailable(std::vector<char>& buffer, size_t available) {
+  if (available > buffer.size()) buffer.resize(available);
+  DWORD got = 0;
+  if (!WinHttp().WinHttpReadData(request_.get(), buffer.data(), static_cast<DWORD>(available),
+                                 &got)) {
+    throw HttpErrRead;
+  }
+  return got;
 }
 
 size_t CWinHttp::QueryAvailable(HttpInterfaceError failure) {
@@ -205,12 +192,7 @@ bool CWinHttp::FetchToFile(const wchar_t* url, const wchar_t* path) {
     std::vector<char> buffer(kReadBlock);
     unsigned long long done = 0;
     while (available > 0) {
-      if (available > buffer.size()) buffer.resize(available);
-      DWORD got = 0;
-      if (!WinHttp().WinHttpReadData(request_.get(), buffer.data(), static_cast<DWORD>(available),
-                                     &got)) {
-        throw HttpErrRead;
-      }
+      const DWORD got = ReadAvailable(buffer, available);
       if (got == 0) break;
       DWORD written = 0;
       if (!::WriteFile(file.get(), buffer.data(), got, &written, nullptr) || written != got) {
@@ -255,12 +237,7 @@ bool CWinHttp::FetchToBuffer(const wchar_t* url, void** block, size_t* count) {
     std::vector<char> buffer(kReadBlock);
     size_t received = 0;
     while (available > 0) {
-      if (available > buffer.size()) buffer.resize(available);
-      DWORD got = 0;
-      if (!WinHttp().WinHttpReadData(request_.get(), buffer.data(), static_cast<DWORD>(available),
-                                     &got)) {
-        throw HttpErrRead;
-      }
+      const DWORD got = ReadAvailable(buffer, available);
       if (got == 0) break;
       // Whatever the server sends beyond its declared length is dropped.
       const size_t keep = got < length - received ? got : length - received;
@@ -296,12 +273,7 @@ std::string CWinHttp::ExchangeWide(const std::wstring& url, int kind, const char
     std::vector<char> buffer(kReadBlock);
     for (size_t available = QueryAvailable(HttpErrRead); available > 0;
          available = QueryAvailable(HttpErrRead)) {
-      if (available > buffer.size()) buffer.resize(available);
-      DWORD got = 0;
-      if (!WinHttp().WinHttpReadData(request_.get(), buffer.data(), static_cast<DWORD>(available),
-                                     &got)) {
-        throw HttpErrRead;
-      }
+      const DWORD got = ReadAvailable(buffer, available);
       if (got == 0) break;
       text.append(buffer.data(), got);
     }
@@ -315,10 +287,10 @@ std::string CWinHttp::ExchangeWide(const std::wstring& url, int kind, const char
 
 std::string CWinHttp::Exchange(const wchar_t* url, int kind, const char* body,
                                const char* header_text) {
-  return ExchangeWide(url ? url : L"", kind, body, AnsiToWide(header_text));
+  return ExchangeWide(url ? url : L"", kind, body, nbase::AnsiToUTF16(header_text));
 }
 
 std::string CWinHttp::ExchangeA(const char* url, int kind, const char* body,
                                 const char* header_text) {
-  return ExchangeWide(AnsiToWide(url), kind, body, AnsiToWide(header_text));
+  return ExchangeWide(nbase::AnsiToUTF16(url), kind, body, nbase::AnsiToUTF16(header_text));
 }

@@ -1,11 +1,13 @@
 // The HTTP client on the system's WinHTTP library: HTTP and HTTPS with configurable time-outs.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
+#include <vector>
 
 #include "base/UniqueResource.h"
-#include "installer/HttpClient/HttpHeader.h"
-#include "installer/HttpClient/HttpInterface.h"
+#include "installer/HttpClient/HttpClientBase.h"
 
 // WinHTTP handles are spelled as plain pointers here: winhttp.h cannot share a translation unit
 // with wininet.h, and the client factory sees both clients' headers.
@@ -18,19 +20,14 @@ struct WinHttpHandleTraits {
 using UniqueWinHttpHandle = nbase::UniqueResource<WinHttpHandleTraits>;
 
 // Owned by the one thread that runs its operations; made by CreateHttpClient, ended by Release.
-class CWinHttp : public IWinHttp {
+class CWinHttp : public HttpClientBase<IWinHttp> {
  public:
   // Opens the root handle at once; when that fails LastError is HttpErrOpen before any call.
   CWinHttp();
 
-  void SetProgressSink(IHttpCallback* sink, void* param) override;
   double QueryContentLength(const wchar_t* url) override;
   bool FetchToFile(const wchar_t* url, const wchar_t* path) override;
   bool FetchToBuffer(const wchar_t* url, void** block, size_t* count) override;
-  void Release() override;
-  HttpInterfaceError LastError() override { return last_error_; }
-  void AddRequestHeader(const char* name, const char* value) override;
-  int StatusCode() override { return status_code_; }
   std::string Exchange(const wchar_t* url, int kind, const char* body,
                        const char* header_text) override;
   std::string ExchangeA(const char* url, int kind, const char* body,
@@ -52,10 +49,12 @@ class CWinHttp : public IWinHttp {
   // Stores the status code (0 when it cannot be read) and returns it.
   int ReadStatus();
   size_t QueryAvailable(HttpInterfaceError failure);
+  // Reads the `available` bytes QueryAvailable announced into `buffer`, grown to fit; 0 at the
+  // body's end.
+  DWORD ReadAvailable(std::vector<char>& buffer, size_t available);
   std::string ExchangeWide(const std::wstring& url, int kind, const char* body,
                            const std::wstring& header_text);
 
-  int status_code_ = 0;
   bool secure_ = false;
   UniqueWinHttpHandle root_;
   UniqueWinHttpHandle connection_;
@@ -63,8 +62,4 @@ class CWinHttp : public IWinHttp {
   int connect_timeout_ms_ = kDefaultTimeoutMs;
   int send_timeout_ms_ = kDefaultTimeoutMs;
   int receive_timeout_ms_ = kDefaultTimeoutMs;
-  CHttpHeader header_;
-  void* param_ = nullptr;
-  IHttpCallback* sink_ = nullptr;
-  HttpInterfaceError last_error_ = HttpOk;
 };

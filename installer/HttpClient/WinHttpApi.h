@@ -5,22 +5,26 @@
 #include <windows.h>
 #include <winhttp.h>
 
-struct WinHttpApi {
-  decltype(&::WinHttpOpen) WinHttpOpen = nullptr;
-  decltype(&::WinHttpSetTimeouts) WinHttpSetTimeouts = nullptr;
-  decltype(&::WinHttpConnect) WinHttpConnect = nullptr;
-  decltype(&::WinHttpOpenRequest) WinHttpOpenRequest = nullptr;
-  decltype(&::WinHttpSetOption) WinHttpSetOption = nullptr;
-  decltype(&::WinHttpAddRequestHeaders) WinHttpAddRequestHeaders = nullptr;
-  decltype(&::WinHttpSendRequest) WinHttpSendRequest = nullptr;
-  decltype(&::WinHttpReceiveResponse) WinHttpReceiveResponse = nullptr;
-  decltype(&::WinHttpQueryHeaders) WinHttpQueryHeaders = nullptr;
-  decltype(&::WinHttpQueryDataAvailable) WinHttpQueryDataAvailable = nullptr;
-  decltype(&::WinHttpReadData) WinHttpReadData = nullptr;
-  decltype(&::WinHttpCloseHandle) WinHttpCloseHandle = nullptr;
+#include "base/SystemFunctionTable.h"
 
-  // True when every entry was found.
-  bool complete = false;
+// clang-format off
+#define WINHTTP_FUNCTIONS(X)         \
+  X(WinHttpOpen)                 \
+  X(WinHttpSetTimeouts)          \
+  X(WinHttpConnect)              \
+  X(WinHttpOpenRequest)          \
+  X(WinHttpSetOption)            \
+  X(WinHttpAddRequestHeaders)    \
+  X(WinHttpSendRequest)          \
+  X(WinHttpReceiveResponse)      \
+  X(WinHttpQueryHeaders)         \
+  X(WinHttpQueryDataAvailable)   \
+  X(WinHttpReadData)             \
+  X(WinHttpCloseHandle)
+// clang-format on
+
+struct WinHttpApi {
+  NBASE_SYSTEM_FUNCTION_TABLE(WINHTTP_FUNCTIONS)
 };
 
 // Bound on first use from the system folder; the table lives for the whole process.

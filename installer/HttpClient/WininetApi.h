@@ -5,25 +5,25 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "base/SystemFunctionTable.h"
 #include "base/UniqueResource.h"
 
-struct WininetApi {
-  decltype(&::InternetOpenW) InternetOpenW = nullptr;
-  decltype(&::InternetConnectW) InternetConnectW = nullptr;
-  decltype(&::InternetConnectA) InternetConnectA = nullptr;
-  decltype(&::HttpOpenRequestW) HttpOpenRequestW = nullptr;
-  decltype(&::HttpOpenRequestA) HttpOpenRequestA = nullptr;
-  decltype(&::HttpAddRequestHeadersA) HttpAddRequestHeadersA = nullptr;
-  decltype(&::HttpSendRequestW) HttpSendRequestW = nullptr;
-  decltype(&::HttpSendRequestA) HttpSendRequestA = nullptr;
-  decltype(&::HttpQueryInfoW) HttpQueryInfoW = nullptr;
-  decltype(&::HttpQueryInfoA) HttpQueryInfoA = nullptr;
-  decltype(&::InternetReadFile) InternetReadFile = nullptr;
-  decltype(&::InternetSetOptionW) InternetSetOptionW = nullptr;
-  decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
+// clang-format off
+#define WININET_FUNCTIONS(X)      \
+  X(InternetOpenW)            \
+  X(InternetConnectW)         \
+  X(HttpOpenRequestW)         \
+  X(HttpAddRequestHeadersA)   \
+  X(HttpSendRequestW)         \
+  X(HttpQueryInfoW)           \
+  X(HttpQueryInfoA)           \
+  X(InternetReadFile)         \
+  X(InternetSetOptionW)       \
+  X(InternetCloseHandle)
+// clang-format on
 
-  // True when every entry was found.
-  bool complete = false;
+struct WininetApi {
+  NBASE_SYSTEM_FUNCTION_TABLE(WININET_FUNCTIONS)
 };
 
 // Bound on first use from the system folder; the table lives for the whole process.

@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <vector>
 
+#include "base/StringUtil.h"
+
 namespace {
 
 constexpr DWORD kReadBlock = 4096;
@@ -14,16 +16,6 @@ constexpr DWORD kReadBlock = 4096;
 // through WinINet's locks, which with eight ranges in parallel takes CPU from the transfer.
 constexpr DWORD kFileReadBlock = 65536;
 constexpr size_t kMaxMemoryDownload = 8388608;
-
-std::wstring AnsiToWide(const char* text) {
-  if (!text || !*text) return std::wstring();
-  const int length = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 1) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
-}
 
 DWORD RequestFlags(bool secure) {
   // Never read from or write into the WinINet cache: every answer is fetched fresh, and a
@@ -65,20 +57,6 @@ bool ParseRangeRequest(const std::string& value, long long& first, long long& la
 
 CWininetHttp::~CWininetHttp() {
   CloseHandles();
-}
-
-void CWininetHttp::Release() {
-  delete this;
-}
-
-void CWininetHttp::SetProgressSink(IHttpCallback* sink, void* param) {
-  sink_ = sink;
-  param_ = param;
-}
-
-void CWininetHttp::AddRequestHeader(const char* name, const char* value) {
-  if (!name || !value || !*name || !*value) return;
-  header_.AddRequestHeader(name, value);
 }
 
 void CWininetHttp::CloseHandles() {
@@ -141,38 +119,10 @@ void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
   // value down, and a stalled connection must not hold a thread for ever.
   ApplyTimeouts(request_.get());
   AddHeaders();
-  const std::wstring headers = AnsiToWide(header_text);
+  const std::wstring headers = nbase::AnsiToUTF16(header_text);
   const DWORD body_length = body ? static_cast<DWORD>(std::strlen(body)) : 0;
   if (!api.HttpSendRequestW(request_.get(), headers.empty() ? nullptr : headers.c_str(),
                             static_cast<DWORD>(headers.size()),
-                            const_cast<char*>(body_length ? body : nullptr), body_length)) {
-    throw HttpErrSend;
-  }
-  ReadStatus();
-}
-
-void CWininetHttp::BeginRequestA(const std::string& url, bool post, const char* header_text,
-                                 const char* body) {
-  const WininetApi& api = Wininet();
-  OpenRoot();
-  std::string host, path;
-  int port = 80;
-  SplitHttpUrl(url, host, path, port);
-  secure_ = IsSecureHttpUrl(url, port);
-  connection_.reset(api.InternetConnectA(root_.get(), host.c_str(),
-                                         static_cast<INTERNET_PORT>(port), nullptr, nullptr,
-                                         INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection_) throw HttpErrConnect;
-  request_.reset(api.HttpOpenRequestA(connection_.get(), post ? "POST" : "GET", path.c_str(),
-                                      "HTTP/1.1", nullptr, nullptr, RequestFlags(secure_), 0));
-  if (!request_) throw HttpErrOpen;
-  // The request needs its own receive time-out: not every implementation passes the root's
-  // value down, and a stalled connection must not hold a thread for ever.
-  ApplyTimeouts(request_.get());
-  AddHeaders();
-  const DWORD header_length = header_text ? static_cast<DWORD>(std::strlen(header_text)) : 0;
-  const DWORD body_length = body ? static_cast<DWORD>(std::strlen(body)) : 0;
-  if (!api.HttpSendRequestA(request_.get(), header_length ? header_text : nullptr, header_length,
                             const_cast<char*>(body_length ? body : nullptr), body_length)) {
     throw HttpErrSend;
   }
@@ -235,7 +185,7 @@ bool CWininetHttp::OpenStream(const wchar_t* url, const std::string& headers) {
     if (!request_) throw HttpErrOpen;
     ApplyTimeouts(request_.get());
     AddHeaders();
-    const std::wstring extra = AnsiToWide(headers.c_str());
+    const std::wstring extra = nbase::AnsiToUTF16(headers.c_str());
     if (!api.HttpSendRequestW(request_.get(), extra.empty() ? nullptr : extra.c_str(),
                               static_cast<DWORD>(extra.size()), nullptr, 0)) {
       throw HttpErrSend;
@@ -405,7 +355,7 @@ std::string CWininetHttp::ExchangeA(const char* url, int kind, const char* body,
                                     const char* header_text) {
   try {
     if (!url || !*url) throw HttpErrParam;
-    BeginRequestA(url, kind != 0, header_text, body);
+    BeginRequest(nbase::AnsiToUTF16(url), kind != 0 ? L"POST" : L"GET", header_text, body);
     return ReadAllText();
   } catch (HttpInterfaceError error) {
     last_error_ = error;

@@ -5,23 +5,17 @@
 
 #include <string>
 
-#include "installer/HttpClient/HttpHeader.h"
-#include "installer/HttpClient/HttpInterface.h"
+#include "installer/HttpClient/HttpClientBase.h"
 #include "installer/HttpClient/WininetApi.h"
 
 // Owned by the one thread that runs its operations; made by CreateHttpClient, ended by Release.
-class CWininetHttp : public IWininetHttp {
+class CWininetHttp : public HttpClientBase<IWininetHttp> {
  public:
   CWininetHttp() = default;
 
-  void SetProgressSink(IHttpCallback* sink, void* param) override;
   double QueryContentLength(const wchar_t* url) override;
   bool FetchToFile(const wchar_t* url, const wchar_t* path) override;
   bool FetchToBuffer(const wchar_t* url, void** block, size_t* count) override;
-  void Release() override;
-  HttpInterfaceError LastError() override { return last_error_; }
-  void AddRequestHeader(const char* name, const char* value) override;
-  int StatusCode() override { return status_code_; }
   std::string Exchange(const wchar_t* url, int kind, const char* body,
                        const char* header_text) override;
   std::string ExchangeA(const char* url, int kind, const char* body,
@@ -56,7 +50,6 @@ class CWininetHttp : public IWininetHttp {
   // The shared opening sequence up to the stored status code; throws HttpInterfaceError.
   void BeginRequest(const std::wstring& url, const wchar_t* verb, const char* header_text,
                     const char* body);
-  void BeginRequestA(const std::string& url, bool post, const char* header_text, const char* body);
   void OpenRoot();
   void ApplyTimeouts(HINTERNET handle);
   void AddHeaders();
@@ -66,7 +59,6 @@ class CWininetHttp : public IWininetHttp {
   double ReadContentLengthA();
   std::string ReadAllText();
 
-  int status_code_ = 0;
   bool secure_ = false;
   // Host and port the kept connection handle of the streams points at.
   std::wstring stream_host_;
@@ -74,9 +66,5 @@ class CWininetHttp : public IWininetHttp {
   UniqueInternetHandle root_;
   UniqueInternetHandle connection_;
   UniqueInternetHandle request_;
-  CHttpHeader header_;
-  void* param_ = nullptr;
-  IHttpCallback* sink_ = nullptr;
-  HttpInterfaceError last_error_ = HttpOk;
   DWORD receive_timeout_ms_ = kDefaultReceiveTimeoutMs;
 };

@@ -1,10 +1,8 @@
 // Measurement-protocol events: one POST with a small JSON body per event, on its own thread.
 #include "installer/analytics/Analytics.h"
 
-#include <chrono>
-#include <memory>
-
 #include "base/StringUtil.h"
+#include "base/Thread.h"
 #include "base/UniqueResource.h"
 #include "installer/HttpClient/HttpInterface.h"
 #include "installer/analytics/MachineId.h"
@@ -18,17 +16,6 @@ constexpr char kFallbackClientId[] = "6058";
 // How long the first event waits for the machine identifier before it goes out with the
 // fallback; the tool itself is given 500 ms, its management-service fallback a few seconds.
 constexpr DWORD kClientIdWaitMs = 5000;
-
-struct ClientIdJob {
-  CAnalytics* reporter;
-  unsigned generation;
-};
-
-struct EventJob {
-  CAnalytics* reporter;
-  std::string label;
-  std::string suffix;
-};
 
 }  // namespace
 
@@ -78,55 +65,46 @@ CAnalytics::CAnalytics()
 void CAnalytics::Init(const std::string& category, const std::string& name) {
   category_ = category;
   name_ = name;
-  auto job = std::make_unique<ClientIdJob>();
-  job->reporter = this;
+  unsigned generation = 0;
   {
-    std::lock_guard<std::mutex> hold(client_id_lock_);
+    nbase::AutoLock hold(client_id_lock_);
     client_id_ready_ = false;
-    job->generation = ++client_id_generation_;
+    generation = ++client_id_generation_;
   }
-  nbase::UniqueHandle thread(
-      ::CreateThread(nullptr, 0, &CAnalytics::ReadClientId, job.get(), 0, nullptr));
-  if (!thread) {
+  // Detached: the reporter it writes to is never destroyed.
+  if (!nbase::StartDetachedThread("machine id", [this, generation] { ReadClientId(generation); })) {
     SetClientId(kFallbackClientId);
-    return;
   }
-  // Detached: the thread owns the job; the reporter it writes to is never destroyed.
-  job.release();
 }
 
-DWORD WINAPI CAnalytics::ReadClientId(void* argument) {
-  std::unique_ptr<ClientIdJob> job(static_cast<ClientIdJob*>(argument));
+void CAnalytics::ReadClientId(unsigned generation) {
   std::string id;
   if (!QueryMachineId(MachineIdKind::kProcessor, id) &&
       !QueryMachineId(MachineIdKind::kDiskSerial, id)) {
     id = kFallbackClientId;
   }
-  CAnalytics* reporter = job->reporter;
-  std::lock_guard<std::mutex> hold(reporter->client_id_lock_);
-  if (job->generation != reporter->client_id_generation_) return 0;
-  reporter->client_id_ = id;
-  reporter->client_id_ready_ = true;
-  reporter->client_id_known_.notify_all();
-  return 0;
+  nbase::AutoLock hold(client_id_lock_);
+  if (generation != client_id_generation_) return;
+  client_id_ = id;
+  client_id_ready_ = true;
+  client_id_known_.WakeAll();
 }
 
 void CAnalytics::SetClientId(const std::string& client_id) {
-  std::lock_guard<std::mutex> hold(client_id_lock_);
+  nbase::AutoLock hold(client_id_lock_);
   ++client_id_generation_;
   client_id_ = client_id;
   client_id_ready_ = true;
-  client_id_known_.notify_all();
+  client_id_known_.WakeAll();
 }
 
 bool CAnalytics::WaitForClientId(DWORD timeout_ms) {
-  std::unique_lock<std::mutex> hold(client_id_lock_);
-  return client_id_known_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                                   [this] { return client_id_ready_; });
+  nbase::AutoLock hold(client_id_lock_);
+  return client_id_known_.WaitFor(client_id_lock_, timeout_ms, [this] { return client_id_ready_; });
 }
 
 std::string CAnalytics::client_id() const {
-  std::lock_guard<std::mutex> hold(client_id_lock_);
+  nbase::AutoLock hold(client_id_lock_);
   return client_id_;
 }
 
@@ -165,47 +143,37 @@ std::string CAnalytics::RequestBody(const std::string& label, const std::string&
 }
 
 void CAnalytics::SendEvent(const std::string& label, const std::string& suffix) {
-  auto job = std::make_unique<EventJob>(EventJob{this, label, suffix});
   {
-    std::lock_guard<std::mutex> hold(in_flight_lock_);
+    nbase::AutoLock hold(in_flight_lock_);
     ++in_flight_;
   }
-  nbase::UniqueHandle thread(
-      ::CreateThread(nullptr, 0, &CAnalytics::RunJob, job.get(), 0, nullptr));
-  if (!thread) {
+  if (!nbase::StartDetachedThread("analytics event", [this, label, suffix] {
+        Send(label, suffix);
+        EventDone();
+      })) {
     EventDone();
-    return;
   }
-  // The thread owns the job now; closing our handle detaches it.
-  job.release();
 }
 
-DWORD WINAPI CAnalytics::RunJob(void* argument) {
-  std::unique_ptr<EventJob> job(static_cast<EventJob*>(argument));
-  CAnalytics* reporter = job->reporter;
+void CAnalytics::Send(const std::string& label, const std::string& suffix) {
   // The first events of a run may be ready before the machine identifier; they wait a little
   // for it here, off the UI thread, and otherwise go out with the fallback.
-  reporter->WaitForClientId(kClientIdWaitMs);
-  IHttpBase* client = nullptr;
-  if (CreateHttpClient(&client, HttpClientWininet) && client) {
-    auto* wininet = static_cast<IWininetHttp*>(client);
-    wininet->ExchangeA(reporter->RequestUrl().c_str(), 1,
-                       reporter->RequestBody(job->label, job->suffix).c_str(), nullptr);
-    client->Release();
+  WaitForClientId(kClientIdWaitMs);
+  nbase::ComPtr<IHttpBase> client;
+  if (CreateHttpClient(client.put(), HttpClientWininet) && client) {
+    static_cast<IWininetHttp*>(client.get())
+        ->ExchangeA(RequestUrl().c_str(), 1, RequestBody(label, suffix).c_str(), nullptr);
   }
-  reporter->EventDone();
-  return 0;
 }
 
 void CAnalytics::EventDone() {
-  std::lock_guard<std::mutex> hold(in_flight_lock_);
-  if (--in_flight_ == 0) idle_.notify_all();
+  nbase::AutoLock hold(in_flight_lock_);
+  if (--in_flight_ == 0) idle_.WakeAll();
 }
 
 bool CAnalytics::WaitForPendingEvents(DWORD timeout_ms) {
-  std::unique_lock<std::mutex> hold(in_flight_lock_);
-  return idle_.wait_for(hold, std::chrono::milliseconds(timeout_ms),
-                        [this] { return in_flight_ == 0; });
+  nbase::AutoLock hold(in_flight_lock_);
+  return idle_.WaitFor(in_flight_lock_, timeout_ms, [this] { return in_flight_ == 0; });
 }
 
 void EndProcessAfterEvents(UINT exit_code, DWORD wait_ms) {

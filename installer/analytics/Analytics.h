@@ -3,10 +3,10 @@
 
 #include <windows.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <string>
 
+#include "base/ConditionVariable.h"
+#include "base/Lock.h"
 #include "base/StringTable.h"
 
 // One process-wide reporter. Init and Configure run on the UI thread before the first
@@ -49,8 +49,8 @@ class CAnalytics {
   CAnalytics();
   ~CAnalytics() = delete;
 
-  static DWORD WINAPI RunJob(void* job);
-  static DWORD WINAPI ReadClientId(void* reporter);
+  void ReadClientId(unsigned generation);
+  void Send(const std::string& label, const std::string& suffix);
   void EventDone();
 
   std::string category_;
@@ -58,16 +58,16 @@ class CAnalytics {
   std::string endpoint_;
   std::string measurement_id_;
   std::string api_secret_;
-  mutable std::mutex client_id_lock_;
-  std::condition_variable client_id_known_;
+  mutable nbase::Lock client_id_lock_;
+  nbase::ConditionVariable client_id_known_;
   std::string client_id_;
   bool client_id_ready_ = true;
   // Bumped by each Init and SetClientId, so only the latest reading may set the id.
   unsigned client_id_generation_ = 0;
 
   // Events started and not yet finished; the shutdown wait watches it reach zero.
-  std::mutex in_flight_lock_;
-  std::condition_variable idle_;
+  nbase::Lock in_flight_lock_;
+  nbase::ConditionVariable idle_;
   int in_flight_ = 0;
 };
 

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 
+#include "base/ComIds.h"
 #include "base/StringUtil.h"
+#include "base/Thread.h"
 #include "base/UniqueResource.h"
 
 namespace machine_id {
@@ -21,11 +23,6 @@ constexpr size_t kMaxIdLength = 511;
 constexpr unsigned kToolTimeoutMs = 500;
 // Each row of the management service's answer is waited for at most this long.
 constexpr LONG kWmiRowTimeoutMs = 3000;
-
-constexpr CLSID kClsidWbemLocator = {
-    0x4590F811, 0x1D3A, 0x11D0, {0x89, 0x1F, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
-constexpr IID kIidWbemLocator = {
-    0xDC12A687, 0x737F, 0x11CF, {0x88, 0x4D, 0x00, 0xAA, 0x00, 0x4B, 0x2E, 0x24}};
 
 struct ToolQuery {
   const wchar_t* arguments;
@@ -72,17 +69,14 @@ struct PipeReader {
   size_t max_bytes;
   std::string collected;
 
-  static DWORD WINAPI Run(void* argument) {
-    auto* self = static_cast<PipeReader*>(argument);
+  void Run() {
     char buffer[4096];
-    while (self->collected.size() < self->max_bytes) {
+    while (collected.size() < max_bytes) {
       DWORD read = 0;
-      const DWORD want =
-          static_cast<DWORD>(std::min(sizeof(buffer), self->max_bytes - self->collected.size()));
-      if (!::ReadFile(self->pipe, buffer, want, &read, nullptr) || read == 0) break;
-      self->collected.append(buffer, read);
+      const DWORD want = static_cast<DWORD>(std::min(sizeof(buffer), max_bytes - collected.size()));
+      if (!::ReadFile(pipe, buffer, want, &read, nullptr) || read == 0) break;
+      collected.append(buffer, read);
     }
-    return 0;
   }
 };
 
@@ -147,8 +141,8 @@ bool RunCapturingOutput(const std::wstring& application, const std::wstring& com
   write_end.reset();
 
   PipeReader reader{read_end.get(), max_bytes, {}};
-  nbase::UniqueHandle reader_thread(
-      ::CreateThread(nullptr, 0, &PipeReader::Run, &reader, 0, nullptr));
+  nbase::UniqueHandle reader_thread =
+      nbase::StartThread("tool output reader", [&reader] { reader.Run(); });
   if (!reader_thread) {
     ::TerminateProcess(process.get(), 1);
     return true;
@@ -172,8 +166,8 @@ bool QueryThroughWmi(MachineIdKind kind, std::string& id) {
   nbase::ScopedCoInitialize com;
   if (FAILED(com.result())) return false;
   nbase::ComPtr<IWbemLocator> locator;
-  if (FAILED(::CoCreateInstance(kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER, kIidWbemLocator,
-                                locator.put_void()))) {
+  if (FAILED(::CoCreateInstance(nbase::kClsidWbemLocator, nullptr, CLSCTX_INPROC_SERVER,
+                                nbase::kIidWbemLocator, locator.put_void()))) {
     return false;
   }
   BSTR name_space = ::SysAllocString(L"ROOT\\CIMV2");

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "base/ExceptionPolicy.h"
 #include "base/UniqueResource.h"
 #include "installer/main/SystemUtil.h"
 
@@ -84,6 +85,14 @@ void LogRecord::Emit() const {
   LogSink::Instance().Write(level_, Line());
 }
 
+namespace {
+
+void LogCaughtException(const char* where, const char* what) {
+  LOG_ERR(L"exception caught in %hs: %hs", where, what ? what : "(no message)");
+}
+
+}  // namespace
+
 bool StartLog() {
   // The path is not set yet, so this line only reaches the debugger.
   LOG_APP(L"app: started");
@@ -94,5 +103,6 @@ bool StartLog() {
   LogSink& sink = LogSink::Instance();
   sink.SetThreshold(LV_APP);
   sink.SetFilePath(path);
+  nbase::SetExceptionReporter(&LogCaughtException);
   return true;
 }

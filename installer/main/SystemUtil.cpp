@@ -6,8 +6,8 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
-#include <mutex>
-
+#include "base/ComIds.h"
+#include "base/Lock.h"
 #include "base/StringUtil.h"
 #include "base/SystemLibrary.h"
 #include "base/UniqueResource.h"
@@ -17,24 +17,13 @@ namespace {
 
 constexpr wchar_t kSeparators[] = L"\\/";
 
-// Written out here rather than taken from the SDK's import libraries, which would drag in
-// data symbols the static link does not otherwise need.
-constexpr GUID kFolderIdLocalAppData = {
-    0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
-constexpr CLSID kClsidNetworkListManager = {
-    0xDCB00C01, 0x570F, 0x4A9B, {0x8D, 0x69, 0x19, 0x9F, 0xDB, 0xA5, 0x72, 0x3B}};
-constexpr IID kIidUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidNetworkListManager = {
-    0xDCB00000, 0x570F, 0x4A9B, {0x8D, 0x69, 0x19, 0x9F, 0xDB, 0xA5, 0x72, 0x3B}};
-
 constexpr DWORD kKnownFolderCreate = 0x8000;  // KF_FLAG_CREATE
 constexpr DWORD kClassContextAll = 23;        // in-proc server/handler, local and remote server
 constexpr int kShellCreateDirectoryOrdinal = 165;
 
 // Cached values are filled on first use from whichever thread gets there first.
-std::mutex& CacheLock() {
-  static std::mutex lock;
+nbase::Lock& CacheLock() {
+  static nbase::Lock lock;
   return lock;
 }
 
@@ -54,8 +43,8 @@ std::wstring QueryLocalAppDataFolder() {
               : nullptr;
     if (get_known_folder_path) {
       PWSTR raw_path = nullptr;
-      const HRESULT hr =
-          get_known_folder_path(kFolderIdLocalAppData, kKnownFolderCreate, nullptr, &raw_path);
+      const HRESULT hr = get_known_folder_path(nbase::kFolderIdLocalAppData, kKnownFolderCreate,
+                                               nullptr, &raw_path);
       // Declared after the module, so the path is freed before the library goes.
       nbase::UniqueCoTaskMem path(raw_path);
       if (SUCCEEDED(hr) && raw_path) folder = raw_path;
@@ -131,7 +120,7 @@ std::wstring JoinPath(const std::wstring& folder_path, const std::wstring& file_
 
 std::wstring GetLocalAppDataFolder() {
   static std::wstring cached;
-  std::lock_guard<std::mutex> guard(CacheLock());
+  nbase::AutoLock guard(CacheLock());
   // An empty answer is not kept: the next caller asks the system again.
   if (cached.empty()) cached = QueryLocalAppDataFolder();
   return cached;
@@ -140,7 +129,7 @@ std::wstring GetLocalAppDataFolder() {
 std::wstring GetProgramFilesFolder() {
   static std::wstring cached;
   static bool computed = false;
-  std::lock_guard<std::mutex> guard(CacheLock());
+  nbase::AutoLock guard(CacheLock());
   if (!computed) {
     wchar_t path[MAX_PATH] = {};
     ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
@@ -155,7 +144,7 @@ std::wstring GetNativeProgramFilesFolder() {
   static std::wstring cached;
   std::wstring native;
   {
-    std::lock_guard<std::mutex> guard(CacheLock());
+    nbase::AutoLock guard(CacheLock());
     if (cached.empty()) cached = QueryNativeProgramFiles();
     native = cached;
   }
@@ -188,7 +177,7 @@ std::wstring OSNameFor(DWORD platform_id, DWORD major, DWORD minor, BYTE product
 
 std::wstring GetOSName() {
   static std::wstring cached;
-  std::lock_guard<std::mutex> guard(CacheLock());
+  nbase::AutoLock guard(CacheLock());
   if (cached.empty()) {
     OSVERSIONINFOEXW version = {};
     version.dwOSVersionInfoSize = sizeof(version);
@@ -276,12 +265,13 @@ bool IsInternetConnected() {
   nbase::ScopedCoInitialize com;
   if (FAILED(com.result())) return true;
   nbase::ComPtr<IUnknown> unknown;
-  if (FAILED(::CoCreateInstance(kClsidNetworkListManager, nullptr, kClassContextAll, kIidUnknown,
-                                unknown.put_void()))) {
+  if (FAILED(::CoCreateInstance(nbase::kClsidNetworkListManager, nullptr, kClassContextAll,
+                                nbase::kIidUnknown, unknown.put_void()))) {
     return true;
   }
   nbase::ComPtr<INetworkListManager> manager;
-  if (FAILED(unknown->QueryInterface(kIidNetworkListManager, manager.put_void())) || !manager) {
+  if (FAILED(unknown->QueryInterface(nbase::kIidNetworkListManager, manager.put_void())) ||
+      !manager) {
     return true;
   }
   VARIANT_BOOL connected = VARIANT_FALSE;

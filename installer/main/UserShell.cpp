@@ -8,30 +8,12 @@
 #include <shlobj.h>
 #include <shellapi.h>
 
+#include "base/ComIds.h"
 #include "base/UniqueResource.h"
 #include "installer/main/Log.h"
 
 namespace usershell {
 namespace {
-
-// Written out here rather than taken from the SDK's import libraries, which would drag in
-// data symbols the static link does not otherwise need.
-constexpr CLSID kClsidShellWindows = {
-    0x9BA05972, 0xF6A8, 0x11CF, {0xA4, 0x42, 0x00, 0xA0, 0xC9, 0x0A, 0x8F, 0x39}};
-constexpr IID kIidShellWindows = {
-    0x85CB6900, 0x4D95, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
-constexpr GUID kSidTopLevelBrowser = {
-    0x4C96BE40, 0x915C, 0x11CF, {0x99, 0xD3, 0x00, 0xAA, 0x00, 0x4A, 0xE8, 0x37}};
-constexpr IID kIidShellBrowser = {
-    0x000214E2, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidServiceProvider = {
-    0x6D5140C1, 0x7436, 0x11CE, {0x80, 0x34, 0x00, 0xAA, 0x00, 0x60, 0x09, 0xFA}};
-constexpr IID kIidDispatch = {
-    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidShellFolderViewDual = {
-    0xE7A1AF80, 0x4D96, 0x11CF, {0x96, 0x0C, 0x00, 0x80, 0xC7, 0xF4, 0xEE, 0x85}};
-constexpr IID kIidShellDispatch2 = {
-    0xA4C6892C, 0x3BA9, 0x11D2, {0x9D, 0xEA, 0x00, 0xC0, 0x4F, 0xB1, 0x61, 0x62}};
 
 // A VARIANT that clears itself; holds a BSTR or a number here.
 class ScopedVariant {
@@ -68,8 +50,8 @@ HRESULT OpenThroughDesktopShell(const std::wstring& file, const std::wstring& pa
   nbase::ScopedCoInitialize com;
   if (FAILED(com.result())) return com.result();
   nbase::ComPtr<IShellWindows> windows;
-  HRESULT hr = ::CoCreateInstance(kClsidShellWindows, nullptr, CLSCTX_ALL, kIidShellWindows,
-                                  windows.put_void());
+  HRESULT hr = ::CoCreateInstance(nbase::kClsidShellWindows, nullptr, CLSCTX_ALL,
+                                  nbase::kIidShellWindows, windows.put_void());
   if (FAILED(hr)) return hr;
   ScopedVariant desktop(CSIDL_DESKTOP);
   ScopedVariant empty;
@@ -79,25 +61,26 @@ HRESULT OpenThroughDesktopShell(const std::wstring& file, const std::wstring& pa
                              SWFO_NEEDDISPATCH, found.put());
   if (hr != S_OK || !found) return FAILED(hr) ? hr : E_NOINTERFACE;
   nbase::ComPtr<IServiceProvider> services;
-  hr = found->QueryInterface(kIidServiceProvider, services.put_void());
+  hr = found->QueryInterface(nbase::kIidServiceProvider, services.put_void());
   if (FAILED(hr)) return hr;
   nbase::ComPtr<IShellBrowser> browser;
-  hr = services->QueryService(kSidTopLevelBrowser, kIidShellBrowser, browser.put_void());
+  hr = services->QueryService(nbase::kSidTopLevelBrowser, nbase::kIidShellBrowser,
+                              browser.put_void());
   if (FAILED(hr)) return hr;
   nbase::ComPtr<IShellView> view;
   hr = browser->QueryActiveShellView(view.put());
   if (FAILED(hr) || !view) return FAILED(hr) ? hr : E_NOINTERFACE;
   nbase::ComPtr<IDispatch> background;
-  hr = view->GetItemObject(SVGIO_BACKGROUND, kIidDispatch, background.put_void());
+  hr = view->GetItemObject(SVGIO_BACKGROUND, nbase::kIidDispatch, background.put_void());
   if (FAILED(hr)) return hr;
   nbase::ComPtr<IShellFolderViewDual> folder_view;
-  hr = background->QueryInterface(kIidShellFolderViewDual, folder_view.put_void());
+  hr = background->QueryInterface(nbase::kIidShellFolderViewDual, folder_view.put_void());
   if (FAILED(hr)) return hr;
   nbase::ComPtr<IDispatch> application;
   hr = folder_view->get_Application(application.put());
   if (FAILED(hr) || !application) return FAILED(hr) ? hr : E_NOINTERFACE;
   nbase::ComPtr<IShellDispatch2> shell;
-  hr = application->QueryInterface(kIidShellDispatch2, shell.put_void());
+  hr = application->QueryInterface(nbase::kIidShellDispatch2, shell.put_void());
   if (FAILED(hr)) return hr;
 
   nbase::UniqueResource<BstrTraits> file_text(

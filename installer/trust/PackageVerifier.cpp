@@ -87,30 +87,28 @@ const TrustApi& Api() {
 }
 
 // Handle wrappers over the bound functions; only made once Api() is known to be complete.
-struct MessageTraits {
-  using Type = HCRYPTMSG;
+template <typename T, void (*Free)(T)>
+struct BoundTraits {
+  using Type = T;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { Api().CryptMsgClose(h); }
+  static void Close(Type h) noexcept { Free(h); }
 };
-struct StoreTraits {
-  using Type = HCERTSTORE;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { Api().CertCloseStore(h, 0); }
-};
-struct CertificateTraits {
-  using Type = PCCERT_CONTEXT;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { Api().CertFreeCertificateContext(h); }
-};
-struct ChainTraits {
-  using Type = PCCERT_CHAIN_CONTEXT;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { Api().CertFreeCertificateChain(h); }
-};
-using UniqueMessage = nbase::UniqueResource<MessageTraits>;
-using UniqueStore = nbase::UniqueResource<StoreTraits>;
-using UniqueCertificate = nbase::UniqueResource<CertificateTraits>;
-using UniqueChain = nbase::UniqueResource<ChainTraits>;
+void FreeMessage(HCRYPTMSG h) {
+  Api().CryptMsgClose(h);
+}
+void FreeStore(HCERTSTORE h) {
+  Api().CertCloseStore(h, 0);
+}
+void FreeCertificate(PCCERT_CONTEXT h) {
+  Api().CertFreeCertificateContext(h);
+}
+void FreeChain(PCCERT_CHAIN_CONTEXT h) {
+  Api().CertFreeCertificateChain(h);
+}
+using UniqueMessage = nbase::UniqueResource<BoundTraits<HCRYPTMSG, &FreeMessage>>;
+using UniqueStore = nbase::UniqueResource<BoundTraits<HCERTSTORE, &FreeStore>>;
+using UniqueCertificate = nbase::UniqueResource<BoundTraits<PCCERT_CONTEXT, &FreeCertificate>>;
+using UniqueChain = nbase::UniqueResource<BoundTraits<PCCERT_CHAIN_CONTEXT, &FreeChain>>;
 
 std::string Normalized(const std::string& hex) {
   std::string out;

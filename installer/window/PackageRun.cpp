@@ -1,12 +1,11 @@
 // The package run's thread: verify, rename by handle, run elevated, report by a posted message.
 #include "installer/window/PackageRun.h"
 
-#include <process.h>
-
 #include <cstdio>
 #include <vector>
 
 #include "base/StringUtil.h"
+#include "base/Thread.h"
 #include "installer/main/ElevatedRun.h"
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
@@ -71,8 +70,7 @@ bool VerifyAndPlace(PackageRunJob& job, DWORD& code) {
   return true;
 }
 
-unsigned __stdcall PackageRunThread(void* param) noexcept {
-  std::unique_ptr<PackageRunJob> job(static_cast<PackageRunJob*>(param));
+void RunPackage(std::unique_ptr<PackageRunJob> job) {
   auto result = std::make_unique<PackageRunResult>();
   const HWND window = job->window;
   if (!job->held && !VerifyAndPlace(*job, result->code)) {
@@ -115,7 +113,6 @@ unsigned __stdcall PackageRunThread(void* param) noexcept {
     std::unique_ptr<PackageRunResult> dropped(raw);
     if (dropped->job) DiscardHeldPackage(std::move(dropped->job->held), dropped->job->target_path);
   }
-  return 0;
 }
 
 }  // namespace
@@ -132,14 +129,15 @@ void DiscardHeldPackage(nbase::UniqueFileHandle held, const std::wstring& path) 
 }
 
 bool StartPackageRun(std::unique_ptr<PackageRunJob> job) {
-  nbase::UniqueHandle thread(reinterpret_cast<HANDLE>(
-      ::_beginthreadex(nullptr, 0, PackageRunThread, job.get(), 0, nullptr)));
-  if (!thread) {
+  // Handed over as a raw pointer so that a thread that never starts leaves the job here, where
+  // its held package is discarded.
+  PackageRunJob* const handed = job.get();
+  if (!nbase::StartDetachedThread(
+          "package run", [handed] { RunPackage(std::unique_ptr<PackageRunJob>(handed)); })) {
     LOG_ERR(L"cannot start the silent install (errno %d)", errno);
     DiscardHeldPackage(std::move(job->held), job->target_path);
     return false;
   }
-  // The thread owns the job now and runs detached: closing our handle does not stop it.
-  (void)job.release();
+  (void)job.release();  // the thread owns it now
   return true;
 }

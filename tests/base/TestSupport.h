@@ -11,6 +11,7 @@
 
 #include "base/FrameworkThread.h"
 #include "base/MessageLoopProxy.h"
+#include "base/Thread.h"
 #include "base/UniqueResource.h"
 
 namespace nbase_test {
@@ -24,7 +25,7 @@ class Watchdog {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::snprintf(name_, sizeof(name_), "%s.%s", info ? info->test_suite_name() : "?",
                   info ? info->name() : "?");
-    thread_.reset(::CreateThread(nullptr, 0, &Watchdog::Watch, this, 0, nullptr));
+    thread_ = nbase::StartThread("watchdog", [this] { Watch(); });
   }
   ~Watchdog() {
     ::SetEvent(done_.get());
@@ -34,14 +35,12 @@ class Watchdog {
   Watchdog& operator=(const Watchdog&) = delete;
 
  private:
-  static DWORD WINAPI Watch(void* argument) {
-    auto* self = static_cast<Watchdog*>(argument);
-    if (::WaitForSingleObject(self->done_.get(), self->milliseconds_) == WAIT_TIMEOUT) {
-      std::fprintf(stderr, "watchdog: %s did not finish in time\n", self->name_);
+  void Watch() {
+    if (::WaitForSingleObject(done_.get(), milliseconds_) == WAIT_TIMEOUT) {
+      std::fprintf(stderr, "watchdog: %s did not finish in time\n", name_);
       std::fflush(stderr);
       ::TerminateProcess(::GetCurrentProcess(), 3);
     }
-    return 0;
   }
 
   nbase::UniqueHandle done_;

@@ -10,26 +10,15 @@
 
 #include "base/StringUtil.h"
 #include "base/UniqueResource.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
+using test_files::FromBuildPath;
+using test_files::ReadAll;
+
 // Minteo shows its window for about three seconds; Wine may be slow to start a process.
 constexpr DWORD kProcessTimeoutMs = 20000;
-
-// Build paths arrive as host paths; Wine maps the host root to drive Z:.
-std::wstring FromBuildPath(const char* path) {
-  std::wstring result;
-  for (const char* p = path; *p; ++p) result += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-  if (!result.empty() && result[0] == L'\\') result = L"Z:" + result;
-  return result;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  std::string bytes;
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
-  for (int c; file && (c = std::fgetc(file.get())) != EOF;) bytes.push_back(static_cast<char>(c));
-  return bytes;
-}
 
 bool Exists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -140,14 +129,7 @@ class DemoPackageTest : public ::testing::Test {
   }
   void TearDown() override { RemoveScratch(); }
 
-  void RemoveScratch() {
-    std::wstring from = scratch_.substr(0, scratch_.size() - 1) + L'\0';  // double-NUL list
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    ::SHFileOperationW(&operation);
-  }
+  void RemoveScratch() { test_files::RemoveTree(scratch_); }
 
   std::wstring scratch_;
   std::wstring package_;

@@ -10,6 +10,8 @@ state=$(mkdir -p "${2:?state folder}" && cd "$2" && pwd)
 port=${3:-18080}
 www="$state/www"
 pid_file="$state/nginx.pid"
+# shellcheck source=../fixtures/nginx.sh
+. "$here/../fixtures/nginx.sh"
 
 running() {
   [ -f "$pid_file" ] && kill -0 "$(cat "$pid_file")" 2>/dev/null
@@ -37,27 +39,12 @@ start() {
     echo "something else already listens on 127.0.0.1:$port" >&2
     return 1
   fi
-  mkdir -p "$www" "$state/temp"
+  mkdir -p "$www"
   cp -R "$here/site/." "$www/"
 
-  local user_line=""
-  [ "$(id -u)" = 0 ] && user_line="user root;"
-  cat >"$state/nginx.conf" <<CONF
-$user_line
-worker_processes 1;
-daemon on;
-pid $pid_file;
-error_log $state/error.log warn;
-events { worker_connections 128; }
-http {
+  nginx_write_conf "$state" "$pid_file" 1 128 <<CONF
   log_format demo '\$remote_addr [\$time_local] "\$request" \$status \$body_bytes_sent "\$http_range"';
   access_log $state/access.log demo;
-  client_body_temp_path $state/temp/body;
-  proxy_temp_path $state/temp/proxy;
-  fastcgi_temp_path $state/temp/fastcgi;
-  uwsgi_temp_path $state/temp/uwsgi;
-  scgi_temp_path $state/temp/scgi;
-  sendfile on;
   types {
     text/html html;
     text/css css;
@@ -72,7 +59,7 @@ http {
   }
 }
 CONF
-  nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log"
+  nginx_start "$state"
   for _ in $(seq 100); do
     if port_answers "$port"; then
       echo "demo server on http://127.0.0.1:$port/ serving $www"

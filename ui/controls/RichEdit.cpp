@@ -36,7 +36,8 @@ RichEdit::RichEdit() {
 
 RichEdit::~RichEdit() {
   if (Window* window = GetWindow()) window->KillControlTimers(this);
-  if (host_) host_->Release();
+  // While the field is whole: the host may still call back into it.
+  host_.reset();
 }
 
 void RichEdit::SetStyleBit(DWORD bit, bool on) {
@@ -192,13 +193,10 @@ void RichEdit::InitTextServices() {
   params.text = text_;
   params.font_id = font_;
   params.text_color = GlobalManager::Instance().GetTextColor(text_color_);
-  auto* host = new CTxtWinHost(this);
+  nbase::ComPtr<CTxtWinHost> host(new CTxtWinHost(this));
   if (rich_) host->SetPropertyBit(TXTBIT_RICHTEXT, true);
-  if (!host->Init(params)) {
-    host->Release();
-    return;
-  }
-  host_ = host;
+  if (!host->Init(params)) return;
+  host_ = std::move(host);
   host_->SetPropertyBit(TXTBIT_SAVESELECTION, true);
   if (word_wrap_ >= 0) host_->SetPropertyBit(TXTBIT_WORDWRAP, word_wrap_ == 1);
   TxSend(EM_SETLANGOPTIONS, 0, 0);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/UniqueResource.h"
 #include "ui/core/Box.h"
 
 namespace ui {
@@ -25,7 +26,7 @@ class RichEdit : public Box {
   void SetPos(const RECT& rect) override;
   void Paint(IRenderContext* context, const RECT& paint_rect) override;
 
-  bool HasTextServices() const { return host_ != nullptr; }
+  bool HasTextServices() const { return static_cast<bool>(host_); }
   // Tab when the field takes tabs; Return when it does not report it as "return" instead.
   bool WantsKey(UINT key) const override {
     if (key == VK_TAB) return want_tab_;
@@ -110,7 +111,7 @@ class RichEdit : public Box {
   // Height the text needs when wrapped to `width`; 0 without services.
   int NaturalTextHeight(int width) const;
 
-  CTxtWinHost* host_ = nullptr;  // one COM reference, dropped in the destructor
+  nbase::ComPtr<CTxtWinHost> host_;
   bool want_tab_ = true;
   bool want_return_msg_ = false;
   bool return_msg_want_ctrl_ = false;

@@ -3,6 +3,7 @@
 
 #include <imm.h>
 
+#include "base/ComIds.h"
 #include "base/SystemLibrary.h"
 #include "ui/controls/RichEdit.h"
 #include "ui/core/GlobalManager.h"
@@ -10,13 +11,6 @@
 
 namespace ui {
 namespace {
-
-// Defined here rather than taken from a library, so the rich edit DLL stays out of the
-// import table.
-const IID kIidITextServices = {
-    0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
-const IID kIidITextHost = {
-    0xC5BDD8D0, 0xD26E, 0x11CE, {0xA8, 0x9E, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
 
 using CreateTextServicesFn = HRESULT(WINAPI*)(IUnknown*, ITextHost*, IUnknown**);
 
@@ -38,10 +32,9 @@ int ScreenDpi(int index) {
 CTxtWinHost::CTxtWinHost(RichEdit* owner) : owner_(owner) {}
 
 CTxtWinHost::~CTxtWinHost() {
-  if (services_) {
-    services_->OnTxInPlaceDeactivate();
-    services_->Release();
-  }
+  if (services_) services_->OnTxInPlaceDeactivate();
+  // Before the members it may call back into go.
+  services_.reset();
 }
 
 bool CTxtWinHost::Init(const TextHostParams& params) {
@@ -72,13 +65,13 @@ bool CTxtWinHost::Init(const TextHostParams& params) {
   auto create =
       nbase::GetSystemFunction<CreateTextServicesFn>(L"msftedit.dll", "CreateTextServices");
   if (!create) return false;
-  IUnknown* unknown = nullptr;
-  if (FAILED(create(nullptr, this, &unknown)) || !unknown) return false;
-  void* services = nullptr;
-  const HRESULT queried = unknown->QueryInterface(kIidITextServices, &services);
-  unknown->Release();
-  if (FAILED(queried) || !services) return false;
-  services_ = static_cast<ITextServices*>(services);
+  nbase::ComPtr<IUnknown> unknown;
+  if (FAILED(create(nullptr, this, unknown.put())) || !unknown) return false;
+  nbase::ComPtr<ITextServices> services;
+  if (FAILED(unknown->QueryInterface(nbase::kIidTextServices, services.put_void())) || !services) {
+    return false;
+  }
+  services_ = std::move(services);
   if (!params.text.empty()) services_->TxSetText(params.text.c_str());
   return true;
 }
@@ -151,7 +144,7 @@ HWND CTxtWinHost::OwnerHwnd() const {
 
 HRESULT CTxtWinHost::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
-  if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIidITextHost)) {
+  if (IsEqualIID(riid, nbase::kIidUnknown) || IsEqualIID(riid, nbase::kIidTextHost)) {
     *object = static_cast<ITextHost*>(this);
     AddRef();
     return S_OK;

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "base/UniqueResource.h"
+
 namespace ui {
 
 class RichEdit;
@@ -29,7 +31,7 @@ class CTxtWinHost final : public ITextHost {
 
   // Loads the library and creates the services; false leaves the host without them.
   bool Init(const TextHostParams& params);
-  ITextServices* GetTextServices() const { return services_; }
+  ITextServices* GetTextServices() const { return services_.get(); }
   // Sends a message to the services; 0 when there are none.
   LRESULT TxSend(UINT message, WPARAM wparam = 0, LPARAM lparam = 0, HRESULT* result = nullptr);
 
@@ -98,7 +100,7 @@ class CTxtWinHost final : public ITextHost {
 
   LONG references_ = 1;
   RichEdit* owner_;
-  ITextServices* services_ = nullptr;
+  nbase::ComPtr<ITextServices> services_;
   CHARFORMAT2W char_format_ = {};
   PARAFORMAT para_format_ = {};
   RECT client_rect_ = {};

@@ -8,12 +8,14 @@
 #include <cwchar>
 #include <cstdlib>
 
+#include "base/ExceptionPolicy.h"
 #include "base/NumberList.h"
 #include "base/SystemLibrary.h"
 #include "base/TimerQueue.h"
 #include "ui/core/AttributeTable.h"
 #include "ui/core/Box.h"
 #include "ui/core/DpiManager.h"
+#include "ui/core/WindowAccessible.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
@@ -101,34 +103,39 @@ void Window::InitWnd(HWND hwnd) {
 }
 
 LRESULT CALLBACK Window::WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept {
-  try {
-    Window* window = nullptr;
-    if (message == WM_NCCREATE) {
-      const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
-      window = static_cast<Window*>(create->lpCreateParams);
-      if (window) {
-        ::SetPropW(hwnd, kWindowProperty, window);
-        window->InitWnd(hwnd);
-      }
-    } else {
-      window = static_cast<Window*>(::GetPropW(hwnd, kWindowProperty));
-    }
-    if (!window) return ::DefWindowProcW(hwnd, message, wparam, lparam);
-    if (message == WM_NCDESTROY) {
-      const LRESULT result = ::DefWindowProcW(hwnd, message, wparam, lparam);
-      ::RemovePropW(hwnd, kWindowProperty);
-      window->hwnd_ = nullptr;
-      window->tooltip_hwnd_ = nullptr;  // an owned window, gone with this one
-      window->tooltip_added_ = false;
-      window->DetachAccessible();
-      window->OnFinalMessage(hwnd);
-      return result;
-    }
-    return window->HandleMessage(message, wparam, lparam);
-  } catch (...) {
-    // Nothing may unwind into the system's dispatcher; the message counts as not handled.
-    return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  LRESULT result = 0;
+  if (!nbase::RunGuarded("window procedure",
+                         [&] { result = Dispatch(hwnd, message, wparam, lparam); })) {
+    // The message counts as not handled.
+    result = ::DefWindowProcW(hwnd, message, wparam, lparam);
   }
+  return result;
+}
+
+LRESULT Window::Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  Window* window = nullptr;
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lparam);
+    window = static_cast<Window*>(create->lpCreateParams);
+    if (window) {
+      ::SetPropW(hwnd, kWindowProperty, window);
+      window->InitWnd(hwnd);
+    }
+  } else {
+    window = static_cast<Window*>(::GetPropW(hwnd, kWindowProperty));
+  }
+  if (!window) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    const LRESULT result = ::DefWindowProcW(hwnd, message, wparam, lparam);
+    ::RemovePropW(hwnd, kWindowProperty);
+    window->hwnd_ = nullptr;
+    window->tooltip_hwnd_ = nullptr;  // an owned window, gone with this one
+    window->tooltip_added_ = false;
+    window->DetachAccessible();
+    window->OnFinalMessage(hwnd);
+    return result;
+  }
+  return window->HandleMessage(message, wparam, lparam);
 }
 
 void Window::Close(UINT code) {

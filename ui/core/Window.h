@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/UniqueResource.h"
 #include "base/WeakCallback.h"
 
 namespace ui {
@@ -150,6 +151,7 @@ class Window : public nbase::SupportWeakCallback {
 
  private:
   static LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+  static LRESULT Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   bool RegisterWindowClass();
   void OnPaint();
   void OnLayeredPaint();
@@ -196,9 +198,9 @@ class Window : public nbase::SupportWeakCallback {
   Control* focus_ = nullptr;
   Control* pressed_ = nullptr;
   bool focus_mark_shown_ = false;
-  WPARAM swallow_char_ = 0;                 // the character of a key the window took at key down
-  WindowAccessible* accessible_ = nullptr;  // one reference, dropped with the native window
-  std::vector<Control*> delayed_cleanup_;   // owned until the cleanup message
+  WPARAM swallow_char_ = 0;  // the character of a key the window took at key down
+  nbase::ComPtr<WindowAccessible> accessible_;  // dropped with the native window
+  std::vector<Control*> delayed_cleanup_;       // owned until the cleanup message
   std::map<std::wstring, std::vector<Control*>> option_groups_;
   std::map<Control*, std::unique_ptr<nbase::WeakCallbackFlag>> timer_flags_;
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "base/ComIds.h"
 #include "base/SystemLibrary.h"
 #include "ui/core/Box.h"
 #include "ui/core/Control.h"
@@ -12,15 +13,6 @@
 
 namespace ui {
 namespace {
-
-// Defined here rather than taken from a library: the accessibility library must stay out of
-// the import table, and the interface ids with it.
-const IID kIidIAccessible = {
-    0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
-const IID kIidIDispatch = {
-    0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID kIidIUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // The accessibility library is not one Windows always loads from the system folder.
 struct AccessibilityApi {
@@ -72,8 +64,8 @@ WindowAccessible::WindowAccessible(Window* window) : window_(window) {}
 
 HRESULT WindowAccessible::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
-  if (IsEqualIID(riid, kIidIUnknown) || IsEqualIID(riid, kIidIDispatch) ||
-      IsEqualIID(riid, kIidIAccessible)) {
+  if (IsEqualIID(riid, nbase::kIidUnknown) || IsEqualIID(riid, nbase::kIidDispatch) ||
+      IsEqualIID(riid, nbase::kIidAccessible)) {
     *object = static_cast<IAccessible*>(this);
     AddRef();
     return S_OK;
@@ -169,7 +161,7 @@ HRESULT WindowAccessible::get_accParent(IDispatch** parent) {
   if (!window_ || !window_->GetHWND()) return RPC_E_DISCONNECTED;
   if (!Api().object_from_window) return S_FALSE;
   return Api().object_from_window(window_->GetHWND(), static_cast<DWORD>(OBJID_WINDOW),
-                                  kIidIDispatch, reinterpret_cast<void**>(parent));
+                                  nbase::kIidDispatch, reinterpret_cast<void**>(parent));
 }
 
 HRESULT WindowAccessible::get_accChildCount(LONG* count) {
@@ -475,9 +467,9 @@ LRESULT Window::OnGetObject(WPARAM wparam, LPARAM lparam) {
   if (object_id != OBJID_CLIENT || !lresult_from_object || !hwnd_) {
     return ::DefWindowProcW(hwnd_, WM_GETOBJECT, wparam, lparam);
   }
-  if (!accessible_) accessible_ = new WindowAccessible(this);
-  const LRESULT result =
-      lresult_from_object(kIidIAccessible, wparam, static_cast<IAccessible*>(accessible_));
+  if (!accessible_) accessible_ = nbase::ComPtr<WindowAccessible>(new WindowAccessible(this));
+  const LRESULT result = lresult_from_object(nbase::kIidAccessible, wparam,
+                                             static_cast<IAccessible*>(accessible_.get()));
   // Failing (COM not started on this thread, say) leaves the system's own answer.
   if (FAILED(static_cast<HRESULT>(result))) {
     return ::DefWindowProcW(hwnd_, WM_GETOBJECT, wparam, lparam);
@@ -500,8 +492,7 @@ void Window::OnAccessibleAction(WPARAM child_id) {
 void Window::DetachAccessible() {
   if (!accessible_) return;
   accessible_->Disconnect();
-  accessible_->Release();
-  accessible_ = nullptr;
+  accessible_.reset();
 }
 
 }  // namespace ui

@@ -2,6 +2,7 @@
 #include "HttpTestSupport.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 #include "base/StringUtil.h"
@@ -93,6 +94,10 @@ std::string ReadWholeFile(const std::wstring& path) {
   }
   ::CloseHandle(file);
   return text;
+}
+
+std::string ServedFile(const char* name) {
+  return ReadWholeFile(Servers().www + std::wstring(name, name + std::strlen(name)));
 }
 
 bool FileExists(const std::wstring& path) {

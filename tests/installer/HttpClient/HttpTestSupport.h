@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "base/UniqueResource.h"
 #include "installer/HttpClient/HttpDownloader.h"
 
 struct TestServers {
@@ -32,7 +35,33 @@ std::wstring Nonce();
 // An empty folder for one test's files, ending in "\\".
 std::wstring FreshFolder(const std::wstring& name);
 std::string ReadWholeFile(const std::wstring& path);
+// The bytes of a file the servers serve (named as in their www folder).
+std::string ServedFile(const char* name);
 bool FileExists(const std::wstring& path);
+
+// One fresh client of kType per test, seen as Client, reporting to a Sink (which is also the
+// parameter it gets back), and an empty folder of the test's own.
+template <typename Client, typename Sink, int kType>
+class HttpClientTest : public ::testing::Test {
+ protected:
+  explicit HttpClientTest(const wchar_t* folder_name) : folder_name_(folder_name) {}
+
+  void SetUp() override {
+    ASSERT_NE(Servers().fault, 0) << "the HTTP server fixture did not run";
+    IHttpBase* client = nullptr;
+    ASSERT_TRUE(CreateHttpClient(&client, kType));
+    client_ = nbase::ComPtr<Client>(static_cast<Client*>(client));
+    client_->SetProgressSink(&sink_, &sink_);
+    folder_ = FreshFolder(folder_name_);
+  }
+
+  nbase::ComPtr<Client> client_;
+  Sink sink_;
+  std::wstring folder_;
+
+ private:
+  const wchar_t* folder_name_;
+};
 
 // Message-only window on the test's thread; records progress percents and the outcome.
 class MessageRecorder {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "HttpTestSupport.h"
+#include "base/UniqueResource.h"
 #include "installer/HttpClient/HttpInterface.h"
 
 namespace {
@@ -48,23 +49,10 @@ bool FetchBytes(IHttpBase* client, const std::wstring& url, std::string& bytes) 
   return ok;
 }
 
-class SocketHttpTest : public ::testing::Test {
+class SocketHttpTest : public HttpClientTest<ISocketHttp, StateSink, HttpClientSocket> {
  protected:
-  void SetUp() override {
-    ASSERT_NE(Servers().fault, 0) << "the HTTP server fixture did not run";
-    ASSERT_TRUE(CreateHttpClient(&client_, HttpClientSocket));
-    client_->SetProgressSink(&sink_, &sink_);
-    folder_ = FreshFolder(L"socket");
-  }
-  void TearDown() override {
-    if (client_) client_->Release();
-  }
-  static std::string Source(const char* name) { return ReadWholeFile(Servers().www + Widen(name)); }
-  ISocketHttp* socket() { return static_cast<ISocketHttp*>(client_); }
-
-  IHttpBase* client_ = nullptr;
-  StateSink sink_;
-  std::wstring folder_;
+  SocketHttpTest() : HttpClientTest(L"socket") {}
+  ISocketHttp* socket() { return client_.get(); }
 };
 
 TEST_F(SocketHttpTest, DownloadsToFileAndMemoryReportingEveryBlock) {
@@ -75,7 +63,7 @@ TEST_F(SocketHttpTest, DownloadsToFileAndMemoryReportingEveryBlock) {
   ASSERT_TRUE(client_->FetchToFile(NginxUrl(L"/files/size1m.bin").c_str(), path.c_str()));
   EXPECT_EQ(client_->StatusCode(), 200);
   EXPECT_EQ(socket()->ResolvedAddress(), L"127.0.0.1");
-  EXPECT_TRUE(ReadWholeFile(path) == Source("size1m.bin"));
+  EXPECT_TRUE(ReadWholeFile(path) == ServedFile("size1m.bin"));
   ASSERT_GE(sink_.states.size(), 3u);
   EXPECT_EQ(sink_.last_param, &sink_);
   for (size_t i = 0; i + 1 < sink_.states.size(); ++i) {
@@ -87,15 +75,15 @@ TEST_F(SocketHttpTest, DownloadsToFileAndMemoryReportingEveryBlock) {
 
   const size_t calls = sink_.states.size();
   std::string bytes;
-  ASSERT_TRUE(FetchBytes(client_, NginxUrl(L"/files/size100.bin"), bytes));
-  EXPECT_EQ(bytes, Source("size100.bin"));
+  ASSERT_TRUE(FetchBytes(client_.get(), NginxUrl(L"/files/size100.bin"), bytes));
+  EXPECT_EQ(bytes, ServedFile("size100.bin"));
   EXPECT_EQ(sink_.states.size(), calls) << "memory downloads report no progress";
 
   // Extra headers reach the server: a range comes back as 206 with just those bytes.
   client_->AddRequestHeader("Range", "bytes=10-19");
   ASSERT_TRUE(client_->FetchToFile(NginxUrl(L"/files/size100.bin").c_str(), path.c_str()));
   EXPECT_EQ(client_->StatusCode(), 206);
-  EXPECT_EQ(ReadWholeFile(path), Source("size100.bin").substr(10, 10));
+  EXPECT_EQ(ReadWholeFile(path), ServedFile("size100.bin").substr(10, 10));
 }
 
 TEST_F(SocketHttpTest, RefusesHttpsBeforeResolvingAnything) {
@@ -105,7 +93,7 @@ TEST_F(SocketHttpTest, RefusesHttpsBeforeResolvingAnything) {
         L"https://127.0.0.1:" + std::to_wstring(Servers().nginx) + L"/files/size100.bin"}) {
     EXPECT_FALSE(client_->FetchToFile(url.c_str(), path.c_str()));
     std::string bytes;
-    EXPECT_FALSE(FetchBytes(client_, url, bytes));
+    EXPECT_FALSE(FetchBytes(client_.get(), url, bytes));
   }
   EXPECT_EQ(client_->LastError(), HttpOk);
   EXPECT_EQ(socket()->ResolvedAddress(), L"");
@@ -130,10 +118,10 @@ TEST_F(SocketHttpTest, FollowsRelativeRedirectsOnTheSameConnection) {
     const std::wstring path = folder_ + L"moved.bin";
     ASSERT_TRUE(client_->FetchToFile(url.c_str(), path.c_str())) << code;
     EXPECT_EQ(client_->StatusCode(), 200);
-    EXPECT_EQ(ReadWholeFile(path), Source("size100.bin"));
+    EXPECT_EQ(ReadWholeFile(path), ServedFile("size100.bin"));
     std::string bytes;
-    ASSERT_TRUE(FetchBytes(client_, url, bytes)) << code;
-    EXPECT_EQ(bytes, Source("size100.bin"));
+    ASSERT_TRUE(FetchBytes(client_.get(), url, bytes)) << code;
+    EXPECT_EQ(bytes, ServedFile("size100.bin"));
   }
 }
 
@@ -142,17 +130,17 @@ TEST_F(SocketHttpTest, FollowsAbsoluteRedirectsToAnotherServer) {
       L"http://127.0.0.1:" + std::to_wstring(Servers().nginx) + L"/files/size1m.bin";
   const std::wstring path = folder_ + L"elsewhere.bin";
   ASSERT_TRUE(client_->FetchToFile(FaultUrl(L"/redirect/302/" + target).c_str(), path.c_str()));
-  EXPECT_TRUE(ReadWholeFile(path) == Source("size1m.bin"));
+  EXPECT_TRUE(ReadWholeFile(path) == ServedFile("size1m.bin"));
   EXPECT_EQ(sink_.states.back(), ProgressDone);
   std::string bytes;
-  ASSERT_TRUE(FetchBytes(client_, FaultUrl(L"/redirect/301/" + target), bytes));
-  EXPECT_TRUE(bytes == Source("size1m.bin"));
+  ASSERT_TRUE(FetchBytes(client_.get(), FaultUrl(L"/redirect/301/" + target), bytes));
+  EXPECT_TRUE(bytes == ServedFile("size1m.bin"));
 }
 
 TEST_F(SocketHttpTest, FollowsTenRedirectsAndFailsOnTheEleventh) {
   const std::wstring path = folder_ + L"chain.bin";
   ASSERT_TRUE(client_->FetchToFile(FaultUrl(L"/chain/10/size9.bin").c_str(), path.c_str()));
-  EXPECT_EQ(ReadWholeFile(path), Source("size9.bin"));
+  EXPECT_EQ(ReadWholeFile(path), ServedFile("size9.bin"));
 
   EXPECT_FALSE(client_->FetchToFile(FaultUrl(L"/chain/11/size9.bin").c_str(), path.c_str()));
   EXPECT_EQ(client_->LastError(), HttpErrHeader);
@@ -162,8 +150,8 @@ TEST_F(SocketHttpTest, FollowsTenRedirectsAndFailsOnTheEleventh) {
 
   // Absolute redirects each open a connection of their own, and count the same.
   std::string bytes;
-  EXPECT_TRUE(FetchBytes(client_, FaultUrl(L"/chain-abs/10/size9.bin"), bytes));
-  EXPECT_FALSE(FetchBytes(client_, FaultUrl(L"/chain-abs/11/size9.bin"), bytes));
+  EXPECT_TRUE(FetchBytes(client_.get(), FaultUrl(L"/chain-abs/10/size9.bin"), bytes));
+  EXPECT_FALSE(FetchBytes(client_.get(), FaultUrl(L"/chain-abs/11/size9.bin"), bytes));
   EXPECT_EQ(client_->LastError(), HttpErrHeader);
 }
 
@@ -176,20 +164,20 @@ TEST_F(SocketHttpTest, Status400FailsWhile404IsStoredLikeABody) {
   EXPECT_EQ(sink_.states.back(), ProgressFailed);
   EXPECT_EQ(sink_.totals.back(), 0.0);
   std::string bytes;
-  EXPECT_FALSE(FetchBytes(client_, FaultUrl(L"/status/400"), bytes));
+  EXPECT_FALSE(FetchBytes(client_.get(), FaultUrl(L"/status/400"), bytes));
 
   ASSERT_TRUE(client_->FetchToFile(FaultUrl(L"/status/404").c_str(), path.c_str()));
   EXPECT_EQ(client_->StatusCode(), 404);
   EXPECT_EQ(ReadWholeFile(path), "status 404");
-  ASSERT_TRUE(FetchBytes(client_, FaultUrl(L"/status/404"), bytes));
+  ASSERT_TRUE(FetchBytes(client_.get(), FaultUrl(L"/status/404"), bytes));
   EXPECT_EQ(bytes, "status 404");
 }
 
 TEST_F(SocketHttpTest, MemoryDownloadNeedsALengthOfAtMostEightMebibytes) {
   std::string bytes;
-  EXPECT_FALSE(FetchBytes(client_, NginxUrl(L"/files/size9m.bin"), bytes));
+  EXPECT_FALSE(FetchBytes(client_.get(), NginxUrl(L"/files/size9m.bin"), bytes));
   EXPECT_EQ(client_->LastError(), HttpErrSize);
-  EXPECT_FALSE(FetchBytes(client_, NginxUrl(L"/files/size0.bin"), bytes));
+  EXPECT_FALSE(FetchBytes(client_.get(), NginxUrl(L"/files/size0.bin"), bytes));
   EXPECT_EQ(client_->LastError(), HttpErrSize);
 }
 
@@ -197,8 +185,8 @@ TEST_F(SocketHttpTest, KeepsExactlyTheDeclaredBytes) {
   // Extra bytes inside the head's block, and extra bytes arriving in later blocks.
   for (const char* name : {"size100.bin", "size1m.bin"}) {
     std::string bytes;
-    ASSERT_TRUE(FetchBytes(client_, FaultUrl(L"/long/" + Widen(name)), bytes)) << name;
-    EXPECT_TRUE(bytes == Source(name)) << name;
+    ASSERT_TRUE(FetchBytes(client_.get(), FaultUrl(L"/long/" + Widen(name)), bytes)) << name;
+    EXPECT_TRUE(bytes == ServedFile(name)) << name;
   }
 
   const std::wstring path = folder_ + L"short.bin";
@@ -207,7 +195,7 @@ TEST_F(SocketHttpTest, KeepsExactlyTheDeclaredBytes) {
   EXPECT_FALSE(FileExists(path));
   EXPECT_EQ(sink_.states.back(), ProgressFailed);
   std::string bytes;
-  EXPECT_FALSE(FetchBytes(client_, FaultUrl(L"/short/size1m.bin"), bytes));
+  EXPECT_FALSE(FetchBytes(client_.get(), FaultUrl(L"/short/size1m.bin"), bytes));
   EXPECT_EQ(client_->LastError(), HttpErrRead);
 }
 
@@ -229,16 +217,15 @@ TEST_F(SocketHttpTest, SilentServerFailsAfterTheReceiveTimeout) {
   Outcome file, memory;
   const std::wstring path = folder_ + L"silent.bin";
   auto run = [&path](Outcome* outcome, bool to_file) {
-    IHttpBase* client = nullptr;
-    if (!CreateHttpClient(&client, HttpClientSocket)) return;
+    nbase::ComPtr<IHttpBase> client;
+    if (!CreateHttpClient(client.put(), HttpClientSocket)) return;
     const DWORD start = ::GetTickCount();
     const std::wstring url = FaultUrl(L"/silent/" + Nonce());
     std::string bytes;
-    outcome->ok =
-        to_file ? client->FetchToFile(url.c_str(), path.c_str()) : FetchBytes(client, url, bytes);
+    outcome->ok = to_file ? client->FetchToFile(url.c_str(), path.c_str())
+                          : FetchBytes(client.get(), url, bytes);
     outcome->elapsed = ::GetTickCount() - start;
     outcome->error = client->LastError();
-    client->Release();
   };
   std::thread file_thread(run, &file, true);
   std::thread memory_thread(run, &memory, false);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "HttpTestSupport.h"
+#include "base/UniqueResource.h"
 #include "installer/HttpClient/HttpInterface.h"
 
 namespace {
@@ -55,21 +56,14 @@ Collector FindCollector() {
   return collector;
 }
 
-class WinHttpTest : public ::testing::Test {
+class WinHttpTest : public HttpClientTest<IWinHttp, StateSink, HttpClientWinHttp> {
  protected:
+  WinHttpTest() : HttpClientTest(L"winhttp") {}
   void SetUp() override {
-    ASSERT_NE(Servers().fault, 0) << "the HTTP server fixture did not run";
-    IHttpBase* client = nullptr;
-    ASSERT_TRUE(CreateHttpClient(&client, HttpClientWinHttp));
-    client_ = static_cast<IWinHttp*>(client);
+    HttpClientTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(client_->LastError(), HttpOk);
-    client_->SetProgressSink(&sink_, nullptr);
-    folder_ = FreshFolder(L"winhttp");
   }
-  void TearDown() override {
-    if (client_) client_->Release();
-  }
-  static std::string Source(const char* name) { return ReadWholeFile(Servers().www + Widen(name)); }
   bool FetchBytes(const std::wstring& url, std::string& bytes) {
     void* block = reinterpret_cast<void*>(1);
     size_t count = 1;
@@ -81,10 +75,6 @@ class WinHttpTest : public ::testing::Test {
     std::free(block);
     return ok;
   }
-
-  IWinHttp* client_ = nullptr;
-  StateSink sink_;
-  std::wstring folder_;
 };
 
 TEST_F(WinHttpTest, QueriesTheLengthAndDownloadsToFileAndMemory) {
@@ -93,7 +83,7 @@ TEST_F(WinHttpTest, QueriesTheLengthAndDownloadsToFileAndMemory) {
 
   const std::wstring path = folder_ + L"size1m.bin";
   ASSERT_TRUE(client_->FetchToFile(NginxUrl(L"/files/size1m.bin").c_str(), path.c_str()));
-  EXPECT_TRUE(ReadWholeFile(path) == Source("size1m.bin"));
+  EXPECT_TRUE(ReadWholeFile(path) == ServedFile("size1m.bin"));
   ASSERT_FALSE(sink_.states.empty());
   for (size_t i = 0; i < sink_.states.size(); ++i) {
     EXPECT_EQ(sink_.states[i], ProgressRunning);
@@ -103,7 +93,7 @@ TEST_F(WinHttpTest, QueriesTheLengthAndDownloadsToFileAndMemory) {
 
   std::string bytes;
   ASSERT_TRUE(FetchBytes(NginxUrl(L"/files/size100.bin"), bytes));
-  EXPECT_EQ(bytes, Source("size100.bin"));
+  EXPECT_EQ(bytes, ServedFile("size100.bin"));
 }
 
 TEST_F(WinHttpTest, MissingLengthFailsBeforeAnythingIsStored) {
@@ -124,7 +114,7 @@ TEST_F(WinHttpTest, FollowsRedirectsButNotForEver) {
        {FaultUrl(L"/redirect/302/" + nginx_file), FaultUrl(L"/redirect/301/" + nginx_file),
         FaultUrl(L"/chain/10/size100.bin")}) {
     ASSERT_TRUE(FetchBytes(url, bytes));
-    EXPECT_EQ(bytes, Source("size100.bin"));
+    EXPECT_EQ(bytes, ServedFile("size100.bin"));
     EXPECT_EQ(client_->StatusCode(), 200);
   }
   const DWORD start = ::GetTickCount();
@@ -148,7 +138,7 @@ TEST_F(WinHttpTest, NotFoundIsAnErrorAndBadRequestIsNot) {
 TEST_F(WinHttpTest, KeepsExactlyTheDeclaredBytesAndRejectsShortBodies) {
   std::string bytes;
   ASSERT_TRUE(FetchBytes(FaultUrl(L"/long/size1m.bin"), bytes));
-  EXPECT_TRUE(bytes == Source("size1m.bin"));
+  EXPECT_TRUE(bytes == ServedFile("size1m.bin"));
 
   EXPECT_FALSE(FetchBytes(NginxUrl(L"/files/size9m.bin"), bytes));
   EXPECT_EQ(client_->LastError(), HttpErrSize);
@@ -180,7 +170,7 @@ TEST_F(WinHttpTest, ExchangesTextInBothForms) {
   EXPECT_EQ(client_->StatusCode(), 200);
   EXPECT_EQ(client_->Exchange(FaultUrl(L"/echo").c_str(), 1, "b=2", nullptr), "echo:b=2");
   EXPECT_EQ(client_->Exchange(NginxUrl(L"/files/size9.bin").c_str(), 0, nullptr, nullptr),
-            Source("size9.bin"));
+            ServedFile("size9.bin"));
 }
 
 TEST_F(WinHttpTest, PostsOverHttpsWhateverTheCertificate) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "HttpTestSupport.h"
+#include "base/UniqueResource.h"
 #include "installer/HttpClient/HttpInterface.h"
 
 namespace {
@@ -27,24 +28,9 @@ class RecordingSink : public IHttpCallback {
   std::vector<Call> calls;
 };
 
-class WininetHttpTest : public ::testing::Test {
+class WininetHttpTest : public HttpClientTest<IHttpBase, RecordingSink, HttpClientWininet> {
  protected:
-  void SetUp() override {
-    ASSERT_NE(Servers().nginx, 0) << "the HTTP server fixture did not run";
-    ASSERT_TRUE(CreateHttpClient(&client_, HttpClientWininet));
-    client_->SetProgressSink(&sink_, &sink_);
-    folder_ = FreshFolder(L"wininet");
-  }
-  void TearDown() override {
-    if (client_) client_->Release();
-  }
-  std::string Source(const char* name) {
-    return ReadWholeFile(Servers().www + std::wstring(name, name + strlen(name)));
-  }
-
-  IHttpBase* client_ = nullptr;
-  RecordingSink sink_;
-  std::wstring folder_;
+  WininetHttpTest() : HttpClientTest(L"wininet") {}
 };
 
 TEST_F(WininetHttpTest, QueriesTheLengthAndRejectsEmptyUrls) {
@@ -60,7 +46,7 @@ TEST_F(WininetHttpTest, FetchesAWholeFileIntoNewFoldersReportingEveryBlock) {
   const std::wstring path = folder_ + L"deeper\\still\\big64.bin";
   ASSERT_TRUE(client_->FetchToFile(NginxUrl(L"/files/big64.bin").c_str(), path.c_str()));
   EXPECT_EQ(client_->StatusCode(), 200);
-  EXPECT_TRUE(ReadWholeFile(path) == Source("big64.bin"));
+  EXPECT_TRUE(ReadWholeFile(path) == ServedFile("big64.bin"));
   ASSERT_GE(sink_.calls.size(), 2u);
   EXPECT_EQ(sink_.params.front(), &sink_);
   double previous = 0;
@@ -78,22 +64,21 @@ TEST_F(WininetHttpTest, FetchesExactlyTheRangeAskedFor) {
   const std::wstring path = folder_ + L"range.bin";
   ASSERT_TRUE(client_->FetchToFile(NginxUrl(L"/files/size100.bin").c_str(), path.c_str()));
   EXPECT_EQ(client_->StatusCode(), 206);
-  EXPECT_EQ(ReadWholeFile(path), Source("size100.bin").substr(12, 12));
+  EXPECT_EQ(ReadWholeFile(path), ServedFile("size100.bin").substr(12, 12));
   EXPECT_EQ(sink_.calls.back().state, ProgressDone);
   EXPECT_EQ(sink_.calls.back().total, 12.0);
 }
 
 TEST_F(WininetHttpTest, ARangeAnsweredWithSomethingElseStoresNothing) {
   for (const wchar_t* prefix : {L"/ignore-range/", L"/bad-range/"}) {
-    IHttpBase* client = nullptr;
-    ASSERT_TRUE(CreateHttpClient(&client, HttpClientWininet));
+    nbase::ComPtr<IHttpBase> client;
+    ASSERT_TRUE(CreateHttpClient(client.put(), HttpClientWininet));
     client->AddRequestHeader("Range", "bytes=12-23");
     const std::wstring path = folder_ + L"wrong-range.bin";
     EXPECT_FALSE(
         client->FetchToFile(FaultUrl(std::wstring(prefix) + L"size100.bin").c_str(), path.c_str()));
     EXPECT_EQ(client->LastError(), HttpErrRange) << prefix;
     EXPECT_FALSE(FileExists(path));
-    client->Release();
   }
 }
 
@@ -119,7 +104,7 @@ TEST_F(WininetHttpTest, ShortBodyFailsAndLeavesThePartialFile) {
   const std::wstring path = folder_ + L"short.bin";
   EXPECT_FALSE(client_->FetchToFile(FaultUrl(L"/short/size100.bin").c_str(), path.c_str()));
   EXPECT_EQ(client_->LastError(), HttpErrRead);
-  EXPECT_EQ(ReadWholeFile(path), Source("size100.bin").substr(0, 50));
+  EXPECT_EQ(ReadWholeFile(path), ServedFile("size100.bin").substr(0, 50));
   EXPECT_EQ(sink_.calls.back().state, ProgressFailed);
 }
 
@@ -144,7 +129,7 @@ TEST_F(WininetHttpTest, RefusedConnectionFailsPromptly) {
 }
 
 TEST_F(WininetHttpTest, ExchangesPostBodiesAndReadsPlainAnswers) {
-  IWininetHttp* client = static_cast<IWininetHttp*>(client_);
+  IWininetHttp* client = static_cast<IWininetHttp*>(client_.get());
   const std::string url = "http://127.0.0.1:" + std::to_string(Servers().fault) + "/echo";
   EXPECT_EQ(
       client->ExchangeA(url.c_str(), 1, "{\"events\":[]}", "Content-Type: application/json\r\n"),
@@ -152,7 +137,7 @@ TEST_F(WininetHttpTest, ExchangesPostBodiesAndReadsPlainAnswers) {
   EXPECT_EQ(client->StatusCode(), 200);
   EXPECT_EQ(client->Exchange(FaultUrl(L"/echo").c_str(), 1, "a=1", nullptr), "echo:a=1");
   EXPECT_EQ(client->Exchange(NginxUrl(L"/files/size9.bin").c_str(), 0, nullptr, nullptr),
-            Source("size9.bin"));
+            ServedFile("size9.bin"));
   EXPECT_EQ(client->ExchangeA("", 0, nullptr, nullptr), "");
   EXPECT_EQ(client->LastError(), HttpErrParam);
 }
@@ -163,7 +148,7 @@ TEST_F(WininetHttpTest, FetchesIntoMemoryWithAndWithoutDeclaredLength) {
     void* block = nullptr;
     size_t count = 0;
     ASSERT_TRUE(client_->FetchToBuffer(url.c_str(), &block, &count));
-    EXPECT_EQ(std::string(static_cast<char*>(block), count), Source("size100.bin"));
+    EXPECT_EQ(std::string(static_cast<char*>(block), count), ServedFile("size100.bin"));
     std::free(block);
   }
   EXPECT_TRUE(sink_.calls.empty());

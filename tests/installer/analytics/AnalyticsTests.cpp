@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Thread.h"
 #include "base/UniqueResource.h"
 #include "installer/analytics/Analytics.h"
 #include "installer/analytics/MachineId.h"
@@ -122,7 +123,7 @@ class Collector {
     int length = sizeof(address);
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
-    thread_.reset(::CreateThread(nullptr, 0, &Collector::Serve, this, 0, nullptr));
+    thread_ = nbase::StartThread("collector", [this] { Serve(); });
   }
   ~Collector() {
     ::closesocket(listener_);
@@ -137,13 +138,12 @@ class Collector {
   }
 
  private:
-  static DWORD WINAPI Serve(void* argument) {
-    auto* self = static_cast<Collector*>(argument);
+  void Serve() {
     for (;;) {
-      SOCKET client = ::accept(self->listener_, nullptr, nullptr);
-      if (client == INVALID_SOCKET) return 0;
-      if (!self->answer_) {
-        self->held_.push_back(client);
+      SOCKET client = ::accept(listener_, nullptr, nullptr);
+      if (client == INVALID_SOCKET) return;
+      if (!answer_) {
+        held_.push_back(client);
         continue;
       }
       std::string request = ReadRequest(client);
@@ -151,8 +151,8 @@ class Collector {
           "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
       ::send(client, reply, sizeof(reply) - 1, 0);
       ::closesocket(client);
-      std::lock_guard<std::mutex> hold(self->lock_);
-      self->requests_.push_back(request);
+      std::lock_guard<std::mutex> hold(lock_);
+      requests_.push_back(request);
     }
   }
 

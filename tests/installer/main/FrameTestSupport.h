@@ -9,20 +9,12 @@
 
 #include "base/UniqueResource.h"
 #include "tests/installer/main/TestChild.h"
+#include "tests/support/TestFiles.h"
 
 namespace frame_test {
 
-inline std::string ReadAll(const std::wstring& path) {
-  std::string bytes;
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
-  for (int c; file && (c = std::fgetc(file.get())) != EOF;) bytes.push_back(static_cast<char>(c));
-  return bytes;
-}
-
-inline bool WriteAll(const std::wstring& path, const std::string& bytes) {
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"wb"));
-  return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-}
+using test_files::ReadAll;
+using test_files::WriteAll;
 
 // A fresh folder per test (path ends in "\\"), removed with its content afterwards.
 class ScratchFolder {
@@ -45,14 +37,7 @@ class ScratchFolder {
   }
 
  private:
-  void Remove() {
-    std::wstring from = path_.substr(0, path_.size() - 1) + L'\0';  // double-NUL list
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_NO_UI;
-    ::SHFileOperationW(&operation);
-  }
+  void Remove() { test_files::RemoveTree(path_); }
 
   std::wstring path_;
 };

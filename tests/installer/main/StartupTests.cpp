@@ -10,23 +10,17 @@
 #include "base/UniqueResource.h"
 #include "tests/installer/main/FrameTestSupport.h"
 #include "tests/installer/main/TestChild.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
 using frame_test::CloseSetupWindowOf;
 using frame_test::ReadAll;
+using test_files::FromBuildPath;
 
 // Runs the installer and closes its window once it shows, as a user would.
 testing_support::ChildResult RunInstaller(const std::wstring& exe) {
   return testing_support::RunProgram(exe, L"", 60000, CloseSetupWindowOf);
-}
-
-// Build paths arrive as host paths; Wine maps the host root to drive Z:.
-std::wstring FromBuildPath(const char* path) {
-  std::wstring result;
-  for (const char* p = path; *p; ++p) result += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-  if (!result.empty() && result[0] == L'\\') result = L"Z:" + result;
-  return result;
 }
 
 bool Exists(const std::wstring& path) {

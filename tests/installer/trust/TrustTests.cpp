@@ -14,30 +14,13 @@
 #include "base/UniqueResource.h"
 #include "installer/trust/PackageVerifier.h"
 #include "installer/trust/ProtectedFolder.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
-std::wstring FromBuildPath(const char* path) {
-  std::wstring result;
-  for (const char* p = path; *p; ++p) result += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-  if (!result.empty() && result[0] == L'\\') result = L"Z:" + result;
-  return result;
-}
-
-std::string ReadAll(const std::wstring& path) {
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"rb"));
-  std::string bytes;
-  if (!file) return bytes;
-  char buffer[65536];
-  for (size_t got; (got = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0;)
-    bytes.append(buffer, got);
-  return bytes;
-}
-
-bool WriteAll(const std::wstring& path, const std::string& bytes) {
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"wb"));
-  return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-}
+using test_files::FromBuildPath;
+using test_files::ReadAll;
+using test_files::WriteAll;
 
 std::wstring ScratchPath(const std::wstring& name) {
   wchar_t temp[MAX_PATH] = {};

@@ -15,13 +15,6 @@
 
 namespace setup_test {
 
-std::wstring FromBuildPath(const char* path) {
-  std::wstring result;
-  for (const char* p = path; *p; ++p) result += (*p == '/') ? L'\\' : static_cast<wchar_t>(*p);
-  if (!result.empty() && result[0] == L'\\') result = L"Z:" + result;
-  return result;
-}
-
 // --- Message boxes ----------------------------------------------------------------------------
 
 BoxAnswerer::BoxAnswerer(DWORD process_id, Decide decide)
@@ -311,22 +304,8 @@ void ShootMessageBoxes(const std::wstring& name) {
   }
 }
 
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-  nbase::UniqueStdioFile file(::_wfopen(path.c_str(), L"wb"));
-  return file && std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-}
-
 bool PathExists(const std::wstring& path) {
   return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void RemoveTree(const std::wstring& folder) {
-  std::wstring from = folder + L'\0';
-  SHFILEOPSTRUCTW operation = {};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.c_str();
-  operation.fFlags = FOF_NO_UI;
-  ::SHFileOperationW(&operation);
 }
 
 }  // namespace setup_test

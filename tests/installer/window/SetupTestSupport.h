@@ -13,14 +13,14 @@
 #include <vector>
 
 #include "base/UniqueResource.h"
+#include "tests/support/TestFiles.h"
 #include "tools/demo/driver/InstallerDriver.h"
 
 namespace setup_test {
 
 using demo::ReadFileBytes;
-
-// A build path (host form) as this Windows process sees it.
-std::wstring FromBuildPath(const char* path);
+using test_files::FromBuildPath;
+using test_files::RemoveTree;
 
 // Watches the top-level message boxes of one process from its own thread, records each box's
 // text once, and answers it with what `decide` returns (a button id; 0 leaves it open).
@@ -116,8 +116,10 @@ std::vector<std::string> CollectorEventLabels();
 // `name`.png (the first) or `name`_N.png.
 void ShootMessageBoxes(const std::wstring& name);
 
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Whole-file writes under the name the setup tests know.
+inline bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  return test_files::WriteAll(path, bytes);
+}
 bool PathExists(const std::wstring& path);
-void RemoveTree(const std::wstring& folder);
 
 }  // namespace setup_test
