@@ -125,6 +125,7 @@ class ComPtr {
 
   T* get() const noexcept { return ptr_; }
   T* operator->() const noexcept { return ptr_; }
+  T& operator*() const noexcept { return *ptr_; }
   explicit operator bool() const noexcept { return ptr_ != nullptr; }
   void reset() noexcept {
     if (ptr_) std::exchange(ptr_, nullptr)->Release();

@@ -43,15 +43,13 @@ constexpr DWORD kHashPollMs = 20;
 constexpr int kRefusalsToRetire = 2;
 constexpr size_t kMaxStateFile = 1 << 20;
 
-using ClientPtr = std::unique_ptr<CWininetHttp, void (*)(CWininetHttp*)>;
+using ClientPtr = WininetClientPtr;
 
 ClientPtr MakeClient() {
   IHttpBase* client = nullptr;
   // Type 1 is always the WinINet client.
   CreateHttpClient(&client, HttpClientWininet);
-  return ClientPtr(static_cast<CWininetHttp*>(client), [](CWininetHttp* c) {
-    if (c) c->Release();
-  });
+  return ClientPtr(static_cast<CWininetHttp*>(client));
 }
 
 long long NowTicks() {
@@ -175,7 +173,6 @@ CHttpDownloader::~CHttpDownloader() {
       ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
   }
-  if (early_stream_) early_stream_->Release();
 }
 
 std::wstring CHttpDownloader::FileNameFromUrl(const std::wstring& url) {
@@ -218,7 +215,7 @@ DWORD CHttpDownloader::RetryPause(int retry) const {
   return retry_pause_ms_.load() << std::min(retry, 8);
 }
 
-unsigned __stdcall CHttpDownloader::SizeQueryThread(void* self) noexcept {
+unsigned __stdcall CHttpDownloader::SizeQueryThread(void* self) {
   auto* downloader = static_cast<CHttpDownloader*>(self);
   downloader->known_size_ = downloader->QuerySize();
   return 0;
@@ -234,7 +231,7 @@ double CHttpDownloader::QuerySize() {
     // The whole file is on its way: the first attempt continues this answer rather than have
     // its rest drained when the handle closes.
     early_probe_ = std::make_unique<Probe>(probe);
-    early_stream_ = client.release();
+    early_stream_ = std::move(client);
   }
   return ok ? static_cast<double>(probe.size) : 0.0;
 }
@@ -318,7 +315,7 @@ bool CHttpDownloader::RunProbe(CWininetHttp& client, Probe& probe) {
   return false;
 }
 
-unsigned __stdcall CHttpDownloader::ProgressThread(void* self) noexcept {
+unsigned __stdcall CHttpDownloader::ProgressThread(void* self) {
   static_cast<CHttpDownloader*>(self)->RunProgress();
   return 0;
 }
@@ -362,7 +359,7 @@ void CHttpDownloader::Start() {
   download_thread_.reset(thread);
 }
 
-unsigned __stdcall CHttpDownloader::DownloadThread(void* argument) noexcept {
+unsigned __stdcall CHttpDownloader::DownloadThread(void* argument) {
   DownloadStart* start = static_cast<DownloadStart*>(argument);
   CHttpDownloader* owner = start->owner;
   nbase::UniqueHandle previous(start->previous);
@@ -389,12 +386,10 @@ void CHttpDownloader::RunDownload() {
     ClientPtr client = MakeClient();
     Probe probe;
     if (early_stream_ && round == 0) {
-      client.reset(early_stream_);
-      early_stream_ = nullptr;
+      client = std::move(early_stream_);
       probe = *early_probe_;
-    } else if (early_stream_) {
-      early_stream_->Release();
-      early_stream_ = nullptr;
+    } else {
+      early_stream_.reset();
     }
     if (!client) {
       error = HttpErrOpen;
@@ -494,15 +489,18 @@ CHttpDownloader::Outcome CHttpDownloader::RunAttempt(ClientPtr& probe_client, co
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, 0, nullptr));
       // The server sent the whole file for the probe: that answer is the one stream.
-      if (!probe.ranges) range->probe_stream = probe_client.release();
+      if (!probe.ranges) {
+        range->probe_stream = std::move(probe_client);
+        range->continues_probe = true;
+      }
       if (range->file) {
         range->thread.reset(StartThread(&CHttpDownloader::RangeThread, range.get()));
       }
       if (!range->thread) {
         range->state = RangeFailed;
         range->retired = true;
-        if (range->probe_stream) range->probe_stream->Release();
-        range->probe_stream = nullptr;
+        range->probe_stream.reset();
+        range->continues_probe = false;
       } else {
         ++started;
       }
@@ -739,7 +737,7 @@ void CHttpDownloader::EndAttempt(Outcome outcome, int error) {
   ::SetEvent(attempt_event_.get());
 }
 
-unsigned __stdcall CHttpDownloader::RangeThread(void* argument) noexcept {
+unsigned __stdcall CHttpDownloader::RangeThread(void* argument) {
   Range* range = static_cast<Range*>(argument);
   range->owner->RunRange(range);
   return 0;
@@ -837,8 +835,7 @@ void CHttpDownloader::PieceFailed(Range* range, int piece, int error, bool count
 }
 
 void CHttpDownloader::RunRange(Range* range) {
-  ClientPtr client = MakeClient();
-  if (range->probe_stream) client.reset(range->probe_stream);
+  ClientPtr client = range->probe_stream ? std::move(range->probe_stream) : MakeClient();
   std::vector<char> buffer(kReadBlock);
   int error = HttpOk;
   while (client && !attempt_over_) {
@@ -934,9 +931,9 @@ CHttpDownloader::Fetch CHttpDownloader::FetchPiece(Range* range, CWininetHttp& c
   client.SetReceiveTimeout(stall_timeout_ms_.load());
   long long skip = 0;  // bytes of a whole-file answer already on disk
   bool length_known = true;
-  if (range->probe_stream) {
+  if (range->continues_probe) {
     // The probe's answer, already checked, continues from its first byte.
-    range->probe_stream = nullptr;
+    range->continues_probe = false;
     skip = position;
   } else {
     std::string headers = "Accept-Encoding: identity\r\n";
@@ -1104,7 +1101,7 @@ bool CHttpDownloader::WriteAt(Range* range, const char* data, DWORD size, long l
   return ::WriteFile(range->file.get(), data, size, &put, &position) && put == size;
 }
 
-unsigned __stdcall CHttpDownloader::HashThread(void* self) noexcept {
+unsigned __stdcall CHttpDownloader::HashThread(void* self) {
   static_cast<CHttpDownloader*>(self)->RunHash();
   return 0;
 }

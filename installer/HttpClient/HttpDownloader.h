@@ -17,6 +17,8 @@
 
 class CHttpDownloader;
 class CWininetHttp;
+// The downloader's one owner of a WinINet client: released when dropped, moved between threads.
+using WininetClientPtr = nbase::ComPtr<CWininetHttp>;
 
 // Progress, sent synchronously: wParam 0, lParam the address of a DownloadProgress.
 constexpr UINT WM_DOWNLOAD_PROGRESS = WM_USER + 101;
@@ -55,7 +57,10 @@ struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
   int refusals = 0;
   bool retired = false;
   // The answer to the size probe when it was the whole file: the one stream then continues it.
-  CWininetHttp* probe_stream = nullptr;
+  // Handed to the connection's thread when it starts; `continues_probe` stays set until the
+  // first fetch has taken the answer up where the probe left it.
+  WininetClientPtr probe_stream;
+  bool continues_probe = false;
   // This connection's handle to the file; writes hold write_lock, and the download thread
   // closes the handle under it once the attempt is over, so no write can follow.
   nbase::Lock write_lock;
@@ -139,11 +144,11 @@ class CHttpDownloader : public IHttpCallback {
   enum class Outcome { Running, Complete, Failed, Changed, Stopped };
   enum class Fetch { Done, Cut, Failed, Refused, Changed, Fatal, Over };
 
-  static unsigned __stdcall SizeQueryThread(void* self) noexcept;
-  static unsigned __stdcall ProgressThread(void* self) noexcept;
-  static unsigned __stdcall DownloadThread(void* start) noexcept;
-  static unsigned __stdcall RangeThread(void* range) noexcept;
-  static unsigned __stdcall HashThread(void* self) noexcept;
+  static unsigned __stdcall SizeQueryThread(void* self);
+  static unsigned __stdcall ProgressThread(void* self);
+  static unsigned __stdcall DownloadThread(void* start);
+  static unsigned __stdcall RangeThread(void* range);
+  static unsigned __stdcall HashThread(void* self);
 
   // GET of the first byte: the size, range support and validator. The client keeps the answer
   // open when it is the whole file.
@@ -152,8 +157,7 @@ class CHttpDownloader : public IHttpCallback {
   void RunProgress();
   void RunDownload();
   // One attempt on one version of the file.
-  Outcome RunAttempt(std::unique_ptr<CWininetHttp, void (*)(CWininetHttp*)>& probe_client,
-                     const Probe& probe);
+  Outcome RunAttempt(WininetClientPtr& probe_client, const Probe& probe);
   // Reuses what the state file and the download hold for this size and validator, or starts
   // an empty preallocated download; fills the piece table.
   bool PrepareFile(const Probe& probe);
@@ -230,6 +234,6 @@ class CHttpDownloader : public IHttpCallback {
   nbase::UniqueHandle download_thread_;
   // A size query answered with the whole file keeps that answer here for the first attempt.
   // Written by the size query thread, then used by download threads only after joining it.
-  CWininetHttp* early_stream_ = nullptr;
+  WininetClientPtr early_stream_;
   std::unique_ptr<Probe> early_probe_;
 };

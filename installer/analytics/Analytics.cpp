@@ -148,8 +148,13 @@ void CAnalytics::SendEvent(const std::string& label, const std::string& suffix) 
     ++in_flight_;
   }
   if (!nbase::StartDetachedThread("analytics event", [this, label, suffix] {
+        // Counted as done however the send ends, even by an exception the thread's guard
+        // catches: the entry's wait for events in flight must not run to its bound for nothing.
+        struct Done {
+          CAnalytics* reporter;
+          ~Done() { reporter->EventDone(); }
+        } done{this};
         Send(label, suffix);
-        EventDone();
       })) {
     EventDone();
   }

@@ -33,9 +33,9 @@ class ScopedSystemProxy {
     const bool written =
         ::RegSetValueExW(key, L"ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable),
                          sizeof(enable)) == ERROR_SUCCESS &&
-        ::RegSetValueExW(key, L"ProxyServer", 0, REG_SZ,
-                         reinterpret_cast<const BYTE*>(server.c_str()),
-                         static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        ::RegSetValueExW(
+            key, L"ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server.c_str()),
+            static_cast<DWORD>((server.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     ::RegCloseKey(key);
     changed_ = true;
     return written;
