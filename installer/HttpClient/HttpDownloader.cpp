@@ -66,10 +66,10 @@ double TicksToSeconds(long long ticks) {
   return static_cast<long long>(ticks / 10) / 1000000.0;
 }
 
-HANDLE StartThread(unsigned(__stdcall* proc)(void*), void* argument, unsigned* id = nullptr) {
+nbase::UniqueHandle StartThread(unsigned(__stdcall* proc)(void*), void* argument,
+                                unsigned* id = nullptr) {
   return nbase::StartThread(
-             "download", [proc, argument] { proc(argument); }, id)
-      .release();
+      "download", [proc, argument] { proc(argument); }, id);
 }
 
 long long FileSize(const std::wstring& path) {
@@ -154,8 +154,8 @@ CHttpDownloader::CHttpDownloader(HWND window, const std::wstring& url, const std
       window_(window),
       expected_sha256_(expected_sha256),
       attempt_event_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-  size_thread_.reset(StartThread(&CHttpDownloader::SizeQueryThread, this));
-  progress_thread_.reset(StartThread(&CHttpDownloader::ProgressThread, this, &progress_thread_id_));
+  size_thread_ = StartThread(&CHttpDownloader::SizeQueryThread, this);
+  progress_thread_ = StartThread(&CHttpDownloader::ProgressThread, this, &progress_thread_id_);
   ::SetEvent(start_event_.get());
 }
 
@@ -348,7 +348,7 @@ void CHttpDownloader::ReportProgress() {
 void CHttpDownloader::Start() {
   last_percent_ = 0;
   auto* start = new DownloadStart{this, download_thread_.release()};
-  HANDLE thread = StartThread(&CHttpDownloader::DownloadThread, start);
+  nbase::UniqueHandle thread = StartThread(&CHttpDownloader::DownloadThread, start);
   if (!thread) {
     download_thread_.reset(start->previous);
     delete start;
@@ -356,7 +356,7 @@ void CHttpDownloader::Start() {
     if (window_) ::PostMessageW(window_, WM_DOWNLOAD_FINISHED, 0, 0);
     return;
   }
-  download_thread_.reset(thread);
+  download_thread_ = std::move(thread);
 }
 
 unsigned __stdcall CHttpDownloader::DownloadThread(void* argument) {
@@ -494,7 +494,7 @@ CHttpDownloader::Outcome CHttpDownloader::RunAttempt(ClientPtr& probe_client, co
         range->continues_probe = true;
       }
       if (range->file) {
-        range->thread.reset(StartThread(&CHttpDownloader::RangeThread, range.get()));
+        range->thread = StartThread(&CHttpDownloader::RangeThread, range.get());
       }
       if (!range->thread) {
         range->state = RangeFailed;
@@ -518,7 +518,7 @@ CHttpDownloader::Outcome CHttpDownloader::RunAttempt(ClientPtr& probe_client, co
   if (started == 0) EndAttempt(Outcome::Failed, HttpErrOpen);
 
   nbase::UniqueHandle hash_thread;
-  if (!expected_sha256_.empty()) hash_thread.reset(StartThread(&CHttpDownloader::HashThread, this));
+  if (!expected_sha256_.empty()) hash_thread = StartThread(&CHttpDownloader::HashThread, this);
 
   HANDLE events[] = {attempt_event_.get(), quit_event_.get()};
   if (::WaitForMultipleObjects(2, events, FALSE, INFINITE) != WAIT_OBJECT_0) {

@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "base/UniqueResource.h"
+
 namespace testing_support {
 
 using ChildMain = int (*)(int argc, char** argv);
@@ -21,6 +23,17 @@ struct ChildResult {
   bool timed_out = false;
   DWORD exit_code = 0;
 };
+
+// A program started and left running; its handles close with it, the program goes on.
+struct StartedProgram {
+  nbase::UniqueHandle process;
+  nbase::UniqueHandle thread;
+  DWORD process_id = 0;
+  explicit operator bool() const { return process.valid(); }
+};
+
+// Starts `program` with `arguments` (already quoted as needed); empty when it could not start.
+StartedProgram StartProgram(const std::wstring& program, const std::wstring& arguments);
 
 // Called about every 100 ms while the program runs, with its process id, to drive it.
 using WhileRunning = std::function<void(DWORD process_id)>;

@@ -29,27 +29,35 @@ std::wstring SelfPath() {
   return std::wstring(path, length);
 }
 
-ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeout_ms,
-                       const WhileRunning& while_running) {
-  ChildResult result;
+StartedProgram StartProgram(const std::wstring& program, const std::wstring& arguments) {
+  StartedProgram started;
   std::wstring command_line = L"\"" + program + L"\"";
   if (!arguments.empty()) command_line += L" " + arguments;
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info = {};
-  if (!::CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, &startup, &info)) {
-    return result;
+  if (::CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                       nullptr, &startup, &info)) {
+    started.process.reset(info.hProcess);
+    started.thread.reset(info.hThread);
+    started.process_id = info.dwProcessId;
   }
-  nbase::UniqueHandle process(info.hProcess);
-  nbase::UniqueHandle thread(info.hThread);
+  return started;
+}
+
+ChildResult RunProgram(const std::wstring& program, const std::wstring& arguments, DWORD timeout_ms,
+                       const WhileRunning& while_running) {
+  ChildResult result;
+  const StartedProgram child = StartProgram(program, arguments);
+  if (!child) return result;
+  const nbase::UniqueHandle& process = child.process;
   result.started = true;
   const DWORD started = ::GetTickCount();
   DWORD wait = WAIT_TIMEOUT;
   while (wait == WAIT_TIMEOUT && ::GetTickCount() - started < timeout_ms) {
     const DWORD left = timeout_ms - (::GetTickCount() - started);
     wait = ::WaitForSingleObject(process.get(), while_running ? std::min<DWORD>(left, 100) : left);
-    if (wait == WAIT_TIMEOUT && while_running) while_running(info.dwProcessId);
+    if (wait == WAIT_TIMEOUT && while_running) while_running(child.process_id);
   }
   if (wait != WAIT_OBJECT_0) {
     result.timed_out = true;

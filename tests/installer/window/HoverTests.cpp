@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/UniqueResource.h"
+#include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
 #include "tests/ui/WindowInput.h"
 #include "tools/demo/driver/InstallerDriver.h"
@@ -72,26 +73,20 @@ TEST(Hover, PointerOverEveryControlAndAwayLeavesTheWindowAsItWas) {
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring exe = std::wstring(temp) + L"Clipmint_hover.exe";
   ASSERT_TRUE(::CopyFileW(FromBuildPath(INSTALLER_EXE_PATH).c_str(), exe.c_str(), FALSE));
-  std::wstring command_line = L"\"" + exe + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command_line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &info));
-  nbase::UniqueHandle process(info.hProcess);
-  nbase::UniqueHandle thread(info.hThread);
+  const testing_support::StartedProgram installer = testing_support::StartProgram(exe, L"");
+  ASSERT_TRUE(installer);
   struct EndProcess {
     HANDLE process;
     ~EndProcess() {
       ::TerminateProcess(process, 0);
       ::WaitForSingleObject(process, 10000);
     }
-  } end_process{process.get()};
+  } end_process{installer.process.get()};
 
   HWND window = nullptr;
   ASSERT_TRUE(PollUntil(
       [&] {
-        window = demo::FindSetupWindow(info.dwProcessId);
+        window = demo::FindSetupWindow(installer.process_id);
         return window && ::IsWindowVisible(window);
       },
       30000))

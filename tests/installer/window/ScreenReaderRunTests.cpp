@@ -13,6 +13,7 @@
 #include "base/StringUtil.h"
 #include "base/UniqueResource.h"
 #include "installer/main/SystemUtil.h"
+#include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
 #include "tools/demo/driver/InstallerDriver.h"
 
@@ -95,14 +96,13 @@ std::wstring LocalTemp() {
 // when the test ends is ended with it.
 struct InstallerRun {
   std::wstring exe;
-  PROCESS_INFORMATION info = {};
-  nbase::UniqueHandle process;
-  nbase::UniqueHandle thread;
+  testing_support::StartedProgram program;
   HWND window = nullptr;
 
   ~InstallerRun() {
-    if (process && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT) {
-      ::TerminateProcess(process.get(), 1);
+    const HANDLE process = program.process.get();
+    if (process && ::WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+      ::TerminateProcess(process, 1);
     }
   }
 };
@@ -119,16 +119,11 @@ void CopyInstaller(const wchar_t* folder_name, InstallerRun* run) {
 
 // Starts the copy and waits until its setup window shows. Call through ASSERT_NO_FATAL_FAILURE.
 void StartInstaller(InstallerRun* run) {
-  std::wstring command = L"\"" + run->exe + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  ASSERT_TRUE(::CreateProcessW(run->exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &run->info));
-  run->process.reset(run->info.hProcess);
-  run->thread.reset(run->info.hThread);
+  run->program = testing_support::StartProgram(run->exe, L"");
+  ASSERT_TRUE(run->program);
   ASSERT_TRUE(PumpUntil(
       [&] {
-        run->window = demo::FindSetupWindow(run->info.dwProcessId);
+        run->window = demo::FindSetupWindow(run->program.process_id);
         return run->window && ::IsWindowVisible(run->window);
       },
       kWatchdogMs));
@@ -148,7 +143,7 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   // Filtered by process alone: together with skipping this process, this Wine delivers nothing.
   HWINEVENTHOOK hook =
       ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, &OnWinEvent,
-                        run.info.dwProcessId, 0, WINEVENT_OUTOFCONTEXT);
+                        run.program.process_id, 0, WINEVENT_OUTOFCONTEXT);
   ASSERT_NE(nullptr, hook);
 
   nbase::ComPtr<IAccessible> acc;
@@ -225,7 +220,8 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   // Start Now starts the product and ends the installer.
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(start_now)));
   EXPECT_TRUE(PumpUntil(
-      [&] { return ::WaitForSingleObject(run.process.get(), 0) == WAIT_OBJECT_0; }, kWatchdogMs));
+      [&] { return ::WaitForSingleObject(run.program.process.get(), 0) == WAIT_OBJECT_0; },
+      kWatchdogMs));
   EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(install + L"minteo_started.txt"); },
                         kWatchdogMs));
   ::UnhookWinEvent(hook);
@@ -330,7 +326,8 @@ TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
   shot(L"keyboard_run_end");
   Press(VK_RETURN);
   EXPECT_TRUE(PumpUntil(
-      [&] { return ::WaitForSingleObject(run.process.get(), 0) == WAIT_OBJECT_0; }, kWatchdogMs));
+      [&] { return ::WaitForSingleObject(run.program.process.get(), 0) == WAIT_OBJECT_0; },
+      kWatchdogMs));
   const std::wstring stored = target + L"\\";
   EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
   EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },

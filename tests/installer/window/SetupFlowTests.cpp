@@ -386,14 +386,9 @@ TEST_F(SetupFlow, RunningProductCancelReturnsHomeAndOkEndsIt) {
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring product = std::wstring(temp) + L"Minteo.exe";
   ::CopyFileW(testing_support::SelfPath().c_str(), product.c_str(), FALSE);
-  std::wstring command = L"\"" + product + L"\" --child wait_to_be_ended";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(::CreateProcessW(product.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &info));
-  nbase::UniqueHandle process(info.hProcess);
-  nbase::UniqueHandle thread(info.hThread);
+  const testing_support::StartedProgram running =
+      testing_support::StartProgram(product, L"--child wait_to_be_ended");
+  ASSERT_TRUE(running);
 
   Open();
   std::atomic<int> answer{IDCANCEL};
@@ -408,7 +403,8 @@ TEST_F(SetupFlow, RunningProductCancelReturnsHomeAndOkEndsIt) {
 
   answer = IDOK;
   Click(L"btn_install");
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(process.get(), 10000)) << "product not ended";
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(running.process.get(), 10000))
+      << "product not ended";
   EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
   ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
   ::DeleteFileW(product.c_str());
