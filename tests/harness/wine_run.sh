@@ -43,8 +43,16 @@ rm -f "$output"
 # Wine's desktop process outlives a program's last window by about two seconds. A program that
 # starts meanwhile is tied to a desktop that is going away, and its window-move loop then dies
 # on an X error; so the next program starts only once the desktop has gone (bounded).
+# Only this prefix's desktop counts: another suite's or a demo's is no concern of this one.
+own_desktop() {
+  local pid
+  for pid in $(pgrep -f 'C:\\windows\\system32\\explorer.exe' 2>/dev/null); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+  done
+  return 1
+}
 for _ in $(seq 150); do
-  pgrep -f 'C:\\windows\\system32\\explorer.exe' >/dev/null 2>&1 || break
+  own_desktop || break
   sleep 0.1
 done
 exit $status
