@@ -1,6 +1,7 @@
-// Downloads one large file over 8 connections: pieces handed out front first and re-split at
-// the end, written in place into one file, hashed as the front completes, resumable across
-// starts; progress and the outcome reach a window by messages, so its thread never waits.
+// Downloads one large file over 8 connections into one file written in place, hashed as its
+// front completes, resumable across starts. The decisions are the piece scheduler's; this is
+// the shell of threads, requests and file writes around it. Progress and the outcome reach a
+// window by messages, so its thread never waits.
 #pragma once
 
 #include <windows.h>
@@ -8,12 +9,13 @@
 #include <atomic>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/Lock.h"
 #include "base/UniqueResource.h"
+#include "installer/HttpClient/DownloadAnswer.h"
 #include "installer/HttpClient/HttpInterface.h"
+#include "installer/HttpClient/PieceScheduler.h"
 
 class CHttpDownloader;
 class CWininetHttp;
@@ -36,33 +38,20 @@ enum RangeState : int {
   RangeFinished = 2,
 };
 
-// One connection of one attempt and its range thread. The counters are written by that thread
-// and read by any; the fields marked so are guarded by the downloader's piece lock.
+struct DownloadAttempt;
+
+// One connection of one attempt and its range thread. Its thread owns the client; the
+// download thread owns the file handle, which writes reach under write_lock.
 struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
   CHttpDownloader* owner = nullptr;
   std::atomic<int> state{RangeRunning};
   int index = 0;
-  std::atomic<long long> bytes{0};  // bytes this connection wrote into the file
-  std::atomic<int> pieces{0};       // pieces (or the tails of others' pieces) it completed
-  std::atomic<int> retries{0};      // its requests that failed, stalled or were refused
   std::atomic<int> error{HttpOk};
-  // Piece lock: the piece it works on (-1 for none), when its current request began and how
-  // many body bytes that request has delivered, from which others judge its speed.
-  int piece = -1;
-  long long request_started = 0;
-  long long request_bytes = 0;
-  // Piece lock: bytes per tick of its last request that ran long enough to judge, 0 before.
-  double rate = 0;
-  // Refused requests (503, 429) in a row; a connection the server keeps refusing retires.
-  int refusals = 0;
-  bool retired = false;
-  // The answer to the size probe when it was the whole file: the one stream then continues it.
-  // Handed to the connection's thread when it starts; `continues_probe` stays set until the
-  // first fetch has taken the answer up where the probe left it.
+  // The answer to the size probe when it was the whole file: the one stream then continues
+  // it from its first byte.
   WininetClientPtr probe_stream;
-  bool continues_probe = false;
-  // This connection's handle to the file; writes hold write_lock, and the download thread
-  // closes the handle under it once the attempt is over, so no write can follow.
+  // This connection's handle to the file; the download thread closes it under write_lock once
+  // the attempt is over, so no write can follow.
   nbase::Lock write_lock;
   nbase::UniqueFileHandle file;
   nbase::UniqueHandle thread;
@@ -70,7 +59,8 @@ struct _DOWNLOAD_RANGE_THREAD_PARAMETER {
 
 // Made and started by the owner's thread (the setup window's UI thread), which also destroys
 // it. The size query, progress, download, hashing and range threads are the downloader's own;
-// the destructor waits for every one of them, pumping sent messages meanwhile.
+// every network wait in them is bounded, and the destructor waits for them, pumping sent
+// messages meanwhile.
 class CHttpDownloader : public IHttpCallback {
  public:
   static constexpr int kRangeCount = 8;
@@ -80,6 +70,7 @@ class CHttpDownloader : public IHttpCallback {
     long long bytes = 0;
     int pieces = 0;
     int retries = 0;
+    int takeovers = 0;
   };
 
   // folder ends with a path separator. expected_sha256 (hex) empty means no check.
@@ -90,8 +81,8 @@ class CHttpDownloader : public IHttpCallback {
   CHttpDownloader& operator=(const CHttpDownloader&) = delete;
 
   // Begins one attempt. It continues from the pieces already on disk when the server still
-  // has the same file, else starts afresh. A new attempt waits for the end of the previous one
-  // on its own thread, never on the caller's.
+  // has the same file, else starts afresh. A new attempt waits (bounded) for the end of the
+  // previous one on its own thread, never on the caller's.
   void Start();
 
   // The package's final name; the downloader never writes it.
@@ -107,48 +98,45 @@ class CHttpDownloader : public IHttpCallback {
   double ElapsedSeconds() const;
   // Seconds between the last byte and the finished message: what the digest had left.
   double TailSeconds() const;
-  // Why the last attempt failed (HttpOk after a success). HttpErrProxyAuth means a proxy asked
-  // for credentials.
+  // Why the last attempt failed (HttpOk after a success): HttpErrProxyAuth when a proxy asked
+  // for credentials, HttpErrTooSlow when the link moved almost nothing for a minute,
+  // HttpErrSignIn when a page stood in the file's place (what is on disk is kept),
+  // HttpErrDiskFull when the disk filled.
   HttpInterfaceError FailureReason() const {
     return static_cast<HttpInterfaceError>(failure_.load());
   }
   // Per connection, the last finished attempt's work.
   std::vector<ConnectionStats> Connections() const;
+  // Body bytes the last attempt received, used or not: what it cost the network.
+  long long ReceivedBytes() const { return received_.load(); }
 
-  // How long a connection may deliver nothing before it counts as stalled.
+  // How long a connection may deliver nothing before its request counts as stalled.
   void SetStallTimeout(DWORD milliseconds) { stall_timeout_ms_ = milliseconds; }
   // The first pause before a failed piece is tried again; each further one doubles it.
   void SetRetryPause(DWORD milliseconds) { retry_pause_ms_ = milliseconds; }
+  // How long the whole download may move less than `bytes` before it fails as too slow.
+  void SetProgressFloor(DWORD milliseconds, long long bytes) {
+    floor_ms_ = milliseconds;
+    floor_bytes_ = bytes;
+  }
 
   void OnProgress(void* param, int state, double total, double done) override;
   bool ShouldStop() override { return stop_.load(); }
 
   // The characters after the URL's last "/" up to a "?" or "&", at most 255 of them.
   static std::wstring FileNameFromUrl(const std::wstring& url);
-  // The size of the pieces a file is cut into: a 64th of the file within 1 to 8 MiB, so a
-  // file below 8 MiB has fewer pieces than connections; never more than the file.
-  static long long PieceSize(long long file_size);
+  // The size of the pieces a file is cut into (see PieceScheduler::PieceSize).
+  static long long PieceSize(long long file_size) { return PieceScheduler::PieceSize(file_size); }
 
  private:
   using Range = _DOWNLOAD_RANGE_THREAD_PARAMETER;
   struct DownloadStart;
-  struct Piece {
-    long long start = 0;
-    long long next = 0;  // first byte not yet written
-    long long end = 0;   // exclusive; moves down when another connection takes the tail
-    int owner = -1;
-    int retries = 0;
-    long long not_before = 0;  // ticks; a failed piece waits out its pause
-  };
   struct Probe;
-  enum class Outcome { Running, Complete, Failed, Changed, Stopped };
-  enum class Fetch { Done, Cut, Failed, Refused, Changed, Fatal, Over };
+  enum class Fetch { Done, Cut, Broken, Refused, Fatal, Suspect, Over };
 
   static unsigned __stdcall SizeQueryThread(void* self);
   static unsigned __stdcall ProgressThread(void* self);
   static unsigned __stdcall DownloadThread(void* start);
-  static unsigned __stdcall RangeThread(void* range);
-  static unsigned __stdcall HashThread(void* self);
 
   // GET of the first byte: the size, range support and validator. The client keeps the answer
   // open when it is the whole file.
@@ -157,34 +145,28 @@ class CHttpDownloader : public IHttpCallback {
   void RunProgress();
   void RunDownload();
   // One attempt on one version of the file.
-  Outcome RunAttempt(WininetClientPtr& probe_client, const Probe& probe);
+  PieceScheduler::Outcome RunAttempt(WininetClientPtr& probe_client, const Probe& probe);
   // Reuses what the state file and the download hold for this size and validator, or starts
-  // an empty preallocated download; fills the piece table.
-  bool PrepareFile(const Probe& probe);
-  // The finished stretches the state file records for this URL, size and validator, in file
-  // order; false when there is no such record or it is damaged.
-  bool LoadState(const Probe& probe, std::vector<std::pair<long long, long long>>& done);
-  void RunRange(Range* range);
-  // One request for what the piece still lacks, written as it arrives into `buffer`'s block.
-  Fetch FetchPiece(Range* range, CWininetHttp& client, int piece, char* buffer);
-  // Whether an answer is the asked bytes of the same version of the file.
-  Fetch CheckAnswer(Range* range, CWininetHttp& client, long long first, long long end,
-                    bool* length_known);
-  // Under the piece lock: the piece this connection works on next, -1 to wait, -2 to end.
-  int TakeWork(Range* range, long long now);
-  // Ends the attempt with `outcome` unless it is already over.
-  void EndAttempt(Outcome outcome, int error);
-  void PieceFailed(Range* range, int piece, int error, bool count_retry);
-  void RunHash();
+  // an empty preallocated download; `done` gets the stretches kept.
+  bool PrepareFile(const Probe& probe, std::vector<PieceScheduler::Stretch>& done);
+  bool LoadState(const Probe& probe, std::vector<PieceScheduler::Stretch>& done);
+  void RunRange(const std::shared_ptr<DownloadAttempt>& attempt, Range* range);
+  // One request for the scheduler's work, written as it arrives into `buffer`.
+  // `continues_probe`: the client holds the probe's whole-file answer, still unread.
+  Fetch FetchPiece(DownloadAttempt& attempt, Range* range, CWininetHttp& client,
+                   const PieceScheduler::Work& work, bool continues_probe, char* buffer);
+  void RunHash(const std::shared_ptr<DownloadAttempt>& attempt);
   bool WriteAt(Range* range, const char* data, DWORD size, long long offset);
   // Records the finished stretches; `final` also closes the record for this attempt, so a
   // connection finishing a piece late cannot bring back a state file already dealt with.
-  void SaveState(bool final);
+  void SaveState(DownloadAttempt& attempt, bool final);
   void DeleteDownload();
   void ReportProgress();
   // Waits on the quit event; false when the downloader is shutting down.
   bool Pause(DWORD milliseconds);
   DWORD RetryPause(int retry) const;
+  // The longest a single read or answer may keep a connection's thread waiting.
+  DWORD StepTimeout() const;
 
   nbase::UniqueHandle progress_thread_;
   unsigned progress_thread_id_ = 0;
@@ -198,31 +180,18 @@ class CHttpDownloader : public IHttpCallback {
   HWND window_ = nullptr;
   std::string expected_sha256_;
 
-  // The attempt's piece table and connections, guarded by lock_ (the connections' own counters
-  // excepted). Only the download thread replaces them, after joining every range thread.
+  // The running attempt, its scheduler and connections: every scheduler call is made under
+  // lock_. Only the download thread replaces it; threads of an attempt hold it themselves.
   nbase::Lock lock_;
-  std::vector<std::unique_ptr<Range>> ranges_;
-  std::vector<Piece> pieces_;
-  long long size_ = 0;
-  bool ranges_supported_ = true;
-  std::string validator_;
-  bool validator_is_etag_ = false;
-  Outcome outcome_ = Outcome::Running;
-  long long last_byte_at_ = 0;
-  // Set once the attempt is over; the range threads see it between reads.
-  std::atomic<bool> attempt_over_{false};
-  nbase::UniqueHandle attempt_event_;  // manual reset, signalled when the attempt is over
-  // Hashing thread's result, read after it ended.
-  std::string digest_;
-  std::atomic<long long> hashed_{0};
+  std::shared_ptr<DownloadAttempt> attempt_;
   nbase::Lock state_lock_;  // one writer of the state file at a time
-  bool state_closed_ = false;
 
   std::atomic<long long> start_time_{0};
   std::atomic<long long> end_time_{0};
   std::atomic<long long> tail_ticks_{0};
   std::atomic<int> last_percent_{0};
   std::atomic<int> failure_{HttpOk};
+  std::atomic<long long> received_{0};
   mutable nbase::Lock stats_lock_;
   std::vector<ConnectionStats> stats_;
 
@@ -230,6 +199,8 @@ class CHttpDownloader : public IHttpCallback {
   nbase::Lock report_lock_;
   std::atomic<DWORD> stall_timeout_ms_{30000};
   std::atomic<DWORD> retry_pause_ms_{1000};
+  std::atomic<DWORD> floor_ms_{60000};
+  std::atomic<long long> floor_bytes_{4096};
   nbase::UniqueHandle size_thread_;
   nbase::UniqueHandle download_thread_;
   // A size query answered with the whole file keeps that answer here for the first attempt.

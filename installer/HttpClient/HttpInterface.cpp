@@ -2,6 +2,7 @@
 #include "installer/HttpClient/HttpInterface.h"
 
 #include <cstdlib>
+#include <cwchar>
 
 #include "installer/HttpClient/SocketHttp.h"
 #include "installer/HttpClient/WinHttp.h"
@@ -48,7 +49,27 @@ void SplitUrl(const String& url, const String& http, const String& https, String
     host = rest.substr(0, slash);
     path = rest.substr(slash);
   }
-  const auto colon = host.find(typename String::value_type(':'));
+  using Char = typename String::value_type;
+  if (!host.empty() && host[0] == Char('[')) {
+    // A literal IPv6 address: its colons are the address's, the port follows the bracket.
+    const auto close = host.find(Char(']'));
+    if (close != String::npos) {
+      String after = host.substr(close + 1);
+      host = host.substr(1, close - 1);
+      if (after.size() > 1 && after[0] == Char(':')) {
+        long number = 0;
+        for (size_t i = 1; i < after.size(); ++i) {
+          const auto c = after[i];
+          if (c < '0' || c > '9') break;
+          number = number * 10 + (c - '0');
+          if (number > 65535) break;
+        }
+        port = static_cast<int>(number);
+      }
+      return;
+    }
+  }
+  const auto colon = host.find(Char(':'));
   if (colon != String::npos) {
     String digits = host.substr(colon + 1);
     long number = 0;
@@ -88,4 +109,28 @@ bool IsSecureHttpUrl(const std::wstring& url, int port) {
 
 bool IsSecureHttpUrl(const std::string& url, int port) {
   return IsSecure<std::string>(url, "http://", "https://", port);
+}
+
+std::wstring ResolveRedirect(const std::wstring& base, const std::wstring& location) {
+  std::wstring target = location.substr(0, location.find(L'#'));
+  auto starts = [&target](const wchar_t* prefix) {
+    return ::_wcsnicmp(target.c_str(), prefix, std::wcslen(prefix)) == 0;
+  };
+  if (starts(L"http://") || starts(L"https://")) return target;
+  const size_t scheme_end = base.find(L"://");
+  if (scheme_end == std::wstring::npos) return std::wstring();
+  if (target.find(L"://") != std::wstring::npos || starts(L"javascript:") || starts(L"data:") ||
+      starts(L"file:")) {
+    return std::wstring();
+  }
+  if (target.compare(0, 2, L"//") == 0) return base.substr(0, scheme_end + 1) + target;
+  const size_t path_start = base.find(L'/', scheme_end + 3);
+  const std::wstring origin = path_start == std::wstring::npos ? base : base.substr(0, path_start);
+  if (!target.empty() && target[0] == L'/') return origin + target;
+  // Relative to the folder of the base's path (its query dropped).
+  std::wstring path = path_start == std::wstring::npos ? L"/" : base.substr(path_start);
+  path = path.substr(0, path.find(L'?'));
+  path = path.substr(0, path.rfind(L'/') + 1);
+  if (target.empty()) return base;
+  return origin + path + target;
 }

@@ -35,6 +35,15 @@ enum HttpInterfaceError : int {
   HttpErrChanged = 19,
   // The bytes arrived whole but their SHA-256 is not the expected one.
   HttpErrDigest = 20,
+  // The whole download moved less than a few kilobytes in a minute: the link is too slow.
+  HttpErrTooSlow = 21,
+  // Something answered in the file's place (a network's sign-in page) while the server's file
+  // itself is unchanged; what is on disk is kept for when the network lets the download on.
+  HttpErrSignIn = 22,
+  // A request was redirected more often than any server needs, or from HTTPS to plain HTTP.
+  HttpErrRedirect = 23,
+  // The disk filled while the download was written.
+  HttpErrDiskFull = 24,
 };
 
 enum HttpClientType : int {
@@ -97,6 +106,13 @@ bool CreateHttpClient(IHttpBase** client, int type);
 // Host, path and port of an http or https URL.
 void SplitHttpUrl(const std::wstring& url, std::wstring& host, std::wstring& path, int& port);
 void SplitHttpUrl(const std::string& url, std::string& host, std::string& path, int& port);
+
+// The most redirects one request follows; the next one fails it with HttpErrRedirect.
+constexpr int kMaxRedirects = 10;
+
+// Where a redirect's Location sends a request made to `base`: absolute, scheme-relative,
+// path-absolute or relative; empty for a target that is not http or https.
+std::wstring ResolveRedirect(const std::wstring& base, const std::wstring& location);
 
 // Whether a request to `url` (split into `port`) goes over TLS: port 443, or an https URL on
 // any other port; an https address with an explicit port must not be sent in plain text.

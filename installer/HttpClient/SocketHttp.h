@@ -32,8 +32,6 @@ class CHttpSocket : public HttpClientBase<ISocketHttp> {
   virtual ~CHttpSocket();
 
   static constexpr unsigned long kReceiveTimeoutMs = 10000;
-  // Redirects followed by one download, relative and absolute together; one more fails it.
-  static constexpr int kMaxRedirects = 10;
 
  private:
   enum class Attempt { kSucceeded, kFailed, kRedirected };

@@ -13,9 +13,6 @@ namespace {
 
 constexpr size_t kReadBlock = 4096;
 constexpr size_t kMaxMemoryDownload = 8388608;
-// The bound on redirects is this client's own rather than whatever the library defaults to, so a
-// redirect loop fails the same way everywhere.
-constexpr DWORD kMaxRedirects = 10;
 // A secure request accepts certificates from an unknown authority, for the wrong usage, with a
 // name mismatch or an invalid date.
 constexpr DWORD kAcceptedCertificateFaults =
@@ -79,6 +76,8 @@ void CWinHttp::SendRequest(const std::wstring& url, int kind, const char* body,
       connection_.get(), kind != 0 ? L"POST" : L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
       WINHTTP_DEFAULT_ACCEPT_TYPES, secure_ ? WINHTTP_FLAG_SECURE : 0));
   if (!request_) throw HttpErrOpen;
+  // The bound on redirects is the clients' shared one rather than whatever the library defaults
+  // to, so a redirect loop fails the same way everywhere.
   DWORD redirects = kMaxRedirects;
   api.WinHttpSetOption(request_.get(), WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
                        sizeof(redirects));

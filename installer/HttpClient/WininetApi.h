@@ -18,6 +18,7 @@
   X(HttpQueryInfoW)           \
   X(HttpQueryInfoA)           \
   X(InternetReadFile)         \
+  X(InternetQueryDataAvailable) \
   X(InternetSetOptionW)       \
   X(InternetCloseHandle)
 // clang-format on

@@ -20,7 +20,9 @@ constexpr size_t kMaxMemoryDownload = 8388608;
 DWORD RequestFlags(bool secure) {
   // Never read from or write into the WinINet cache: every answer is fetched fresh, and a
   // package of hundreds of megabytes must not be written a second time into the cache.
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+  // Redirects are followed by the client itself, which counts them.
+  DWORD flags =
+      INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
   if (secure) flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
   return flags;
 }
@@ -34,6 +36,12 @@ void CreateParentFolders(const std::wstring& path) {
       ::CreateDirectoryW(folder.c_str(), nullptr);
     }
   }
+}
+
+// The server name as the system's client takes it: a literal IPv6 address in brackets, which
+// also puts them into the Host field where they belong.
+std::wstring ConnectName(const std::wstring& host) {
+  return host.find(L':') != std::wstring::npos ? L"[" + host + L"]" : host;
 }
 
 // "bytes=A-B" -> A and B (B is -1 for an open end). False for any other form.
@@ -100,33 +108,87 @@ void CWininetHttp::ReadStatus() {
   if (status_code_ == 404) throw HttpErrNotFound;
 }
 
-void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
-                                const char* header_text, const char* body) {
-  const WininetApi& api = Wininet();
-  OpenRoot();
-  std::wstring host, path;
-  int port = 80;
-  SplitHttpUrl(url, host, path, port);
-  secure_ = IsSecureHttpUrl(url, port);
-  connection_.reset(api.InternetConnectW(root_.get(), host.c_str(),
-                                         static_cast<INTERNET_PORT>(port), nullptr, nullptr,
-                                         INTERNET_SERVICE_HTTP, 0, 0));
-  if (!connection_) throw HttpErrConnect;
-  request_.reset(api.HttpOpenRequestW(connection_.get(), verb, path.c_str(), L"HTTP/1.1", nullptr,
-                                      nullptr, RequestFlags(secure_), 0));
-  if (!request_) throw HttpErrOpen;
-  // The request needs its own receive time-out: not every implementation passes the root's
-  // value down, and a stalled connection must not hold a thread for ever.
-  ApplyTimeouts(request_.get());
-  AddHeaders();
-  const std::wstring headers = nbase::AnsiToUTF16(header_text);
-  const DWORD body_length = body ? static_cast<DWORD>(std::strlen(body)) : 0;
-  if (!api.HttpSendRequestW(request_.get(), headers.empty() ? nullptr : headers.c_str(),
-                            static_cast<DWORD>(headers.size()),
-                            const_cast<char*>(body_length ? body : nullptr), body_length)) {
+void CWininetHttp::SendOpened(const std::wstring& extra, const char* body, DWORD body_length) {
+  if (!Wininet().HttpSendRequestW(request_.get(), extra.empty() ? nullptr : extra.c_str(),
+                                  static_cast<DWORD>(extra.size()),
+                                  const_cast<char*>(body_length ? body : nullptr), body_length)) {
     throw HttpErrSend;
   }
   ReadStatus();
+}
+
+std::wstring CWininetHttp::RedirectTarget(const std::wstring& url, int hop) {
+  const int status = status_code_;
+  if (status != 301 && status != 302 && status != 303 && status != 307 && status != 308) {
+    return std::wstring();
+  }
+  bool present = false;
+  const std::string location = ResponseHeader(HTTP_QUERY_LOCATION, &present);
+  // A redirect that names no target is the answer itself.
+  if (!present || location.empty()) return std::wstring();
+  // The system's client would follow a loop for ever; this one counts.
+  if (hop >= kMaxRedirects) throw HttpErrRedirect;
+  const std::wstring next = ResolveRedirect(url, nbase::UTF8ToUTF16(location));
+  if (next.empty()) throw HttpErrRedirect;
+  std::wstring host, path;
+  int port = 80;
+  SplitHttpUrl(url, host, path, port);
+  const bool was_secure = IsSecureHttpUrl(url, port);
+  SplitHttpUrl(next, host, path, port);
+  // An answer over TLS never sends the request on in plain text.
+  if (was_secure && !IsSecureHttpUrl(next, port)) throw HttpErrRedirect;
+  return next;
+}
+
+void CWininetHttp::DropAnswer() {
+  // A redirect's short body is read so that its connection can be reused.
+  char buffer[kReadBlock];
+  for (int i = 0; i < 4; ++i) {
+    DWORD got = 0;
+    if (!Wininet().InternetReadFile(request_.get(), buffer, sizeof(buffer), &got) || got == 0) {
+      break;
+    }
+  }
+  request_.reset();
+}
+
+void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
+                                const char* header_text, const char* body) {
+  const WininetApi& api = Wininet();
+  std::wstring current = url;
+  std::wstring method = verb;
+  const char* content = body;
+  for (int hop = 0;; ++hop) {
+    OpenRoot();
+    std::wstring host, path;
+    int port = 80;
+    SplitHttpUrl(current, host, path, port);
+    secure_ = IsSecureHttpUrl(current, port);
+    connection_.reset(api.InternetConnectW(root_.get(), ConnectName(host).c_str(),
+                                           static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                           INTERNET_SERVICE_HTTP, 0, 0));
+    if (!connection_) throw HttpErrConnect;
+    request_.reset(api.HttpOpenRequestW(connection_.get(), method.c_str(), path.c_str(),
+                                        L"HTTP/1.1", nullptr, nullptr, RequestFlags(secure_), 0));
+    if (!request_) throw HttpErrOpen;
+    // The request needs its own receive time-out: not every implementation passes the root's
+    // value down, and a stalled connection must not hold a thread for ever.
+    ApplyTimeouts(request_.get());
+    AddHeaders();
+    const std::wstring headers = nbase::AnsiToUTF16(header_text);
+    const DWORD body_length = content ? static_cast<DWORD>(std::strlen(content)) : 0;
+    SendOpened(headers, content, body_length);
+    const std::wstring next = RedirectTarget(current, hop);
+    if (next.empty()) return;
+    // 303, and 301 or 302 after a POST, turn the request into a GET without a body.
+    if (status_code_ == 303 ||
+        ((status_code_ == 301 || status_code_ == 302) && method != L"GET" && method != L"HEAD")) {
+      method = L"GET";
+      content = nullptr;
+    }
+    DropAnswer();
+    current = next;
+  }
 }
 
 void CWininetHttp::CheckRangeAnswer() {
@@ -151,52 +213,61 @@ bool CWininetHttp::OpenStream(const wchar_t* url, const std::string& headers) {
     if (!url || !*url) throw HttpErrBadUrl;
     const WininetApi& api = Wininet();
     if (!api.complete) throw HttpErrOpen;
-    request_.reset();
-    std::wstring host, path;
-    int port = 80;
-    SplitHttpUrl(url, host, path, port);
-    const bool secure = IsSecureHttpUrl(url, port);
-    if (!root_) {
-      // Several connections to one server are the point of a segmented download; the
-      // system's default allows two per server.
-      DWORD connections = 16;
-      api.InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections,
-                             sizeof(connections));
-      api.InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections,
-                             sizeof(connections));
-      root_.reset(
-          api.InternetOpenW(L"Http-connect", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-      if (!root_) throw HttpErrOpen;
-      ApplyTimeouts(root_.get());
-      connection_.reset();
+    CloseStream();
+    std::wstring current = url;
+    for (int hop = 0;; ++hop) {
+      std::wstring host, path;
+      int port = 80;
+      SplitHttpUrl(current, host, path, port);
+      const bool secure = IsSecureHttpUrl(current, port);
+      if (!root_) {
+        // Several connections to one server are the point of a segmented download; the
+        // system's default allows two per server.
+        DWORD connections = 16;
+        api.InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &connections,
+                               sizeof(connections));
+        api.InternetSetOptionW(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &connections,
+                               sizeof(connections));
+        root_.reset(
+            api.InternetOpenW(L"Http-connect", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        if (!root_) throw HttpErrOpen;
+        ApplyTimeouts(root_.get());
+        connection_.reset();
+      }
+      stream_reused_ = false;
+      if (!connection_ || host != stream_host_ || port != stream_port_ || secure != secure_) {
+        connection_.reset(api.InternetConnectW(root_.get(), ConnectName(host).c_str(),
+                                               static_cast<INTERNET_PORT>(port), nullptr, nullptr,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
+        if (!connection_) throw HttpErrConnect;
+        stream_host_ = host;
+        stream_port_ = port;
+        secure_ = secure;
+      } else {
+        stream_reused_ = stream_drained_;
+      }
+      stream_drained_ = false;
+      request_.reset(
+          api.HttpOpenRequestW(connection_.get(), L"GET", path.c_str(), L"HTTP/1.1", nullptr,
+                               nullptr, RequestFlags(secure_) | INTERNET_FLAG_KEEP_CONNECTION, 0));
+      if (!request_) throw HttpErrOpen;
+      ApplyTimeouts(request_.get());
+      AddHeaders();
+      SendOpened(nbase::AnsiToUTF16(headers.c_str()), nullptr, 0);
+      const std::wstring next = RedirectTarget(current, hop);
+      if (next.empty()) return true;
+      DropAnswer();
+      current = next;
     }
-    if (!connection_ || host != stream_host_ || port != stream_port_ || secure != secure_) {
-      connection_.reset(api.InternetConnectW(root_.get(), host.c_str(),
-                                             static_cast<INTERNET_PORT>(port), nullptr, nullptr,
-                                             INTERNET_SERVICE_HTTP, 0, 0));
-      if (!connection_) throw HttpErrConnect;
-      stream_host_ = host;
-      stream_port_ = port;
-      secure_ = secure;
-    }
-    request_.reset(api.HttpOpenRequestW(connection_.get(), L"GET", path.c_str(), L"HTTP/1.1",
-                                        nullptr, nullptr,
-                                        RequestFlags(secure_) | INTERNET_FLAG_KEEP_CONNECTION, 0));
-    if (!request_) throw HttpErrOpen;
-    ApplyTimeouts(request_.get());
-    AddHeaders();
-    const std::wstring extra = nbase::AnsiToUTF16(headers.c_str());
-    if (!api.HttpSendRequestW(request_.get(), extra.empty() ? nullptr : extra.c_str(),
-                              static_cast<DWORD>(extra.size()), nullptr, 0)) {
-      throw HttpErrSend;
-    }
-    ReadStatus();
-    return true;
   } catch (HttpInterfaceError error) {
     last_error_ = error;
     request_.reset();
     return false;
   }
+}
+
+void CWininetHttp::CloseStream() {
+  request_.reset();
 }
 
 std::string CWininetHttp::ResponseHeader(DWORD query, bool* present) {
@@ -218,7 +289,23 @@ bool CWininetHttp::ReadStream(void* buffer, DWORD size, DWORD* got) {
     *got = 0;
     return false;
   }
+  if (*got == 0 && size > 0) stream_drained_ = true;
   return true;
+}
+
+bool CWininetHttp::ReadAvailable(void* buffer, DWORD size, DWORD* got) {
+  *got = 0;
+  DWORD available = 0;
+  // Waits (up to the receive time-out) until anything has arrived or the body has ended.
+  if (!request_ || !Wininet().InternetQueryDataAvailable(request_.get(), &available, 0, 0)) {
+    last_error_ = HttpErrRead;
+    return false;
+  }
+  if (available == 0) {
+    stream_drained_ = true;
+    return true;
+  }
+  return ReadStream(buffer, available < size ? available : size, got);
 }
 
 double CWininetHttp::ReadContentLengthA() {

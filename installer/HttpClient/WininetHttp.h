@@ -42,14 +42,27 @@ class CWininetHttp : public HttpClientBase<IWininetHttp> {
   // Up to `size` bytes of the open stream's body; *got 0 is its end. False when the read
   // failed or timed out (LastError HttpErrRead).
   bool ReadStream(void* buffer, DWORD size, DWORD* got);
+  // Like ReadStream, but returns as soon as anything has arrived (at most `size` bytes), so a
+  // slow server's bytes are seen as they come and no read waits longer than the receive
+  // time-out for a full block.
+  bool ReadAvailable(void* buffer, DWORD size, DWORD* got);
+  // Whether the open stream went over a connection kept from an earlier stream of this client,
+  // which the server may have dropped meanwhile.
+  bool StreamReused() const { return stream_reused_; }
   // Ends the open answer; its connection is reused only when the body was read to its end.
-  void CloseStream() { request_.reset(); }
+  void CloseStream();
 
  private:
   void CloseHandles();
   // The shared opening sequence up to the stored status code; throws HttpInterfaceError.
   void BeginRequest(const std::wstring& url, const wchar_t* verb, const char* header_text,
                     const char* body);
+  // Sends the opened request and reads its status; throws HttpInterfaceError.
+  void SendOpened(const std::wstring& extra, const char* body, DWORD body_length);
+  // The next URL when the answer is a redirect to follow, else empty; throws HttpErrRedirect
+  // past the hop limit or for a target this client will not follow.
+  std::wstring RedirectTarget(const std::wstring& url, int hop);
+  void DropAnswer();
   void OpenRoot();
   void ApplyTimeouts(HINTERNET handle);
   void AddHeaders();
@@ -67,4 +80,7 @@ class CWininetHttp : public HttpClientBase<IWininetHttp> {
   UniqueInternetHandle connection_;
   UniqueInternetHandle request_;
   DWORD receive_timeout_ms_ = kDefaultReceiveTimeoutMs;
+  bool stream_reused_ = false;
+  // Whether the last stream's body was read to its end, leaving its connection to reuse.
+  bool stream_drained_ = false;
 };

@@ -2,6 +2,7 @@
 // records its messages.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "HttpTestSupport.h"
 #include "ScopedSystemProxy.h"
 #include "base/StringUtil.h"
+#include "base/Thread.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
 #include "installer/HttpClient/Sha256.h"
@@ -19,6 +21,8 @@ namespace {
 
 // Generous: the slowest case pauses 1 + 2 + 4 seconds between retries.
 constexpr DWORD kWatchdogMs = 60000;
+// Every read of the downloader gives up within a few seconds once its attempt is over.
+constexpr DWORD kEndWatchdogMs = 20000;
 
 TEST(HttpDownloaderNames, FileNameDropsQueryAndKeepsAtMost255Characters) {
   EXPECT_EQ(CHttpDownloader::FileNameFromUrl(L"http://h/a/setup.exe?v=1&x=a/b"), L"setup.exe");
@@ -149,11 +153,12 @@ class HttpDownloaderTest : public ::testing::Test {
            const std::string& sha256 = std::string(), DWORD stall_ms = 2000,
            bool fresh_folder = true) {
     recorder_.Reset();
-    downloader_.reset();
+    EndDownloader();
     folder_ = fresh_folder ? FreshFolder(folder_name) : folder_;
     downloader_ = std::make_unique<CHttpDownloader>(recorder_.hwnd(), url, folder_, sha256);
     downloader_->SetStallTimeout(stall_ms);
     downloader_->SetRetryPause(10);
+    if (floor_ms_ > 0) downloader_->SetProgressFloor(floor_ms_, 4096);
     downloader_->Start();
     return recorder_.WaitFinished(kWatchdogMs);
   }
@@ -183,9 +188,31 @@ class HttpDownloaderTest : public ::testing::Test {
     EXPECT_EQ(recorder_.percents.back(), 100);
   }
 
+  // Destroys the downloader, which waits for its threads; a thread stuck in a read would hold
+  // it for ever, so a watchdog ends the test program if that takes longer than any read may.
+  void EndDownloader() {
+    if (!downloader_) return;
+    nbase::UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    HANDLE event = done.get();
+    nbase::UniqueHandle watchdog = nbase::StartThread("end watchdog", [event] {
+      if (::WaitForSingleObject(event, kEndWatchdogMs) == WAIT_TIMEOUT) {
+        std::fprintf(stderr, "the downloader's threads did not end within %lu ms\n",
+                     static_cast<unsigned long>(kEndWatchdogMs));
+        std::fflush(stderr);
+        ::TerminateProcess(::GetCurrentProcess(), 3);
+      }
+    });
+    downloader_.reset();
+    ::SetEvent(event);
+    ::WaitForSingleObject(watchdog.get(), INFINITE);
+  }
+
+  void TearDown() override { EndDownloader(); }
+
   MessageRecorder recorder_;
   std::wstring folder_;
   std::unique_ptr<CHttpDownloader> downloader_;
+  DWORD floor_ms_ = 0;
 };
 
 TEST_F(HttpDownloaderTest, FilesOfEverySizeArriveByteIdentical) {
@@ -301,9 +328,9 @@ TEST_F(HttpDownloaderTest, DroppedOrStalledPieceResumesKeepingItsBytes) {
 }
 
 TEST_F(HttpDownloaderTest, CutOffDownloadIsResumedByAnotherDownloaderFetchingOnlyTheRest) {
-  // Every request for the last eighth drops after 1000 bytes until the fault is healed, so the
-  // attempt fails with the other pieces on disk however its pieces were split.
-  const std::wstring fault = L"/fault/drop-last/always/1000/size9m.bin" + Nonce();
+  // Every request for the last eighth drops before its first byte until the fault is healed,
+  // so the attempt fails with the other pieces on disk however its pieces were split.
+  const std::wstring fault = L"/fault/drop-last/always/0/size9m.bin" + Nonce();
   const std::wstring url = FaultUrl(fault);
   const std::string& sha = Servers().sha256.at("size9m.bin");
   ASSERT_TRUE(Run(url, L"cutoff", sha));
@@ -321,7 +348,7 @@ TEST_F(HttpDownloaderTest, CutOffDownloadIsResumedByAnotherDownloaderFetchingOnl
 }
 
 TEST_F(HttpDownloaderTest, ResumeStartsAfreshWhenTheRecordDoesNotFitTheServersFile) {
-  const std::wstring fault = L"/fault/drop-last/always/1000/size9m.bin" + Nonce();
+  const std::wstring fault = L"/fault/drop-last/always/0/size9m.bin" + Nonce();
   const std::wstring url = FaultUrl(fault);
   ASSERT_TRUE(Run(url, L"stale", Servers().sha256.at("size9m.bin")));
   ASSERT_TRUE(FileExists(downloader_->StatePath()));
@@ -357,6 +384,78 @@ TEST_F(HttpDownloaderTest, UnreachableServersFailWithinBoundedTime) {
   }
 }
 
+TEST_F(HttpDownloaderTest, ThrottledLinkFinishesWithLittleWaste) {
+  // Eight connections at 12 KB/s each: equally slow connections share the work and never
+  // start each other's ranges over.
+  ASSERT_TRUE(Run(NginxUrl(L"/throttled/size650k.bin"), L"throttled",
+                  Servers().sha256.at("size650k.bin"), 30000));
+  ExpectDownloaded("size650k.bin");
+  EXPECT_LE(downloader_->ReceivedBytes(), 650000 * 6 / 5);
+}
+
+TEST_F(HttpDownloaderTest, SlowlyTricklingConnectionNeitherHoldsTheEndNorItsThreads) {
+  // One byte every three seconds (the probe's answer and the first piece's), never slow enough
+  // for the stall rule: the faster connections
+  // take its rest, and its thread ends once the file is whole (the watchdog of EndDownloader).
+  ASSERT_TRUE(Run(FaultUrl(L"/fault/slowtrickle/2/0/size9m.bin") + Nonce(), L"slowtrickle",
+                  Servers().sha256.at("size9m.bin"), 30000));
+  ExpectDownloaded("size9m.bin");
+  int takeovers = 0;
+  for (const auto& connection : downloader_->Connections()) takeovers += connection.takeovers;
+  EXPECT_GT(takeovers, 0);
+  EndDownloader();
+}
+
+TEST_F(HttpDownloaderTest, LossyServersStillDeliverTheFile) {
+  // Every connection reset after a mebibyte, or every range answered by half and a close:
+  // tries that bring bytes spend no retry.
+  for (const wchar_t* path : {L"/reset-after/1048576/size9m.bin", L"/half/size9m.bin"}) {
+    ASSERT_TRUE(Run(FaultUrl(path) + Nonce(), L"lossy", Servers().sha256.at("size9m.bin"))) << path;
+    ExpectDownloaded("size9m.bin");
+    EXPECT_EQ(TotalBytes(downloader_->Connections()), 9LL * 1024 * 1024) << path;
+  }
+}
+
+TEST_F(HttpDownloaderTest, SignInPageHalfWayKeepsTheBytesAndRetryFetchesOnlyTheRest) {
+  const std::wstring path = L"/portal/size9m.bin" + Nonce();
+  const std::wstring url = FaultUrl(path);
+  const std::string& sha = Servers().sha256.at("size9m.bin");
+  ASSERT_TRUE(Run(url, L"portal", sha));
+  EXPECT_EQ(recorder_.outcome, 0);
+  EXPECT_EQ(downloader_->FailureReason(), HttpErrSignIn);
+  EXPECT_TRUE(FileExists(downloader_->DownloadPath()));
+  EXPECT_TRUE(FileExists(downloader_->StatePath()));
+  const long long first_bytes = TotalBytes(downloader_->Connections());
+  EXPECT_GT(first_bytes, 0);
+  // The user signs in; Retry goes on from what is on disk.
+  ASSERT_TRUE(Heal(path));
+  recorder_.Reset();
+  downloader_->Start();
+  ASSERT_TRUE(recorder_.WaitFinished(kWatchdogMs));
+  ExpectDownloaded("size9m.bin");
+  EXPECT_EQ(TotalBytes(downloader_->Connections()), 9LL * 1024 * 1024 - first_bytes);
+}
+
+TEST_F(HttpDownloaderTest, EveryConnectionTricklingFailsAsTooSlow) {
+  floor_ms_ = 4000;
+  ASSERT_TRUE(
+      Run(FaultUrl(L"/trickle-all/1000/size1m.bin") + Nonce(), L"allslow", std::string(), 30000));
+  EXPECT_EQ(recorder_.outcome, 0);
+  EXPECT_EQ(downloader_->FailureReason(), HttpErrTooSlow);
+  EndDownloader();
+}
+
+TEST_F(HttpDownloaderTest, RedirectLoopAndLiteralIpv6Address) {
+  ASSERT_TRUE(Run(FaultUrl(L"/loop/size1m.bin"), L"loop"));
+  ExpectFailedLeavingNothing(L"redirect loop");
+  EXPECT_EQ(downloader_->FailureReason(), HttpErrRedirect);
+  if (!Servers().ipv6) GTEST_SKIP() << "the machine's loopback has no IPv6 address";
+  const std::wstring url =
+      nbase::StringPrintf(L"http://[::1]:%d/files/size1m.bin", Servers().nginx);
+  ASSERT_TRUE(Run(url, L"ipv6", Servers().sha256.at("size1m.bin")));
+  ExpectDownloaded("size1m.bin");
+}
+
 // The system's proxy settings of this session point at a fixture proxy for one test, and are
 // put back as they were afterwards.
 class HttpDownloaderProxyTest : public HttpDownloaderTest {
@@ -371,7 +470,7 @@ class HttpDownloaderProxyTest : public HttpDownloaderTest {
 
   void TearDown() override {
     // The downloader's sessions end before the settings they read are put back.
-    downloader_.reset();
+    EndDownloader();
     proxy_.Restore();
   }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "HttpTestSupport.h"
+#include "base/StringUtil.h"
 #include "base/UniqueResource.h"
 #include "installer/HttpClient/HttpInterface.h"
 
@@ -158,6 +159,31 @@ TEST_F(WininetHttpTest, FetchesIntoMemoryWithAndWithoutDeclaredLength) {
   EXPECT_FALSE(client_->FetchToBuffer(NginxUrl(L"/slow/big64.bin").c_str(), &block, &count));
   EXPECT_EQ(client_->LastError(), HttpErrSize);
   EXPECT_EQ(block, nullptr);
+}
+
+TEST_F(WininetHttpTest, FollowsTenRedirectsByItsOwnCountAndNeverALoop) {
+  // The system's client would follow a loop for ever; this one counts every hop itself.
+  const std::wstring path = folder_ + L"chain.bin";
+  ASSERT_TRUE(client_->FetchToFile(FaultUrl(L"/chain/10/size9.bin").c_str(), path.c_str()));
+  EXPECT_EQ(ReadWholeFile(path), ServedFile("size9.bin"));
+  ASSERT_TRUE(client_->FetchToFile(FaultUrl(L"/chain-abs/10/size9.bin").c_str(), path.c_str()));
+  EXPECT_FALSE(client_->FetchToFile(FaultUrl(L"/chain/11/size9.bin").c_str(), path.c_str()));
+  EXPECT_EQ(client_->LastError(), HttpErrRedirect);
+  EXPECT_EQ(client_->QueryContentLength(FaultUrl(L"/loop/size9.bin").c_str()), 0.0);
+  EXPECT_EQ(client_->LastError(), HttpErrRedirect);
+  // A redirect that leaves the web is not followed.
+  EXPECT_FALSE(
+      client_->FetchToFile(FaultUrl(L"/redirect/302/file:///C:/x.txt").c_str(), path.c_str()));
+  EXPECT_EQ(client_->LastError(), HttpErrRedirect);
+}
+
+TEST_F(WininetHttpTest, LiteralIpv6HostIsReached) {
+  if (!Servers().ipv6) GTEST_SKIP() << "the machine's loopback has no IPv6 address";
+  const std::wstring url =
+      nbase::StringPrintf(L"http://[::1]:%d/files/size100.bin", Servers().nginx);
+  const std::wstring path = folder_ + L"v6.bin";
+  ASSERT_TRUE(client_->FetchToFile(url.c_str(), path.c_str())) << client_->LastError();
+  EXPECT_EQ(ReadWholeFile(path), ServedFile("size100.bin"));
 }
 
 }  // namespace
