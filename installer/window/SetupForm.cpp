@@ -551,14 +551,19 @@ void SetupForm::OnDownloadFinished(bool success) {
       taskbar_->SetProgressState(GetHWND(), TBPF_ERROR);
       taskbar_->SetProgressValue(GetHWND(), 100, 100);
     }
-    // A proxy asking for credentials is a failure the user can act on, so it gets a box of its
-    // own instead of the generic one.
-    if (downloader_ && downloader_->FailureReason() == HttpErrProxyAuth) {
-      ShowProxyAuthBox();
+    // Failures the user can act on (a proxy asking for credentials, a network's sign-in page,
+    // a link too slow to go on) get a box of their own instead of the generic one.
+    const HttpInterfaceError reason = downloader_ ? downloader_->FailureReason() : HttpOk;
+    if (reason == HttpErrProxyAuth) {
+      ShowRetryBox(L"STRID_BOX_PROXY_AUTH");
+    } else if (reason == HttpErrSignIn) {
+      ShowRetryBox(L"STRID_BOX_SIGN_IN");
+    } else if (reason == HttpErrTooSlow) {
+      ShowRetryBox(L"STRID_BOX_TOO_SLOW");
     } else if (sysutil::IsInternetConnected()) {
       ShowUnknownErrorBox();
     } else {
-      ShowNetworkErrorBox();
+      ShowRetryBox(L"STRID_BOX_NETWORK_ERROR");
     }
     if (taskbar_) {
       taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
@@ -652,19 +657,8 @@ void SetupForm::ShowInstallFailedBox(DWORD code) {
   }
 }
 
-void SetupForm::ShowNetworkErrorBox() {
-  const int answer =
-      MessageBox(LanguageText(L"STRID_BOX_NETWORK_ERROR"), MB_RETRYCANCEL | MB_ICONWARNING);
-  if (answer == IDRETRY) {
-    Retry();
-  } else if (answer == IDCANCEL) {
-    ResetToHome();
-  }
-}
-
-void SetupForm::ShowProxyAuthBox() {
-  const int answer =
-      MessageBox(LanguageText(L"STRID_BOX_PROXY_AUTH"), MB_RETRYCANCEL | MB_ICONWARNING);
+void SetupForm::ShowRetryBox(const wchar_t* text_id) {
+  const int answer = MessageBox(LanguageText(text_id), MB_RETRYCANCEL | MB_ICONWARNING);
   if (answer == IDRETRY) {
     Retry();
   } else if (answer == IDCANCEL) {

@@ -130,9 +130,9 @@ class SetupForm : public ui::WindowImplBase {
                        std::unique_ptr<PackageRunJob> retry_job);
   void ShowInstallFailedBox(DWORD code);
   void StartNow();
-  void ShowNetworkErrorBox();
+  // A box offering Retry (the download goes on from what is on disk) and Cancel (home).
+  void ShowRetryBox(const wchar_t* text_id);
   void ShowUnknownErrorBox();
-  void ShowProxyAuthBox();
 
   // Declared first so COM outlives the taskbar interface below.
   nbase::ScopedCoInitialize com_;

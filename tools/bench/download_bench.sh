@@ -4,6 +4,9 @@
 #   capped  256 MiB at 8 MiB/s per connection, aria2c -x8 -s8
 #   edge    the same with the first connection held to a quarter of that, aria2c -x8 -s8 -k1M
 #   open    512 MiB from nginx without a cap, aria2c -x8 -s8 --checksum=sha-256=...
+#   slow    650 kB and 5 MB from nginx at 12 KB/s per request (limit_rate 12k), aria2c -x8 -s8
+#   lossy   64 MiB from the fault server, which resets each connection after 1 MiB,
+#           aria2c -x8 -s8 --max-tries=0
 # The caps come from a relay in front of nginx (slow_edge.py), per TCP connection: nginx's own
 # limit is per request, which a downloader issuing a request per piece would escape.
 # Usage: tools/bench/download_bench.sh [capped|edge|open ...]  (BUILD_DIR picks the build folder)
@@ -11,7 +14,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-scenarios=${*:-capped edge open}
+scenarios=${*:-capped edge open slow lossy}
 
 # The benchmark needs rangeget to run under Wine here, so it builds the width this machine runs.
 if "$root/tests/harness/can_run_32bit.sh"; then
@@ -47,8 +50,12 @@ www="$work/http-servers/www"
 if [ "$(stat -c %s "$www/big256.bin" 2>/dev/null || echo 0)" != $((256 << 20)) ]; then
   head -c $((256 << 20)) /dev/urandom >"$www/big256.bin"
 fi
+if [ "$(stat -c %s "$www/size5m.bin" 2>/dev/null || echo 0)" != 5000000 ]; then
+  head -c 5000000 /dev/urandom >"$www/size5m.bin"
+fi
 servers="$work/http-servers/servers.txt"
 port=$(awk '$1 == "nginx" { print $2 }' "$servers")
+fault_port=$(awk '$1 == "fault" { print $2 }' "$servers")
 sha256=$(sha256sum "$www/big256.bin" | cut -d' ' -f1)
 sha512=$(awk '$1 == "sha256" && $2 == "big.bin" { print $3 }' "$servers")
 
@@ -110,6 +117,7 @@ set_url() {  # scenario, path
   case "$1" in
     capped) start_edge $((8 << 20)) ;;
     edge) start_edge $((2 << 20)) ;;
+    lossy) url="http://127.0.0.1:$fault_port$2"; return ;;
     *) url="http://127.0.0.1:$port$2"; return ;;
   esac
   url="http://127.0.0.1:$edge_port$2"
@@ -158,22 +166,25 @@ for line in open(log, errors="replace"):
     elif words[0] in ("download", "tail"):
         values[words[0]] = float(words[1])
     elif words[0] == "connection":
-        connections.append("%s:%.0fMiB/%s/%s" % (words[1], int(words[3]) / 1048576, words[5],
-                                                 words[7]))
+        connections.append("%s:%.1fMiB/%s/%s/%s" % (words[1], int(words[3]) / 1048576,
+                                                    words[5], words[7], words[9]))
+    elif words[0] == "received":
+        values["received"] = float(words[1])
     elif words[0] == "memory":
         memory = line.strip()
     elif words[0] == "threads":
         threads = line.strip()
 engine = values["finished"] - values["window"]
 rate = lambda seconds: size / seconds / 1e6
-print(f"[{scenario}] {size / 1048576:.0f} MiB, MB = 10^6 bytes")
+print(f"[{scenario}] {size / 1048576:.2f} MiB, MB = 10^6 bytes")
 print(f"  aria2c           {rate(aria):7.1f} MB/s {aria:6.2f} s")
 print(f"  rangeget (wall)  {rate(wall):7.1f} MB/s {wall:6.2f} s   ratio {aria / wall:.2f}x")
 print(f"  downloader only  {rate(engine):7.1f} MB/s {engine:6.2f} s   ratio {aria / engine:.2f}x"
       "   (Start to the finished message)")
 print(f"  after last byte  {values['tail']:.3f} s = {100 * values['tail'] / engine:.1f} %"
       " of the downloader's time")
-print(f"  connections (bytes/pieces/retries) {' '.join(connections)}")
+print(f"  connections (bytes/pieces/retries/takeovers) {' '.join(connections)}")
+print(f"  received {values.get('received', 0) / size:.2f} times the file")
 print(f"  {memory}")
 print(f"  {threads}")
 PY
@@ -185,6 +196,12 @@ for scenario in $scenarios; do
     edge) run_pair edge /files/big256.bin big256.bin "$sha256" -k1M ;;
     open) run_pair open /files/big.bin big.bin "$sha512" \
       "--checksum=sha-256=$sha512" ;;
+    slow)
+      run_pair slow /throttled/size650k.bin size650k.bin "$(sha256sum "$www/size650k.bin" | cut -d' ' -f1)"
+      run_pair slow /throttled/size5m.bin size5m.bin "$(sha256sum "$www/size5m.bin" | cut -d' ' -f1)"
+      ;;
+    lossy) run_pair lossy /reset-after/1048576/big64.bin big64.bin \
+      "$(sha256sum "$www/big64.bin" | cut -d' ' -f1)" --max-tries=0 ;;
     *) echo "unknown scenario $scenario" >&2; exit 2 ;;
   esac
 done

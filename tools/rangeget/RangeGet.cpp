@@ -1,9 +1,9 @@
 // rangeget: runs the downloader on one URL from the console, for benchmarks, debugging and
 // checking a server by hand. Usage: rangeget <url> <folder> [sha256]. The file is left under
-// the downloader's temporary name; at the end each connection's bytes, pieces and retries are
-// printed, with the process's memory before and at its peak, the most threads it ran and what a
-// thread that only waits costs this system's working set.
-// rangeget --sha256 <file> times the digest alone, the part of a download no connection speeds up.
+// the downloader's temporary name; at the end each connection's bytes, pieces, retries and
+// takeovers are printed, with the process's memory before and at its peak, the most threads it ran
+// and what a thread that only waits costs this system's working set. rangeget --sha256 <file> times
+// the digest alone, the part of a download no connection speeds up.
 #include <windows.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -221,8 +221,9 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("tail %.3f s\n", downloader.TailSeconds());
     const auto connections = downloader.Connections();
     for (size_t i = 0; i < connections.size(); ++i) {
-      std::printf("connection %u bytes %lld pieces %d retries %d\n", static_cast<unsigned>(i),
-                  connections[i].bytes, connections[i].pieces, connections[i].retries);
+      std::printf("connection %u bytes %lld pieces %d retries %d takeovers %d\n",
+                  static_cast<unsigned>(i), connections[i].bytes, connections[i].pieces,
+                  connections[i].retries, connections[i].takeovers);
     }
     double now = 0, peak = 0;
     Memory(now, peak);
@@ -232,6 +233,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("threads idle %d most %d, a waiting thread costs %.2f MB: +%.1f MB besides them\n",
                 idle_threads, outcome.most_threads, thread_cost / 1e6,
                 (peak - idle - added * thread_cost) / 1e6);
+    std::printf("received %lld bytes\n", downloader.ReceivedBytes());
     if (outcome.result != 1) std::printf("reason %d\n", downloader.FailureReason());
     std::printf("%s %ls\n", outcome.result == 1 ? "finished" : "failed",
                 downloader.DownloadPath().c_str());

@@ -148,4 +148,83 @@ TEST(SchedulerSimulation, SignInPageHalfWayKeepsWhatIsOnDisk) {
   EXPECT_EQ(result.written, scenario.size);
 }
 
+// Networks the seeded run once found faults in, written out so they stay what they were.
+Scenario Mixed(long long size, std::vector<std::pair<double, long long>> links, long long latency,
+               const char* label) {
+  Scenario scenario;
+  scenario.size = size;
+  scenario.label = label;
+  scenario.bounded = true;
+  scenario.settings.idle_poll = kSecond / 4;
+  for (const auto& rate_and_trickle : links) {
+    Link link;
+    link.bandwidth = rate_and_trickle.first;
+    link.trickle_gap = rate_and_trickle.second;
+    link.latency = latency;
+    scenario.links.push_back(link);
+  }
+  return scenario;
+}
+
+TEST(SchedulerSimulation, NetworksThatOnceBrokeTheSchedulerStayMended) {
+  const long long kNone = 0;
+  std::vector<Scenario> cases;
+  // A three-byte file whose one piece went to a trickler: no connection had shown a rate, so
+  // none took it over for 57 seconds.
+  cases.push_back(Mixed(3,
+                        {{8e3, 19 * kSecond},
+                         {6e3, 8 * kSecond},
+                         {1e4, kNone},
+                         {2e4, kNone},
+                         {1e4, kNone},
+                         {8e3, kNone},
+                         {1e4, kNone},
+                         {1e4, kNone}},
+                        100 * kMilli, "tiny file held by a trickler"));
+  // Tricklers whose requests stalled before their first byte spent the pieces' retries while
+  // healthy connections were moving the download, and failed it.
+  Scenario stalls = Mixed(2LL << 20,
+                          {{2e4, 8 * kSecond},
+                           {2e4, 8 * kSecond},
+                           {2e4, 8 * kSecond},
+                           {2e4, kNone},
+                           {2e4, kNone},
+                           {2e4, kNone},
+                           {2e4, kNone},
+                           {2e4, kNone}},
+                          50 * kMilli, "stalling tricklers beside healthy connections");
+  stalls.settings.stall = 2 * kSecond;
+  stalls.settings.retry_pause = 10 * kMilli;
+  cases.push_back(stalls);
+  // Two fast connections far from the server spent most of each one-piece request waiting for
+  // its first byte.
+  cases.push_back(Mixed(96LL << 20,
+                        {{4.5e4, kNone},
+                         {2.6e6, kNone},
+                         {2.3e5, kNone},
+                         {2.7e5, kNone},
+                         {1.1e5, kNone},
+                         {2.5e4, kNone},
+                         {2.8e5, kNone},
+                         {7.3e6, kNone}},
+                        350 * kMilli, "fast connections far away"));
+  // One fast connection among slow edges on a small file: short requests were never judged,
+  // so the fast one never took over the slow ones' pieces.
+  cases.push_back(Mixed(80000,
+                        {{9.7e4, kNone},
+                         {323, kNone},
+                         {1.4e5, kNone},
+                         {1.7e5, kNone},
+                         {1.2e5, kNone},
+                         {8e4, kNone},
+                         {1.3e5, kNone},
+                         {535, kNone}},
+                        100 * kMilli, "small file among slow edges"));
+  for (const Scenario& scenario : cases) {
+    const Result result = simulation::Run(scenario);
+    EXPECT_EQ(Judge(scenario, result), "") << simulation::Describe(scenario);
+    EXPECT_TRUE(result.complete) << scenario.label;
+  }
+}
+
 }  // namespace
