@@ -1,6 +1,7 @@
 // WinINet requests, downloads to files and memory, and text exchanges.
 #include "installer/HttpClient/WininetHttp.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "base/StringUtil.h"
+#include "installer/HttpClient/ProxyCredentials.h"
 
 namespace {
 
@@ -23,7 +25,9 @@ DWORD RequestFlags(bool secure) {
   // Redirects are followed by the client itself, which counts them.
   DWORD flags =
       INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
-  if (secure) flags |= INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID;
+  // Certificates are checked in full: an expired or not yet valid one is refused like any
+  // other fault, since the analytics URL carries the API secret.
+  if (secure) flags |= INTERNET_FLAG_SECURE;
   return flags;
 }
 
@@ -140,6 +144,30 @@ std::wstring CWininetHttp::RedirectTarget(const std::wstring& url, int hop) {
   return next;
 }
 
+std::string CWininetHttp::ProxyAuthorization(const std::wstring& url, const std::wstring& method) {
+  std::string user, password;
+  if (!proxy_credentials::Get(&user, &password)) return std::string();
+  std::vector<std::string> challenges;
+  for (DWORD index = 0; index < 8;) {
+    char buffer[1024] = {};
+    DWORD length = sizeof(buffer) - 1;
+    const DWORD asked = index;
+    if (!Wininet().HttpQueryInfoA(request_.get(), HTTP_QUERY_PROXY_AUTHENTICATE, buffer, &length,
+                                  &index) ||
+        index == asked) {
+      break;
+    }
+    challenges.emplace_back(buffer, length);
+  }
+  static std::atomic<unsigned> counter{0};
+  const std::string cnonce =
+      nbase::StringPrintf("%08lx%08x", static_cast<unsigned long>(::GetTickCount()), ++counter);
+  const std::string answer = proxy_credentials::Answer(
+      challenges, nbase::UTF16ToUTF8(method), nbase::UTF16ToUTF8(url), user, password, cnonce);
+  ::SecureZeroMemory(&password[0], password.size());
+  return answer.empty() ? std::string() : "Proxy-Authorization: " + answer + "\r\n";
+}
+
 void CWininetHttp::DropAnswer() {
   // A redirect's short body is read so that its connection can be reused.
   char buffer[kReadBlock];
@@ -158,7 +186,8 @@ void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
   std::wstring current = url;
   std::wstring method = verb;
   const char* content = body;
-  for (int hop = 0;; ++hop) {
+  std::string authorization;
+  for (int hop = 0, signed_in = 0;;) {
     OpenRoot();
     std::wstring host, path;
     int port = 80;
@@ -175,10 +204,18 @@ void CWininetHttp::BeginRequest(const std::wstring& url, const wchar_t* verb,
     // value down, and a stalled connection must not hold a thread for ever.
     ApplyTimeouts(request_.get());
     AddHeaders();
-    const std::wstring headers = nbase::AnsiToUTF16(header_text);
+    const std::wstring headers =
+        nbase::AnsiToUTF16((std::string(header_text ? header_text : "") + authorization).c_str());
     const DWORD body_length = content ? static_cast<DWORD>(std::strlen(content)) : 0;
     SendOpened(headers, content, body_length);
-    const std::wstring next = RedirectTarget(current, hop);
+    if (status_code_ == 407 && signed_in++ == 0) {
+      authorization = ProxyAuthorization(current, method);
+      if (!authorization.empty()) {
+        DropAnswer();
+        continue;
+      }
+    }
+    const std::wstring next = RedirectTarget(current, hop++);
     if (next.empty()) return;
     // 303, and 301 or 302 after a POST, turn the request into a GET without a body.
     if (status_code_ == 303 ||
@@ -215,7 +252,7 @@ bool CWininetHttp::OpenStream(const wchar_t* url, const std::string& headers) {
     if (!api.complete) throw HttpErrOpen;
     CloseStream();
     std::wstring current = url;
-    for (int hop = 0;; ++hop) {
+    for (int hop = 0, signed_in = 0;;) {
       std::wstring host, path;
       int port = 80;
       SplitHttpUrl(current, host, path, port);
@@ -253,8 +290,17 @@ bool CWininetHttp::OpenStream(const wchar_t* url, const std::string& headers) {
       if (!request_) throw HttpErrOpen;
       ApplyTimeouts(request_.get());
       AddHeaders();
-      SendOpened(nbase::AnsiToUTF16(headers.c_str()), nullptr, 0);
-      const std::wstring next = RedirectTarget(current, hop);
+      SendOpened(nbase::AnsiToUTF16((headers + stream_authorization_).c_str()), nullptr, 0);
+      if (status_code_ == 407 && signed_in++ == 0) {
+        // The answer is kept for the streams that follow, so a signed-in client does not meet
+        // the challenge on every piece.
+        stream_authorization_ = ProxyAuthorization(current, L"GET");
+        if (!stream_authorization_.empty()) {
+          DropAnswer();
+          continue;
+        }
+      }
+      const std::wstring next = RedirectTarget(current, hop++);
       if (next.empty()) return true;
       DropAnswer();
       current = next;

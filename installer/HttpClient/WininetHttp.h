@@ -63,6 +63,9 @@ class CWininetHttp : public HttpClientBase<IWininetHttp> {
   // past the hop limit or for a target this client will not follow.
   std::wstring RedirectTarget(const std::wstring& url, int hop);
   void DropAnswer();
+  // A "Proxy-Authorization" line answering the open answer's 407 with the account the user
+  // gave, or empty when there is none or no challenge this client can answer.
+  std::string ProxyAuthorization(const std::wstring& url, const std::wstring& method);
   void OpenRoot();
   void ApplyTimeouts(HINTERNET handle);
   void AddHeaders();
@@ -81,6 +84,8 @@ class CWininetHttp : public HttpClientBase<IWininetHttp> {
   UniqueInternetHandle request_;
   DWORD receive_timeout_ms_ = kDefaultReceiveTimeoutMs;
   bool stream_reused_ = false;
+  // The last answer to the proxy's challenge, sent with every stream after it.
+  std::string stream_authorization_;
   // Whether the last stream's body was read to its end, leaving its connection to reuse.
   bool stream_drained_ = false;
 };

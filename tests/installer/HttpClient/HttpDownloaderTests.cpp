@@ -14,6 +14,7 @@
 #include "base/Thread.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
+#include "installer/HttpClient/ProxyCredentials.h"
 #include "installer/HttpClient/Sha256.h"
 #include "installer/main/Log.h"
 
@@ -485,6 +486,38 @@ TEST_F(HttpDownloaderProxyTest, DownloadGoesThroughTheSystemsProxy) {
   ExpectDownloaded("size1m.bin");
   const std::string log = ReadWholeFile(Servers().state + L"proxy.log");
   EXPECT_NE(log.find(nbase::UTF16ToUTF8(path)), std::string::npos) << "the proxy saw no request";
+}
+
+TEST_F(HttpDownloaderProxyTest, SignsInToBasicAndDigestProxiesWithTheAccountGivenAndNoOther) {
+  const std::string& sha = Servers().sha256.at("size1m.bin");
+  for (int port : {Servers().proxy_basic, Servers().proxy_digest}) {
+    UseProxy(port);
+    const std::wstring path = L"/files/size1m.bin" + Nonce();
+    proxy_credentials::Clear();
+    ASSERT_TRUE(Run(LocalhostUrl(path), L"signin", sha));
+    EXPECT_EQ(downloader_->FailureReason(), HttpErrProxyAuth) << port;
+    proxy_credentials::Set(L"alice", L"wrong password");
+    ASSERT_TRUE(Run(LocalhostUrl(path), L"signin", sha));
+    EXPECT_EQ(downloader_->FailureReason(), HttpErrProxyAuth) << "wrong password taken, " << port;
+    proxy_credentials::Set(L"alice", L"wonder land!");
+    ASSERT_TRUE(Run(LocalhostUrl(path), L"signin", sha));
+    ExpectDownloaded("size1m.bin");
+    EndDownloader();
+    proxy_credentials::Clear();
+    const std::wstring log_name =
+        port == Servers().proxy_basic ? L"proxybasic.log" : L"proxydigest.log";
+    const std::string log = ReadWholeFile(Servers().state + log_name);
+    EXPECT_NE(log.find(nbase::UTF16ToUTF8(path) + " ok"), std::string::npos) << port;
+  }
+  // The password is in no file the downloader wrote: its log, its download folder.
+  const std::string log = ReadWholeFile(LogSink::Instance().FilePath());
+  EXPECT_FALSE(log.empty());
+  for (const char* secret : {"wonder land!", "YWxpY2U6d29uZGVyIGxhbmQh"}) {
+    EXPECT_EQ(log.find(secret), std::string::npos) << secret;
+    for (const std::wstring& name : FilesIn(folder_)) {
+      EXPECT_EQ(ReadWholeFile(folder_ + name).find(secret), std::string::npos) << secret;
+    }
+  }
 }
 
 TEST_F(HttpDownloaderProxyTest, ProxyAskingForCredentialsIsReportedAsSuch) {

@@ -35,6 +35,8 @@ TestServers LoadServers() {
     if (key == "proxy") servers.proxy = std::atoi(a.c_str());
     if (key == "proxy407") servers.proxy407 = std::atoi(a.c_str());
     if (key == "ipv6") servers.ipv6 = std::atoi(a.c_str()) != 0;
+    if (key == "proxybasic") servers.proxy_basic = std::atoi(a.c_str());
+    if (key == "proxydigest") servers.proxy_digest = std::atoi(a.c_str());
     if (key == "sha256") servers.sha256[a] = b;
   }
   servers.www = BuildFolder() + L"http-servers\\www\\";

@@ -19,6 +19,9 @@ struct TestServers {
   int proxy = 0;                              // forwards to loopback servers, logging each request
   int proxy407 = 0;                           // answers every request with 407
   bool ipv6 = false;                          // nginx also listens on [::1]
+  // Forward like `proxy` once a request signs in as alice / "wonder land!" (Basic, Digest).
+  int proxy_basic = 0;
+  int proxy_digest = 0;
   std::map<std::string, std::string> sha256;  // file name -> hex digest
   std::wstring www;                           // served files, as a Windows path ending in "\\"
   std::wstring state;                         // the fixture's folder, ending in "\\"

@@ -4,6 +4,7 @@
 #include "installer/HttpClient/DownloadAnswer.h"
 #include "installer/HttpClient/DownloadState.h"
 #include "installer/HttpClient/HttpInterface.h"
+#include "installer/HttpClient/ProxyCredentials.h"
 
 namespace {
 
@@ -180,6 +181,32 @@ TEST(HttpUrls, RedirectTargetsResolveAgainstTheRequestAndOnlyToWebAddresses) {
   EXPECT_EQ(ResolveRedirect(base, L"file:///C:/Windows/notepad.exe"), L"");
   EXPECT_EQ(ResolveRedirect(base, L"ftp://example.test/a.exe"), L"");
   EXPECT_EQ(ResolveRedirect(base, L"javascript:alert(1)"), L"");
+}
+
+TEST(ProxyAnswers, DigestIsPreferredAndComputedAsTheStandardsExampleAndBasicIsEncoded) {
+  // The worked example of the Digest standard: its response value is known.
+  const std::string digest = proxy_credentials::Answer(
+      {"Basic realm=\"x\"",
+       "Digest realm=\"testrealm@host.com\", qop=\"auth,auth-int\", "
+       "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""},
+      "GET", "/dir/index.html", "Mufasa", "Circle Of Life", "0a4f113b");
+  EXPECT_NE(digest.find("response=\"6629fae49393a05397450978507c4ef1\""), std::string::npos)
+      << digest;
+  EXPECT_NE(digest.find("opaque=\"5ccc069c403ebaf9f0171e9517f40e41\""), std::string::npos);
+  EXPECT_EQ(digest.compare(0, 7, "Digest "), 0);
+  EXPECT_EQ(proxy_credentials::Answer({"Basic realm=\"downloads\""}, "GET", "http://h/", "alice",
+                                      "wonder land!", "c"),
+            "Basic YWxpY2U6d29uZGVyIGxhbmQh");
+  // Schemes this client cannot answer leave the 407 to the caller.
+  EXPECT_EQ(proxy_credentials::Answer({"Negotiate",
+                                       "Digest realm=\"r\", nonce=\"n\", "
+                                       "algorithm=SHA-512-256"},
+                                      "GET", "/", "u", "p", "c"),
+            "");
+  // A user name that would break out of its quotes is not sent in a Digest answer.
+  EXPECT_EQ(
+      proxy_credentials::Answer({"Digest realm=\"r\", nonce=\"n\""}, "GET", "/", "a\"b", "p", "c"),
+      "");
 }
 
 }  // namespace
