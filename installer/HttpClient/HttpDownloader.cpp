@@ -285,6 +285,28 @@ void CHttpDownloader::RunProgress() {
   while (Pause(500)) ReportProgress();
 }
 
+CHttpDownloader::ProgressSnapshot CHttpDownloader::Progress() const {
+  ProgressSnapshot snapshot;
+  {
+    nbase::AutoLock lock(lock_);
+    if (attempt_) {
+      snapshot.total = attempt_->scheduler.size();
+      for (const auto& stretch : attempt_->scheduler.DoneStretches()) {
+        snapshot.done += stretch.end - stretch.first;
+      }
+    }
+  }
+  if (snapshot.total <= 0) snapshot.total = 0;
+  snapshot.running = running_.load();
+  {
+    nbase::AutoLock lock(progress_lock_);
+    snapshot.rate = rate_;
+  }
+  const long long since = std::max(last_byte_at_.load(), start_time_.load());
+  snapshot.idle_seconds = since > 0 ? TicksToSeconds(NowTicks() - since) : 0;
+  return snapshot;
+}
+
 void CHttpDownloader::ReportProgress() {
   long long written = 0, size = 0;
   {
@@ -295,6 +317,18 @@ void CHttpDownloader::ReportProgress() {
     for (const auto& stretch : attempt_->scheduler.DoneStretches()) {
       written += stretch.end - stretch.first;
     }
+  }
+  {
+    // The rate is smoothed over a few seconds, so the time left does not jump with each read.
+    nbase::AutoLock lock(progress_lock_);
+    const long long now = NowTicks();
+    if (rate_sample_bytes_ >= 0 && written >= rate_sample_bytes_ && now > rate_sample_at_) {
+      const double sample =
+          static_cast<double>(written - rate_sample_bytes_) / TicksToSeconds(now - rate_sample_at_);
+      rate_ = rate_ > 0 ? rate_ * 0.8 + sample * 0.2 : sample;
+    }
+    rate_sample_at_ = now;
+    rate_sample_bytes_ = written;
   }
   if (!window_) return;
   const int percent =
@@ -347,6 +381,12 @@ void CHttpDownloader::RunDownload() {
   tail_ticks_ = 0;
   failure_ = HttpOk;
   received_ = 0;
+  running_ = true;
+  {
+    nbase::AutoLock lock(progress_lock_);
+    rate_ = 0;
+    rate_sample_bytes_ = -1;
+  }
   LOG_APP(L"start download");
   bool ok = false;
   int error = HttpOk;
@@ -437,6 +477,7 @@ void CHttpDownloader::RunDownload() {
     ReportProgress();
   }
   LOG_APP(L"download finished:%d", ok ? 1 : 0);
+  running_ = false;
   if (window_ && !stop_) ::PostMessageW(window_, WM_DOWNLOAD_FINISHED, 0, ok ? 1 : 0);
 }
 
@@ -826,6 +867,7 @@ CHttpDownloader::Fetch CHttpDownloader::FetchPiece(DownloadAttempt& attempt, Ran
       return Fetch::Broken;
     }
     attempt.received += got;
+    last_byte_at_ = NowTicks();
     if (skip > 0) {
       skip -= got;
       continue;

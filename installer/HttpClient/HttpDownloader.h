@@ -107,6 +107,18 @@ class CHttpDownloader : public IHttpCallback {
   }
   // Per connection, the last finished attempt's work.
   std::vector<ConnectionStats> Connections() const;
+
+  // What the running attempt has done, for a window to show beside the percentage; any thread.
+  struct ProgressSnapshot {
+    long long done = 0;   // bytes in the file, kept ones included
+    long long total = 0;  // 0 until the size is known
+    // Bytes per second, smoothed over the last few seconds; 0 until there is a measure.
+    double rate = 0;
+    // Seconds since a byte last arrived (since the attempt began, before any).
+    double idle_seconds = 0;
+    bool running = false;  // an attempt is under way
+  };
+  ProgressSnapshot Progress() const;
   // Body bytes the last attempt received, used or not: what it cost the network.
   long long ReceivedBytes() const { return received_.load(); }
 
@@ -182,7 +194,7 @@ class CHttpDownloader : public IHttpCallback {
 
   // The running attempt, its scheduler and connections: every scheduler call is made under
   // lock_. Only the download thread replaces it; threads of an attempt hold it themselves.
-  nbase::Lock lock_;
+  mutable nbase::Lock lock_;
   std::shared_ptr<DownloadAttempt> attempt_;
   nbase::Lock state_lock_;  // one writer of the state file at a time
 
@@ -197,6 +209,13 @@ class CHttpDownloader : public IHttpCallback {
 
   // Keeps one sender at a time so percents reach the window in rising order.
   nbase::Lock report_lock_;
+  // The smoothed rate, kept by the progress thread under progress_lock_.
+  mutable nbase::Lock progress_lock_;
+  long long rate_sample_at_ = 0;
+  long long rate_sample_bytes_ = -1;
+  double rate_ = 0;
+  std::atomic<long long> last_byte_at_{0};
+  std::atomic<bool> running_{false};
   std::atomic<DWORD> stall_timeout_ms_{30000};
   std::atomic<DWORD> retry_pause_ms_{1000};
   std::atomic<DWORD> floor_ms_{60000};

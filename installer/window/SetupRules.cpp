@@ -1,6 +1,8 @@
 // The setup window's decisions that need no window.
 #include "installer/window/SetupRules.h"
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "base/StringUtil.h"
@@ -73,6 +75,42 @@ std::wstring BrowsedInstallFolder(const std::wstring& picked, const std::wstring
 std::wstring ReplacePlaceholder(std::wstring text, const std::wstring& value) {
   nbase::ReplaceAll(text, L"XX", value);
   return text;
+}
+
+namespace {
+
+std::wstring Megabytes(long long bytes, const std::wstring& decimal) {
+  const long long tenths = (bytes + 50000) / 100000;
+  return nbase::StringPrintf(L"%lld", tenths / 10) + decimal +
+         nbase::StringPrintf(L"%lld", tenths % 10) + L" MB";
+}
+
+}  // namespace
+
+std::wstring DescribeDownload(long long done, long long total, double rate, double idle_seconds,
+                              double running_seconds, const ProgressWords& words) {
+  if (total <= 0) return std::wstring();
+  done = std::max(0LL, std::min(done, total));
+  std::wstring text = words.amount;
+  nbase::ReplaceAll(text, L"XX", Megabytes(done, words.decimal));
+  nbase::ReplaceAll(text, L"YY", Megabytes(total, words.decimal));
+  if (done >= total) return text;
+  if (idle_seconds >= 10) return text + L", " + words.waiting;
+  if (rate <= 0 || running_seconds < 5) return text;
+  const double seconds = static_cast<double>(total - done) / rate;
+  std::wstring left;
+  if (seconds >= 5400) {
+    left = ReplacePlaceholder(words.hours_left,
+                              std::to_wstring(static_cast<long long>(seconds / 3600 + 0.5)));
+  } else if (seconds >= 90) {
+    left = ReplacePlaceholder(words.minutes_left,
+                              std::to_wstring(static_cast<long long>(seconds / 60 + 0.5)));
+  } else if (seconds >= 45) {
+    left = words.minute_left;
+  } else {
+    left = words.seconds_left;
+  }
+  return text + L", " + left;
 }
 
 }  // namespace setup

@@ -42,4 +42,22 @@ std::wstring BrowsedInstallFolder(const std::wstring& picked, const std::wstring
 // `text` with every "XX" replaced by `value`.
 std::wstring ReplacePlaceholder(std::wstring text, const std::wstring& value);
 
+// The language's words for the line beside the download's percentage; "XX" and "YY" stand for
+// the numbers.
+struct ProgressWords {
+  std::wstring amount;        // "XX of YY": megabytes done and in all
+  std::wstring decimal;       // the decimal separator
+  std::wstring hours_left;    // "about XX hours left"
+  std::wstring minutes_left;  // "about XX minutes left"
+  std::wstring minute_left;   // "about a minute left"
+  std::wstring seconds_left;  // "less than a minute left"
+  std::wstring waiting;       // "Waiting for the server..."
+};
+
+// What the download is doing: "12.3 MB of 45.0 MB", then the time left once the rate has had
+// `running_seconds` >= 5 to settle, or the wait for the server once nothing has arrived for 10
+// seconds. MB are 10^6 bytes. Empty while the size is unknown.
+std::wstring DescribeDownload(long long done, long long total, double rate, double idle_seconds,
+                              double running_seconds, const ProgressWords& words);
+
 }  // namespace setup

@@ -104,4 +104,34 @@ TEST(SetupRules, OutcomeCodesReadAsTheyAreDocumented) {
   EXPECT_EQ("0x800B0100", setup::OutcomeCode(0x800B0100ul));
 }
 
+TEST(SetupRules, DownloadLineShowsMegabytesThenTimeLeftOnceSettledOrTheWaitForTheServer) {
+  setup::ProgressWords english = {L"XX of YY",
+                                  L".",
+                                  L"about XX hours left",
+                                  L"about XX minutes left",
+                                  L"about a minute left",
+                                  L"less than a minute left",
+                                  L"Waiting for the server\u2026"};
+  EXPECT_EQ(L"", setup::DescribeDownload(0, 0, 0, 0, 0, english));
+  EXPECT_EQ(L"12.3 MB of 45.0 MB", setup::DescribeDownload(12300000, 45000000, 0, 0, 1, english));
+  // The rate needs five seconds to settle before the time left is shown.
+  EXPECT_EQ(L"12.3 MB of 45.0 MB",
+            setup::DescribeDownload(12300000, 45000000, 96000, 0, 4.9, english));
+  EXPECT_EQ(L"12.3 MB of 45.0 MB, about 6 minutes left",
+            setup::DescribeDownload(12300000, 45000000, 96000, 0, 5, english));
+  EXPECT_EQ(L"0.0 MB of 100.0 MB, about 3 hours left",
+            setup::DescribeDownload(0, 100000000, 9000, 0, 30, english));
+  EXPECT_EQ(L"44.0 MB of 45.0 MB, about a minute left",
+            setup::DescribeDownload(44000000, 45000000, 16000, 0, 30, english));
+  EXPECT_EQ(L"44.9 MB of 45.0 MB, less than a minute left",
+            setup::DescribeDownload(44900000, 45000000, 16000, 0, 30, english));
+  EXPECT_EQ(L"12.3 MB of 45.0 MB, Waiting for the server\u2026",
+            setup::DescribeDownload(12300000, 45000000, 96000, 10, 60, english));
+  EXPECT_EQ(L"45.0 MB of 45.0 MB", setup::DescribeDownload(45000000, 45000000, 1, 30, 30, english));
+  setup::ProgressWords german = english;
+  german.amount = L"XX von YY";
+  german.decimal = L",";
+  EXPECT_EQ(L"0,5 MB von 1,0 MB", setup::DescribeDownload(499999, 1000000, 0, 0, 0, german));
+}
+
 }  // namespace
