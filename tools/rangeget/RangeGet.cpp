@@ -19,6 +19,7 @@
 #include "base/UniqueResource.h"
 #include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpDownloader.h"
+#include "installer/main/Log.h"
 #include "installer/HttpClient/Sha256.h"
 
 namespace {
@@ -179,6 +180,12 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring folder = argv[2];
   if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
   const std::string sha256 = argc > 3 ? nbase::UTF16ToUTF8(argv[3]) : std::string();
+  // RANGEGET_LOG names a file for the downloader's own account of the run.
+  wchar_t log_path[MAX_PATH] = {};
+  if (::GetEnvironmentVariableW(L"RANGEGET_LOG", log_path, MAX_PATH) > 0) {
+    LogSink::Instance().SetFilePath(log_path);
+    LogSink::Instance().SetThreshold(LV_APP);
+  }
 
   WNDCLASSW window_class = {};
   window_class.lpfnWndProc = &WindowProc;
