@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "base/StringUtil.h"
+#include "base/Thread.h"
 #include "tools/demo/driver/InstallerDriver.h"
 
 namespace setup_test {
@@ -82,8 +83,12 @@ TinyHttpServer::~TinyHttpServer() {
 
 bool TinyHttpServer::Start(const std::string& body) {
   Stop();
-  body_ = body;
+  {
+    nbase::AutoLock lock(lock_);
+    body_ = std::make_shared<const std::string>(body);
+  }
   listener_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  // Reuse of a port whose last connections wait out their close, not sharing with a listener.
   BOOL reuse = TRUE;
   ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
                sizeof(reuse));
@@ -97,14 +102,27 @@ bool TinyHttpServer::Start(const std::string& body) {
     listener_ = INVALID_SOCKET;
     return false;
   }
-  accept_thread_ = std::thread([this] {
+  const SOCKET listener = listener_;
+  accept_thread_ = nbase::StartThread("test server accept", [this, listener] {
     for (;;) {
-      SOCKET client = ::accept(listener_, nullptr, nullptr);
+      SOCKET client = ::accept(listener, nullptr, nullptr);
       if (client == INVALID_SOCKET) return;
-      std::thread([this, client] { Serve(client); }).detach();
+      // A client that never finishes its request cannot hold Stop for long.
+      DWORD timeout = 10000;
+      ::setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                   sizeof(timeout));
+      nbase::AutoLock lock(lock_);
+      std::shared_ptr<const std::string> body = body_;
+      nbase::UniqueHandle serving = nbase::StartThread(
+          "test server connection", [this, client, body] { Serve(client, *body); });
+      if (serving) {
+        serving_.push_back(std::move(serving));
+      } else {
+        ::closesocket(client);
+      }
     }
   });
-  return true;
+  return static_cast<bool>(accept_thread_);
 }
 
 void TinyHttpServer::Stop() {
@@ -112,10 +130,18 @@ void TinyHttpServer::Stop() {
     ::closesocket(listener_);
     listener_ = INVALID_SOCKET;
   }
-  if (accept_thread_.joinable()) accept_thread_.join();
+  if (accept_thread_) ::WaitForSingleObject(accept_thread_.get(), INFINITE);
+  accept_thread_.reset();
+  std::vector<nbase::UniqueHandle> serving;
+  {
+    nbase::AutoLock lock(lock_);
+    serving.swap(serving_);
+  }
+  // Every connection's thread ends within its socket's time-outs.
+  for (const nbase::UniqueHandle& thread : serving) ::WaitForSingleObject(thread.get(), 30000);
 }
 
-void TinyHttpServer::Serve(SOCKET client) {
+void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
   std::string request;
   char buffer[4096];
   while (request.find("\r\n\r\n") == std::string::npos) {
@@ -124,27 +150,52 @@ void TinyHttpServer::Serve(SOCKET client) {
     request.append(buffer, got);
   }
   ++requests_;
-  if (proxy_auth_) {
-    static const char kAsk[] =
-        "HTTP/1.1 407 Proxy Authentication Required\r\n"
-        "Proxy-Authenticate: Basic realm=\"loopback\"\r\nContent-Length: 0\r\n"
-        "Connection: close\r\n\r\n";
-    ::send(client, kAsk, static_cast<int>(sizeof(kAsk) - 1), 0);
+  auto send_all = [client](const std::string& reply) {
+    for (size_t sent = 0; sent < reply.size();) {
+      const int put = ::send(client, reply.data() + sent, static_cast<int>(reply.size() - sent), 0);
+      if (put <= 0) break;
+      sent += static_cast<size_t>(put);
+    }
     ::shutdown(client, SD_SEND);
     ::closesocket(client);
+  };
+  if (proxy_auth_) {
+    send_all(
+        "HTTP/1.1 407 Proxy Authentication Required\r\n"
+        "Proxy-Authenticate: Basic realm=\"loopback\"\r\nContent-Length: 0\r\n"
+        "Connection: close\r\n\r\n");
+    return;
+  }
+  if (sign_in_page_) {
+    static const char kPage[] = "<html><body>Sign in to use this network.</body></html>";
+    std::ostringstream page;
+    page << "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " << (sizeof(kPage) - 1)
+         << "\r\nConnection: close\r\n\r\n"
+         << kPage;
+    send_all(page.str());
     return;
   }
   const bool head = request.rfind("HEAD ", 0) == 0;
+  const long long size = static_cast<long long>(body.size());
   long long first = 0;
-  long long last = static_cast<long long>(body_.size()) - 1;
+  long long last = size - 1;
   bool ranged = false;
-  const size_t range = request.find("Range: bytes=");
+  const size_t range = request.find("\r\nRange: bytes=");
   if (range != std::string::npos) {
-    std::sscanf(request.c_str() + range + 13, "%lld-%lld", &first, &last);
-    last = std::min<long long>(last, static_cast<long long>(body_.size()) - 1);
+    std::sscanf(request.c_str() + range + 15, "%lld-%lld", &first, &last);
+    last = std::min<long long>(last, size - 1);
     ranged = true;
   }
   const long long declared = declared_size_.load();
+  if (ranged && (first > last || first < 0) && !(head && declared >= 0)) {
+    // Nothing of the body lies in the range asked for: say so rather than name a range that
+    // ends before it begins.
+    std::ostringstream refusal;
+    refusal << "HTTP/1.1 416 Range Not Satisfiable\r\nContent-Range: bytes */" << size
+            << "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    send_all(refusal.str());
+    return;
+  }
   const long long length = head && declared >= 0 ? declared : last - first + 1;
   std::ostringstream head_text;
   head_text << (ranged ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n")
@@ -153,20 +204,14 @@ void TinyHttpServer::Serve(SOCKET client) {
   if (ranged)
     // A declared size is also the total a range answer names, as a probe for byte 0 reads it.
     head_text << "Content-Range: bytes " << first << "-" << last << "/"
-              << (declared >= 0 ? declared : static_cast<long long>(body_.size())) << "\r\n";
+              << (declared >= 0 ? declared : size) << "\r\n";
   head_text << "\r\n";
   std::string reply = head_text.str();
   if (!head) {
-    reply.append(body_, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+    reply.append(body, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
     if (body_delay_ms_) ::Sleep(body_delay_ms_);  // the slow network being imitated
   }
-  for (size_t sent = 0; sent < reply.size();) {
-    const int put = ::send(client, reply.data() + sent, static_cast<int>(reply.size() - sent), 0);
-    if (put <= 0) break;
-    sent += static_cast<size_t>(put);
-  }
-  ::shutdown(client, SD_SEND);
-  ::closesocket(client);
+  send_all(reply);
 }
 
 // --- Skin copies ------------------------------------------------------------------------------

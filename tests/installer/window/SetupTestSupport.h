@@ -7,11 +7,13 @@
 #include <atomic>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/Lock.h"
 #include "base/UniqueResource.h"
 #include "tests/support/TestFiles.h"
 #include "tools/demo/driver/InstallerDriver.h"
@@ -50,8 +52,9 @@ class BoxAnswerer {
   std::thread thread_;
 };
 
-// Serves one file over HTTP/1.1 on 127.0.0.1 with HEAD and byte ranges, one connection at a
-// time per thread. Start/Stop from the test's thread; the accept thread owns the sockets.
+// Serves one file over HTTP/1.1 on 127.0.0.1 with HEAD and byte ranges, a thread per
+// connection. Start/Stop from the test's thread; the accept thread owns the sockets, and Stop
+// waits for every connection's thread, so none outlives the server or sees the next body.
 class TinyHttpServer {
  public:
   TinyHttpServer();
@@ -70,14 +73,20 @@ class TinyHttpServer {
   void SetBodyDelay(DWORD milliseconds) { body_delay_ms_ = milliseconds; }
   // Answers every request as a proxy that wants credentials does.
   void AskForProxyCredentials() { proxy_auth_ = true; }
+  // Answers every request with a network's sign-in page instead of the file, until cleared.
+  void AnswerWithSignInPage(bool on) { sign_in_page_ = on; }
 
  private:
-  void Serve(SOCKET client);
+  void Serve(SOCKET client, const std::string& body);
 
   int port_ = 0;
-  std::string body_;
+  // The body the connections accepted from now on are served; each keeps its own copy.
+  nbase::Lock lock_;
+  std::shared_ptr<const std::string> body_;
+  std::vector<nbase::UniqueHandle> serving_;
   SOCKET listener_ = INVALID_SOCKET;
-  std::thread accept_thread_;
+  nbase::UniqueHandle accept_thread_;
+  std::atomic<bool> sign_in_page_{false};
   std::atomic<int> requests_{0};
   std::atomic<long long> declared_size_{-1};
   std::atomic<DWORD> body_delay_ms_{0};
