@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/StringUtil.h"
+#include "installer/main/Log.h"
 #include "installer/window/SetupRules.h"
 
 namespace setup {
@@ -98,6 +99,7 @@ bool SetupFlow::CheckDisk(double required_bytes) {
 }
 
 void SetupFlow::Retry() {
+  LOG_APP(L"------- retry download -------");
   view_.SetProgress(0);
   download_.Start();
 }
@@ -110,9 +112,11 @@ void SetupFlow::DownloadFinished(bool complete) {
     return;
   }
   if (!complete) {
+    LOG_APP(L"------- download failed -------");
     DownloadFailed();
     return;
   }
+  LOG_APP(L"------- download success -------");
   if (!CheckRunningProduct()) return;
   system_.Report("Install_Time", DurationBucket(download_.ElapsedSeconds()));
   RunPackage();

@@ -308,6 +308,8 @@ void SetupForm::FitWindowToContent() {
   ::GetWindowRect(hwnd, &rect);
   if (rect.right - rect.left == size.cx && rect.bottom - rect.top == size.cy) return;
   ::SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // Grown downwards, it may now run past the screen's bottom: what is below could not be seen.
+  KeepInWorkArea();
   NeedUpdate();
 }
 
@@ -353,6 +355,8 @@ void SetupForm::FillLanguageCombo() {
     item->SetFixedHeight(28);
     item->SetBkColor(L"white");
     item->SetAttribute(L"textpadding", L"6,0,6,0");
+    // Left as the closed combo shows the choice, so the open list lines up with it.
+    item->SetTextStyle(ui::kTextVCenter | ui::kTextSingleLine | ui::kTextEndEllipsis);
     item->SetText(entry.display_name);
     combo_language_->Add(item);
     if (name == current) selection = static_cast<int>(combo_language_->GetCount()) - 1;
@@ -488,21 +492,29 @@ int SetupForm::Ask(const std::wstring& text, UINT type) {
 }
 
 void SetupForm::ShowPage(setup::Page page) {
+  const bool changes = CurrentPage() != static_cast<int>(page);
+  // What takes the keyboard when the page shows: the button the user pressed has gone with
+  // the page it was on, and a screen reader only follows a focus it is told about.
+  Button* first = nullptr;
   switch (page) {
     case setup::Page::kHome:
       ShowCaptionButtons(true, true);
       if (checkbox_custom_) checkbox_custom_->Selected(false, false);
       ShowCustomPanel(false);
+      first = btn_install_;
       break;
     case setup::Page::kDownload:
       ShowCaptionButtons(false, false);
       ShowCustomPanel(false);
+      first = btn_hide_;
       break;
     case setup::Page::kEnd:
       ShowCaptionButtons(true, false);
+      first = btn_start_;
       break;
   }
   if (switch_) switch_->SelectItem(static_cast<int>(page));
+  if (changes && first) SetFocusControl(first);
 }
 
 void SetupForm::SetProgress(int percent) {

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <string>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -18,7 +20,6 @@
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
 #include "installer/window/SetupForm.h"
-#include "tests/installer/HttpClient/ScopedSystemProxy.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
 #include "tests/ui/RepaintCheck.h"
@@ -26,6 +27,7 @@
 #include "ui/controls/CheckBox.h"
 #include "ui/controls/Combo.h"
 #include "ui/controls/RichEdit.h"
+#include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
 #include "ui/layouts/TabBox.h"
 #include "ui/render/RenderContext.h"
@@ -247,6 +249,35 @@ TEST_F(SetupWindow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
   EXPECT_EQ(boxes_before, BoxTexts().size());
 }
 
+TEST_F(SetupWindow, FailedDownloadOffersRetryAndAbortReturnsHome) {
+  // The server is down at first: the run fails and asks. Failed pieces are tried again after
+  // a short pause, so the failure comes quickly.
+  Open();
+  form_->Downloader()->SetRetryPause(10);
+  std::atomic<int> asked{0};
+  Answer([&](const std::wstring& text) {
+    ++asked;
+    if (asked == 1) return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
+    // The second failure: the server is back before Retry.
+    server_.Start(DemoPackage());
+    return IDRETRY;
+  });
+  Click(L"checkbox_custom");
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return asked >= 1 && form_->CurrentPage() == 0; }, kWatchdogMs));
+  EXPECT_EQ(L"btn_install", FocusName()) << "the home page takes the keyboard back";
+  EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
+  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
+  EXPECT_TRUE(Find(L"minbtn")->IsVisible());
+
+  // Next Install Now: a fresh attempt that fails again; Retry finds the server back.
+  Click(L"btn_install");
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "Retry did not finish the run";
+  EXPECT_EQ(2, asked.load());
+  setup_test::RemoveTree(
+      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+}
+
 TEST_F(SetupWindow, PackageWithWrongDigestIsNeverRun) {
   ASSERT_TRUE(server_.Start(DemoPackage()));
   const std::wstring wrong(64, L'0');
@@ -363,6 +394,7 @@ TEST_F(SetupWindow, KeyboardAloneInstallsInGermanToAChosenFolderAndStartsTheProd
   // Return in the field presses the page's main button.
   Key(VK_RETURN);
   ASSERT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
+  EXPECT_EQ(L"btn_hide", FocusName()) << "the download page takes the keyboard to Hide";
   Key(VK_TAB);
   EXPECT_EQ(L"btn_hide", FocusName()) << "the caption buttons are hidden while it runs";
   Shot(L"keyboard_download_hide");
@@ -372,8 +404,7 @@ TEST_F(SetupWindow, KeyboardAloneInstallsInGermanToAChosenFolderAndStartsTheProd
   EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
   EXPECT_EQ(L"/DIR=\"" + folder + L"\" /pellisar_down /wait_run /verysilent",
             nbase::UTF8ToUTF16(setup_test::ReadFileBytes(stored + L"setup_parameters.txt")));
-  Key(VK_TAB);
-  EXPECT_EQ(L"btn_start", FocusName());
+  EXPECT_EQ(L"btn_start", FocusName()) << "the end page takes the keyboard to Start Now";
   Shot(L"keyboard_end_start");
   Key(VK_TAB);
   EXPECT_EQ(L"closebtn", FocusName());
@@ -573,6 +604,144 @@ TEST_F(SetupWindow, ReturnWithNothingFocusedInstallsAndEscapeClosesTheEndPage) {
   EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:9/welcome", kWatchdogMs));
   EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
   EXPECT_TRUE(BoxTexts().empty());
+}
+
+}  // namespace
+
+// --- The window on a small screen -------------------------------------------------------------
+
+namespace {
+
+const wchar_t kSmallDesktop[] = L"setup_1280x800";
+
+// A child on a desktop of its own, 1280 by 800, opens the window at 150 %, opens the custom
+// panel, then closes it at the bottom edge and goes through a change to 175 %. It writes each
+// window rectangle after the work area ("name left top right bottom" lines) to argv[0] and
+// screenshots of the screen to the folder argv[1].
+TEST_CHILD(window_on_small_screen) {
+  const std::wstring out = nbase::UTF8ToUTF16(argv[0]);
+  const std::wstring shots = nbase::UTF8ToUTF16(argv[1]);
+  ui::DpiManager& dpi = ui::DpiManager::Instance();
+  dpi.AdaptDPI();
+  dpi.SetScale(150);
+  ui::GlobalManager::Instance().Startup(L"resources\\", nullptr, true, L"themes\\default",
+                                        L"lang\\English");
+  std::string report;
+  auto line = [&](const char* name, const RECT& rect) {
+    report += nbase::StringPrintf("%s %ld %ld %ld %ld\n", name, rect.left, rect.top, rect.right,
+                                  rect.bottom);
+  };
+  {
+    SetupForm form;
+    if (!form.Create(nullptr, kSetupWindowName,
+                     WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX, 0, true, RECT())) {
+      return 2;
+    }
+    const HWND hwnd = form.GetHWND();
+    form.CenterWindow();
+    form.ShowWindow(true, true);
+    PumpUntil([] { return false; }, 600);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof(monitor);
+    ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
+    line("work", monitor.rcWork);
+    RECT rect = {};
+    ::GetWindowRect(hwnd, &rect);
+    line("home", rect);
+    dynamic_cast<ui::CheckBox*>(form.FindControl(L"checkbox_custom"))->Selected(true, true);
+    PumpUntil([] { return false; }, 600);
+    ::GetWindowRect(hwnd, &rect);
+    line("custom", rect);
+    demo::SaveWindowPng(::GetDesktopWindow(), shots + L"\\small_screen_150_custom.png");
+
+    dynamic_cast<ui::CheckBox*>(form.FindControl(L"checkbox_custom"))->Selected(false, true);
+    PumpUntil([] { return false; }, 300);
+    ::GetWindowRect(hwnd, &rect);
+    const LONG height = rect.bottom - rect.top;
+    ::SetWindowPos(hwnd, nullptr, rect.left, monitor.rcWork.bottom - height, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER);
+    ::GetWindowRect(hwnd, &rect);
+    // As the system suggests it: the top-left kept, the size scaled.
+    RECT suggested = {rect.left, rect.top, rect.left + (rect.right - rect.left) * 175 / 150,
+                      rect.top + height * 175 / 150};
+    ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(168, 168), reinterpret_cast<LPARAM>(&suggested));
+    PumpUntil([] { return false; }, 600);
+    ::GetWindowRect(hwnd, &rect);
+    line("dpi", rect);
+    demo::SaveWindowPng(::GetDesktopWindow(), shots + L"\\small_screen_175_after_dpi_change.png");
+  }
+  ui::GlobalManager::Instance().Shutdown();
+  return setup_test::WriteFileBytes(out, report) ? 0 : 1;
+}
+
+std::map<std::string, RECT> ReadRects(const std::string& text) {
+  std::map<std::string, RECT> rects;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = text.find('\n', at);
+    const std::string row = text.substr(at, end - at);
+    char name[32] = {};
+    RECT rect = {};
+    if (std::sscanf(row.c_str(), "%31s %ld %ld %ld %ld", name, &rect.left, &rect.top, &rect.right,
+                    &rect.bottom) == 5) {
+      rects[name] = rect;
+    }
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return rects;
+}
+
+TEST(SetupWindowOnScreen, At150PercentOn1280x800TheCustomPanelAndADpiChangeKeepItInside) {
+  setup_test::SkinCopy skin({});
+  // This Wine gives a named desktop the size its registry entry says.
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", 0, nullptr,
+                              0, KEY_SET_VALUE, nullptr, &key, nullptr));
+  const wchar_t size[] = L"1280x800";
+  ::RegSetValueExW(key, kSmallDesktop, 0, REG_SZ, reinterpret_cast<const BYTE*>(size),
+                   sizeof(size));
+  ::RegCloseKey(key);
+
+  const std::wstring out = skin.folder() + L"\\rects.txt";
+  const std::wstring shots = setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots");
+  ::CreateDirectoryW(shots.c_str(), nullptr);
+  std::wstring command = L"\"" + testing_support::SelfPath() +
+                         L"\" --child window_on_small_screen \"" + out + L"\" \"" + shots + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  std::wstring desktop = kSmallDesktop;
+  startup.lpDesktop = &desktop[0];
+  PROCESS_INFORMATION info = {};
+  ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+  nbase::UniqueHandle process(info.hProcess);
+  nbase::UniqueHandle thread(info.hThread);
+  if (::WaitForSingleObject(process.get(), kWatchdogMs) != WAIT_OBJECT_0) {
+    ::TerminateProcess(process.get(), 1);
+    FAIL() << "the child did not finish";
+  }
+  DWORD code = 1;
+  ::GetExitCodeProcess(process.get(), &code);
+  ASSERT_EQ(0u, code);
+  std::map<std::string, RECT> rects = ReadRects(setup_test::ReadFileBytes(out));
+  ASSERT_EQ(4u, rects.size()) << setup_test::ReadFileBytes(out);
+  const RECT work = rects["work"];
+  ASSERT_EQ(1280, work.right - work.left);
+  ASSERT_EQ(800, work.bottom - work.top);
+  const RECT home = rects["home"];
+  const RECT custom = rects["custom"];
+  EXPECT_GT(custom.bottom - custom.top, home.bottom - home.top) << "the panel opened";
+  for (const char* name : {"home", "custom", "dpi"}) {
+    const RECT rect = rects[name];
+    EXPECT_TRUE(rect.left >= work.left && rect.top >= work.top && rect.right <= work.right &&
+                rect.bottom <= work.bottom)
+        << name << ": " << rect.left << "," << rect.top << " " << rect.right << "," << rect.bottom;
+  }
+  EXPECT_EQ(home.left, custom.left) << "moved up, not sideways";
+  const RECT dpi = rects["dpi"];
+  EXPECT_GT(dpi.bottom - dpi.top, home.bottom - home.top) << "the DPI change was taken";
 }
 
 }  // namespace
