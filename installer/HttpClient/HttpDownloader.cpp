@@ -304,6 +304,7 @@ CHttpDownloader::ProgressSnapshot CHttpDownloader::Progress() const {
   }
   const long long since = std::max(last_byte_at_.load(), start_time_.load());
   snapshot.idle_seconds = since > 0 ? TicksToSeconds(NowTicks() - since) : 0;
+  snapshot.running_seconds = snapshot.running ? TicksToSeconds(NowTicks() - start_time_.load()) : 0;
   return snapshot;
 }
 

@@ -116,7 +116,8 @@ class CHttpDownloader : public IHttpCallback {
     double rate = 0;
     // Seconds since a byte last arrived (since the attempt began, before any).
     double idle_seconds = 0;
-    bool running = false;  // an attempt is under way
+    double running_seconds = 0;  // since the attempt began
+    bool running = false;        // an attempt is under way
   };
   ProgressSnapshot Progress() const;
   // Body bytes the last attempt received, used or not: what it cost the network.

@@ -8,16 +8,23 @@
 #include "installer/main/Log.h"
 #include "installer/main/MainThread.h"
 #include "installer/main/SystemUtil.h"
+#include "installer/window/SetupForm.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Before anything can load a library: never from the folder the installer was started in.
   nbase::HardenDllSearchPath();
 
   const std::wstring instance_name = sysutil::GetInstanceName();
-  // Held for the life of the process; the second instance finds it and leaves silently.
+  // Held for the life of the process. A second start finds it and shows the first window
+  // instead: a user who hid the installer and starts it again must see it come back.
   nbase::UniqueHandle instance_mutex(::CreateMutexW(nullptr, TRUE, instance_name.c_str()));
   if (!instance_mutex) return 0;
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (HWND running = sysutil::FindInstanceWindow(kSetupWindowName, 5000)) {
+      sysutil::BringToFront(running);
+    }
+    return 0;
+  }
 
   if (!StartLog()) return 1;
   LOG_APP(L"------- start setup -------");

@@ -296,4 +296,57 @@ double FreeDiskSpaceMB(const std::wstring& path) {
          static_cast<double>(free_clusters);
 }
 
+namespace {
+
+struct InstanceSearch {
+  const wchar_t* window_class;
+  std::wstring instance;
+  DWORD own_process;
+  HWND found;
+};
+
+BOOL CALLBACK VisitInstanceWindow(HWND window, LPARAM param) {
+  auto* look = reinterpret_cast<InstanceSearch*>(param);
+  wchar_t name[256] = {};
+  if (!::GetClassNameW(window, name, 256) || wcscmp(name, look->window_class) != 0) return TRUE;
+  DWORD process_id = 0;
+  ::GetWindowThreadProcessId(window, &process_id);
+  if (process_id == look->own_process) return TRUE;
+  nbase::UniqueHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id));
+  if (!process) return TRUE;
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = MAX_PATH;
+  if (!::QueryFullProcessImageNameW(process.get(), 0, path, &length)) return TRUE;
+  // Another product's installer built from the same sources has the same class: only the
+  // instance that holds our name counts.
+  std::wstring instance = ExeBaseNameOf(FileNamePart(std::wstring(path, length)));
+  if (!instance.empty()) ::CharLowerBuffW(&instance[0], static_cast<DWORD>(instance.size()));
+  if (instance != look->instance) return TRUE;
+  look->found = window;
+  return FALSE;
+}
+
+}  // namespace
+
+HWND FindInstanceWindow(const wchar_t* window_class, DWORD timeout_ms) {
+  InstanceSearch search = {window_class, GetInstanceName(), ::GetCurrentProcessId(), nullptr};
+  const ULONGLONG deadline = ::GetTickCount64() + timeout_ms;
+  for (;;) {
+    ::EnumWindows(VisitInstanceWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found || ::GetTickCount64() >= deadline) return search.found;
+    // The first instance holds its name from its first moment but makes its window a little
+    // later.
+    ::Sleep(100);
+  }
+}
+
+void BringToFront(HWND window) {
+  if (::IsIconic(window)) {
+    ::ShowWindow(window, SW_RESTORE);
+  } else if (!::IsWindowVisible(window)) {
+    ::ShowWindow(window, SW_SHOW);
+  }
+  ::SetForegroundWindow(window);
+}
+
 }  // namespace sysutil

@@ -63,4 +63,11 @@ bool IsInternetConnected();
 // Free space of the drive of an absolute drive-letter path, in MB; 0 for anything else.
 double FreeDiskSpaceMB(const std::wstring& path);
 
+// The top-level window of class `window_class` that a process of this
+// executable's instance name owns, waiting up to `timeout_ms` for one that is still being
+// made; null when there is none.
+HWND FindInstanceWindow(const wchar_t* window_class, DWORD timeout_ms);
+// Shows `window` restored (when minimised or hidden) and in front.
+void BringToFront(HWND window);
+
 }  // namespace sysutil

@@ -5,13 +5,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "base/StringUtil.h"
+#include "installer/HttpClient/ProxyCredentials.h"
 #include "installer/analytics/Analytics.h"
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
 #include "installer/main/UserShell.h"
 #include "installer/trust/ProtectedFolder.h"
+#include "installer/window/ProxySignIn.h"
 #include "installer/window/SetupRules.h"
 #include "ui/controls/Button.h"
 #include "ui/controls/CheckBox.h"
@@ -32,15 +35,70 @@ constexpr int kIconGroupId = 107;
 constexpr int kHomeHeight = 360;
 constexpr int kHomeHeightWithCustomPanel = 472;
 
-// Only one quit question at a time, however many close requests arrive while it is open.
-bool g_quit_box_showing = false;
-
 template <typename T>
 T* Find(ui::Window& window, const wchar_t* name) {
   return dynamic_cast<T*>(window.FindControl(name));
 }
 
 }  // namespace
+
+// The downloader as the flow sees it: the protected folder it writes into and its attempts.
+class SetupForm::Download : public setup::PackageDownload {
+ public:
+  explicit Download(SetupForm& form) : form_(form) {}
+  double KnownFileSize() const override { return form_.downloader_->KnownFileSize(); }
+  double ElapsedSeconds() const override { return form_.downloader_->ElapsedSeconds(); }
+  HttpInterfaceError FailureReason() const override { return form_.downloader_->FailureReason(); }
+  std::wstring Url() const override { return form_.PackageUrl(); }
+  bool PrepareFolder(DWORD* error) override {
+    if (form_.PrepareDownloadFolder()) return true;
+    *error = ::GetLastError();
+    return false;
+  }
+  void Start() override {
+    LOG_APP(L"------- start download -------");
+    if (!form_.download_folder_ready_) form_.download_folder_ready_ = form_.PrepareDownloadFolder();
+    sysutil::DeleteFilePath(form_.downloader_->TargetPath());
+    form_.downloader_->Start();
+  }
+  void EmptyFolder() override {
+    if (!form_.download_folder_.empty()) protected_folder::Empty(form_.download_folder_);
+  }
+  void UseProxyAccount(const std::wstring& user, const std::wstring& password) override {
+    proxy_credentials::Set(user, password);
+  }
+  bool HasProxyAccount() const override { return proxy_credentials::Present(); }
+
+ private:
+  SetupForm& form_;
+};
+
+// The package run as the flow sees it: a job copied from the window's fields for its thread.
+class SetupForm::Runner : public setup::PackageRunner {
+ public:
+  explicit Runner(SetupForm& form) : form_(form) {}
+  bool Start() override {
+    auto job = std::make_unique<PackageRunJob>();
+    job->window = form_.GetHWND();
+    job->download_path = form_.downloader_->DownloadPath();
+    job->target_path = form_.downloader_->TargetPath();
+    job->working_folder = form_.download_folder_;
+    job->install_folder = form_.InstallFolder();
+    job->pins = form_.Pins();
+    job->language_name = form_.languages_.CurrentName();
+    job->product = form_.product_;
+    return StartPackageRun(std::move(job));
+  }
+  bool Restart(std::unique_ptr<PackageRunJob> job) override {
+    return StartPackageRun(std::move(job));
+  }
+  void Discard(std::unique_ptr<PackageRunJob> job) override {
+    if (job) DiscardHeldPackage(std::move(job->held), job->target_path);
+  }
+
+ private:
+  SetupForm& form_;
+};
 
 SetupForm::SetupForm() = default;
 
@@ -76,9 +134,8 @@ void SetupForm::InitWindow() {
   if (small_icon_) {
     ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
   }
-  GetRoot()->AttachBubbledEvent(ui::kEventAll,
-                                [this](ui::EventArgs& args) { return Notify(args); });
   BindControls();
+  BindHandlers();
   if (edit_path_) edit_path_->SetWordWrap(false);
   InitData();
 }
@@ -102,19 +159,21 @@ void SetupForm::BindControls() {
   download_bk_ = FindControl(L"download_bk");
   label_installing_ = Find<Label>(*this, L"label_installing");
   label_progress_ = Find<Label>(*this, L"label_progress");
+  label_status_ = Find<Label>(*this, L"label_status");
   progress_ = Find<ui::Progress>(*this, L"progress");
   btn_hide_ = Find<Button>(*this, L"btn_hide");
   label_tip_ = Find<Label>(*this, L"label_tip");
   end_bk_ = FindControl(L"end_bk");
   box_end_bk_ = Find<ui::VBox>(*this, L"box_end_bk");
   btn_start_ = Find<Button>(*this, L"btn_start");
+  btn_path_ = Find<Button>(*this, L"btn_path");
   // The skin must name every one of them; a missing one is a broken package, worth a line.
-  const void* bound[] = {switch_,           minbtn_,          closebtn_,       btn_install_,
-                         btn_link_,         label_link_left_, control_space_,  label_link_right_,
-                         checkbox_custom_,  box_custom_,      label_language_, combo_language_,
-                         label_path_,       edit_path_,       label_error_,    download_bk_,
-                         label_installing_, label_progress_,  progress_,       btn_hide_,
-                         label_tip_,        end_bk_,          box_end_bk_,     btn_start_};
+  const void* bound[] = {
+      switch_,          minbtn_,           closebtn_,         btn_install_,     btn_link_,
+      label_link_left_, control_space_,    label_link_right_, checkbox_custom_, box_custom_,
+      label_language_,  combo_language_,   label_path_,       edit_path_,       label_error_,
+      download_bk_,     label_installing_, label_progress_,   progress_,        btn_hide_,
+      label_tip_,       end_bk_,           box_end_bk_,       btn_start_,       btn_path_};
   for (size_t i = 0; i < sizeof(bound) / sizeof(bound[0]); ++i) {
     if (!bound[i])
       LOG_ERR(L"setup_form.xml lacks control %u or gives it another class",
@@ -153,29 +212,52 @@ void SetupForm::InitData() {
   CreateDownloader();
   FillLanguageCombo();
   if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
-  ResetToHome();
+  download_port_ = std::make_unique<Download>(*this);
+  runner_port_ = std::make_unique<Runner>(*this);
+  setup::FlowView& view = *this;
+  setup::FlowSystem& system = *this;
+  flow_ = std::make_unique<setup::SetupFlow>(view, *download_port_, *runner_port_, system);
+  flow_->Start();
   ApplyTexts();
   ApplyPictures();
+}
+
+void SetupForm::BindHandlers() {
+  auto on_click = [](ui::Control* control, std::function<void()> handler) {
+    if (!control) return;
+    control->AttachEvent(ui::kEventClick, [handler = std::move(handler)](ui::EventArgs&) {
+      handler();
+      return true;
+    });
+  };
+  on_click(btn_install_, [this] {
+    StartAnalytics();
+    flow_->InstallClicked();
+  });
+  on_click(btn_link_, [this] { Open(LanguageText(L"URLID_SERVICE")); });
+  on_click(btn_path_, [this] { BrowseForFolder(); });
+  on_click(btn_hide_, [this] { ::SendMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0); });
+  on_click(btn_start_, [this] { flow_->StartNowClicked(); });
+  auto on_select = [](ui::Control* control, std::function<void()> handler) {
+    if (!control) return;
+    for (int type : {ui::kEventSelect, ui::kEventUnSelect}) {
+      control->AttachEvent(type, [handler](ui::EventArgs&) {
+        handler();
+        return true;
+      });
+    }
+  };
+  on_select(checkbox_custom_, [this] { ShowCustomPanel(checkbox_custom_->IsSelected()); });
+  on_select(combo_language_, [this] { SwitchLanguage(); });
 }
 
 int SetupForm::CurrentPage() const {
   return switch_ ? switch_->GetCurSel() : -1;
 }
 
-void SetupForm::GoToPage(int page) {
-  if (switch_) switch_->SelectItem(page);
-}
-
 void SetupForm::ShowCaptionButtons(bool close, bool minimize) {
   if (closebtn_) closebtn_->SetFadeVisible(close);
   if (minbtn_) minbtn_->SetFadeVisible(minimize);
-}
-
-void SetupForm::ResetToHome() {
-  ShowCaptionButtons(true, true);
-  if (checkbox_custom_) checkbox_custom_->Selected(false, false);
-  ShowCustomPanel(false);
-  GoToPage(kHomePage);
 }
 
 void SetupForm::ApplyTexts() {
@@ -233,110 +315,9 @@ void SetupForm::FitWindowToContent() {
   ::GetWindowRect(hwnd, &rect);
   if (rect.right - rect.left == size.cx && rect.bottom - rect.top == size.cy) return;
   ::SetWindowPos(hwnd, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // Grown downwards, it may now run past the screen's bottom: what is below could not be seen.
+  KeepInWorkArea();
   NeedUpdate();
-}
-
-int SetupForm::MessageBox(const std::wstring& text, UINT type) {
-  return ::MessageBoxW(GetHWND(), text.c_str(), L"", type);
-}
-
-bool SetupForm::Notify(ui::EventArgs& args) {
-  const std::wstring name = args.sender ? args.sender->GetName() : std::wstring();
-  if (args.type == ui::kEventClick) {
-    if (name == L"btn_install") {
-      InstallNow();
-    } else if (name == L"btn_link") {
-      usershell::OpenAsUser(LanguageText(L"URLID_SERVICE"));
-    } else if (name == L"btn_path") {
-      BrowseForFolder();
-    } else if (name == L"btn_hide") {
-      ::SendMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
-    } else if (name == L"btn_start") {
-      StartNow();
-    }
-  } else if (args.type == ui::kEventSelect || args.type == ui::kEventUnSelect) {
-    if (name == L"checkbox_custom" && checkbox_custom_) {
-      ShowCustomPanel(checkbox_custom_->IsSelected());
-    } else if (name == L"combo_language") {
-      SwitchLanguage();
-    }
-  }
-  return true;
-}
-
-void SetupForm::Close(UINT code) {
-  if (CurrentPage() == kEndPage) {
-    WindowImplBase::Close(code);
-    return;
-  }
-  if (g_quit_box_showing) return;
-  g_quit_box_showing = true;
-  if (install_running_) {
-    // The package is running with administrator rights; ending now would leave the product
-    // half installed and no one to report it. The run's end decides what follows.
-    MessageBox(LanguageText(L"STRID_BOX_QUIT_FINISHING"), MB_OK | MB_ICONINFORMATION);
-    g_quit_box_showing = false;
-    return;
-  }
-  const int answer = MessageBox(LanguageText(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
-  g_quit_box_showing = false;
-  if (answer != IDOK) {
-    // A download that finished while the question was open goes on only now.
-    if (finish_deferred_) {
-      finish_deferred_ = false;
-      OnDownloadFinished(deferred_success_);
-    }
-    return;
-  }
-  finish_deferred_ = false;
-  quitting_ = true;
-  StartAnalytics();
-  CAnalytics::Instance().SendEvent("Cancel_Install", "");
-  WindowImplBase::Close(code);
-}
-
-LRESULT SetupForm::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {
-  handled = false;
-  switch (message) {
-    case WM_CLOSE:
-      OnWmClose(wparam, handled);
-      break;
-    case WM_TIMER:
-      OnTimer(wparam);
-      break;
-    case WM_DOWNLOAD_PROGRESS:
-      OnDownloadProgress(lparam);
-      break;
-    case WM_DOWNLOAD_FINISHED:
-      if (quitting_) break;
-      if (g_quit_box_showing) {
-        // Nothing runs while the user is being asked whether to quit.
-        finish_deferred_ = true;
-        deferred_success_ = lparam != 0;
-        break;
-      }
-      OnDownloadFinished(lparam != 0);
-      break;
-    case WM_SILENT_INSTALL_DONE:
-      OnSilentInstallDone(
-          std::unique_ptr<PackageRunResult>(reinterpret_cast<PackageRunResult*>(lparam)));
-      handled = true;
-      break;
-    default:
-      break;
-  }
-  return 0;
-}
-
-void SetupForm::OnWmClose(WPARAM wparam, bool& handled) {
-  if (wparam == 0) {
-    // The system's request (Alt+F4, the system menu): through the question.
-    Close(1);
-    handled = true;
-    return;
-  }
-  if (CurrentPage() == kEndPage) usershell::OpenAsUser(LanguageText(L"URLID_INSTALL"));
-  ::PostQuitMessage(0);
 }
 
 void SetupForm::StartAnalytics() {
@@ -352,6 +333,15 @@ void SetupForm::OnTimer(UINT_PTR id) {
     StartAnalytics();
     return;
   }
+  if (id == kStatusTimerId) {
+    UpdateStatusLine();
+    return;
+  }
+  if (id == kRetryTimerId) {
+    ::KillTimer(GetHWND(), kRetryTimerId);
+    if (flow_) flow_->RetryDue();
+    return;
+  }
   if (id != kSlideshowTimerId) return;
   if (++slideshow_index_ > 3) slideshow_index_ = 1;
   if (download_bk_) {
@@ -359,6 +349,45 @@ void SetupForm::OnTimer(UINT_PTR id) {
         L"bkimage", nbase::StringPrintf(L"bkimage/%ls/%d.jpg", languages_.CurrentName().c_str(),
                                         slideshow_index_));
   }
+}
+
+void SetupForm::UpdateStatusLine() {
+  if (!label_status_) return;
+  std::wstring text;
+  if (waiting_for_network_) {
+    text = LanguageText(L"STRID_PROGRESS_WAITING_NETWORK");
+  } else if (downloader_) {
+    const CHttpDownloader::ProgressSnapshot progress = downloader_->Progress();
+    if (progress.running) {
+      setup::ProgressWords words = {LanguageText(L"STRID_PROGRESS_AMOUNT"),
+                                    LanguageText(L"STRID_PROGRESS_DECIMAL"),
+                                    LanguageText(L"STRID_PROGRESS_HOURS_LEFT"),
+                                    LanguageText(L"STRID_PROGRESS_MINUTES_LEFT"),
+                                    LanguageText(L"STRID_PROGRESS_MINUTE_LEFT"),
+                                    LanguageText(L"STRID_PROGRESS_SECONDS_LEFT"),
+                                    LanguageText(L"STRID_PROGRESS_WAITING_SERVER")};
+      text = setup::DescribeDownload(progress.done, progress.total, progress.rate,
+                                     progress.idle_seconds, progress.running_seconds, words);
+    }
+  }
+  // The label raises its name change for screen readers only when the words change.
+  if (label_status_->GetText() != text) label_status_->SetText(text);
+}
+
+bool SetupForm::AskProxyAccount(bool refused, std::wstring* user, std::wstring* password) {
+  const proxy_sign_in::Words words = {LanguageText(L"STRID_PROXY_SIGNIN_CAPTION"),
+                                      LanguageText(L"STRID_PROXY_SIGNIN_TEXT"),
+                                      LanguageText(L"STRID_PROXY_SIGNIN_REFUSED")};
+  return proxy_sign_in::Ask(GetHWND(), refused, words, user, password);
+}
+
+void SetupForm::ShowWaitingForNetwork(bool waiting) {
+  waiting_for_network_ = waiting;
+  UpdateStatusLine();
+}
+
+void SetupForm::ScheduleRetry(DWORD milliseconds) {
+  ::SetTimer(GetHWND(), kRetryTimerId, milliseconds, nullptr);
 }
 
 void SetupForm::OnDownloadProgress(LPARAM lparam) {
@@ -381,6 +410,8 @@ void SetupForm::FillLanguageCombo() {
     item->SetFixedHeight(28);
     item->SetBkColor(L"white");
     item->SetAttribute(L"textpadding", L"6,0,6,0");
+    // Left as the closed combo shows the choice, so the open list lines up with it.
+    item->SetTextStyle(ui::kTextVCenter | ui::kTextSingleLine | ui::kTextEndEllipsis);
     item->SetText(entry.display_name);
     combo_language_->Add(item);
     if (name == current) selection = static_cast<int>(combo_language_->GetCount()) - 1;
@@ -416,23 +447,6 @@ void SetupForm::BrowseForFolder() {
   const std::wstring folder =
       setup::BrowsedInstallFolder(path, product_.BrandName(), product_.DisplayName());
   if (!folder.empty() && edit_path_) edit_path_->SetText(folder);
-}
-
-bool SetupForm::CheckDisk(double required_bytes) {
-  const std::wstring folder = edit_path_ ? edit_path_->GetText() : std::wstring();
-  if (!setup::IsValidInstallFolder(folder, sysutil::IsDirectory)) {
-    if (label_error_) label_error_->SetFadeVisible(true);
-    return false;
-  }
-  const int required_mb = setup::RequiredMegabytes(required_bytes);
-  if (static_cast<double>(required_mb) > sysutil::FreeDiskSpaceMB(folder)) {
-    MessageBox(setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_DISK_NOT_ENOUGH"),
-                                         nbase::StringPrintf(L"%d", required_mb)),
-               MB_OK | MB_ICONWARNING);
-    return false;
-  }
-  if (label_error_) label_error_->SetFadeVisible(false);
-  return true;
 }
 
 // --- The installation run ---------------------------------------------------------------------
@@ -473,48 +487,89 @@ void SetupForm::CreateDownloader() {
                                                   nbase::UTF16ToUTF8(PackageDigest()));
 }
 
-void SetupForm::InstallNow() {
-  StartAnalytics();
-  if (!CheckRunningProduct()) return;
-  if (!CheckDisk(downloader_->KnownFileSize() * 3)) return;
-  // Nothing is downloaded into a folder whose access list is not ours.
-  if (!PrepareDownloadFolder()) {
-    const DWORD error = ::GetLastError();
-    CAnalytics::Instance().SendEvent("Install_Failed",
-                                     setup::OutcomeCode(error ? error : ERROR_ACCESS_DENIED));
-    ShowInstallFailedBox(error ? error : ERROR_ACCESS_DENIED);
+// --- Events for the flow ----------------------------------------------------------------------
+
+void SetupForm::Close(UINT code) {
+  if (flow_) {
+    flow_->CloseRequested(code);
+  } else {
+    WindowImplBase::Close(code);
+  }
+}
+
+LRESULT SetupForm::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) {
+  handled = false;
+  switch (message) {
+    case WM_CLOSE:
+      OnWmClose(wparam, handled);
+      break;
+    case WM_TIMER:
+      OnTimer(wparam);
+      break;
+    case WM_DOWNLOAD_PROGRESS:
+      OnDownloadProgress(lparam);
+      break;
+    case WM_DOWNLOAD_FINISHED:
+      if (flow_) flow_->DownloadFinished(lparam != 0);
+      break;
+    case WM_SILENT_INSTALL_DONE: {
+      std::unique_ptr<PackageRunResult> result(reinterpret_cast<PackageRunResult*>(lparam));
+      if (result && flow_) {
+        flow_->PackageRunDone(result->outcome, result->code, std::move(result->job));
+      }
+      handled = true;
+      break;
+    }
+    default:
+      break;
+  }
+  return 0;
+}
+
+void SetupForm::OnWmClose(WPARAM wparam, bool& handled) {
+  if (wparam == 0) {
+    // The system's request (Alt+F4, the system menu): through the question.
+    Close(1);
+    handled = true;
     return;
   }
-  CAnalytics::Instance().SendEvent("Start_Install", "");
-  ShowCaptionButtons(false, false);
-  GoToPage(kDownloadPage);
-  ShowCustomPanel(false);
-  product_.SetInstallFolder(edit_path_ ? edit_path_->GetText() : std::wstring());
-  if (!taskbar_) {
-    nbase::ComPtr<ITaskbarList3> taskbar;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL, IID_ITaskbarList3,
-                                     taskbar.put_void())) &&
-        SUCCEEDED(taskbar->HrInit())) {
-      taskbar_ = std::move(taskbar);
-    }
+  if (flow_) {
+    flow_->WindowClosing();
+  } else {
+    ::PostQuitMessage(0);
   }
-  SetProgress(0);
-  StartDownload();
-  ::SetTimer(GetHWND(), kSlideshowTimerId, kSlideshowPeriodMs, nullptr);
-  slideshow_index_ = 1;
 }
 
-void SetupForm::StartDownload() {
-  LOG_APP(L"------- start download -------");
-  if (!download_folder_ready_) download_folder_ready_ = PrepareDownloadFolder();
-  sysutil::DeleteFilePath(downloader_->TargetPath());
-  downloader_->Start();
+// --- What the flow shows ----------------------------------------------------------------------
+
+int SetupForm::Ask(const std::wstring& text, UINT type) {
+  return ::MessageBoxW(GetHWND(), text.c_str(), L"", type);
 }
 
-void SetupForm::Retry() {
-  LOG_APP(L"------- retry download -------");
-  SetProgress(0);
-  StartDownload();
+void SetupForm::ShowPage(setup::Page page) {
+  const bool changes = CurrentPage() != static_cast<int>(page);
+  // What takes the keyboard when the page shows: the button the user pressed has gone with
+  // the page it was on, and a screen reader only follows a focus it is told about.
+  Button* first = nullptr;
+  switch (page) {
+    case setup::Page::kHome:
+      ShowCaptionButtons(true, true);
+      if (checkbox_custom_) checkbox_custom_->Selected(false, false);
+      ShowCustomPanel(false);
+      first = btn_install_;
+      break;
+    case setup::Page::kDownload:
+      ShowCaptionButtons(false, false);
+      ShowCustomPanel(false);
+      first = btn_hide_;
+      break;
+    case setup::Page::kEnd:
+      ShowCaptionButtons(true, false);
+      first = btn_start_;
+      break;
+  }
+  if (switch_) switch_->SelectItem(static_cast<int>(page));
+  if (changes && first) SetFocusControl(first);
 }
 
 void SetupForm::SetProgress(int percent) {
@@ -527,163 +582,91 @@ void SetupForm::SetProgress(int percent) {
   }
 }
 
-bool SetupForm::CheckRunningProduct() {
-  const std::wstring& process = product_.ProcessName();
-  if (process.empty() || !sysutil::IsProcessRunning(process)) return true;
-  const int answer = MessageBox(
-      setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_APP_RUNNING"), product_.DisplayName()),
-      MB_OKCANCEL | MB_ICONWARNING);
-  if (answer == IDOK) {
-    sysutil::TerminateProcesses(process);
-    return true;
-  }
-  if (answer == IDCANCEL) {
-    ResetToHome();
-    return false;
-  }
-  return true;
-}
-
-void SetupForm::OnDownloadFinished(bool success) {
-  if (!success) {
-    LOG_APP(L"------- download failed -------");
-    if (taskbar_) {
+void SetupForm::ShowTaskbarState(setup::TaskbarState state) {
+  if (!taskbar_) return;
+  switch (state) {
+    case setup::TaskbarState::kNone:
+      taskbar_->SetProgressState(GetHWND(), TBPF_NOPROGRESS);
+      break;
+    case setup::TaskbarState::kError:
       taskbar_->SetProgressState(GetHWND(), TBPF_ERROR);
       taskbar_->SetProgressValue(GetHWND(), 100, 100);
-    }
-    // Failures the user can act on (a proxy asking for credentials, a network's sign-in page,
-    // a link too slow to go on) get a box of their own instead of the generic one.
-    const HttpInterfaceError reason = downloader_ ? downloader_->FailureReason() : HttpOk;
-    if (reason == HttpErrProxyAuth) {
-      ShowRetryBox(L"STRID_BOX_PROXY_AUTH");
-    } else if (reason == HttpErrSignIn) {
-      ShowRetryBox(L"STRID_BOX_SIGN_IN");
-    } else if (reason == HttpErrTooSlow) {
-      ShowRetryBox(L"STRID_BOX_TOO_SLOW");
-    } else if (sysutil::IsInternetConnected()) {
-      ShowUnknownErrorBox();
-    } else {
-      ShowRetryBox(L"STRID_BOX_NETWORK_ERROR");
-    }
-    if (taskbar_) {
+      break;
+    case setup::TaskbarState::kIdle:
       taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
       taskbar_->SetProgressValue(GetHWND(), 0, 100);
+      break;
+  }
+}
+
+std::wstring SetupForm::InstallFolder() const {
+  return edit_path_ ? edit_path_->GetText() : std::wstring();
+}
+
+void SetupForm::ShowFolderError(bool shown) {
+  if (label_error_) label_error_->SetFadeVisible(shown);
+}
+
+void SetupForm::BeginRun() {
+  product_.SetInstallFolder(InstallFolder());
+  if (!taskbar_) {
+    nbase::ComPtr<ITaskbarList3> taskbar;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL, IID_ITaskbarList3,
+                                     taskbar.put_void())) &&
+        SUCCEEDED(taskbar->HrInit())) {
+      taskbar_ = std::move(taskbar);
     }
-    return;
   }
-  LOG_APP(L"------- download success -------");
-  if (!CheckRunningProduct()) return;
-  CAnalytics::Instance().SendEvent("Install_Time",
-                                   setup::DurationBucket(downloader_->ElapsedSeconds()));
-  StartSilentInstall();
+  ::SetTimer(GetHWND(), kSlideshowTimerId, kSlideshowPeriodMs, nullptr);
+  ::SetTimer(GetHWND(), kStatusTimerId, kStatusPeriodMs, nullptr);
+  slideshow_index_ = 1;
 }
 
-void SetupForm::StartSilentInstall() {
-  auto job = std::make_unique<PackageRunJob>();
-  job->window = GetHWND();
-  job->download_path = downloader_->DownloadPath();
-  job->target_path = downloader_->TargetPath();
-  job->working_folder = download_folder_;
-  job->install_folder = edit_path_ ? edit_path_->GetText() : std::wstring();
-  job->pins = Pins();
-  job->language_name = languages_.CurrentName();
-  job->product = product_;
-  RunPackage(std::move(job));
+void SetupForm::CloseWindow(UINT code) {
+  WindowImplBase::Close(code);
 }
 
-void SetupForm::RunPackage(std::unique_ptr<PackageRunJob> job) {
-  install_running_ = true;
-  if (!StartPackageRun(std::move(job))) {
-    install_running_ = false;
-    OnInstallFailed(PackageRunOutcome::kStartFailed, ERROR_NOT_ENOUGH_MEMORY, nullptr);
-  }
+void SetupForm::EndLoop() {
+  ::PostQuitMessage(0);
 }
 
-void SetupForm::OnSilentInstallDone(std::unique_ptr<PackageRunResult> result) {
-  install_running_ = false;
-  if (!result) return;
-  if (result->outcome != PackageRunOutcome::kInstalled) {
-    OnInstallFailed(result->outcome, result->code, std::move(result->job));
-    return;
-  }
-  CAnalytics::Instance().SendEvent("Install_Completed", "");
-  // Nothing of the package stays behind in its folder once the product is installed.
-  if (!download_folder_.empty()) protected_folder::Empty(download_folder_);
-  ShowCaptionButtons(true, false);
-  GoToPage(kEndPage);
-  if (taskbar_) {
-    taskbar_->SetProgressState(GetHWND(), TBPF_INDETERMINATE);
-    taskbar_->SetProgressValue(GetHWND(), 0, 100);
-  }
+// --- What the flow needs of the machine -------------------------------------------------------
+
+bool SetupForm::IsProductRunning() {
+  const std::wstring& process = product_.ProcessName();
+  return !process.empty() && sysutil::IsProcessRunning(process);
 }
 
-void SetupForm::OnInstallFailed(PackageRunOutcome outcome, DWORD code,
-                                std::unique_ptr<PackageRunJob> retry_job) {
-  CAnalytics::Instance().SendEvent("Install_Failed", setup::OutcomeCode(code));
-  if (taskbar_) {
-    taskbar_->SetProgressState(GetHWND(), TBPF_NOPROGRESS);
-  }
-  // The run did not complete: its percentage must not stay on screen behind the box.
-  ResetToHome();
-  SetProgress(0);
-  if (outcome == PackageRunOutcome::kElevationRefused && retry_job) {
-    const int answer = MessageBox(
-        setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_ADMIN_NEEDED"), product_.DisplayName()),
-        MB_RETRYCANCEL | MB_ICONWARNING);
-    if (answer == IDRETRY) {
-      // The same held, verified package is started again.
-      ShowCaptionButtons(false, false);
-      GoToPage(kDownloadPage);
-      SetProgress(90);
-      RunPackage(std::move(retry_job));
-      return;
-    }
-    DiscardHeldPackage(std::move(retry_job->held), retry_job->target_path);
-    return;
-  }
-  ShowInstallFailedBox(code);
+void SetupForm::EndProduct() {
+  sysutil::TerminateProcesses(product_.ProcessName());
 }
 
-void SetupForm::ShowInstallFailedBox(DWORD code) {
-  std::wstring text = setup::ReplacePlaceholder(LanguageText(L"STRID_BOX_INSTALL_FAILED"),
-                                                nbase::UTF8ToUTF16(setup::OutcomeCode(code)));
-  nbase::ReplaceAll(text, L"YY", LogSink::Instance().FilePath());
-  const int answer = MessageBox(text, MB_ABORTRETRYIGNORE | MB_ICONERROR);
-  if (answer == IDRETRY) {
-    InstallNow();
-  } else if (answer == IDIGNORE) {
-    // The browser downloads the package as the user, who runs it by hand.
-    usershell::OpenAsUser(PackageUrl());
-  }
-}
-
-void SetupForm::ShowRetryBox(const wchar_t* text_id) {
-  const int answer = MessageBox(LanguageText(text_id), MB_RETRYCANCEL | MB_ICONWARNING);
-  if (answer == IDRETRY) {
-    Retry();
-  } else if (answer == IDCANCEL) {
-    ResetToHome();
-  }
-}
-
-void SetupForm::ShowUnknownErrorBox() {
-  const int answer =
-      MessageBox(LanguageText(L"STRID_BOX_UNKOWN_ERROR"), MB_ABORTRETRYIGNORE | MB_ICONWARNING);
-  if (answer == IDABORT) {
-    ResetToHome();
-  } else if (answer == IDRETRY) {
-    Retry();
-  } else if (answer == IDIGNORE) {
-    usershell::OpenAsUser(PackageUrl());
-    ShowCaptionButtons(true, false);
-    GoToPage(kEndPage);
-    ::PostQuitMessage(0);
-  }
-}
-
-void SetupForm::StartNow() {
-  // As the signed-in user: the product must not inherit the installer's administrator rights.
+void SetupForm::StartProduct() {
   usershell::OpenAsUser(product_.ProductExePath(), std::wstring(), product_.InstallFolder(),
                         SW_SHOW);
-  Close(1);
+}
+
+bool SetupForm::IsDirectory(const std::wstring& path) {
+  return sysutil::IsDirectory(path);
+}
+
+double SetupForm::FreeDiskSpaceMB(const std::wstring& folder) {
+  return sysutil::FreeDiskSpaceMB(folder);
+}
+
+bool SetupForm::IsInternetConnected() {
+  return sysutil::IsInternetConnected();
+}
+
+void SetupForm::Open(const std::wstring& url) {
+  usershell::OpenAsUser(url);
+}
+
+void SetupForm::Report(const char* event, const std::string& label) {
+  StartAnalytics();
+  CAnalytics::Instance().SendEvent(event, label);
+}
+
+std::wstring SetupForm::LogPath() const {
+  return LogSink::Instance().FilePath();
 }

@@ -13,6 +13,7 @@
 #include "installer/main/ProductInfo.h"
 #include "installer/trust/PackageVerifier.h"
 #include "installer/window/PackageRun.h"
+#include "installer/window/SetupFlow.h"
 #include "ui/core/WindowImplBase.h"
 
 namespace ui {
@@ -35,13 +36,18 @@ extern const wchar_t kSetupWindowName[];
 
 // Made, shown and destroyed on the UI thread, which runs every handler. The downloader's
 // threads reach it only by the two download messages; the package run's thread only by
-// WM_SILENT_INSTALL_DONE.
-class SetupForm : public ui::WindowImplBase {
+// WM_SILENT_INSTALL_DONE. What the run does next is the flow's to decide; the window shows it.
+class SetupForm : public ui::WindowImplBase, private setup::FlowView, private setup::FlowSystem {
  public:
   enum Page { kHomePage = 0, kDownloadPage = 1, kEndPage = 2 };
   static constexpr UINT_PTR kSlideshowTimerId = 3000;
   static constexpr UINT kSlideshowPeriodMs = 5000;
   static constexpr UINT_PTR kAnalyticsTimerId = 3001;
+  // The line beside the percentage is refreshed this often while the download page shows.
+  static constexpr UINT_PTR kStatusTimerId = 3002;
+  static constexpr UINT kStatusPeriodMs = 1000;
+  // The flow's pause before it tries a lost network again.
+  static constexpr UINT_PTR kRetryTimerId = 3003;
 
   SetupForm();
   ~SetupForm() override;
@@ -75,64 +81,74 @@ class SetupForm : public ui::WindowImplBase {
   };
   using UniqueIcon = nbase::UniqueResource<IconTraits>;
 
+  class Download;
+  class Runner;
+
   // Window initialisation and data initialisation.
   void InitWindow();
   void BindControls();
+  void BindHandlers();
   void InitData();
   nbase::ArchiveReader PackageReader() const;
   std::wstring LanguageText(const wchar_t* key) const;
 
   // Pages and what they show.
-  void GoToPage(int page);
   void ShowCaptionButtons(bool close, bool minimize);
-  void ResetToHome();
   void ApplyTexts();
   void ApplyPictures();
   void ShowCustomPanel(bool show);
   // The root's height is automatic: follow it when the custom panel opens or closes.
   void FitWindowToContent();
-  int MessageBox(const std::wstring& text, UINT type);
 
-  // Events and messages.
-  bool Notify(ui::EventArgs& args);
+  // setup::FlowView
+  std::wstring Text(const wchar_t* key) const override { return LanguageText(key); }
+  int Ask(const std::wstring& text, UINT type) override;
+  void ShowPage(setup::Page page) override;
+  void SetProgress(int percent) override;
+  void ShowTaskbarState(setup::TaskbarState state) override;
+  std::wstring InstallFolder() const override;
+  void ShowFolderError(bool shown) override;
+  void BeginRun() override;
+  void CloseWindow(UINT code) override;
+  void EndLoop() override;
+  bool AskProxyAccount(bool refused, std::wstring* user, std::wstring* password) override;
+  void ShowWaitingForNetwork(bool waiting) override;
+  void ScheduleRetry(DWORD milliseconds) override;
+
+  // setup::FlowSystem
+  std::wstring ProductName() const override { return product_.DisplayName(); }
+  bool IsProductRunning() override;
+  void EndProduct() override;
+  void StartProduct() override;
+  bool IsDirectory(const std::wstring& path) override;
+  double FreeDiskSpaceMB(const std::wstring& folder) override;
+  bool IsInternetConnected() override;
+  void Open(const std::wstring& url) override;
+  void Report(const char* event, const std::string& label) override;
+  std::wstring LogPath() const override;
+  unsigned long long NowMs() override { return ::GetTickCount64(); }
+
+  // Messages.
   void OnWmClose(WPARAM wparam, bool& handled);
   void OnTimer(UINT_PTR id);
   // Sets up the analytics reporter once: after the first paint, or at the first event.
   void StartAnalytics();
   void OnDownloadProgress(LPARAM lparam);
-  void OnDownloadFinished(bool success);
-  void OnSilentInstallDone(std::unique_ptr<PackageRunResult> result);
+  // Bytes, time left or what the download waits for, beside the percentage.
+  void UpdateStatusLine();
 
   // Custom options.
   void FillLanguageCombo();
   void SwitchLanguage();
   void BrowseForFolder();
-  bool CheckDisk(double required_bytes);
 
-  // The installation run.
+  // The installation run's parts.
   PackagePins Pins() const;
   // Makes the protected download folder ready; false (with the error set) when it cannot be.
   bool PrepareDownloadFolder();
   void CreateDownloader();
   std::wstring PackageUrl() const;
   std::wstring PackageDigest() const;
-  void InstallNow();
-  void StartDownload();
-  void Retry();
-  void SetProgress(int percent);
-  // "Go on" (true) or "stop" (false).
-  bool CheckRunningProduct();
-  void StartSilentInstall();
-  void RunPackage(std::unique_ptr<PackageRunJob> job);
-  // No end page and no "Install_Completed": the user is told what failed and may retry.
-  // `retry_job` carries the still held package after a refused elevation.
-  void OnInstallFailed(PackageRunOutcome outcome, DWORD code,
-                       std::unique_ptr<PackageRunJob> retry_job);
-  void ShowInstallFailedBox(DWORD code);
-  void StartNow();
-  // A box offering Retry (the download goes on from what is on disk) and Cancel (home).
-  void ShowRetryBox(const wchar_t* text_id);
-  void ShowUnknownErrorBox();
 
   // Declared first so COM outlives the taskbar interface below.
   nbase::ScopedCoInitialize com_;
@@ -155,12 +171,14 @@ class SetupForm : public ui::WindowImplBase {
   ui::Control* download_bk_ = nullptr;
   Label* label_installing_ = nullptr;
   Label* label_progress_ = nullptr;
+  Label* label_status_ = nullptr;
   ui::Progress* progress_ = nullptr;
   Button* btn_hide_ = nullptr;
   Label* label_tip_ = nullptr;
   ui::Control* end_bk_ = nullptr;
   ui::Box* box_end_bk_ = nullptr;
   Button* btn_start_ = nullptr;
+  Button* btn_path_ = nullptr;
 
   ProductInfo product_;
   LanguageList languages_;
@@ -169,14 +187,11 @@ class SetupForm : public ui::WindowImplBase {
   std::unique_ptr<CHttpDownloader> downloader_;
   std::wstring download_folder_;
   bool download_folder_ready_ = false;
-  // The package is running elevated: quitting waits for its end.
-  bool install_running_ = false;
-  // A finished download that arrived while the quit question was open, for after the answer.
-  bool finish_deferred_ = false;
-  bool deferred_success_ = false;
-  // The user confirmed quitting; nothing starts any more.
-  bool quitting_ = false;
   bool analytics_started_ = false;
+  bool waiting_for_network_ = false;
+  std::unique_ptr<Download> download_port_;
+  std::unique_ptr<Runner> runner_port_;
+  std::unique_ptr<setup::SetupFlow> flow_;
 
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;

@@ -454,4 +454,41 @@ TEST(WindowHostTest, DpiChangeRescalesTheWindowAndItsControls) {
   dpi.SetScale(previous);
 }
 
+TEST(WindowHostTest, AWindowIsMovedIntoItsWorkAreaButNeverResized) {
+  const RECT area = {0, 0, 1280, 760};
+  auto fit = [&](RECT window) { return ui::Window::FitIntoArea(window, area); };
+  auto same = [](RECT a, RECT b) { return ::EqualRect(&a, &b) != FALSE; };
+  EXPECT_TRUE(same({100, 100, 500, 400}, fit({100, 100, 500, 400})));
+  // Grown past the bottom: up by just that much.
+  EXPECT_TRUE(same({100, 10, 1060, 760}, fit({100, 109, 1060, 859})));
+  EXPECT_TRUE(same({320, 0, 1280, 300}, fit({400, -50, 1360, 250})));
+  // Taller than the area: the top stays visible, where the caption and its buttons are.
+  EXPECT_TRUE(same({0, 0, 1400, 900}, fit({-30, 40, 1370, 940})));
+
+  // A DPI change whose suggested place leaves the rescaled window off the bottom.
+  const wchar_t kSkin[] =
+      L"<Window size=\"200,120\" caption=\"0,0,0,30\" shadowattached=\"false\">"
+      L"<VBox><Button name=\"press\" width=\"60\" height=\"40\"/></VBox></Window>";
+  ui::DpiManager& dpi = ui::DpiManager::Instance();
+  dpi.AdaptDPI();
+  const int previous = dpi.GetScale();
+  dpi.SetScale(100);
+  SkinWindow window(kSkin, L"");
+  const HWND hwnd = ui_test::OpenPopup(window, L"dpi_edge", {100, 100, 300, 220}, true);
+  ASSERT_NE(hwnd, nullptr);
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof(monitor);
+  ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& work = monitor.rcWork;
+  RECT suggested = {120, work.bottom - 100, 420, work.bottom + 80};
+  ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+  RECT frame = {};
+  ::GetWindowRect(hwnd, &frame);
+  EXPECT_EQ(work.bottom, frame.bottom);
+  EXPECT_EQ(180, frame.bottom - frame.top);
+  EXPECT_EQ(120, frame.left);
+  ::DestroyWindow(hwnd);
+  dpi.SetScale(previous);
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include "ui/controls/Combo.h"
 #include "ui/controls/ListBox.h"
 #include "ui/core/Box.h"
+#include "ui/core/WindowAccessible.h"
 
 namespace ui {
 
@@ -49,6 +50,25 @@ void CComboWnd::Init(Combo* owner) {
   while (HWND parent = ::GetParent(top)) top = parent;
   ::ShowWindow(GetHWND(), SW_SHOW);
   ::SendMessageW(top, WM_NCACTIVATE, TRUE, 0);
+  NotifyAccessible(EVENT_OBJECT_SHOW, nullptr);
+  AnnounceHighlight();
+}
+
+int CComboWnd::GetAccessibleClientRole() const {
+  return kRoleList;
+}
+
+std::wstring CComboWnd::GetAccessibleClientName() const {
+  return owner_ ? WindowAccessible::NameOf(owner_) : std::wstring();
+}
+
+void CComboWnd::AnnounceHighlight() {
+  ListBox* list = owner_->GetListBox();
+  const int current = list->GetCurSel();
+  if (current < 0 || current >= static_cast<int>(list->GetCount())) return;
+  Control* item = list->GetItemAt(static_cast<size_t>(current));
+  NotifyAccessible(EVENT_OBJECT_SELECTION, item);
+  NotifyAccessible(EVENT_OBJECT_FOCUS, item);
 }
 
 void CComboWnd::OnInitLayout() {
@@ -77,7 +97,10 @@ bool CComboWnd::OnKeyDown(WPARAM key) {
         Control* item = list->GetItemAt(static_cast<size_t>(at));
         if (item->IsVisible() && item->IsEnabled()) break;
       }
-      if (at >= 0 && at < count) list->SelectItem(at, false, false);
+      if (at >= 0 && at < count && at != current) {
+        list->SelectItem(at, false, false);
+        AnnounceHighlight();
+      }
       return true;
     }
     case VK_RETURN:

@@ -18,12 +18,16 @@ class CComboWnd : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
   // A long list opens scrolled to the chosen item.
   void OnInitLayout() override;
+  int GetAccessibleClientRole() const override;
+  std::wstring GetAccessibleClientName() const override;
 
  private:
   // Takes the list out of the popup and gives it back to the combo's window.
   void ReturnList();
   // Up and Down move the highlight, Return chooses it, Escape closes with nothing chosen.
   bool OnKeyDown(WPARAM key);
+  // Tells screen readers where the highlight is: the list's selection and its keyboard focus.
+  void AnnounceHighlight();
 
   Combo* owner_ = nullptr;
   int old_sel_ = -1;

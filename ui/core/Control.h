@@ -42,6 +42,7 @@ enum AccessibleRole {
   kRoleStaticText,
   kRoleLink,
   kRoleListItem,
+  kRoleList,
 };
 
 enum EventType {

@@ -164,6 +164,31 @@ void Window::CenterWindow() {
   ::SetWindowPos(hwnd_, nullptr, left, top, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+RECT Window::FitIntoArea(const RECT& window, const RECT& area) {
+  const LONG width = window.right - window.left;
+  const LONG height = window.bottom - window.top;
+  LONG left = window.left;
+  LONG top = window.top;
+  if (left + width > area.right) left = area.right - width;
+  if (top + height > area.bottom) top = area.bottom - height;
+  if (left < area.left) left = area.left;
+  if (top < area.top) top = area.top;
+  return {left, top, left + width, top + height};
+}
+
+void Window::KeepInWorkArea() {
+  if (!hwnd_ || ::IsIconic(hwnd_)) return;
+  RECT window_rect = {};
+  ::GetWindowRect(hwnd_, &window_rect);
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &info)) return;
+  const RECT fitted = FitIntoArea(window_rect, info.rcWork);
+  if (fitted.left == window_rect.left && fitted.top == window_rect.top) return;
+  ::SetWindowPos(hwnd_, nullptr, fitted.left, fitted.top, -1, -1,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void Window::AttachRoot(Control* root) {
   root_.reset(root);
   if (!root) return;

@@ -55,6 +55,12 @@ class Window : public nbase::SupportWeakCallback {
   UINT GetCloseCode() const { return close_code_; }
   void ShowWindow(bool show = true, bool take_focus = true);
   void CenterWindow();
+  // Moves the window (never resizes it) so all of it lies in its monitor's work area, as far
+  // as it fits: a window that grew past the bottom moves up.
+  void KeepInWorkArea();
+  // Where `window` goes to lie inside `area`: moved by as little as possible, its top-left
+  // corner kept inside when it is larger than the area.
+  static RECT FitIntoArea(const RECT& window, const RECT& area);
   bool IsLayeredWindow() const { return is_layered_; }
 
   // Takes ownership of the root and gives the tree this window.
@@ -109,6 +115,10 @@ class Window : public nbase::SupportWeakCallback {
   std::vector<Control*> GetAccessibleControls() const;
   // Raises a WinEvent for the control (its child id; the window itself for null).
   void NotifyAccessible(DWORD event, Control* control);
+  // What the client area itself is to a screen reader (kRoleNone: a plain client) and its name
+  // (empty: the window's title). A popup that is one list says so.
+  virtual int GetAccessibleClientRole() const;
+  virtual std::wstring GetAccessibleClientName() const { return std::wstring(); }
 
   // The tooltip control that shows a hovered control's tooltip text; null until one was needed.
   HWND GetTooltipWindow() const { return tooltip_hwnd_; }

@@ -121,6 +121,8 @@ LONG WindowAccessible::PlatformRole(int role) {
       return ROLE_SYSTEM_LINK;
     case kRoleListItem:
       return ROLE_SYSTEM_LISTITEM;
+    case kRoleList:
+      return ROLE_SYSTEM_LIST;
     default:
       return 0;
   }
@@ -189,6 +191,8 @@ HRESULT WindowAccessible::get_accName(VARIANT child, BSTR* name) {
   const HRESULT resolved = Resolve(child, &control);
   if (FAILED(resolved)) return resolved;
   if (control) return ReturnText(NameOf(control), name);
+  const std::wstring own = window_->GetAccessibleClientName();
+  if (!own.empty()) return ReturnText(own, name);
   const int length = ::GetWindowTextLengthW(window_->GetHWND());
   std::wstring title(static_cast<size_t>(length) + 1, L'\0');
   title.resize(static_cast<size_t>(::GetWindowTextW(window_->GetHWND(), &title[0], length + 1)));
@@ -222,7 +226,8 @@ HRESULT WindowAccessible::get_accRole(VARIANT child, VARIANT* role) {
   Control* control = nullptr;
   const HRESULT resolved = Resolve(child, &control);
   if (FAILED(resolved)) return resolved;
-  SetChild(role, control ? PlatformRole(control->GetAccessibleRole()) : ROLE_SYSTEM_CLIENT);
+  const int own = control ? control->GetAccessibleRole() : window_->GetAccessibleClientRole();
+  SetChild(role, own != kRoleNone ? PlatformRole(own) : ROLE_SYSTEM_CLIENT);
   return S_OK;
 }
 
@@ -243,7 +248,19 @@ HRESULT WindowAccessible::get_accState(VARIANT child, VARIANT* state) {
     if (!control->IsEnabled()) bits |= STATE_SYSTEM_UNAVAILABLE;
     if (control->IsTabStop()) bits |= STATE_SYSTEM_FOCUSABLE;
     if (window_->GetFocus() == control) bits |= STATE_SYSTEM_FOCUSED;
-    if (control->IsAccessibleChecked()) bits |= STATE_SYSTEM_CHECKED;
+    if (role == kRoleListItem) {
+      // The highlighted item is the list's selection and, while the list has the keyboard,
+      // where the keyboard is.
+      bits |= STATE_SYSTEM_SELECTABLE | STATE_SYSTEM_FOCUSABLE;
+      if (control->IsAccessibleChecked()) {
+        bits |= STATE_SYSTEM_SELECTED;
+        if (window_->GetAccessibleClientRole() == kRoleList && ::GetFocus() == window_->GetHWND()) {
+          bits |= STATE_SYSTEM_FOCUSED;
+        }
+      }
+    } else if (control->IsAccessibleChecked()) {
+      bits |= STATE_SYSTEM_CHECKED;
+    }
     if (control->IsDefaultButton()) bits |= STATE_SYSTEM_DEFAULT;
     if (control->GetState() == kControlStatePushed) bits |= STATE_SYSTEM_PRESSED;
     if (role == kRoleLink) bits |= STATE_SYSTEM_LINKED;
@@ -282,14 +299,30 @@ HRESULT WindowAccessible::get_accFocus(VARIANT* child) {
     return S_OK;
   }
   if (::GetFocus() != window_->GetHWND()) return S_FALSE;
-  SetChild(child, CHILDID_SELF);
+  // A list's keyboard is on its highlighted item.
+  const LONG selected =
+      window_->GetAccessibleClientRole() == kRoleList ? SelectedItem(controls) : 0;
+  SetChild(child, selected > 0 ? selected : CHILDID_SELF);
   return S_OK;
+}
+
+LONG WindowAccessible::SelectedItem(const std::vector<Control*>& controls) {
+  for (size_t i = 0; i < controls.size(); ++i) {
+    if (controls[i]->GetAccessibleRole() == kRoleListItem && controls[i]->IsAccessibleChecked()) {
+      return static_cast<LONG>(i) + 1;
+    }
+  }
+  return 0;
 }
 
 HRESULT WindowAccessible::get_accSelection(VARIANT* children) {
   if (!children) return E_POINTER;
   ::VariantInit(children);
-  return S_FALSE;
+  if (!window_ || !window_->GetHWND()) return RPC_E_DISCONNECTED;
+  const LONG selected = SelectedItem(window_->GetAccessibleControls());
+  if (selected == 0) return S_FALSE;
+  SetChild(children, selected);
+  return S_OK;
 }
 
 HRESULT WindowAccessible::get_accDefaultAction(VARIANT child, BSTR* action) {
@@ -433,6 +466,10 @@ HRESULT WindowAccessible::put_accValue(VARIANT, BSTR) {
 }
 
 // --- The window's side ------------------------------------------------------------------------
+
+int Window::GetAccessibleClientRole() const {
+  return kRoleNone;
+}
 
 std::vector<Control*> Window::GetAccessibleControls() const {
   std::vector<Control*> controls;

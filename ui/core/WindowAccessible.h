@@ -5,6 +5,7 @@
 #include <oleacc.h>
 
 #include <string>
+#include <vector>
 
 namespace ui {
 
@@ -66,6 +67,8 @@ class WindowAccessible final : public IAccessible {
 
  private:
   ~WindowAccessible() = default;
+  // The child id of the first selected list item, 0 for none.
+  static LONG SelectedItem(const std::vector<Control*>& controls);
   // Resolves a child id: S_OK with the control (null for the window itself), or an error.
   HRESULT Resolve(const VARIANT& child, Control** control) const;
 

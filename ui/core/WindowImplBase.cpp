@@ -271,6 +271,8 @@ LRESULT WindowImplBase::OnDpiChanged(UINT message, WPARAM wparam, LPARAM lparam,
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
   }
+  // A suggestion made for the old size may leave the rescaled window hanging off the edge.
+  KeepInWorkArea();
   NeedUpdate();
   return 0;
 }

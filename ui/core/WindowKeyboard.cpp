@@ -67,6 +67,15 @@ RECT Window::GetFocusMarkRect(const Control* control) const {
   RECT mark = control ? control->GetPos() : RECT();
   const int outset = DpiManager::Instance().ScaleInt(3);
   ::InflateRect(&mark, outset, outset);
+  // The mark stays on what the window shows: for a control at its edge (the close button in
+  // the corner) it is drawn just inside rather than in the shadow margin.
+  if (root_ && root_->IsBox()) {
+    const RECT inside = static_cast<const Box*>(root_.get())->GetPaddingPos();
+    mark.left = std::max(mark.left, inside.left);
+    mark.top = std::max(mark.top, inside.top);
+    mark.right = std::min(mark.right, inside.right);
+    mark.bottom = std::min(mark.bottom, inside.bottom);
+  }
   return mark;
 }
 

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -27,20 +28,34 @@ constexpr DWORD kWatchdogMs = 120000;
 struct Event {
   DWORD event;
   LONG child;
+  HWND window;
 };
 std::vector<Event> g_events;
 HWND g_window = nullptr;
 
+// Events of the window under test, and of its popups (the open list) when it is null.
 void CALLBACK OnWinEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD,
                          DWORD) {
-  if (hwnd == g_window && object == OBJID_CLIENT) g_events.push_back({event, child});
+  if ((!g_window || hwnd == g_window) && object == OBJID_CLIENT) {
+    g_events.push_back({event, child, hwnd});
+  }
 }
 
-bool EventSeen(DWORD event, LONG child) {
+bool EventSeen(DWORD event, LONG child, HWND window = nullptr) {
   for (const Event& seen : g_events) {
-    if (seen.event == event && seen.child == child) return true;
+    if (seen.event == event && seen.child == child && (!window || seen.window == window)) {
+      return true;
+    }
   }
   return false;
+}
+
+// The last focus event's child, 0 for none.
+LONG LastFocusEvent() {
+  for (auto it = g_events.rbegin(); it != g_events.rend(); ++it) {
+    if (it->event == EVENT_OBJECT_FOCUS) return it->child;
+  }
+  return 0;
 }
 
 VARIANT Child(LONG id) {
@@ -83,6 +98,42 @@ class Reader {
     (acc_->*get)(Child(id), &v);
     return v.vt == VT_I4 ? v.lVal : -1;
   }
+
+ public:
+  // What a screen reader says of the child: its name, role, value and states that matter.
+  std::wstring Spoken(LONG id) {
+    wchar_t role[64] = {};
+    ::GetRoleTextW(static_cast<DWORD>(Role(id)), role, 64);
+    std::wstring said = L"\"" + Name(id) + L"\" " + role;
+    if (!Value(id).empty()) said += L" \"" + Value(id) + L"\"";
+    const LONG state = State(id);
+    if (state & STATE_SYSTEM_CHECKED) said += L" checked";
+    if (state & STATE_SYSTEM_SELECTED) said += L" selected";
+    if (state & STATE_SYSTEM_DEFAULT) said += L" default";
+    return said;
+  }
+  // The focus, then every child that shows, as a reader walks the page.
+  std::string Page() {
+    VARIANT focus;
+    ::VariantInit(&focus);
+    std::wstring page = L"  focus: ";
+    page += acc_->get_accFocus(&focus) == S_OK && focus.vt == VT_I4 && focus.lVal > 0
+                ? Spoken(focus.lVal)
+                : L"(none)";
+    LONG count = 0;
+    acc_->get_accChildCount(&count);
+    for (LONG id = 1; id <= count; ++id) {
+      if (Shows(id)) page += L"\n  " + Spoken(id);
+    }
+    return nbase::UTF16ToUTF8(page);
+  }
+  LONG Focused() {
+    VARIANT child;
+    ::VariantInit(&child);
+    return acc_->get_accFocus(&child) == S_OK && child.vt == VT_I4 ? child.lVal : 0;
+  }
+
+ private:
   IAccessible* acc_;
 };
 
@@ -156,7 +207,19 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   const LONG progress = reader.Find(L"", ROLE_SYSTEM_PROGRESSBAR);
   const LONG start_now = reader.Find(L"Start Now", ROLE_SYSTEM_PUSHBUTTON);
   const LONG close = reader.Find(L"Close", ROLE_SYSTEM_PUSHBUTTON);
+  const LONG hide = reader.Find(L"Hide", ROLE_SYSTEM_PUSHBUTTON);
   ASSERT_GT(install_now, 0);
+  ASSERT_GT(hide, 0);
+  EXPECT_GT(reader.Find(L"Choose folder\u2026", ROLE_SYSTEM_PUSHBUTTON), 0)
+      << "the folder button is named by its tooltip";
+  // Nothing a user can press, tick or read a value from goes unnamed.
+  LONG children = 0;
+  acc->get_accChildCount(&children);
+  for (LONG id = 1; id <= children; ++id) {
+    if (reader.Role(id) != ROLE_SYSTEM_STATICTEXT) {
+      EXPECT_FALSE(reader.Name(id).empty()) << "child " << id << " role " << reader.Role(id);
+    }
+  }
   ASSERT_GT(custom, 0);
   ASSERT_GT(link, 0);
   ASSERT_GT(progress, 0);
@@ -181,6 +244,7 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   const LONG language = reader.Find(L"Language Options:", ROLE_SYSTEM_COMBOBOX);
   EXPECT_GT(language, 0) << "the combo is named by its label";
   EXPECT_EQ(L"English", reader.Value(language));
+  std::printf("a screen reader on the home page, custom panel open:\n%s\n", reader.Page().c_str());
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(custom)));
   EXPECT_TRUE(
       PumpUntil([&] { return (reader.State(custom) & STATE_SYSTEM_CHECKED) == 0; }, kWatchdogMs));
@@ -197,9 +261,15 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   ASSERT_EQ(S_OK, acc->get_accFocus(&focused));
   EXPECT_EQ(link, focused.lVal);
 
-  // Pressing Install Now runs the installation; the progress value rises to the end page.
+  // Pressing Install Now runs the installation; the progress value rises to the end page. The
+  // keyboard, and the reader with it, moves to each new page's first button.
+  std::printf("a screen reader on the home page:\n%s\n", reader.Page().c_str());
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(install_now)));
   ASSERT_TRUE(PumpUntil([&] { return reader.Shows(progress); }, kWatchdogMs)) << "no download";
+  EXPECT_TRUE(PumpUntil([&] { return LastFocusEvent() == hide; }, kWatchdogMs))
+      << "no focus event for the download page";
+  EXPECT_EQ(hide, reader.Focused());
+  std::printf("a screen reader on the download page:\n%s\n", reader.Page().c_str());
   std::vector<int> values;
   ASSERT_TRUE(PumpUntil(
       [&] {
@@ -216,6 +286,10 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   EXPECT_GT(values.back(), 0);
   EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
   EXPECT_TRUE(EventSeen(EVENT_OBJECT_VALUECHANGE, progress));
+  EXPECT_TRUE(PumpUntil([&] { return LastFocusEvent() == start_now; }, kWatchdogMs))
+      << "no focus event for the end page";
+  EXPECT_EQ(start_now, reader.Focused());
+  std::printf("a screen reader on the end page:\n%s\n", reader.Page().c_str());
 
   // Start Now starts the product and ends the installer.
   ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(start_now)));
@@ -228,6 +302,103 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   g_window = nullptr;
   EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/en.html", 20000));
   for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
+}
+
+TEST(ScreenReaderRun, TheOpenLanguageListIsAListWhoseHighlightIsSelectedAndFocused) {
+  nbase::ScopedCoInitialize com;
+  InstallerRun run;
+  ASSERT_NO_FATAL_FAILURE(CopyInstaller(L"reader_list", &run));
+  ASSERT_NO_FATAL_FAILURE(StartInstaller(&run));
+  nbase::ComPtr<IAccessible> acc;
+  ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(
+      run.window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible, acc.put_void()));
+  Reader reader(acc.get());
+  const LONG custom = reader.Find(L"Custom Install", ROLE_SYSTEM_CHECKBUTTON);
+  const LONG combo = reader.Find(L"Language Options:", ROLE_SYSTEM_COMBOBOX);
+  ASSERT_GT(custom, 0);
+  ASSERT_GT(combo, 0);
+  ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(custom)));
+  ASSERT_TRUE(PumpUntil([&] { return reader.Shows(combo); }, kWatchdogMs));
+
+  g_window = nullptr;
+  g_events.clear();
+  HWINEVENTHOOK hook =
+      ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_SELECTION, nullptr, &OnWinEvent,
+                        run.program.process_id, 0, WINEVENT_OUTOFCONTEXT);
+  ASSERT_NE(nullptr, hook);
+  ASSERT_HRESULT_SUCCEEDED(acc->accDoDefaultAction(Child(combo)));
+  HWND popup = nullptr;
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        const std::vector<HWND> popups =
+            demo::TopLevelWindowsOf(run.program.process_id, L"ComboWnd");
+        popup = popups.empty() ? nullptr : popups[0];
+        return popup && ::IsWindowVisible(popup);
+      },
+      kWatchdogMs))
+      << "the list did not open";
+  nbase::ComPtr<IAccessible> list;
+  ASSERT_HRESULT_SUCCEEDED(::AccessibleObjectFromWindow(popup, static_cast<DWORD>(OBJID_CLIENT),
+                                                        IID_IAccessible, list.put_void()));
+  Reader items(list.get());
+  EXPECT_EQ(ROLE_SYSTEM_LIST, items.Role(CHILDID_SELF));
+  EXPECT_EQ(L"Language Options:", items.Name(CHILDID_SELF));
+  const LONG english = items.Find(L"English", ROLE_SYSTEM_LISTITEM);
+  const LONG german = items.Find(L"Deutsch", ROLE_SYSTEM_LISTITEM);
+  ASSERT_GT(english, 0);
+  ASSERT_GT(german, 0);
+  auto has = [&](LONG id, LONG bits) { return (items.State(id) & bits) == bits; };
+  const LONG highlighted = STATE_SYSTEM_SELECTED | STATE_SYSTEM_FOCUSED;
+  EXPECT_TRUE(PumpUntil([&] { return has(english, highlighted); }, kWatchdogMs));
+  EXPECT_TRUE(has(german, STATE_SYSTEM_SELECTABLE));
+  EXPECT_FALSE(has(german, STATE_SYSTEM_SELECTED));
+  EXPECT_EQ(0, items.State(english) & STATE_SYSTEM_CHECKED)
+      << "a list item is selected, not ticked";
+  EXPECT_TRUE(
+      PumpUntil([&] { return EventSeen(EVENT_OBJECT_FOCUS, english, popup); }, kWatchdogMs));
+  std::printf("a screen reader in the open language list:\n%s\n", items.Page().c_str());
+
+  // Arrowing moves the selection and the focus, and says so; Escape keeps the old choice.
+  ::PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 1);
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        return EventSeen(EVENT_OBJECT_SELECTION, german, popup) &&
+               EventSeen(EVENT_OBJECT_FOCUS, german, popup);
+      },
+      kWatchdogMs));
+  EXPECT_TRUE(has(german, highlighted));
+  EXPECT_FALSE(has(english, STATE_SYSTEM_SELECTED));
+  EXPECT_EQ(german, items.Focused());
+  std::printf("after Down:\n%s\n", items.Page().c_str());
+  ::PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 1);
+  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(popup); }, kWatchdogMs));
+  EXPECT_EQ(L"English", reader.Value(combo));
+  EXPECT_EQ(combo, reader.Focused()) << "the keyboard returns to the combo";
+  ::UnhookWinEvent(hook);
+}
+
+TEST(ScreenReaderRun, ASecondStartBringsBackTheMinimisedFirstWindow) {
+  InstallerRun first;
+  ASSERT_NO_FATAL_FAILURE(CopyInstaller(L"reader_second", &first));
+  ASSERT_NO_FATAL_FAILURE(StartInstaller(&first));
+  // What the Hide button and the minimize button both do.
+  ::PostMessageW(first.window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+  ASSERT_TRUE(PumpUntil([&] { return ::IsIconic(first.window) != FALSE; }, kWatchdogMs));
+
+  const testing_support::ChildResult second =
+      testing_support::RunProgram(first.exe, L"", kWatchdogMs);
+  ASSERT_TRUE(second.started);
+  EXPECT_FALSE(second.timed_out);
+  EXPECT_EQ(0u, second.exit_code);
+  EXPECT_TRUE(PumpUntil(
+      [&] { return !::IsIconic(first.window) && ::IsWindowVisible(first.window); }, kWatchdogMs))
+      << "the first window stays minimised";
+  EXPECT_EQ(first.window, ::GetForegroundWindow());
+  EXPECT_EQ(WAIT_TIMEOUT, ::WaitForSingleObject(first.program.process.get(), 0))
+      << "the first installer must go on";
+  EXPECT_EQ(first.window, demo::FindSetupWindow(first.program.process_id));
+  demo::SaveWindowPng(
+      first.window, FromBuildPath(BUILD_DIR_PATH "/screenshots") + L"\\second_start_restored.png");
 }
 
 // Keys as the keyboard sends them, to whichever window has the focus.
@@ -321,7 +492,7 @@ TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
   const LONG start_now = reader.Find(L"Jetzt Starten", ROLE_SYSTEM_PUSHBUTTON);
   ASSERT_GT(start_now, 0) << "the texts are German";
   ASSERT_TRUE(PumpUntil([&] { return reader.Shows(start_now); }, kWatchdogMs)) << "no end page";
-  Press(VK_TAB);
+  // The end page hands the keyboard to Start Now by itself.
   ASSERT_TRUE(PumpUntil([&] { return focused() == start_now; }, kWatchdogMs));
   shot(L"keyboard_run_end");
   Press(VK_RETURN);

@@ -1,809 +1,549 @@
-// The setup window in this process: custom panel, folder and disk checks, the close question,
-// failures with their boxes, the running-product check, a run to the end page, untrusted and
-// failing packages, and quitting at each stage.
-#include <windows.h>
-#include <shellapi.h>
-#include <shlobj.h>
-
+// The installation's run without a window: pages, questions and their answers, held
+// downloads, failures and retries, the package run's outcomes, driven through fakes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
+#include <functional>
 #include <memory>
-#include <mutex>
+#include <string>
 #include <vector>
 
-#include "base/StringUtil.h"
-#include "installer/main/Log.h"
-#include "installer/main/SystemUtil.h"
-#include "installer/window/SetupForm.h"
-#include "tests/installer/HttpClient/ScopedSystemProxy.h"
-#include "tests/installer/main/TestChild.h"
-#include "tests/installer/window/SetupTestSupport.h"
-#include "tests/ui/RepaintCheck.h"
-#include "tools/demo/driver/InstallerDriver.h"
-#include "ui/controls/CheckBox.h"
-#include "ui/controls/Combo.h"
-#include "ui/controls/RichEdit.h"
-#include "ui/core/GlobalManager.h"
-#include "ui/layouts/TabBox.h"
-#include "ui/render/RenderContext.h"
+#include "installer/window/SetupFlow.h"
 
 namespace {
 
-using setup_test::BoxAnswerer;
-using setup_test::PumpUntil;
+using setup::Page;
+using setup::SetupFlow;
+using Stage = SetupFlow::Stage;
 
-constexpr DWORD kWatchdogMs = 60000;
+// Texts are their keys with both placeholders left in, so a box shows what filled them.
+class FakeView : public setup::FlowView {
+ public:
+  std::function<int(const std::wstring& text)> answer = [](const std::wstring&) { return IDOK; };
+  std::vector<std::wstring> asked;
+  std::vector<Page> pages;
+  std::vector<int> progress;
+  bool folder_error = false;
+  std::wstring folder = L"C:\\Program Files\\Nolt\\Nolt Clipmint";
+  int runs_begun = 0;
+  std::vector<UINT> closed_with;
+  int loops_ended = 0;
+  std::vector<UINT> types;
+  // The proxy prompt: each time it showed, whether it said the last account was refused.
+  std::vector<bool> proxy_prompts;
+  bool proxy_account = true;
+  std::vector<bool> waiting_shown;
+  std::vector<DWORD> retries_scheduled;
 
-std::string DemoPackage() {
-  return setup_test::ReadFileBytes(setup_test::FromBuildPath(DEMO_PACKAGE_PATH));
-}
-
-class SetupFlow : public testing::Test {
- protected:
-  using Decide = BoxAnswerer::Decide;
-
-  void SetUp() override {
-    // The installer's own log, read back when a test fails.
-    static const bool log_started = StartLog();
-    (void)log_started;
-    boxes_ =
-        std::make_unique<BoxAnswerer>(::GetCurrentProcessId(), [this](const std::wstring& text) {
-          std::lock_guard<std::mutex> guard(decide_lock_);
-          if (decide_) return decide_(text);
-          // A box no test step expects is answered so the run ends instead of hanging, and noted.
-          unexpected_.push_back(text);
-          return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
-        });
+  std::wstring Text(const wchar_t* key) const override { return std::wstring(key) + L" XX YY"; }
+  int Ask(const std::wstring& text, UINT type) override {
+    asked.push_back(text);
+    types.push_back(type);
+    return answer(text);
   }
-
-  // How the following boxes are answered (a button id; 0 leaves a box open).
-  void Answer(Decide decide) {
-    std::lock_guard<std::mutex> guard(decide_lock_);
-    decide_ = std::move(decide);
+  bool AskProxyAccount(bool refused, std::wstring* user, std::wstring* password) override {
+    proxy_prompts.push_back(refused);
+    if (!proxy_account) return false;
+    *user = L"alice";
+    *password = L"wonder land!";
+    return true;
   }
-  std::vector<std::wstring> BoxTexts() const { return boxes_->Texts(); }
+  void ShowWaitingForNetwork(bool waiting) override { waiting_shown.push_back(waiting); }
+  void ScheduleRetry(DWORD milliseconds) override { retries_scheduled.push_back(milliseconds); }
+  void ShowPage(Page page) override { pages.push_back(page); }
+  void SetProgress(int percent) override { progress.push_back(percent); }
+  void ShowTaskbarState(setup::TaskbarState) override {}
+  std::wstring InstallFolder() const override { return folder; }
+  void ShowFolderError(bool shown) override { folder_error = shown; }
+  void BeginRun() override { ++runs_begun; }
+  void CloseWindow(UINT code) override { closed_with.push_back(code); }
+  void EndLoop() override { ++loops_ended; }
 
-  void Open(const std::map<std::wstring, std::wstring>& extra_urls = {}) {
-    const std::wstring url =
-        L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe";
-    std::map<std::wstring, std::wstring> urls = {
-        {L"URLID_DOWN", url},
-        {L"URLID_DOWN_X64", url},
-        {L"URLID_DOWN_SHA256", L""},
-        {L"URLID_DOWN_X64_SHA256", L""},
-        // Nothing listens there: opening them must not matter to the run.
-        {L"URLID_SERVICE", L"http://127.0.0.1:9/terms"},
-        {L"URLID_INSTALL", L"http://127.0.0.1:9/welcome"},
-    };
-    for (const auto& [key, value] : extra_urls) urls[key] = value;
-    skin_ = std::make_unique<setup_test::SkinCopy>(urls);
-    ui::GlobalManager::Instance().Startup(L"resources\\", nullptr, true, L"themes\\default",
-                                          L"lang\\English");
-    form_ = std::make_unique<SetupForm>();
-    ASSERT_TRUE(form_->Create(nullptr, kSetupWindowName,
-                              WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX, 0, true,
-                              RECT()));
-    form_->CenterWindow();
-    form_->ShowWindow(true, true);
-    PumpUntil([] { return false; }, 300);
-  }
-
-  void TearDown() override {
-    form_.reset();
-    ui::GlobalManager::Instance().Shutdown();
-    skin_.reset();
-    boxes_.reset();
-    for (const std::wstring& text : unexpected_) ADD_FAILURE() << "unexpected box: " << text;
-    if (HasFailure()) {
-      const std::string log = setup_test::ReadFileBytes(LogPath());
-      std::printf("installer log (end):\n%s\n",
-                  log.substr(log.size() > 4000 ? log.size() - 4000 : 0).c_str());
+  Page LastPage() const { return pages.empty() ? Page::kHome : pages.back(); }
+  bool AskedFor(const std::wstring& key) const {
+    for (const std::wstring& text : asked) {
+      if (text.find(key) != std::wstring::npos) return true;
     }
+    return false;
   }
-
-  static std::wstring LogPath() {
-    wchar_t folder[MAX_PATH] = {};
-    ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, folder);
-    return std::wstring(folder) + L"\\Temp\\" + sysutil::GetExeBaseName() + L"_log.txt";
-  }
-
-  ui::Control* Find(const wchar_t* name) { return form_->FindControl(name); }
-
-  // A key as the window receives it from the keyboard; `modifier` (VK_SHIFT, VK_CONTROL) is
-  // held in this thread's key state meanwhile, where the window and the text services look.
-  void Key(UINT vk, UINT modifier = 0) {
-    BYTE state[256] = {};
-    ::GetKeyboardState(state);
-    if (modifier) state[modifier] = 0x80;
-    ::SetKeyboardState(state);
-    HWND hwnd = form_->GetHWND();
-    ::SendMessageW(hwnd, WM_KEYDOWN, vk, 1);
-    const wchar_t ch = vk == VK_TAB      ? L'\t'
-                       : vk == VK_RETURN ? L'\r'
-                       : vk == VK_SPACE  ? L' '
-                       : vk == VK_ESCAPE ? 0x1B
-                                         : 0;
-    if (ch && ::IsWindow(hwnd)) ::SendMessageW(hwnd, WM_CHAR, ch, 1);
-    if (::IsWindow(hwnd)) ::SendMessageW(hwnd, WM_KEYUP, vk, 0xC0000001);
-    if (modifier) state[modifier] = 0;
-    ::SetKeyboardState(state);
-    PumpUntil([] { return false; }, 100);
-  }
-  void Type(const std::wstring& text) {
-    for (wchar_t ch : text) ::SendMessageW(form_->GetHWND(), WM_CHAR, ch, 1);
-  }
-  std::wstring FocusName() {
-    return form_->GetFocus() ? form_->GetFocus()->GetName() : std::wstring(L"(none)");
-  }
-  // What the screen shows of the window, for a person to look at.
-  void Shot(const wchar_t* name) {
-    PumpUntil([] { return false; }, 300);
-    const std::wstring folder = setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots");
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    demo::SaveWindowPng(form_->GetHWND(), folder + L"\\" + name + L".png");
-  }
-
-  void Click(const wchar_t* name) {
-    ui::Control* control = Find(name);
-    ASSERT_NE(nullptr, control) << name;
-    const RECT& rect = control->GetPos();
-    demo::ClickAt(form_->GetHWND(), {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
-    PumpUntil([] { return false; }, 200);
-  }
-
-  bool WaitForPage(int page, DWORD timeout_ms = kWatchdogMs) {
-    return PumpUntil([&] { return form_->CurrentPage() == page; }, timeout_ms);
-  }
-
-  LONG WindowHeight() {
-    RECT rect = {};
-    ::GetWindowRect(form_->GetHWND(), &rect);
-    return rect.bottom - rect.top;
-  }
-
-  setup_test::TinyHttpServer server_;
-  std::unique_ptr<setup_test::SkinCopy> skin_;
-  std::unique_ptr<SetupForm> form_;
-  std::unique_ptr<BoxAnswerer> boxes_;
-  std::mutex decide_lock_;
-  Decide decide_;
-  std::vector<std::wstring> unexpected_;
 };
 
-TEST_F(SetupFlow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  auto* custom = dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"));
-  ASSERT_NE(nullptr, custom);
-  const LONG closed_height = WindowHeight();
-  Click(L"checkbox_custom");
-  EXPECT_TRUE(custom->IsSelected());
-  EXPECT_EQ(472, Find(L"switch")->GetFixedHeight());
-  EXPECT_TRUE(Find(L"box_custom")->IsVisible());
-  EXPECT_EQ(closed_height + 112, WindowHeight()) << "the window follows the panel";
+class FakeDownload : public setup::PackageDownload {
+ public:
+  double size = 10.0 * 1024 * 1024;
+  HttpInterfaceError reason = HttpErrStatus;
+  bool folder_ok = true;
+  int starts = 0;
+  int emptied = 0;
+  std::wstring proxy_user;
 
-  // An invalid folder: the red label, nothing sent, the page stays.
-  auto* edit = dynamic_cast<ui::RichEdit*>(Find(L"edit_path"));
-  ASSERT_NE(nullptr, edit);
-  edit->SetText(L"Q:\\no such drive\\Clipmint");
-  Click(L"btn_install");
-  EXPECT_TRUE(Find(L"label_error")->IsVisible());
-  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
-
-  Click(L"checkbox_custom");
-  EXPECT_EQ(360, Find(L"switch")->GetFixedHeight());
-  EXPECT_FALSE(Find(L"box_custom")->IsVisible());
-  EXPECT_EQ(closed_height, WindowHeight());
-
-  // Forward slashes are fine, and stored with backslashes once the run starts; the package
-  // then gets the folder as typed.
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  std::wstring typed =
-      std::wstring(temp) + L"flow install " + std::to_wstring(::GetCurrentProcessId());
-  setup_test::RemoveTree(typed);
-  for (auto& c : typed) c = c == L'\\' ? L'/' : c;
-  edit->SetText(typed);
-  Click(L"btn_install");
-  EXPECT_FALSE(Find(L"label_error")->IsVisible());
-  EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
-  // What the layered window shows of the download page: the slideshow picture, not blank.
-  PumpUntil([] { return false; }, 600);
-  {
-    ui::IRenderContext* context = form_->GetRenderContext();
-    const RECT& picture = Find(L"download_bk")->GetPos();
-    const BYTE* pixel =
-        context->GetBits() +
-        (static_cast<size_t>(picture.top + 20) * context->GetWidth() + picture.left + 20) * 4;
-    EXPECT_FALSE(pixel[0] > 240 && pixel[1] > 240 && pixel[2] > 240)
-        << "the slideshow picture is not drawn " << picture.left << "," << picture.top << ","
-        << picture.right << "," << picture.bottom;
+  double KnownFileSize() const override { return size; }
+  double ElapsedSeconds() const override { return 12; }
+  HttpInterfaceError FailureReason() const override { return reason; }
+  std::wstring Url() const override { return L"http://packages/full.exe"; }
+  bool PrepareFolder(DWORD* error) override {
+    if (!folder_ok) *error = ERROR_ACCESS_DENIED;
+    return folder_ok;
   }
-  std::wstring stored = typed + L"\\";
-  for (auto& c : stored) c = c == L'/' ? L'\\' : c;
-  EXPECT_EQ(stored, form_->Product().InstallFolder());
+  void Start() override { ++starts; }
+  void EmptyFolder() override { ++emptied; }
+  void UseProxyAccount(const std::wstring& user, const std::wstring&) override {
+    proxy_user = user;
+  }
+  bool HasProxyAccount() const override { return !proxy_user.empty(); }
+};
 
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
-  EXPECT_EQ(L"/DIR=\"" + typed + L"\" /pellisar_down /wait_run /verysilent",
-            nbase::UTF8ToUTF16(setup_test::ReadFileBytes(stored + L"setup_parameters.txt")));
-  EXPECT_EQ("English", setup_test::ReadFileBytes(stored + L"cache\\language"));
-  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()))
-      << "the package is deleted after the setup ran";
-  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
-  EXPECT_FALSE(Find(L"minbtn")->IsVisible());
-  setup_test::RemoveTree(stored.substr(0, stored.size() - 1));
+class FakeRunner : public setup::PackageRunner {
+ public:
+  bool can_start = true;
+  int starts = 0;
+  std::vector<PackageRunJob*> restarted;
+  std::vector<PackageRunJob*> discarded;
+  std::vector<std::unique_ptr<PackageRunJob>> kept;
 
-  // Closing the end page asks nothing, opens the page after the installation and quits.
-  Answer([](const std::wstring&) { return IDOK; });
-  const size_t boxes_before = BoxTexts().size();
-  const int quits = setup_test::QuitMessagesSeen();
-  Click(L"closebtn");
-  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:9/welcome", kWatchdogMs));
-  EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
-  EXPECT_EQ(boxes_before, BoxTexts().size());
+  bool Start() override {
+    ++starts;
+    return can_start;
+  }
+  bool Restart(std::unique_ptr<PackageRunJob> job) override {
+    restarted.push_back(job.get());
+    kept.push_back(std::move(job));
+    return can_start;
+  }
+  void Discard(std::unique_ptr<PackageRunJob> job) override {
+    discarded.push_back(job.get());
+    kept.push_back(std::move(job));
+  }
+};
+
+class FakeSystem : public setup::FlowSystem {
+ public:
+  bool product_running = false;
+  int products_ended = 0;
+  int products_started = 0;
+  double free_mb = 1e9;
+  bool online = true;
+  std::vector<std::wstring> opened;
+  std::vector<std::string> reports;
+
+  std::wstring ProductName() const override { return L"Nolt Clipmint"; }
+  bool IsProductRunning() override { return product_running; }
+  void EndProduct() override {
+    ++products_ended;
+    product_running = false;
+  }
+  void StartProduct() override { ++products_started; }
+  bool IsDirectory(const std::wstring& path) override { return path == L"C:\\"; }
+  double FreeDiskSpaceMB(const std::wstring&) override { return free_mb; }
+  bool IsInternetConnected() override { return online; }
+  void Open(const std::wstring& url) override { opened.push_back(url); }
+  void Report(const char* event, const std::string& label) override {
+    reports.push_back(label.empty() ? event : std::string(event) + "_" + label);
+  }
+  std::wstring LogPath() const override { return L"C:\\log.txt"; }
+  unsigned long long NowMs() override { return now_ms; }
+  unsigned long long now_ms = 1000;
+
+  int Count(const std::string& report) const {
+    int count = 0;
+    for (const std::string& seen : reports) count += seen == report;
+    return count;
+  }
+};
+
+class Flow : public testing::Test {
+ protected:
+  void SetUp() override { flow_.Start(); }
+
+  // Home page to a running package.
+  void RunToPackage() {
+    flow_.InstallClicked();
+    ASSERT_EQ(Stage::kDownloading, flow_.CurrentStage());
+    flow_.DownloadFinished(true);
+    ASSERT_EQ(Stage::kRunning, flow_.CurrentStage());
+  }
+
+  FakeView view_;
+  FakeDownload download_;
+  FakeRunner runner_;
+  FakeSystem system_;
+  SetupFlow flow_{view_, download_, runner_, system_};
+};
+
+TEST_F(Flow, AWholeRunReachesTheEndPageAndClosingItAsksNothing) {
+  EXPECT_EQ(Page::kHome, view_.LastPage());
+  flow_.InstallClicked();
+  EXPECT_EQ(Page::kDownload, view_.LastPage());
+  EXPECT_EQ(1, view_.runs_begun);
+  EXPECT_EQ(1, download_.starts);
+  EXPECT_EQ(0, view_.progress.back());
+  EXPECT_FALSE(view_.folder_error);
+  // A second press (Return held down) must not start a second download.
+  flow_.InstallClicked();
+  EXPECT_EQ(1, download_.starts);
+
+  flow_.DownloadFinished(true);
+  EXPECT_EQ(1, runner_.starts);
+  flow_.PackageRunDone(PackageRunOutcome::kInstalled, 0, nullptr);
+  EXPECT_EQ(Page::kEnd, view_.LastPage());
+  EXPECT_EQ(Stage::kEnd, flow_.CurrentStage());
+  EXPECT_EQ(1, download_.emptied);
+  EXPECT_EQ((std::vector<std::string>{"Start_Install", "Install_Time_0-15s", "Install_Completed"}),
+            system_.reports);
+
+  flow_.StartNowClicked();
+  EXPECT_EQ(1, system_.products_started);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with);
+  flow_.WindowClosing();
+  EXPECT_EQ(std::vector<std::wstring>{L"URLID_INSTALL XX YY"}, system_.opened);
+  EXPECT_EQ(1, view_.loops_ended);
+  EXPECT_TRUE(view_.asked.empty());
 }
 
-TEST_F(SetupFlow, DiskBoxNamesTheRequiredMegabytes) {
-  // A package of 1 TiB cannot fit three times on any test machine's disk.
-  ASSERT_TRUE(server_.Start(std::string(16, 'x')));
-  server_.SetDeclaredSize(1LL << 40);
-  Open();
-  ASSERT_TRUE(
-      PumpUntil([&] { return form_->Downloader()->KnownFileSize() == (1LL << 40); }, kWatchdogMs));
-  Answer([](const std::wstring&) { return IDOK; });
-  Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
-  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"(3145728 MB of disk space is required.)"))
-      << BoxTexts()[0];
-  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+TEST_F(Flow, FolderAndDiskChecksStopTheRunBeforeAnythingStarts) {
+  view_.folder = L"Q:\\no such drive\\Clipmint";
+  flow_.InstallClicked();
+  EXPECT_TRUE(view_.folder_error);
+  EXPECT_EQ(0, download_.starts);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_TRUE(system_.reports.empty());
+
+  // Three times a package of 1 TiB, in whole megabytes.
+  view_.folder = L"C:\\Clipmint";
+  download_.size = 1099511627776.0;
+  system_.free_mb = 1000;
+  flow_.InstallClicked();
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_NE(std::wstring::npos, view_.asked[0].find(L"STRID_BOX_DISK_NOT_ENOUGH 3145728"));
+  EXPECT_EQ(0, download_.starts);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+
+  // A folder that cannot be made ours is a failure with its code, and Retry tries again.
+  download_.size = 1024;
+  download_.folder_ok = false;
+  int boxes = 0;
+  view_.answer = [&](const std::wstring&) { return ++boxes == 1 ? IDRETRY : IDABORT; };
+  flow_.InstallClicked();
+  EXPECT_EQ(2, system_.Count("Install_Failed_5"));
+  EXPECT_NE(std::wstring::npos, view_.asked.back().find(L"STRID_BOX_INSTALL_FAILED 5 C:\\log.txt"));
+  EXPECT_EQ(0, download_.starts);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
 }
 
-TEST_F(SetupFlow, CloseRequestsAskOnceAndCancelKeepsTheWindow) {
-  Open();
-  // The box stays up for a second (the watcher looks every 50 ms), long enough for the second
-  // request to arrive while it shows; then Cancel.
-  std::atomic<int> looks{0};
-  Answer([&](const std::wstring&) { return ++looks >= 20 ? IDCANCEL : 0; });
-  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
-  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return looks >= 20; }, kWatchdogMs));
-  PumpUntil([] { return false; }, 500);
-  ASSERT_EQ(1u, BoxTexts().size());
-  EXPECT_EQ(1, boxes_->MostAtOnce());
-  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"Are you sure you want to quit?"));
-  EXPECT_TRUE(::IsWindow(form_->GetHWND()));
-  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
+TEST_F(Flow, TheQuitQuestionIsAskedOnceAndCancelKeepsTheRun) {
+  flow_.InstallClicked();
+  // More close requests while the question is open, as impatient clicks send them.
+  view_.answer = [&](const std::wstring&) {
+    flow_.CloseRequested(1);
+    flow_.CloseRequested(1);
+    return IDCANCEL;
+  };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(1u, view_.asked.size());
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_QUIT"));
+  EXPECT_TRUE(view_.closed_with.empty());
+  EXPECT_EQ(Stage::kDownloading, flow_.CurrentStage());
+
+  // OK quits: reported, the window closes, and a download finishing after that runs nothing.
+  view_.answer = [](const std::wstring&) { return IDOK; };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with);
+  EXPECT_EQ(1, system_.Count("Cancel_Install"));
+  flow_.DownloadFinished(true);
+  EXPECT_EQ(0, runner_.starts);
+  flow_.CloseRequested(1);
+  EXPECT_EQ(2u, view_.asked.size());
 }
 
-TEST_F(SetupFlow, FailedDownloadOffersRetryAndAbortReturnsHome) {
-  // The server is down at first: the run fails and asks.
-  Open();
-  std::atomic<int> asked{0};
-  Answer([&](const std::wstring& text) {
-    ++asked;
-    if (asked == 1) return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
-    // The second failure: the server is back before Retry.
-    server_.Start(DemoPackage());
+TEST_F(Flow, AnOpenQuitQuestionHoldsAFinishedDownloadUntilAnswered) {
+  for (int answer : {IDCANCEL, IDOK}) {
+    SCOPED_TRACE(answer == IDOK ? "quit" : "stay");
+    FakeView view;
+    FakeRunner runner;
+    FakeSystem system;
+    SetupFlow flow(view, download_, runner, system);
+    flow.Start();
+    flow.InstallClicked();
+    view.answer = [&](const std::wstring&) {
+      flow.DownloadFinished(true);
+      EXPECT_EQ(0, runner.starts) << "ran under the question";
+      return answer;
+    };
+    flow.CloseRequested(1);
+    EXPECT_EQ(answer == IDCANCEL ? 1 : 0, runner.starts);
+    EXPECT_EQ(answer == IDCANCEL ? 0 : 1, system.Count("Cancel_Install"));
+  }
+  // A failure held the same way is shown once the question is gone.
+  view_.answer = [&](const std::wstring& text) {
+    if (text.find(L"STRID_BOX_QUIT") != std::wstring::npos) flow_.DownloadFinished(false);
+    return IDCANCEL;
+  };
+  flow_.InstallClicked();
+  flow_.CloseRequested(1);
+  ASSERT_EQ(2u, view_.asked.size());
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_UNKOWN_ERROR"));
+}
+
+TEST_F(Flow, WhileThePackageRunsQuittingIsRefusedWithTheFinishingBox) {
+  RunToPackage();
+  flow_.CloseRequested(1);
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_QUIT_FINISHING"));
+  EXPECT_TRUE(view_.closed_with.empty());
+  EXPECT_EQ(0, system_.Count("Cancel_Install"));
+  // The run ending while the box is still up decides what follows.
+  view_.answer = [&](const std::wstring&) {
+    flow_.PackageRunDone(PackageRunOutcome::kInstalled, 0, nullptr);
+    return IDOK;
+  };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(Page::kEnd, view_.LastPage());
+  EXPECT_TRUE(view_.closed_with.empty());
+}
+
+TEST_F(Flow, EachDownloadFailureReasonGetsItsBox) {
+  auto online = [] { return true; };
+  auto offline = [] { return false; };
+  EXPECT_STREQ(L"STRID_BOX_PROXY_AUTH",
+               setup::DownloadFailureBoxFor(HttpErrProxyAuth, offline).text_key);
+  EXPECT_STREQ(L"STRID_BOX_PROXY_AUTH",
+               setup::DownloadFailureBoxFor(HttpErrProxyAuth, online).text_key);
+  EXPECT_STREQ(L"STRID_BOX_SIGN_IN", setup::DownloadFailureBoxFor(HttpErrSignIn, online).text_key);
+  EXPECT_STREQ(L"STRID_BOX_TOO_SLOW",
+               setup::DownloadFailureBoxFor(HttpErrTooSlow, offline).text_key);
+  // A package whose digest is not the pinned one is refused, and offers no browser.
+  EXPECT_STREQ(L"STRID_BOX_PACKAGE_REFUSED",
+               setup::DownloadFailureBoxFor(HttpErrDigest, online).text_key);
+  EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL | MB_ICONERROR),
+            setup::DownloadFailureBoxFor(HttpErrDigest, online).type);
+  for (HttpInterfaceError reason : {HttpErrConnect, HttpErrRead, HttpErrStatus}) {
+    EXPECT_STREQ(L"STRID_BOX_UNKOWN_ERROR", setup::DownloadFailureBoxFor(reason, online).text_key);
+    EXPECT_EQ(static_cast<UINT>(MB_ABORTRETRYIGNORE | MB_ICONWARNING),
+              setup::DownloadFailureBoxFor(reason, online).type);
+    EXPECT_STREQ(L"STRID_BOX_NETWORK_ERROR",
+                 setup::DownloadFailureBoxFor(reason, offline).text_key);
+  }
+  // Own boxes never need to know whether the network is up.
+  bool asked = false;
+  setup::DownloadFailureBoxFor(HttpErrProxyAuth, [&] { return asked = true; });
+  EXPECT_FALSE(asked);
+}
+
+TEST_F(Flow, DownloadFailureAnswersRetryReturnHomeOrHandOverToTheBrowser) {
+  // Retry: a fresh attempt from 0; then Abort on the unknown error's box: home.
+  int answers = 0;
+  view_.answer = [&](const std::wstring&) { return ++answers == 1 ? IDRETRY : IDABORT; };
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  EXPECT_EQ(2, download_.starts);
+  EXPECT_EQ(0, view_.progress.back());
+  EXPECT_EQ(Stage::kDownloading, flow_.CurrentStage());
+  flow_.DownloadFinished(false);
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_UNKOWN_ERROR"));
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_EQ(Page::kHome, view_.LastPage());
+
+  // A network's sign-in page: its box, and Cancel goes home.
+  download_.reason = HttpErrSignIn;
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_SIGN_IN"));
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+
+  // Ignore: the package in the browser, the end page, and the installer ends.
+  system_.online = true;
+  download_.reason = HttpErrStatus;
+  view_.answer = [](const std::wstring&) { return IDIGNORE; };
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  EXPECT_EQ(std::vector<std::wstring>{L"http://packages/full.exe"}, system_.opened);
+  EXPECT_EQ(Page::kEnd, view_.LastPage());
+  EXPECT_EQ(1, view_.loops_ended);
+  EXPECT_EQ(0, runner_.starts);
+}
+
+TEST_F(Flow, QuittingUnderAFailureBoxLeavesItsAnswerUnused) {
+  flow_.InstallClicked();
+  view_.answer = [&](const std::wstring& text) {
+    if (text.find(L"STRID_BOX_QUIT") != std::wstring::npos) return IDOK;
+    flow_.CloseRequested(1);
     return IDRETRY;
-  });
-  Click(L"checkbox_custom");
-  Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return asked >= 1 && form_->CurrentPage() == 0; }, kWatchdogMs));
-  EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
-  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
-  EXPECT_TRUE(Find(L"minbtn")->IsVisible());
-
-  // Next Install Now: a fresh attempt that fails again; Retry finds the server back.
-  Click(L"btn_install");
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "Retry did not finish the run";
-  EXPECT_EQ(2, asked.load());
-  setup_test::RemoveTree(
-      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
-}
-
-TEST_F(SetupFlow, AProxyAskingForCredentialsGetsItsOwnBoxNotTheUnknownError) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  setup_test::TinyHttpServer proxy;
-  proxy.AskForProxyCredentials();
-  ASSERT_TRUE(proxy.Start(""));
-  // Set before the window opens: the downloader's size query starts with it.
-  http_test::ScopedSystemProxy system_proxy;
-  ASSERT_TRUE(system_proxy.Use(proxy.Port()));
-  std::atomic<int> proxy_boxes{0};
-  Answer([&](const std::wstring& text) {
-    if (text.find(L"proxy") == std::wstring::npos) {
-      unexpected_.push_back(text);
-      return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
-    }
-    // Retry once, as a user who signed in would; the proxy still refuses, so Cancel next.
-    return ++proxy_boxes == 1 ? IDRETRY : IDCANCEL;
-  });
-  Open();
-  Click(L"btn_install");
-  ASSERT_TRUE(
-      PumpUntil([&] { return proxy_boxes >= 2 && form_->CurrentPage() == 0; }, kWatchdogMs));
-  EXPECT_GT(proxy.Requests(), 0);
-  EXPECT_EQ(0, server_.Requests()) << "the download went around the system's proxy";
-  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
-}
-
-TEST_F(SetupFlow, IgnoreOpensThePackageInTheBrowserAndQuits) {
-  Open();  // nothing listens on the package's port
-  std::atomic<bool> offline{false};
-  Answer([&](const std::wstring& text) {
-    if (text.find(L"Ignore") != std::wstring::npos) return IDIGNORE;
-    offline = true;
-    return IDCANCEL;
-  });
-  const int quits = setup_test::QuitMessagesSeen();
-  Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
-  if (offline) GTEST_SKIP() << "this system reports no Internet connection: no Ignore to press";
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(
-      L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe",
-      kWatchdogMs));
-  EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
-  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
-  EXPECT_FALSE(Find(L"minbtn")->IsVisible());
-}
-
-TEST_F(SetupFlow, PackageWithWrongDigestIsNeverRun) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  const std::wstring wrong(64, L'0');
-  Open({{L"URLID_DOWN_SHA256", wrong}, {L"URLID_DOWN_X64_SHA256", wrong}});
-  std::atomic<int> asked{0};
-  Answer([&](const std::wstring& text) {
-    ++asked;
-    return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
-  });
-  auto* edit = dynamic_cast<ui::RichEdit*>(Find(L"edit_path"));
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder =
-      std::wstring(temp) + L"flow digest " + std::to_wstring(::GetCurrentProcessId());
-  edit->SetText(folder);
-  Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return asked >= 1; }, kWatchdogMs));
-  ASSERT_TRUE(WaitForPage(SetupForm::kHomePage));
-  EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt"));
-  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()));
-}
-
-// A stand-in for the running product: waits until it is ended.
-TEST_CHILD(wait_to_be_ended) {
-  ::Sleep(60000);
-  return 0;
-}
-
-TEST_F(SetupFlow, RunningProductCancelReturnsHomeAndOkEndsIt) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring product = std::wstring(temp) + L"Minteo.exe";
-  ::CopyFileW(testing_support::SelfPath().c_str(), product.c_str(), FALSE);
-  const testing_support::StartedProgram running =
-      testing_support::StartProgram(product, L"--child wait_to_be_ended");
-  ASSERT_TRUE(running);
-
-  Open();
-  std::atomic<int> answer{IDCANCEL};
-  Answer([&](const std::wstring&) { return answer.load(); });
-  Click(L"checkbox_custom");
-  Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
-  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"Nolt Clipmint is currently running"));
-  PumpUntil([] { return false; }, 300);
-  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
-  EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
-
-  answer = IDOK;
-  Click(L"btn_install");
-  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(running.process.get(), 10000))
-      << "product not ended";
-  EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
-  ::DeleteFileW(product.c_str());
-  setup_test::RemoveTree(
-      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
-}
-
-// The repaint invariant through a whole run of the real window: the surface its partial
-// repaints built up equals a full repaint after the custom panel, the language switch, each
-// progress report and slide, and on the end page.
-TEST_F(SetupFlow, PartialRepaintsEqualAFullRepaintThroughARun) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "home";
-  Click(L"checkbox_custom");
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "custom panel";
-  auto* combo = dynamic_cast<ui::Combo*>(Find(L"combo_language"));
-  ASSERT_NE(nullptr, combo);
-  combo->SelectItem(1);
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "language switched";
-  combo->SelectItem(0);
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "language switched back";
-  Click(L"checkbox_custom");
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "custom panel closed";
-
-  Click(L"btn_install");
-  ASSERT_TRUE(WaitForPage(SetupForm::kDownloadPage));
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "download page";
-  // Reports as the downloader sends them, and the slideshow's timer, while the real download
-  // goes on beside them.
-  for (int percent = 5; percent <= 95; percent += 15) {
-    DownloadProgress record = {form_->Downloader(), percent};
-    ::SendMessageW(form_->GetHWND(), WM_DOWNLOAD_PROGRESS, 0, reinterpret_cast<LPARAM>(&record));
-    EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "progress " << percent;
-    ::SendMessageW(form_->GetHWND(), WM_TIMER, SetupForm::kSlideshowTimerId, 0);
-    EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "slide after " << percent;
-  }
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
-  EXPECT_TRUE(ui_test::RepaintsAgree(*form_)) << "end page";
-  setup_test::RemoveTree(
-      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
-}
-
-TEST_F(SetupFlow, KeyboardAloneInstallsInGermanToAChosenFolderAndStartsTheProduct) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  // Escape asks the quit question, as Alt+F4 does; Cancel keeps the run.
-  Answer([](const std::wstring&) { return IDCANCEL; });
-  Key(VK_ESCAPE);
-  ASSERT_TRUE(PumpUntil([&] { return !BoxTexts().empty(); }, kWatchdogMs));
-  EXPECT_NE(std::wstring::npos, BoxTexts()[0].find(L"Are you sure you want to quit?"));
-  PumpUntil([] { return false; }, 300);
-  ASSERT_TRUE(::IsWindow(form_->GetHWND()));
-
-  // The home page's stops in reading order, around and back.
-  std::vector<std::wstring> order;
-  for (int i = 0; i < 6; ++i) {
-    Key(VK_TAB);
-    order.push_back(FocusName());
-  }
-  EXPECT_EQ(order, (std::vector<std::wstring>{L"btn_install", L"btn_link", L"checkbox_custom",
-                                              L"minbtn", L"closebtn", L"btn_install"}));
-  EXPECT_TRUE(form_->IsFocusMarkShown());
-  Shot(L"keyboard_home_install");
-  Key(VK_TAB, VK_SHIFT);
-  EXPECT_EQ(L"closebtn", FocusName());
-  Shot(L"keyboard_home_close");
-
-  // Custom Install by Space; German from the combo with an arrow; a folder typed over the
-  // default one.
-  Key(VK_TAB);
-  Key(VK_TAB);
-  Key(VK_TAB);
-  ASSERT_EQ(L"checkbox_custom", FocusName());
-  Key(VK_SPACE);
-  ASSERT_TRUE(Find(L"box_custom")->IsVisible());
-  Shot(L"keyboard_home_custom");
-  Key(VK_TAB);
-  ASSERT_EQ(L"combo_language", FocusName());
-  Key(VK_DOWN);
-  EXPECT_EQ(L"Jetzt installieren",
-            dynamic_cast<ui::LabelTemplate<ui::Control>*>(Find(L"btn_install"))->GetText());
-  Shot(L"keyboard_home_combo_german");
-  Key(VK_TAB);
-  ASSERT_EQ(L"edit_path", FocusName());
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  const std::wstring folder =
-      std::wstring(temp) + L"keyboard install " + std::to_wstring(::GetCurrentProcessId());
-  setup_test::RemoveTree(folder);
-  Key('A', VK_CONTROL);
-  Type(folder);
-  EXPECT_EQ(folder, dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->GetText());
-  Key(VK_TAB);
-  EXPECT_EQ(L"btn_path", FocusName());
-  Shot(L"keyboard_home_browse");
-  Key(VK_TAB, VK_SHIFT);
-
-  // Return in the field presses the page's main button.
-  Key(VK_RETURN);
-  ASSERT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
-  Key(VK_TAB);
-  EXPECT_EQ(L"btn_hide", FocusName()) << "the caption buttons are hidden while it runs";
-  Shot(L"keyboard_download_hide");
-
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
-  const std::wstring stored = folder + L"\\";
-  EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
-  EXPECT_EQ(L"/DIR=\"" + folder + L"\" /pellisar_down /wait_run /verysilent",
-            nbase::UTF8ToUTF16(setup_test::ReadFileBytes(stored + L"setup_parameters.txt")));
-  Key(VK_TAB);
-  EXPECT_EQ(L"btn_start", FocusName());
-  Shot(L"keyboard_end_start");
-  Key(VK_TAB);
-  EXPECT_EQ(L"closebtn", FocusName());
-  Shot(L"keyboard_end_close");
-
-  // Return with the close button focused presses it; with nothing that takes Return focused
-  // it is Start Now. Here: back to Start Now, then Return.
-  Key(VK_TAB, VK_SHIFT);
-  const int quits = setup_test::QuitMessagesSeen();
-  Key(VK_RETURN);
-  EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },
-                        kWatchdogMs))
-      << "Start Now did not start the product";
-  EXPECT_TRUE(PumpUntil([&] { return setup_test::QuitMessagesSeen() == quits + 1; }, kWatchdogMs));
-  for (int i = 0; i < 100 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
-}
-
-// --- What runs elevated, and what the user is told -------------------------------------------
-
-std::wstring ScratchFolder(const wchar_t* name) {
-  wchar_t temp[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + name + L" " + std::to_wstring(::GetCurrentProcessId());
-}
-
-// The box watcher looks every 50 ms; a box is photographed once it has had time to paint.
-constexpr int kLooksBeforeShot = 8;
-
-int CountLabel(const std::vector<std::string>& labels, const std::string& label) {
-  return static_cast<int>(std::count(labels.begin(), labels.end(), label));
-}
-
-bool IsInstallFailedBox(const std::wstring& text) {
-  return text.find(L"could not be completed") != std::wstring::npos;
-}
-
-TEST_F(SetupFlow, UntrustedPackagesAreNeverRunAndAreDeleted) {
-  const std::string good = DemoPackage();
-  std::string flipped = good;
-  flipped[4096] = static_cast<char>(flipped[4096] ^ 0x01);
-  const std::wstring untrusted = setup_test::FromBuildPath(UNTRUSTED_PACKAGES_DIR) + L"\\";
-  struct Variant {
-    const char* what;
-    std::string bytes;
   };
-  const Variant variants[] = {
-      {"flipped byte", flipped},
-      {"appended bytes", good + std::string(32, '\0')},
-      {"unsigned", setup_test::ReadFileBytes(untrusted + L"unsigned.exe")},
-      {"second publisher", setup_test::ReadFileBytes(untrusted + L"other_publisher.exe")},
-      {"no code-signing usage", setup_test::ReadFileBytes(untrusted + L"no_codesign.exe")},
-      {"expired", setup_test::ReadFileBytes(untrusted + L"expired.exe")},
-      {"self-signed look-alike", setup_test::ReadFileBytes(untrusted + L"lookalike.exe")},
-  };
-  ASSERT_TRUE(server_.Start(good));
-  Open();
-  const std::wstring folder = ScratchFolder(L"flow untrusted");
-  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
-  std::atomic<int> failed_boxes{0};
-  std::atomic<int> looks{0};
-  Answer([&](const std::wstring& text) {
-    if (!IsInstallFailedBox(text)) return IDCANCEL;
-    // The first box is left up a moment to be painted and photographed.
-    if (failed_boxes == 0 && ++looks < kLooksBeforeShot) return 0;
-    if (failed_boxes == 0) setup_test::ShootMessageBoxes(L"flow_untrusted_box");
-    ++failed_boxes;
-    return IDABORT;
-  });
-  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
-  for (const Variant& variant : variants) {
-    ASSERT_FALSE(variant.bytes.empty()) << variant.what;
-    ASSERT_TRUE(server_.Start(variant.bytes));
-    const int before = failed_boxes;
-    Click(L"btn_install");
-    ASSERT_TRUE(PumpUntil([&] { return failed_boxes > before; }, kWatchdogMs)) << variant.what;
-    ASSERT_TRUE(WaitForPage(SetupForm::kHomePage)) << variant.what;
-    EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt")) << variant.what;
-    EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->DownloadPath())) << variant.what;
-    EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath())) << variant.what;
+  flow_.DownloadFinished(false);
+  EXPECT_EQ(Stage::kQuitting, flow_.CurrentStage());
+  EXPECT_EQ(1, download_.starts);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with);
+}
+
+TEST_F(Flow, ARunningProductIsEndedOnOkAndCancelReturnsHome) {
+  system_.product_running = true;
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  flow_.InstallClicked();
+  EXPECT_NE(std::wstring::npos, view_.asked.back().find(L"STRID_BOX_APP_RUNNING Nolt Clipmint"));
+  EXPECT_EQ(0, download_.starts);
+  EXPECT_EQ(0, system_.products_ended);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+
+  view_.answer = [](const std::wstring&) { return IDOK; };
+  flow_.InstallClicked();
+  EXPECT_EQ(1, system_.products_ended);
+  EXPECT_EQ(1, download_.starts);
+
+  // Started again during the download: asked again before the package runs.
+  system_.product_running = true;
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  flow_.DownloadFinished(true);
+  EXPECT_EQ(0, runner_.starts);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+}
+
+TEST_F(Flow, AFailedRunIsReportedWithItsCodeAndOffersRetryAndTheBrowser) {
+  RunToPackage();
+  int boxes = 0;
+  view_.answer = [&](const std::wstring&) { return ++boxes == 1 ? IDRETRY : IDIGNORE; };
+  flow_.PackageRunDone(PackageRunOutcome::kSetupFailed, 7, nullptr);
+  EXPECT_EQ(1, system_.Count("Install_Failed_7"));
+  EXPECT_NE(std::wstring::npos, view_.asked.back().find(L"STRID_BOX_INSTALL_FAILED 7 C:\\log.txt"));
+  EXPECT_EQ(0, system_.Count("Install_Completed"));
+  // Retry starts over with a fresh download.
+  EXPECT_EQ(2, download_.starts);
+  EXPECT_EQ(Stage::kDownloading, flow_.CurrentStage());
+
+  flow_.DownloadFinished(true);
+  flow_.PackageRunDone(PackageRunOutcome::kUntrusted, 0x800B0100, nullptr);
+  EXPECT_EQ(1, system_.Count("Install_Failed_0x800B0100"));
+  EXPECT_EQ(std::vector<std::wstring>{L"http://packages/full.exe"}, system_.opened);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_EQ(Page::kHome, view_.LastPage());
+  EXPECT_EQ(0, view_.progress.back()) << "no percentage stays behind the box";
+
+  // A run that cannot even start fails the same way.
+  runner_.can_start = false;
+  view_.answer = [](const std::wstring&) { return IDABORT; };
+  flow_.InstallClicked();
+  flow_.DownloadFinished(true);
+  EXPECT_EQ(1, system_.Count("Install_Failed_8"));
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  // An outcome for no run in progress is dropped, its held package with it.
+  auto stray = std::make_unique<PackageRunJob>();
+  PackageRunJob* stray_job = stray.get();
+  flow_.PackageRunDone(PackageRunOutcome::kInstalled, 0, std::move(stray));
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_EQ(std::vector<PackageRunJob*>{stray_job}, runner_.discarded);
+}
+
+TEST_F(Flow, ARefusedElevationRetriesTheHeldPackageOrDiscardsIt) {
+  RunToPackage();
+  view_.answer = [](const std::wstring&) { return IDRETRY; };
+  auto job = std::make_unique<PackageRunJob>();
+  PackageRunJob* held = job.get();
+  flow_.PackageRunDone(PackageRunOutcome::kElevationRefused, ERROR_CANCELLED, std::move(job));
+  EXPECT_NE(std::wstring::npos, view_.asked.back().find(L"STRID_BOX_ADMIN_NEEDED Nolt Clipmint"));
+  EXPECT_EQ(std::vector<PackageRunJob*>{held}, runner_.restarted);
+  EXPECT_EQ(Stage::kRunning, flow_.CurrentStage());
+  EXPECT_EQ(Page::kDownload, view_.LastPage());
+  EXPECT_EQ(90, view_.progress.back());
+  EXPECT_EQ(1, download_.starts) << "the same bytes, not a new download";
+
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  job = std::make_unique<PackageRunJob>();
+  held = job.get();
+  flow_.PackageRunDone(PackageRunOutcome::kElevationRefused, ERROR_CANCELLED, std::move(job));
+  EXPECT_EQ(std::vector<PackageRunJob*>{held}, runner_.discarded);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_EQ(2, system_.Count("Install_Failed_1223"));
+  EXPECT_FALSE(view_.AskedFor(L"STRID_BOX_INSTALL_FAILED"));
+}
+
+TEST_F(Flow, ALostNetworkIsWaitedForTenMinutesWithoutABoxThenAsked) {
+  download_.reason = HttpErrConnect;
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  EXPECT_TRUE(view_.asked.empty()) << "a lost network is a wait, not a box";
+  EXPECT_TRUE(flow_.WaitingForNetwork());
+  EXPECT_EQ(std::vector<bool>{true}, view_.waiting_shown);
+  ASSERT_EQ(1u, view_.retries_scheduled.size());
+  EXPECT_EQ(Page::kDownload, view_.LastPage()) << "the page and its percentage stay";
+  // Each pause over starts an attempt of its own, which goes on from what is on disk.
+  for (int i = 0; i < 5; ++i) {
+    system_.now_ms += SetupFlow::kNetworkRetryMs;
+    flow_.RetryDue();
+    flow_.DownloadFinished(false);
   }
-  // A box still closing may be looked at twice.
-  EXPECT_LE(static_cast<int>(sizeof(variants) / sizeof(variants[0])), failed_boxes.load());
-  for (const std::wstring& text : BoxTexts()) {
-    if (IsInstallFailedBox(text)) {
-      EXPECT_NE(std::wstring::npos, text.find(LogPath())) << text;
-    }
-  }
-  // Reported as failures with their codes, never as an installation.
-  PumpUntil([] { return false; }, 1500);
-  const std::vector<std::string> labels = setup_test::CollectorEventLabels();
-  EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
-            CountLabel(labels, "Install_Completed"));
-  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_0x800B0100") + 2,
-            CountLabel(labels, "Install_Failed_0x800B0100"))
-      << "appended bytes and the unsigned copy: no signature over the file";
-  setup_test::RemoveTree(folder);
+  EXPECT_EQ(6, download_.starts);
+  EXPECT_TRUE(view_.asked.empty());
+  // The network is back: the download finishes and the page no longer waits.
+  system_.now_ms += SetupFlow::kNetworkRetryMs;
+  flow_.RetryDue();
+  flow_.DownloadFinished(true);
+  EXPECT_FALSE(flow_.WaitingForNetwork());
+  EXPECT_EQ(false, view_.waiting_shown.back());
+  EXPECT_EQ(Stage::kRunning, flow_.CurrentStage());
 }
 
-TEST_F(SetupFlow, AFailingSetupIsReportedWithItsCodeAndOffersTheBrowser) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  const std::wstring folder = ScratchFolder(L"flow failing");
-  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
-  ::SetEnvironmentVariableW(L"DEMO_PACKAGE_EXIT_CODE", L"7");
-  std::atomic<bool> asked{false};
-  std::atomic<int> looks{0};
-  Answer([&](const std::wstring& text) {
-    if (!IsInstallFailedBox(text)) return IDCANCEL;
-    if (++looks < kLooksBeforeShot) return 0;
-    setup_test::ShootMessageBoxes(L"flow_setup_failed_box");
-    asked = true;
-    return IDIGNORE;
-  });
-  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
-  bool end_page_seen = false;
-  Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil(
-      [&] {
-        end_page_seen |= form_->CurrentPage() == SetupForm::kEndPage;
-        return asked.load();
-      },
-      kWatchdogMs));
-  ::SetEnvironmentVariableW(L"DEMO_PACKAGE_EXIT_CODE", nullptr);
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(
-      L"http://127.0.0.1:" + std::to_wstring(server_.Port()) + L"/Clipmint_full_setup.exe",
-      kWatchdogMs));
-  EXPECT_FALSE(end_page_seen);
-  EXPECT_EQ(SetupForm::kHomePage, form_->CurrentPage());
-  ASSERT_FALSE(BoxTexts().empty());
-  const std::wstring text = BoxTexts().back();
-  EXPECT_NE(std::wstring::npos, text.find(L"(error 7)")) << text;
-  EXPECT_NE(std::wstring::npos, text.find(LogPath())) << text;
-  EXPECT_TRUE(setup_test::PathExists(folder + L"\\setup_parameters.txt")) << "the package ran";
-  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()));
+TEST_F(Flow, AfterTenMinutesOfNoNetworkTheBoxComesAndGoingHomeStopsTheRetries) {
+  download_.reason = HttpErrRead;
+  system_.online = false;
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  system_.now_ms += SetupFlow::kNetworkWaitMs;
+  flow_.RetryDue();
+  flow_.DownloadFinished(false);
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_NETWORK_ERROR"));
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_FALSE(flow_.WaitingForNetwork());
+  const int starts = download_.starts;
+  flow_.RetryDue();
+  EXPECT_EQ(starts, download_.starts) << "a pause that ends after going home starts nothing";
 
-  std::vector<std::string> labels;
-  PumpUntil(
-      [&] {
-        labels = setup_test::CollectorEventLabels();
-        return CountLabel(labels, "Install_Failed_7") >
-               CountLabel(labels_before, "Install_Failed_7");
-      },
-      10000);
-  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_7") + 1,
-            CountLabel(labels, "Install_Failed_7"));
-  EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
-            CountLabel(labels, "Install_Completed"));
-  setup_test::RemoveTree(folder);
+  // Quitting while waiting: the pause's end starts nothing either.
+  view_.answer = [](const std::wstring&) { return IDOK; };
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  flow_.CloseRequested(1);
+  flow_.RetryDue();
+  EXPECT_EQ(starts + 1, download_.starts);
 }
 
-TEST_F(SetupFlow, FolderWithTrailingBackslashArrivesIntactAndThePackageRunsInItsFolder) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  const std::wstring folder = ScratchFolder(L"flow slash") + L"\\";
-  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
-  Click(L"btn_install");
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
-  const std::wstring record =
-      nbase::UTF8ToUTF16(setup_test::ReadFileBytes(folder + L"setup_parameters.txt"));
-  int count = 0;
-  wchar_t** args = ::CommandLineToArgvW((L"package " + record).c_str(), &count);
-  ASSERT_NE(nullptr, args);
-  std::vector<std::wstring> parsed(args + 1, args + count);
-  ::LocalFree(args);
-  ASSERT_EQ(4u, parsed.size()) << nbase::UTF16ToUTF8(record);
-  EXPECT_EQ(L"/DIR=" + folder, parsed[0]);
-  EXPECT_EQ(L"/verysilent", parsed[3]);
-  // Started in the protected folder it was downloaded to, which is emptied afterwards.
-  const std::wstring package_folder = sysutil::DirectoryPart(form_->Downloader()->TargetPath());
-  EXPECT_EQ(package_folder.substr(0, package_folder.size() - 1),
-            nbase::UTF8ToUTF16(setup_test::ReadFileBytes(folder + L"setup_cwd.txt")));
-  EXPECT_NE(std::wstring::npos, package_folder.find(L"Nolt Clipmint Setup")) << package_folder;
-  WIN32_FIND_DATAW found = {};
-  HANDLE search = ::FindFirstFileW((package_folder + L"*.exe").c_str(), &found);
-  EXPECT_EQ(INVALID_HANDLE_VALUE, search) << "left in the package folder: " << found.cFileName;
-  if (search != INVALID_HANDLE_VALUE) ::FindClose(search);
-  demo::SaveWindowPng(form_->GetHWND(), setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots") +
-                                            L"\\flow_end_page.png");
-  setup_test::RemoveTree(folder.substr(0, folder.size() - 1));
+TEST_F(Flow, AProxyAskingForCredentialsGetsThePromptAgainWhenRefusedAndCancelGoesHome) {
+  download_.reason = HttpErrProxyAuth;
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  EXPECT_EQ(std::vector<bool>{false}, view_.proxy_prompts);
+  EXPECT_EQ(L"alice", download_.proxy_user);
+  EXPECT_EQ(2, download_.starts) << "the account given is tried at once";
+  // The proxy still refuses: the prompt says so; Cancel returns home.
+  view_.proxy_account = false;
+  flow_.DownloadFinished(false);
+  EXPECT_EQ((std::vector<bool>{false, true}), view_.proxy_prompts);
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
+  EXPECT_TRUE(view_.asked.empty()) << "no box besides the prompt";
 }
 
-TEST_F(SetupFlow, AnOpenQuitQuestionHoldsAFinishedDownloadUntilAnswered) {
-  const std::string package = DemoPackage();
-  ASSERT_TRUE(server_.Start(package));
-  // Slow enough that the question is open before the download ends.
-  server_.SetBodyDelay(1500);
-  Open();
-  const std::wstring folder = ScratchFolder(L"flow quit hold");
-  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
-  // The question stays up until the download is complete on disk, and a while longer; nothing
-  // may run meanwhile. Then Cancel: the run goes on.
-  std::atomic<bool> ran_under_the_box{false};
-  std::atomic<bool> answered{false};
-  std::atomic<int> looks_after_download{0};
-  const std::wstring download = form_->Downloader()->DownloadPath();
-  Answer([&](const std::wstring& text) {
-    if (text.find(L"Are you sure you want to quit?") == std::wstring::npos) return IDCANCEL;
-    if (setup_test::PathExists(folder + L"\\setup_parameters.txt")) ran_under_the_box = true;
-    if (setup_test::ReadFileBytes(download).size() != package.size()) return 0;
-    if (++looks_after_download < 20) return 0;
-    answered = true;
-    return IDCANCEL;
-  });
-  Click(L"btn_install");
-  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return answered.load(); }, kWatchdogMs));
-  EXPECT_FALSE(ran_under_the_box);
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "the held download did not go on";
-  setup_test::RemoveTree(folder);
+TEST_F(Flow, ARefusedPackageGetsItsOwnBoxWithNoWayToRunItByHand) {
+  RunToPackage();
+  view_.answer = [](const std::wstring&) { return IDIGNORE; };
+  flow_.PackageRunDone(PackageRunOutcome::kUntrusted, 0xE07A0004, nullptr);
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_PACKAGE_REFUSED 0xE07A0004 C:\\log.txt"));
+  EXPECT_EQ(static_cast<UINT>(MB_RETRYCANCEL | MB_ICONERROR), view_.types.back());
+  EXPECT_TRUE(system_.opened.empty());
+  EXPECT_EQ(Page::kHome, view_.LastPage());
+  // Retry downloads again rather than run the same file.
+  view_.answer = [](const std::wstring&) { return IDRETRY; };
+  RunToPackage();
+  flow_.PackageRunDone(PackageRunOutcome::kUntrusted, 0xE07A0004, nullptr);
+  EXPECT_EQ(Stage::kDownloading, flow_.CurrentStage());
 }
 
-TEST_F(SetupFlow, QuittingUnderAFinishedDownloadRunsNothingAndReportsTheCancel) {
-  const std::string package = DemoPackage();
-  ASSERT_TRUE(server_.Start(package));
-  // Slow enough that the question is open before the download ends.
-  server_.SetBodyDelay(1500);
-  Open();
-  const std::wstring folder = ScratchFolder(L"flow quit");
-  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
-  std::atomic<bool> answered{false};
-  const std::wstring download = form_->Downloader()->DownloadPath();
-  Answer([&](const std::wstring& text) {
-    if (text.find(L"Are you sure you want to quit?") == std::wstring::npos) return IDCANCEL;
-    if (setup_test::ReadFileBytes(download).size() != package.size()) return 0;
-    answered = true;
-    return IDOK;
-  });
-  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
-  Click(L"btn_install");
-  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return answered && !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
-  PumpUntil([] { return false; }, 3000);
-  EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt"));
-  const std::vector<std::string> labels = setup_test::CollectorEventLabels();
-  EXPECT_EQ(CountLabel(labels_before, "Cancel_Install") + 1, CountLabel(labels, "Cancel_Install"));
-  EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
-            CountLabel(labels, "Install_Completed"));
-  setup_test::RemoveTree(folder);
-}
-
-TEST_F(SetupFlow, DuringTheSilentInstallTheQuitBoxSaysItIsFinishing) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  const std::wstring folder = ScratchFolder(L"flow finishing");
-  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
-  std::atomic<bool> finishing{false};
-  std::atomic<int> looks{0};
-  Answer([&](const std::wstring& text) {
-    if (text.find(L"finishing") == std::wstring::npos) return IDCANCEL;
-    if (++looks < kLooksBeforeShot) return 0;
-    setup_test::ShootMessageBoxes(L"flow_finishing_box");
-    finishing = true;
-    return IDOK;
-  });
-  const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
-  Click(L"btn_install");
-  // The package records its command line, then takes a while to finish.
-  ASSERT_TRUE(PumpUntil([&] { return setup_test::PathExists(folder + L"\\setup_parameters.txt"); },
-                        kWatchdogMs));
-  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return finishing.load(); }, kWatchdogMs));
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage));
-  EXPECT_TRUE(::IsWindow(form_->GetHWND()));
-  PumpUntil([] { return false; }, 1500);
-  const std::vector<std::string> labels = setup_test::CollectorEventLabels();
-  EXPECT_EQ(CountLabel(labels_before, "Cancel_Install"), CountLabel(labels, "Cancel_Install"));
-  setup_test::RemoveTree(folder);
-}
-
-TEST_F(SetupFlow, ReturnWithNothingFocusedInstallsAndEscapeClosesTheEndPage) {
-  ASSERT_TRUE(server_.Start(DemoPackage()));
-  Open();
-  ASSERT_EQ(L"(none)", FocusName());
-  Key(VK_RETURN);
-  EXPECT_EQ(SetupForm::kDownloadPage, form_->CurrentPage());
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "no end page";
-  setup_test::RemoveTree(
-      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
-
-  // On the end page Escape closes at once: no question, the page after the installation.
-  Answer([](const std::wstring&) { return IDOK; });
-  const int quits = setup_test::QuitMessagesSeen();
-  Key(VK_ESCAPE);
-  EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(form_->GetHWND()); }, kWatchdogMs));
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:9/welcome", kWatchdogMs));
-  EXPECT_EQ(quits + 1, setup_test::QuitMessagesSeen());
-  EXPECT_TRUE(BoxTexts().empty());
+TEST_F(Flow, ADiskThatFillsDuringTheDownloadGetsTheDiskBoxWithTheSpaceNeeded) {
+  download_.reason = HttpErrDiskFull;
+  flow_.InstallClicked();
+  flow_.DownloadFinished(false);
+  // Three times the 10 MiB package, as before the start.
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_DISK_NOT_ENOUGH 30 YY"));
+  EXPECT_EQ(Stage::kHome, flow_.CurrentStage());
 }
 
 }  // namespace
