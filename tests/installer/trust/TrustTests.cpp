@@ -420,4 +420,37 @@ TEST_F(ProtectedFolderTest, APlantedFolderOrFileIsReplacedBeforeUse) {
   EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
 }
 
+TEST(ProtectedFolderLinks, APlantedLinkIsNeverFollowedMovedOrDeletedThrough) {
+  const std::wstring folder = protected_folder::LocationFor(L"Trust Link Test");
+  const std::wstring link = folder.substr(0, folder.size() - 1);
+  const DWORD planted = ::GetFileAttributesW(link.c_str());
+  if (planted == INVALID_FILE_ATTRIBUTES || !(planted & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    GTEST_SKIP() << "no link planted (the test run plants one under Wine)";
+  }
+  const std::wstring target = FromBuildPath(TRUST_LINK_TARGET);
+  const bool prepared = protected_folder::Prepare(folder);
+  const DWORD error = ::GetLastError();
+  protected_folder::Empty(folder);
+
+  // Whatever happened to the link, the folder it points at is as it was.
+  EXPECT_EQ("precious\n", ReadAll(target + L"\\precious.txt"));
+  EXPECT_EQ("deep\n", ReadAll(target + L"\\sub\\deep.txt"));
+  WIN32_FIND_DATAW found = {};
+  HANDLE moved = ::FindFirstFileW((link + L".old-*").c_str(), &found);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, moved) << "the link was moved aside";
+  if (moved != INVALID_HANDLE_VALUE) ::FindClose(moved);
+
+  const DWORD after = ::GetFileAttributesW(link.c_str());
+  if (prepared) {
+    // Removed as a link and made again as a plain folder.
+    EXPECT_TRUE(after != INVALID_FILE_ATTRIBUTES && (after & FILE_ATTRIBUTE_DIRECTORY) &&
+                !(after & FILE_ATTRIBUTE_REPARSE_POINT));
+    ::RemoveDirectoryW(link.c_str());
+  } else {
+    // Where the link cannot be taken hold of (Wine), the folder is refused and the link kept.
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANT_ACCESS_FILE), error);
+    EXPECT_TRUE(after != INVALID_FILE_ATTRIBUTES && (after & FILE_ATTRIBUTE_REPARSE_POINT));
+  }
+}
+
 }  // namespace
