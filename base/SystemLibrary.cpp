@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "base/Lock.h"
 
@@ -11,6 +12,9 @@ namespace {
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+#ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
+#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
 #endif
 
 Lock& CacheLock() {
@@ -26,15 +30,20 @@ std::map<std::wstring, HMODULE>& Cache() {
 }
 
 HMODULE LoadFromSystemFolder(const wchar_t* name) {
-  HMODULE module = ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
-  // Without the search-flag update the flag is rejected; a full path is just as safe.
+  // By full path, and the library's own imports looked for in its folder: a system library
+  // whose dependency is resolved along the process's search path can otherwise pick a copy
+  // planted beside the program (Wine's loader does, whatever the search flags say).
   wchar_t folder[MAX_PATH];
   const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return nullptr;
   std::wstring path(folder, length);
   path += L'\\';
   path += name;
+  HMODULE module = ::LoadLibraryExW(
+      path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (module || ::GetLastError() != ERROR_INVALID_PARAMETER) return module;
+  // Without the search-flag update the flags are rejected; the altered search order starts in
+  // the library's folder too.
   return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
@@ -56,6 +65,14 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   HMODULE module = LoadFromSystemFolder(name);
   if (module) cache.emplace(name, module);
   return module;
+}
+
+std::vector<std::wstring> PreloadSystemLibraries(const std::vector<const wchar_t*>& names) {
+  std::vector<std::wstring> missing;
+  for (const wchar_t* name : names) {
+    if (!LoadSystemLibrary(name)) missing.emplace_back(name);
+  }
+  return missing;
 }
 
 FARPROC GetSystemProc(const wchar_t* library, const char* proc) {

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <string>
+#include <vector>
+
 namespace nbase {
 
 // The loader resolves static imports from the program's own folder first. An installer runs
@@ -18,6 +21,13 @@ bool HardenDllSearchPath();
 // the life of the process so the function pointers callers cache stay valid. Null on failure,
 // with GetLastError describing why.
 HMODULE LoadSystemLibrary(const wchar_t* name);
+
+// Loads each of `names` as above, in the order given, and keeps it. A library already loaded
+// is what the loader hands out for a later import of the same name, so a library loaded here
+// before anything pulls it in can no longer be picked up from beside the program. List a
+// library's own dependencies before it: its imports are resolved while it loads. Returns the
+// names that could not be loaded (absent from this version of the system).
+std::vector<std::wstring> PreloadSystemLibraries(const std::vector<const wchar_t*>& names);
 
 // Looks up an export of a system library, loading it as above. Null on failure.
 FARPROC GetSystemProc(const wchar_t* library, const char* proc);

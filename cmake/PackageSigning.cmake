@@ -12,6 +12,9 @@ get_filename_component(_signing_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(PACKAGE_SIGNING_DIR "${CMAKE_BINARY_DIR}/package-signing" CACHE INTERNAL "")
 set(PACKAGE_SIGNING_SCRIPT "${_signing_root}/tools/signing/sign_package.sh" CACHE INTERNAL "")
 set(DEMO_PUBLISHER_NAME "Nolt Demo Publisher" CACHE INTERNAL "")
+# The test authority's revocation case names a distribution point on this port that the
+# verifier tests listen on without ever answering.
+set(PACKAGE_STALL_PORT 18471 CACHE INTERNAL "")
 
 set(INSTALLER_PUBLISHER_NAME "demo" CACHE STRING
     "Subject common name of the package's code-signing certificate, or demo for the test authority")
@@ -27,7 +30,7 @@ if(NOT OPENSSL_PROGRAM OR NOT OSSLSIGNCODE_PROGRAM)
                       "(scripts/deps.sh installs them)")
 endif()
 execute_process(COMMAND "${_signing_root}/tools/signing/make_certs.sh" "${PACKAGE_SIGNING_DIR}"
-                        "${DEMO_PUBLISHER_NAME}"
+                        "${DEMO_PUBLISHER_NAME}" "${PACKAGE_STALL_PORT}"
                 RESULT_VARIABLE _signing_result)
 if(NOT _signing_result EQUAL 0)
   message(FATAL_ERROR "Making the test signing authority in ${PACKAGE_SIGNING_DIR} failed")

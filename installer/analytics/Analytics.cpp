@@ -78,10 +78,17 @@ void CAnalytics::Init(const std::string& category, const std::string& name) {
 }
 
 void CAnalytics::ReadClientId(unsigned generation) {
-  std::string id;
-  if (!QueryMachineId(MachineIdKind::kProcessor, id) &&
-      !QueryMachineId(MachineIdKind::kDiskSerial, id)) {
-    id = kFallbackClientId;
+  // The installation's identifier tells machines apart and is there without starting a tool;
+  // the disk serial number stands in where it is missing. The processor identifier is not
+  // used: every processor of one model reports the same, so it tells models apart, not
+  // machines. Only a digest leaves the machine, never an identifier itself.
+  std::string id = kFallbackClientId;
+  for (const MachineIdKind kind : {MachineIdKind::kInstallation, MachineIdKind::kDiskSerial}) {
+    std::string identifier;
+    if (QueryMachineId(kind, identifier) && !identifier.empty()) {
+      id = ClientIdFor(category_, kind, identifier);
+      break;
+    }
   }
   nbase::AutoLock hold(client_id_lock_);
   if (generation != client_id_generation_) return;

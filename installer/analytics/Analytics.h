@@ -18,7 +18,8 @@ class CAnalytics {
   static CAnalytics& Instance();
 
   // Stores category and event name and returns at once; the client id is picked on a thread of
-  // its own: the processor identifier, else the disk serial number, else "6058". Reading it
+  // its own: a digest (ClientIdFor) of the installation's identifier under the category as the
+  // product's name, else of the disk serial number, else "6058". Reading the serial number
   // starts a system tool, which must not hold up the window's first paint.
   void Init(const std::string& category, const std::string& name);
   // Replaces the built-in endpoint, measurement id and api secret where a value is not empty.

@@ -1,4 +1,5 @@
-// Machine identifier from the system management tool, with a WMI fallback.
+// Machine identifiers from the registry or the system management tool (with a WMI fallback),
+// and the client id derived from them.
 #include "installer/analytics/MachineId.h"
 
 #include <windows.h>
@@ -11,6 +12,7 @@
 #include "base/StringUtil.h"
 #include "base/Thread.h"
 #include "base/UniqueResource.h"
+#include "installer/HttpClient/Sha256.h"
 
 namespace machine_id {
 namespace {
@@ -207,9 +209,47 @@ bool QueryThroughWmi(MachineIdKind kind, std::string& id) {
   return ExtractAfterKey(std::string(query.key) + "\r\n" + value, query.key, id);
 }
 
+// Set when Windows is installed and kept for its life; only the 64-bit registry view holds it.
+bool ReadInstallationId(std::string& id) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", 0,
+                      KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  wchar_t value[128] = {};
+  DWORD size = sizeof(value) - sizeof(wchar_t);
+  DWORD type = 0;
+  const bool read = ::RegQueryValueExW(key, L"MachineGuid", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+                    type == REG_SZ;
+  ::RegCloseKey(key);
+  if (!read) return false;
+  id = nbase::UTF16ToUTF8(value);
+  return true;
+}
+
 }  // namespace machine_id
 
+std::string ClientIdFor(const std::string& product, MachineIdKind kind,
+                        const std::string& identifier) {
+  // Each piece with its length in front, so no two different inputs hash the same bytes.
+  CSha256Digest digest;
+  const auto feed = [&digest](const std::string& piece) {
+    const std::string length = std::to_string(piece.size()) + ":";
+    digest.Update(length.data(), length.size());
+    digest.Update(piece.data(), piece.size());
+  };
+  feed("client id");
+  feed(product);
+  feed(std::to_string(static_cast<int>(kind)));
+  feed(identifier);
+  std::string id = digest.HexDigest().substr(0, 32);
+  for (char& c : id) c = static_cast<char>(::toupper(static_cast<unsigned char>(c)));
+  return id;
+}
+
 bool QueryMachineId(MachineIdKind kind, std::string& id) {
+  if (kind == MachineIdKind::kInstallation) return machine_id::ReadInstallationId(id);
   const machine_id::ToolQuery query = machine_id::QueryFor(kind);
   const std::wstring tool = machine_id::ToolPath();
   std::string raw;

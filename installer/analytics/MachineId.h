@@ -1,18 +1,27 @@
-// Reads the machine identifier that analytics uses as its client id.
+// Reads the machine identifiers that analytics derives its client id from, and derives it.
 #pragma once
 
 #include <string>
 
 enum class MachineIdKind {
-  kProcessor,   // "ProcessorId" of the processors
-  kDiskSerial,  // "SerialNumber" of the disk drives
+  kInstallation,  // the identifier Windows gives its installation when it is set up
+  kProcessor,     // "ProcessorId" of the processors
+  kDiskSerial,    // "SerialNumber" of the disk drives
 };
 
 // Runs the system management tool for `kind` and extracts the value after its key. True when
 // the key was found; `id` then holds the value with blanks and line breaks removed (possibly
 // empty). Where the tool cannot be started or gives no answer within 500 ms, the same value is
 // read through WMI, each of its rows waited for a bounded time. `id` is left unchanged on false.
+// The installation's identifier is read from the registry instead, without any tool.
 bool QueryMachineId(MachineIdKind kind, std::string& id);
+
+// The client id analytics sends for `identifier` of `kind`: 32 upper-case hexadecimal digits of
+// a SHA-256 over the product's name, the kind and the identifier. The same machine gives the
+// same id on every run; nothing of the identifier can be read back from it, and another
+// product's id for the same machine is unrelated.
+std::string ClientIdFor(const std::string& product, MachineIdKind kind,
+                        const std::string& identifier);
 
 // The pieces, exposed for tests.
 namespace machine_id {

@@ -10,10 +10,28 @@
 #include "installer/main/SystemUtil.h"
 #include "installer/window/SetupForm.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // Before anything can load a library: never from the folder the installer was started in.
-  nbase::HardenDllSearchPath();
+namespace {
 
+// Filled before the runtime's own constructors run, so built on first use rather than as a
+// global, which those constructors would build (and empty) afterwards.
+std::vector<std::wstring>& NotPreloaded() {
+  static std::vector<std::wstring> names;
+  return names;
+}
+
+// Runs ahead of every constructor without a priority, the runtime's included: the stack
+// protector's set-up there asks the system's cryptographic provider for its random value, and
+// the provider's own imports would be looked for in the folder the installer was started in.
+// So the search path is restricted and the libraries that system libraries load on their own
+// are loaded from the system folder before that, and before anything of the installer runs.
+__attribute__((constructor(101))) void LoadSystemLibrariesFirst() {
+  nbase::HardenDllSearchPath();
+  NotPreloaded() = sysutil::PreloadLateSystemLibraries();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring instance_name = sysutil::GetInstanceName();
   // Held for the life of the process. A second start finds it and shows the first window
   // instead: a user who hid the installer and starts it again must see it come back.
@@ -28,6 +46,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   if (!StartLog()) return 1;
   LOG_APP(L"------- start setup -------");
+  for (const std::wstring& name : NotPreloaded())
+    LOG_APP(L"app: no system library %ls", name.c_str());
   LOG_APP(L"app: run message loop");
   {
     MainThread main_thread;

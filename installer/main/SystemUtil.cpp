@@ -91,6 +91,27 @@ std::wstring ExeBaseNameOf(const std::wstring& file_name) {
   return pieces.size() == 2 ? pieces[0] : file_name;
 }
 
+const std::vector<const wchar_t*>& LateSystemLibraries() {
+  // Taken from the loader's trace of whole runs: every library loaded after the entry that is
+  // not a static import of the program, in the order the loader finished them, which puts each
+  // after its own imports. The common controls are left out: the manifest binds them from the
+  // side-by-side store, and a copy from the system folder would be the old version.
+  static const std::vector<const wchar_t*> libraries = {
+      L"bcrypt.dll",   L"crypt32.dll",  L"rsaenh.dll",        L"uxtheme.dll",  L"gdiplus.dll",
+      L"msimg32.dll",  L"usp10.dll",    L"riched20.dll",      L"msftedit.dll", L"mpr.dll",
+      L"wininet.dll",  L"jsproxy.dll",  L"winhttp.dll",       L"propsys.dll",  L"windowscodecs.dll",
+      L"msacm32.dll",  L"winmm.dll",    L"explorerframe.dll", L"secur32.dll",  L"kerberos.dll",
+      L"dnsapi.dll",   L"nsi.dll",      L"iphlpapi.dll",      L"netapi32.dll", L"msv1_0.dll",
+      L"schannel.dll", L"wintrust.dll", L"dbghelp.dll",       L"imagehlp.dll", L"cryptnet.dll",
+      L"urlmon.dll",   L"ieframe.dll",  L"actxprxy.dll",      L"oleacc.dll",
+  };
+  return libraries;
+}
+
+std::vector<std::wstring> PreloadLateSystemLibraries() {
+  return nbase::PreloadSystemLibraries(LateSystemLibraries());
+}
+
 std::wstring GetExeBaseName() {
   wchar_t path[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -18,6 +18,16 @@ std::wstring GetInstanceName();
 // Exposed for tests: the base name for a file name, as GetExeBaseName describes.
 std::wstring ExeBaseNameOf(const std::wstring& file_name);
 
+// The system libraries that the installer's own system libraries load later, while they work
+// (the image codecs and the property store behind the shell, the security packages behind
+// HTTPS, the certificate checks, the web browser's frame), each after the libraries it imports.
+// Nothing the installer binds names them, so without help they are looked for wherever the
+// loader looks for a dependency.
+const std::vector<const wchar_t*>& LateSystemLibraries();
+// Loads all of them from the system folder at start, before anything can pull one in; returns
+// the names this system does not have.
+std::vector<std::wstring> PreloadLateSystemLibraries();
+
 // Text after the last "\\" or "/"; a path without separator comes back whole.
 std::wstring FileNamePart(const std::wstring& path);
 // Text up to and including the last "\\" or "/"; empty (failure) when there is no separator.

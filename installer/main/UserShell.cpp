@@ -94,16 +94,43 @@ HRESULT OpenThroughDesktopShell(const std::wstring& file, const std::wstring& pa
                              *show_command.get());
 }
 
-LaunchRoute OpenAsUser(const std::wstring& file, const std::wstring& parameters,
-                       const std::wstring& directory, int show) {
-  const HRESULT hr = OpenThroughDesktopShell(file, parameters, directory, show);
-  if (SUCCEEDED(hr)) return LaunchRoute::kDesktopShell;
-  LOG_WAR(L"the desktop shell could not open %ls (0x%08lX); opening it from the installer",
-          file.c_str(), static_cast<unsigned long>(hr));
+bool IsElevated() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return true;
+  nbase::UniqueHandle token(raw);
+  TOKEN_ELEVATION elevation = {};
+  DWORD size = 0;
+  if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
+    return true;
+  }
+  return elevation.TokenIsElevated != 0;
+}
+
+LaunchRoute OpenAfterDesktopShellFailed(HRESULT desktop_result, const std::wstring& file,
+                                        const std::wstring& parameters,
+                                        const std::wstring& directory, int show) {
+  if (IsElevated()) {
+    LOG_WAR(
+        L"the desktop shell could not open %ls (0x%08lX); not opened from the installer, "
+        L"whose rights are an administrator's: the user finds it there",
+        file.c_str(), static_cast<unsigned long>(desktop_result));
+    return LaunchRoute::kNotStarted;
+  }
+  LOG_WAR(
+      L"the desktop shell could not open %ls (0x%08lX); opening it from the installer, "
+      L"which runs with the user's own rights",
+      file.c_str(), static_cast<unsigned long>(desktop_result));
   const HINSTANCE started = ::ShellExecuteW(nullptr, L"open", file.c_str(),
                                             parameters.empty() ? nullptr : parameters.c_str(),
                                             directory.empty() ? nullptr : directory.c_str(), show);
   return reinterpret_cast<INT_PTR>(started) > 32 ? LaunchRoute::kDirect : LaunchRoute::kFailed;
+}
+
+LaunchRoute OpenAsUser(const std::wstring& file, const std::wstring& parameters,
+                       const std::wstring& directory, int show) {
+  const HRESULT hr = OpenThroughDesktopShell(file, parameters, directory, show);
+  if (SUCCEEDED(hr)) return LaunchRoute::kDesktopShell;
+  return OpenAfterDesktopShellFailed(hr, file, parameters, directory, show);
 }
 
 }  // namespace usershell

@@ -38,6 +38,26 @@ constexpr DWORD kVerifyPublisherMismatch = 0xE07A0004;
 constexpr DWORD kVerifyRootMismatch = 0xE07A0005;
 constexpr DWORD kVerifyDigestMismatch = 0xE07A0006;
 constexpr DWORD kVerifyNotHeld = 0xE07A0007;
+// The signature's bytes are not exactly one well-formed signature at the end of the file.
+constexpr DWORD kVerifyMalformedSignature = 0xE07A0008;
+// The image is not the one whose digest was signed.
+constexpr DWORD kVerifyImageMismatch = 0xE07A0009;
+// The signer's message digest does not cover the signed content.
+constexpr DWORD kVerifyContentMismatch = 0xE07A000A;
+// A digest, signature or key below the floor.
+constexpr DWORD kVerifyWeakAlgorithm = 0xE07A000B;
+// The signer's subject has no single readable common name.
+constexpr DWORD kVerifyUnclearName = 0xE07A000C;
+// The signer's key does not verify its signature over the authenticated attributes.
+constexpr DWORD kVerifySignerSignature = 0xE07A000D;
+// The chain could not be built within the verification's time bound.
+constexpr DWORD kVerifyTimedOut = 0xE07A000E;
+// The caller asked to stop.
+constexpr DWORD kVerifyCancelled = 0xE07A000F;
+
+// How long a verification may take whatever the network does; revocation that has not
+// answered by then counts as unknown.
+constexpr DWORD kVerifyBoundMs = 20000;
 
 // Opens `path` the way a package is verified and run: readable and deletable through the handle
 // (for the rename into place and the clean-up), with nobody else allowed to write, rename or
@@ -53,21 +73,27 @@ class PackageVerifier {
   // as the verdict is relied on (until the package's process has ended); `path` names the same
   // file for the system's signature check, which reports it in its own logging.
   //
-  // Trusted only when all of these hold: the Authenticode signature is valid over the file's
-  // image; exactly one signer whose signature over the signed content verifies; the signer's
+  // Trusted only when all of these hold: the file ends in exactly one signature and nothing
+  // else; the image's digest, computed here with the signature's SHA-2 digest, equals the
+  // signed one; the signer's message digest equals the digest of the signed content; the
+  // signer's key verifies its signature over the authenticated attributes; the system's check
+  // agrees; the signer's
   // chain, built by the machine's chain engine (so roots that only the user trusts do not
   // count), has no error status and passes the base chain policy; the chain has a root apart
   // from the leaf; the leaf names code signing among its extended key usages; the leaf's
   // subject common name equals the pinned publisher; the root's SHA-256 equals the pinned root;
   // and, when a digest is pinned, the file's SHA-256 equals it.
   //
-  // Revocation: the chain is checked for revocation (roots excluded) with a bounded retrieval
-  // time; a certificate known to be revoked is refused, while "revocation unknown" or "offline"
-  // is accepted and only logged by the caller's reason text, because a package whose authority
-  // publishes no revocation list would otherwise never install. Timestamps: countersignatures
+  // Revocation: the chain is checked for revocation (roots excluded) on a worker thread that is
+  // waited for no longer than the verification's bound (kVerifyBoundMs in all); a certificate
+  // known to be revoked is refused, while "revocation unknown", "offline" or no answer in time
+  // (the chain is then built again without revocation) is accepted and only logged by the
+  // caller's reason text, because a package whose authority publishes no revocation list would
+  // otherwise never install. `cancel`, when given, is an event that ends the wait at once with
+  // kVerifyCancelled. Timestamps: countersignatures
   // are not honoured; the chain must be valid now, so a package signed with a certificate that
   // has since expired is refused and has to be signed again.
-  PackageVerdict Verify(HANDLE file, const std::wstring& path) const;
+  PackageVerdict Verify(HANDLE file, const std::wstring& path, HANDLE cancel = nullptr) const;
 
   const PackagePins& pins() const { return pins_; }
 

@@ -6,6 +6,9 @@
 #include <sddl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "base/UniqueResource.h"
 
 namespace protected_folder {
@@ -34,11 +37,48 @@ std::wstring WithoutTrailingSeparator(std::wstring path) {
   return path;
 }
 
-// Removes a tree without following links: a junction planted inside is removed as a link, never
-// entered, so nothing outside the tree is touched with administrator rights.
+bool IsLinkAttributes(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Opens the entry itself, a link as the link. What the handle then names is checked again: a
+// system that opens a link's target even when asked for the link (Wine with a Unix symbolic
+// link) must not have the target deleted or renamed through it.
+nbase::UniqueFileHandle OpenEntry(const std::wstring& path, DWORD access) {
+  return nbase::UniqueFileHandle(::CreateFileW(
+      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+bool HandleIsLink(HANDLE entry) {
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  return ::GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof(tag)) &&
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Deletes a link as a link, never what it points at; false (ERROR_CANT_ACCESS_FILE) where the
+// system cannot take hold of the link itself, which is then left as it is.
+bool RemoveLink(const std::wstring& path) {
+  nbase::UniqueFileHandle link = OpenEntry(path, DELETE);
+  if (!link) return false;
+  if (!HandleIsLink(link.get())) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return false;
+  }
+  FILE_DISPOSITION_INFO dispose = {TRUE};
+  return ::SetFileInformationByHandle(link.get(), FileDispositionInfo, &dispose, sizeof(dispose)) !=
+         FALSE;
+}
+
+// Removes a tree without following links: a link found anywhere in it is removed as a link (or
+// left alone), never entered, so nothing outside the tree is touched with administrator rights.
 void RemoveTree(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (IsLinkAttributes(attributes)) {
+    RemoveLink(path);
+    return;
+  }
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
@@ -46,18 +86,39 @@ void RemoveTree(const std::wstring& path) {
     ::DeleteFileW(path.c_str());
     return;
   }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        const std::wstring name = found.cFileName;
-        if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
-      } while (::FindNextFileW(search, &found));
-      ::FindClose(search);
-    }
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring entry = path + L"\\" + name;
+      if (IsLinkAttributes(found.dwFileAttributes)) {
+        RemoveLink(entry);
+      } else {
+        RemoveTree(entry);
+      }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
   }
   ::RemoveDirectoryW(path.c_str());
+}
+
+// Renames a plain directory out of the way through a handle on it, so the object checked is the
+// object moved; a link is never renamed (one system's rename of a directory link moves its
+// target).
+bool MoveAside(const std::wstring& path, const std::wstring& aside) {
+  nbase::UniqueFileHandle entry = OpenEntry(path, DELETE);
+  if (!entry || HandleIsLink(entry.get()) || IsLinkAttributes(::GetFileAttributesW(path.c_str())))
+    return false;
+  std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + aside.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  info->ReplaceIfExists = FALSE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(aside.size() * sizeof(wchar_t));
+  std::copy(aside.begin(), aside.end(), info->FileName);
+  return ::SetFileInformationByHandle(entry.get(), FileRenameInfo, info,
+                                      static_cast<DWORD>(buffer.size())) != FALSE;
 }
 
 bool CreateProtected(const std::wstring& path) {
@@ -141,12 +202,19 @@ bool Prepare(const std::wstring& folder) {
   // The parent (the program data folder itself) exists on every system; it is not made here.
   for (int attempt = 0; attempt < 3; ++attempt) {
     if (IsProtected(path)) return true;
-    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (IsLinkAttributes(attributes)) {
+      // A link planted where the folder belongs: removed as a link, or the folder is refused.
+      if (!RemoveLink(path)) return false;
+    } else if (attributes != INVALID_FILE_ATTRIBUTES) {
       // Moved aside first, so a tree that cannot be removed at once is out of the way anyway.
       const std::wstring aside = path + L".old-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                  std::to_wstring(::GetTickCount());
-      const std::wstring doomed = ::MoveFileExW(path.c_str(), aside.c_str(), 0) ? aside : path;
-      RemoveTree(doomed);
+      if (MoveAside(path, aside)) {
+        RemoveTree(aside);
+      } else {
+        RemoveTree(path);
+      }
     }
     // Made by this call with the list set at creation, so nobody else's folder can be in its
     // place. (Read back, the list is not always what was set: Wine keeps none.)
@@ -157,6 +225,9 @@ bool Prepare(const std::wstring& folder) {
 
 bool Empty(const std::wstring& folder) {
   const std::wstring path = WithoutTrailingSeparator(folder);
+  // A folder that has become a link since it was prepared is not entered: its listing would be
+  // the target's.
+  if (IsLinkAttributes(::GetFileAttributesW(path.c_str()))) return false;
   bool empty = true;
   WIN32_FIND_DATAW found = {};
   HANDLE search = ::FindFirstFileW((path + L"\\*").c_str(), &found);
@@ -165,7 +236,9 @@ bool Empty(const std::wstring& folder) {
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
     const std::wstring entry = path + L"\\" + name;
-    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (IsLinkAttributes(found.dwFileAttributes)) {
+      if (!RemoveLink(entry)) empty = false;
+    } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       RemoveTree(entry);
     } else if (!::DeleteFileW(entry.c_str())) {
       empty = false;

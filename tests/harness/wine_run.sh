@@ -18,8 +18,13 @@ if [ "$WINEARCH" = win32 ] && ! "$here/can_run_32bit.sh"; then
 fi
 # Wine prefers its built-in libraries; the planting tests need a library found in a program's
 # folder to win, as it would on Windows. Overrides are read when a process starts, so they
-# must be set here rather than by a test for its children.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winmm=n,b}"
+# must be set here rather than by a test for its children. The names are the timer library
+# and the system libraries the installer loads ahead at start (its LateSystemLibraries list);
+# a program whose folder holds none of them loads the system's own either way.
+planted="winmm bcrypt crypt32 rsaenh uxtheme gdiplus msimg32 usp10 riched20 msftedit mpr wininet
+  jsproxy winhttp propsys windowscodecs msacm32 explorerframe secur32 kerberos dnsapi nsi iphlpapi
+  netapi32 msv1_0 schannel wintrust dbghelp imagehlp cryptnet urlmon ieframe actxprxy oleacc"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;$(echo $planted | tr ' ' ',')=n,b}"
 
 # Wine may start helper processes (services, the desktop window) that outlive the program and
 # inherit its output; give them a file rather than the caller's pipe, which would then never

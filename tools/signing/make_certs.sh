@@ -2,14 +2,31 @@
 # Makes a throwaway code-signing authority for the demo and the tests: a root, the publisher's
 # code-signing certificate, and the certificates a package must never be trusted with (a second
 # publisher under the same root, a certificate without code-signing usage, an expired one and a
-# self-signed look-alike bearing the publisher's name). Existing files are kept.
-# Usage: make_certs.sh OUT_DIR PUBLISHER_NAME
+# self-signed look-alike bearing the publisher's name), then those of the attack cases (a leaf
+# signed with SHA-1 here, the rest by make_attack_certs.py). Existing files are kept.
+# Usage: make_certs.sh OUT_DIR PUBLISHER_NAME STALL_PORT
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 out=${1:?output folder}
 publisher=${2:?publisher name}
+stall_port=${3:?port of the revocation list that never answers}
 mkdir -p "$out"
 cd "$out"
-[ -f root.der ] && [ -f publisher.crt ] && [ -f lookalike.crt ] && exit 0
+
+attack_certs() {
+  if [ ! -f sha1_leaf.crt ]; then
+    openssl genrsa -out sha1_leaf.key 2048 2>/dev/null
+    openssl req -new -key sha1_leaf.key -subj "/CN=$publisher" -out sha1_leaf.csr
+    openssl ca -batch -config ca.cnf -cert root.crt -keyfile root.key -extensions codesign \
+      -md sha1 -days 3650 -in sha1_leaf.csr -out sha1_leaf.crt 2>/dev/null
+  fi
+  python3 "$here/make_attack_certs.py" "$out" "$publisher" "$stall_port"
+}
+
+if [ -f root.der ] && [ -f publisher.crt ] && [ -f lookalike.crt ]; then
+  attack_certs
+  exit 0
+fi
 
 days=3650
 cat >ca.cnf <<CNF
@@ -76,3 +93,4 @@ issue expired "$publisher" codesign 20200101000000Z 20210101000000Z
 key lookalike
 openssl req -new -x509 -key lookalike.key -sha256 -days $days -subj "/CN=$publisher" \
   -config ca.cnf -extensions lookalike -out lookalike.crt
+attack_certs

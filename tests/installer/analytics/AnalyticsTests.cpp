@@ -108,6 +108,56 @@ TEST(MachineIdTest, RealToolAndWmiAgree) {
   EXPECT_EQ(id, through_wmi);
 }
 
+bool IsUpperHex(const std::string& text) {
+  return text.find_first_not_of("0123456789ABCDEF") == std::string::npos;
+}
+
+TEST(ClientIdTest, OneMachineOneIdThatRevealsNothing) {
+  const std::string processor = "1F8BFBFF000A0671";
+  const std::string id = ClientIdFor("Nolt_Clipmint", MachineIdKind::kDiskSerial, processor);
+  EXPECT_EQ(32u, id.size());
+  EXPECT_TRUE(IsUpperHex(id)) << id;
+  EXPECT_EQ(id, ClientIdFor("Nolt_Clipmint", MachineIdKind::kDiskSerial, processor));
+  EXPECT_EQ(std::string::npos, id.find(processor));
+  // Any other input is another id: a neighbouring identifier, another product, another kind,
+  // and pieces that only run together the same way.
+  EXPECT_NE(id, ClientIdFor("Nolt_Clipmint", MachineIdKind::kDiskSerial, "1F8BFBFF000A0672"));
+  EXPECT_NE(id, ClientIdFor("Nolt_Other", MachineIdKind::kDiskSerial, processor));
+  EXPECT_NE(id, ClientIdFor("Nolt_Clipmint", MachineIdKind::kInstallation, processor));
+  EXPECT_NE(ClientIdFor("ab", MachineIdKind::kDiskSerial, "c"),
+            ClientIdFor("a", MachineIdKind::kDiskSerial, "bc"));
+}
+
+// Prints the reporter's client id, so two processes can be compared.
+TEST_CHILD(print_client_id) {
+  CAnalytics& reporter = CAnalytics::Instance();
+  reporter.Init("Nolt_Clipmint", "Clipmint_Free_Installer");
+  if (!reporter.WaitForClientId(30000)) return 1;
+  std::printf("%s", reporter.client_id().c_str());
+  return 0;
+}
+
+TEST(ClientIdTest, ThisMachineGetsTheSameDigestInEveryRunAndNoIdentifier) {
+  std::string installation;
+  ASSERT_TRUE(QueryMachineId(MachineIdKind::kInstallation, installation));
+  ASSERT_FALSE(installation.empty());
+  std::string processor;
+  QueryMachineId(MachineIdKind::kProcessor, processor);
+
+  std::string runs[2];
+  for (std::string& run : runs) {
+    bool started = false;
+    ASSERT_TRUE(machine_id::RunCapturingOutput(
+        testing_support::SelfPath(), ChildCommand(L"print_client_id"), 30000, 10000, run, started));
+  }
+  EXPECT_EQ(runs[0], runs[1]) << "the id changed between runs";
+  EXPECT_EQ(ClientIdFor("Nolt_Clipmint", MachineIdKind::kInstallation, installation), runs[0]);
+  EXPECT_EQ(std::string::npos, runs[0].find(installation));
+  if (!processor.empty()) {
+    EXPECT_EQ(std::string::npos, runs[0].find(processor));
+  }
+}
+
 // A collector on 127.0.0.1 that records each request whole and answers 204, or never answers.
 class Collector {
  public:

@@ -1,13 +1,17 @@
 // Start-up of the real installer executable: single instance, log naming, and DLL planting.
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
+#include "base/StringUtil.h"
 #include "base/SystemLibrary.h"
 #include "base/UniqueResource.h"
+#include "installer/main/SystemUtil.h"
 #include "tests/installer/main/FrameTestSupport.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/support/TestFiles.h"
@@ -45,7 +49,42 @@ class BuildScratch : public frame_test::ScratchFolder {
   // Plants the stand-in library under the timer library's name.
   void Plant() const { Copy(PLANTED_LIBRARY_PATH, L"winmm.dll"); }
   bool PlantedWasLoaded() const { return Exists(path() + L"planted_loaded.txt"); }
+  // The names of the planted copies that were loaded, one a line.
+  std::string PlantedLoaded() const { return ReadAll(path() + L"planted_loaded.txt"); }
 };
+
+std::wstring SystemFolderPath(const wchar_t* name) {
+  wchar_t folder[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+  return std::wstring(folder, length) + L"\\" + name;
+}
+
+// Lower case, so paths compare whatever case the loader reports them in.
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Every module the loader mapped into the running program, as its full path, gathered each time
+// the program is driven; the window is closed once it shows, as a user would.
+std::set<std::string> ModulesWhileRunning(const std::wstring& exe) {
+  std::set<std::string> modules;
+  const auto run = testing_support::RunProgram(exe, L"", 60000, [&modules](DWORD process_id) {
+    nbase::UniqueHandle snapshot(
+        ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, process_id));
+    MODULEENTRY32W module = {};
+    module.dwSize = sizeof(module);
+    if (snapshot && ::Module32FirstW(snapshot.get(), &module)) {
+      do {
+        modules.insert(Lower(nbase::UTF16ToUTF8(module.szExePath)));
+      } while (::Module32NextW(snapshot.get(), &module));
+    }
+    CloseSetupWindowOf(process_id);
+  });
+  EXPECT_FALSE(run.timed_out);
+  EXPECT_EQ(0u, run.exit_code);
+  return modules;
+}
 
 }  // namespace
 
@@ -169,5 +208,53 @@ TEST(Startup, LibraryPlantedBesideTheProgramIsNotLoaded) {
     EXPECT_EQ(0u, run.exit_code);
     EXPECT_FALSE(folder.PlantedWasLoaded());
     ::DeleteFileW((LogFolder() + stem + L"_log.txt").c_str());
+  }
+}
+
+// The Wine fault the preloading guards against: a system library loaded by its full path has
+// its own imports looked for beside the program (the image codecs' property store here).
+TEST_CHILD(load_image_codecs_by_path) {
+  return ::LoadLibraryW(SystemFolderPath(L"windowscodecs.dll").c_str()) ? 0 : 1;
+}
+
+TEST(Startup, LibrariesThatSystemLibrariesLoadLaterComeFromTheSystemFolder) {
+  const std::vector<const wchar_t*>& late = sysutil::LateSystemLibraries();
+  const auto plant_all = [&late](const BuildScratch& folder) {
+    for (const wchar_t* name : late) folder.Copy(PLANTED_LIBRARY_PATH, name);
+  };
+  // Control: without the preloading the planted property store is taken, so an empty marker
+  // below means the installer kept it out, not that this loader never looks beside a program.
+  {
+    // The property store alone: this test program has no preloading, and a planted copy of
+    // what its own start-up loads would leave it hanging rather than show anything.
+    BuildScratch folder(L"late_control");
+    folder.Copy(PLANTED_LIBRARY_PATH, L"propsys.dll");
+    const std::wstring self = folder.CopySelfAs(L"frame_tests.exe");
+    EXPECT_EQ(0u,
+              testing_support::RunProgram(self, L"--child load_image_codecs_by_path").exit_code);
+    ASSERT_NE(std::string::npos, Lower(folder.PlantedLoaded()).find("propsys.dll"))
+        << "this loader takes no dependency from beside the program (under Wine the harness "
+           "sets the planted names to native first); the checks below would prove nothing";
+  }
+
+  BuildScratch folder(L"late");
+  plant_all(folder);
+  const std::wstring stem = L"late_" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, stem + L".exe");
+  const std::set<std::string> modules = ModulesWhileRunning(exe);
+  ::DeleteFileW((LogFolder() + stem + L"_log.txt").c_str());
+
+  EXPECT_EQ("", folder.PlantedLoaded()) << "entry points of planted copies ran";
+  // The loader's own list of what it mapped: only the installer itself is from its folder, and
+  // the libraries loaded ahead are there, from the system folder.
+  const std::string exe_path = Lower(nbase::UTF16ToUTF8(exe));
+  const std::string planted_folder = Lower(nbase::UTF16ToUTF8(folder.path()));
+  ASSERT_EQ(1u, modules.count(exe_path)) << "no module list of the running installer";
+  for (const std::string& module : modules) {
+    EXPECT_TRUE(module == exe_path || module.find(planted_folder) != 0)
+        << "taken from beside the installer: " << module;
+  }
+  for (const wchar_t* name : late) {
+    EXPECT_EQ(1u, modules.count(Lower(nbase::UTF16ToUTF8(SystemFolderPath(name))))) << name;
   }
 }

@@ -99,6 +99,21 @@ TEST_F(UserShellTest, OpeningAsTheUserTakesTheDesktopRoute) {
   ExpectLaunchedByTheDesktop();
 }
 
+TEST_F(UserShellTest, WithoutTheDesktopRouteAnElevatedProcessStartsNothing) {
+  const usershell::LaunchRoute route = usershell::OpenAfterDesktopShellFailed(
+      REGDB_E_CLASSNOTREG, testing_support::SelfPath(), command_, folder_.path(), SW_SHOWNORMAL);
+  if (usershell::IsElevated()) {
+    // What it would start would have administrator rights.
+    EXPECT_EQ(usershell::LaunchRoute::kNotStarted, route);
+    return;
+  }
+  // With the user's own rights, starting it directly gives it no more than the user has.
+  ASSERT_EQ(usershell::LaunchRoute::kDirect, route);
+  const std::vector<std::string> lines = WaitForLines(record_);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(std::to_string(::GetCurrentProcessId()), lines[0]);
+}
+
 TEST(CommandLineTest, QuotesOnlyWhatNeedsIt) {
   EXPECT_EQ(L"plain", cmdline::QuoteArgument(L"plain"));
   EXPECT_EQ(L"\"\"", cmdline::QuoteArgument(L""));
