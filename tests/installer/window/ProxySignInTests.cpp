@@ -11,10 +11,19 @@
 #include "base/Thread.h"
 #include "base/UniqueResource.h"
 #include "installer/window/ProxySignIn.h"
+#include "tests/installer/window/SetupTestSupport.h"
+#include "tools/demo/driver/InstallerDriver.h"
 
 namespace {
 
 constexpr DWORD kWatchdogMs = 20000;
+
+// The screenshot of the prompt, for a person to look at, is taken before anything is typed.
+std::wstring ShotPath(const wchar_t* name) {
+  const std::wstring folder = setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots");
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  return folder + L"\\" + name + L".png";
+}
 
 struct Typing {
   Typing(std::wstring caption_text, std::wstring user_text, std::wstring password_text)
@@ -25,6 +34,7 @@ struct Typing {
   std::wstring user;
   std::wstring password;
   bool cancel = false;
+  const wchar_t* shot = nullptr;
   // What the prompt showed: its static texts, joined.
   std::wstring shown;
   bool found = false;
@@ -54,6 +64,10 @@ void TypeInto(Typing& typing, HANDLE stop) {
     HWND dialog = ::FindWindowW(nullptr, typing.caption.c_str());
     if (dialog && ::IsWindowVisible(dialog)) {
       typing.found = true;
+      if (typing.shot) {
+        ::RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        demo::SaveWindowPng(::GetDesktopWindow(), ShotPath(typing.shot));
+      }
       std::vector<HWND> children;
       ::EnumChildWindows(dialog, Collect, reinterpret_cast<LPARAM>(&children));
       std::vector<HWND> edits;
@@ -91,6 +105,7 @@ TEST(ProxySignIn, PromptGivesWhatWasTypedSaysWhenItWasRefusedAndCancelGivesNothi
                                         L"Your proxy server asks for a user name and password.",
                                         L"The proxy did not accept that user name and password."};
   Typing first{english.caption, L"alice", L"wonder land!"};
+  first.shot = L"proxy_prompt_en";
   std::wstring user, password;
   ASSERT_TRUE(AskWithTyping(first, false, english, &user, &password));
   ASSERT_TRUE(first.found) << "the prompt never showed";
@@ -103,6 +118,7 @@ TEST(ProxySignIn, PromptGivesWhatWasTypedSaysWhenItWasRefusedAndCancelGivesNothi
       L"Beim Proxy anmelden", L"Ihr Proxyserver verlangt einen Benutzernamen und ein Kennwort.",
       L"Der Proxy hat diesen Benutzernamen und dieses Kennwort nicht angenommen."};
   Typing again{german.caption, L"alice", L"wonder land!"};
+  again.shot = L"proxy_prompt_de_refused";
   ASSERT_TRUE(AskWithTyping(again, true, german, &user, &password));
   EXPECT_NE(again.shown.find(german.refused), std::wstring::npos) << again.shown.c_str();
 

@@ -409,8 +409,9 @@ TEST_F(Flow, AFailedRunIsReportedWithItsCodeAndOffersRetryAndTheBrowser) {
   EXPECT_EQ(2, download_.starts);
   EXPECT_EQ(Stage::kDownloading, flow_.CurrentStage());
 
+  // Ignore hands a package that was verified and ran, but failed, to the browser.
   flow_.DownloadFinished(true);
-  flow_.PackageRunDone(PackageRunOutcome::kUntrusted, 0x800B0100, nullptr);
+  flow_.PackageRunDone(PackageRunOutcome::kSetupFailed, 0x800B0100, nullptr);
   EXPECT_EQ(1, system_.Count("Install_Failed_0x800B0100"));
   EXPECT_EQ(std::vector<std::wstring>{L"http://packages/full.exe"}, system_.opened);
   EXPECT_EQ(Stage::kHome, flow_.CurrentStage());

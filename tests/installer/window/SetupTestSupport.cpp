@@ -60,6 +60,29 @@ void BoxAnswerer::Run() {
   }
 }
 
+// --- Windows of other code ---
+
+namespace {
+
+BOOL CALLBACK VisitChild(HWND child, LPARAM visit) {
+  wchar_t kind[64] = {};
+  ::GetClassNameW(child, kind, 63);
+  (*reinterpret_cast<const std::function<void(HWND, const std::wstring&)>*>(visit))(child, kind);
+  return TRUE;
+}
+
+}  // namespace
+
+void ForEachChild(HWND parent, const std::function<void(HWND, const std::wstring&)>& visit) {
+  ::EnumChildWindows(parent, VisitChild, reinterpret_cast<LPARAM>(&visit));
+}
+
+std::wstring WindowText(HWND window) {
+  wchar_t text[1024] = {};
+  ::GetWindowTextW(window, text, 1023);
+  return text;
+}
+
 // --- HTTP server ------------------------------------------------------------------------------
 
 TinyHttpServer::TinyHttpServer() {
@@ -141,6 +164,26 @@ void TinyHttpServer::Stop() {
   for (const nbase::UniqueHandle& thread : serving) ::WaitForSingleObject(thread.get(), 30000);
 }
 
+namespace {
+
+// Whether the request carries Basic proxy credentials for `account` ("user:password").
+bool SignedIn(const std::string& request, const std::string& account) {
+  static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string encoded;
+  for (size_t i = 0; i < account.size(); i += 3) {
+    unsigned value = static_cast<unsigned char>(account[i]) << 16;
+    if (i + 1 < account.size()) value |= static_cast<unsigned char>(account[i + 1]) << 8;
+    if (i + 2 < account.size()) value |= static_cast<unsigned char>(account[i + 2]);
+    encoded += kDigits[(value >> 18) & 63];
+    encoded += kDigits[(value >> 12) & 63];
+    encoded += i + 1 < account.size() ? kDigits[(value >> 6) & 63] : '=';
+    encoded += i + 2 < account.size() ? kDigits[value & 63] : '=';
+  }
+  return request.find("\r\nProxy-Authorization: Basic " + encoded + "\r\n") != std::string::npos;
+}
+
+}  // namespace
+
 void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
   std::string request;
   char buffer[4096];
@@ -159,7 +202,7 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
     ::shutdown(client, SD_SEND);
     ::closesocket(client);
   };
-  if (proxy_auth_) {
+  if (proxy_auth_ && !(proxy_account_.size() && SignedIn(request, proxy_account_))) {
     send_all(
         "HTTP/1.1 407 Proxy Authentication Required\r\n"
         "Proxy-Authenticate: Basic realm=\"loopback\"\r\nContent-Length: 0\r\n"
@@ -196,6 +239,17 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
     send_all(refusal.str());
     return;
   }
+  if (!head && last > first) {
+    // The probe's single byte always comes: what goes is the package itself.
+    int left = bodies_left_.load();
+    while (left >= 0 && !bodies_left_.compare_exchange_weak(left, left - 1)) {
+    }
+    if (left == 0) {
+      bodies_left_ = 0;
+      ::closesocket(client);
+      return;
+    }
+  }
   const long long length = head && declared >= 0 ? declared : last - first + 1;
   std::ostringstream head_text;
   head_text << (ranged ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n")
@@ -209,6 +263,7 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
   std::string reply = head_text.str();
   if (!head) {
     reply.append(body, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
+    bytes_served_ += last - first + 1;
     if (body_delay_ms_) ::Sleep(body_delay_ms_);  // the slow network being imitated
   }
   send_all(reply);

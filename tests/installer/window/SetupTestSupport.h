@@ -52,6 +52,10 @@ class BoxAnswerer {
   std::thread thread_;
 };
 
+// Calls `visit` with every descendant window of `parent` and its class name.
+void ForEachChild(HWND parent, const std::function<void(HWND, const std::wstring&)>& visit);
+std::wstring WindowText(HWND window);
+
 // Serves one file over HTTP/1.1 on 127.0.0.1 with HEAD and byte ranges, a thread per
 // connection. Start/Stop from the test's thread; the accept thread owns the sockets, and Stop
 // waits for every connection's thread, so none outlives the server or sees the next body.
@@ -71,8 +75,17 @@ class TinyHttpServer {
   void SetDeclaredSize(long long size) { declared_size_ = size; }
   // Holds back every body this long, as a slow network would.
   void SetBodyDelay(DWORD milliseconds) { body_delay_ms_ = milliseconds; }
-  // Answers every request as a proxy that wants credentials does.
-  void AskForProxyCredentials() { proxy_auth_ = true; }
+  // Answers every request as a proxy that wants credentials does; with `account`
+  // ("user:password"), a request signed in with it is served as usual.
+  void AskForProxyCredentials(const std::string& account = std::string()) {
+    proxy_account_ = account;
+    proxy_auth_ = true;
+  }
+  // Body bytes sent so far.
+  long long BytesServed() const { return bytes_served_.load(); }
+  // After `bodies` more answers with a body, every request is cut off unanswered, as by a
+  // server that has gone; a negative count serves again.
+  void CutOffAfter(int bodies) { bodies_left_ = bodies; }
   // Answers every request with a network's sign-in page instead of the file, until cleared.
   void AnswerWithSignInPage(bool on) { sign_in_page_ = on; }
 
@@ -87,6 +100,9 @@ class TinyHttpServer {
   SOCKET listener_ = INVALID_SOCKET;
   nbase::UniqueHandle accept_thread_;
   std::atomic<bool> sign_in_page_{false};
+  std::string proxy_account_;
+  std::atomic<long long> bytes_served_{0};
+  std::atomic<int> bodies_left_{-1};
   std::atomic<int> requests_{0};
   std::atomic<long long> declared_size_{-1};
   std::atomic<DWORD> body_delay_ms_{0};

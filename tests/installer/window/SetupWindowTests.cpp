@@ -17,15 +17,19 @@
 #include <vector>
 
 #include "base/StringUtil.h"
+#include "base/Thread.h"
+#include "installer/HttpClient/ProxyCredentials.h"
 #include "installer/main/Log.h"
 #include "installer/main/SystemUtil.h"
 #include "installer/window/SetupForm.h"
+#include "tests/installer/HttpClient/ScopedSystemProxy.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
 #include "tests/ui/RepaintCheck.h"
 #include "tools/demo/driver/InstallerDriver.h"
 #include "ui/controls/CheckBox.h"
 #include "ui/controls/Combo.h"
+#include "ui/controls/Label.h"
 #include "ui/controls/RichEdit.h"
 #include "ui/core/DpiManager.h"
 #include "ui/core/GlobalManager.h"
@@ -102,7 +106,7 @@ class SetupWindow : public testing::Test {
     if (HasFailure()) {
       const std::string log = setup_test::ReadFileBytes(LogPath());
       std::printf("installer log (end):\n%s\n",
-                  log.substr(log.size() > 4000 ? log.size() - 4000 : 0).c_str());
+                  log.substr(log.size() > 12000 ? log.size() - 12000 : 0).c_str());
     }
   }
 
@@ -249,31 +253,86 @@ TEST_F(SetupWindow, CustomPanelOpensTo472AndFolderChecksRunBeforeAnything) {
   EXPECT_EQ(boxes_before, BoxTexts().size());
 }
 
-TEST_F(SetupWindow, FailedDownloadOffersRetryAndAbortReturnsHome) {
-  // The server is down at first: the run fails and asks. Failed pieces are tried again after
-  // a short pause, so the failure comes quickly.
+TEST_F(SetupWindow, AServerLostHalfWayIsWaitedForAndTheRunGoesOnByItself) {
+  // Each answer is held back a while, so the server can be stopped with half the package on
+  // disk; it comes back 20 seconds later, and nobody clicks anything.
+  const std::string package = DemoPackage();
+  server_.CutOffAfter(4);
+  ASSERT_TRUE(server_.Start(package));
   Open();
-  form_->Downloader()->SetRetryPause(10);
-  std::atomic<int> asked{0};
-  Answer([&](const std::wstring& text) {
-    ++asked;
-    if (asked == 1) return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
-    // The second failure: the server is back before Retry.
-    server_.Start(DemoPackage());
-    return IDRETRY;
-  });
-  Click(L"checkbox_custom");
+  form_->Downloader()->SetRetryPause(200);
+  Answer([](const std::wstring&) { return IDCANCEL; });
   Click(L"btn_install");
-  ASSERT_TRUE(PumpUntil([&] { return asked >= 1 && form_->CurrentPage() == 0; }, kWatchdogMs));
-  EXPECT_EQ(L"btn_install", FocusName()) << "the home page takes the keyboard back";
-  EXPECT_FALSE(dynamic_cast<ui::CheckBox*>(Find(L"checkbox_custom"))->IsSelected());
-  EXPECT_TRUE(Find(L"closebtn")->IsVisible());
-  EXPECT_TRUE(Find(L"minbtn")->IsVisible());
+  ASSERT_TRUE(PumpUntil([&] { return form_->Downloader()->Progress().done > 0; }, kWatchdogMs));
+  const long long before = server_.BytesServed();
+  EXPECT_GT(before, 0);
+  EXPECT_LT(before, static_cast<long long>(package.size()));
+  // With nothing arriving, the line beside the percentage says what the download waits for.
+  auto* status = dynamic_cast<ui::LabelTemplate<ui::Control>*>(Find(L"label_status"));
+  ASSERT_NE(nullptr, status);
+  EXPECT_TRUE(PumpUntil(
+      [&] { return status->GetText().find(L"Waiting for the") != std::wstring::npos; }, 20000))
+      << "status: " << status->GetText().c_str();
+  Shot(L"download_waiting");
+  PumpUntil([] { return false; }, 20000 - 12000);
+  server_.CutOffAfter(-1);
+  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage, 120000)) << "the run did not go on by itself";
+  EXPECT_TRUE(BoxTexts().empty()) << "a lost server is a wait, not a box";
+  // Only what was missing was fetched again (besides the probes' single bytes).
+  EXPECT_LE(server_.BytesServed(), static_cast<long long>(package.size()) + 16);
+  setup_test::RemoveTree(
+      form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
+}
 
-  // Next Install Now: a fresh attempt that fails again; Retry finds the server back.
+TEST_F(SetupWindow, AProxyWantingAnAccountGetsItFromThePromptAndNoFileKeepsIt) {
+  server_.AskForProxyCredentials("alice:wonder land!");
+  ASSERT_TRUE(server_.Start(DemoPackage()));
+  // Set before the window opens: the downloader's size query starts with it.
+  http_test::ScopedSystemProxy system_proxy;
+  ASSERT_TRUE(system_proxy.Use(server_.Port()));
+  Answer([](const std::wstring& text) {
+    return text.find(L"Ignore") != std::wstring::npos ? IDABORT : IDCANCEL;
+  });
+  // A user types a wrong password first, then the right one, into the system's prompt.
+  std::atomic<int> prompts{0};
+  std::atomic<bool> refused_said{false};
+  nbase::UniqueHandle stop(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HANDLE stop_event = stop.get();
+  nbase::UniqueHandle typist = nbase::StartThread("prompt typist", [&, stop_event] {
+    for (DWORD waited = 0; waited < kWatchdogMs && prompts < 2; waited += 50) {
+      HWND dialog = ::FindWindowW(nullptr, L"Sign in to the proxy");
+      if (dialog && ::IsWindowVisible(dialog)) {
+        std::vector<HWND> edits;
+        std::wstring shown;
+        setup_test::ForEachChild(dialog, [&](HWND child, const std::wstring& kind) {
+          if (kind == L"Edit") edits.push_back(child);
+          if (kind == L"Static") shown += setup_test::WindowText(child);
+        });
+        if (prompts == 1) refused_said = shown.find(L"did not accept") != std::wstring::npos;
+        if (edits.size() >= 2) {
+          const wchar_t* password = prompts == 0 ? L"wrong" : L"wonder land!";
+          ::SendMessageW(edits[0], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"alice"));
+          ::SendMessageW(edits[1], WM_SETTEXT, 0, reinterpret_cast<LPARAM>(password));
+        }
+        ++prompts;
+        ::SendMessageW(::GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+      }
+      if (::WaitForSingleObject(stop_event, 50) == WAIT_OBJECT_0) return;
+    }
+  });
+  Open();
   Click(L"btn_install");
-  ASSERT_TRUE(WaitForPage(SetupForm::kEndPage)) << "Retry did not finish the run";
-  EXPECT_EQ(2, asked.load());
+  const bool ended = WaitForPage(SetupForm::kEndPage);
+  ::SetEvent(stop_event);
+  ::WaitForSingleObject(typist.get(), kWatchdogMs);
+  ASSERT_TRUE(ended) << "the run did not get through the proxy";
+  EXPECT_EQ(2, prompts.load());
+  EXPECT_TRUE(refused_said) << "the second prompt did not say the first account was refused";
+  // The account lives in memory only: not in the log, not beside the download.
+  for (const char* secret : {"wonder land!", "YWxpY2U6d29uZGVyIGxhbmQh"}) {
+    EXPECT_EQ(std::string::npos, setup_test::ReadFileBytes(LogPath()).find(secret));
+  }
+  proxy_credentials::Clear();
   setup_test::RemoveTree(
       form_->Product().InstallFolder().substr(0, form_->Product().InstallFolder().size() - 1));
 }
