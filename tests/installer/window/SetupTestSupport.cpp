@@ -202,6 +202,12 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
     ::shutdown(client, SD_SEND);
     ::closesocket(client);
   };
+  if (request.rfind("CONNECT ", 0) == 0) {
+    // No tunnels: an HTTPS request through this proxy (the analytics) is refused as a real
+    // proxy refuses a target it cannot reach.
+    send_all("HTTP/1.1 502 Bad Gateway\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    return;
+  }
   if (proxy_auth_ && !(proxy_account_.size() && SignedIn(request, proxy_account_))) {
     send_all(
         "HTTP/1.1 407 Proxy Authentication Required\r\n"
