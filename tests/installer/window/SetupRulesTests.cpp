@@ -111,7 +111,7 @@ TEST(SetupRules, DownloadLineShowsMegabytesThenTimeLeftOnceSettledOrTheWaitForTh
                                   L"about XX minutes left",
                                   L"about a minute left",
                                   L"less than a minute left",
-                                  L"Waiting for the server\u2026"};
+                                  L"waiting for the server\u2026"};
   EXPECT_EQ(L"", setup::DescribeDownload(0, 0, 0, 0, 0, english));
   EXPECT_EQ(L"12.3 MB of 45.0 MB", setup::DescribeDownload(12300000, 45000000, 0, 0, 1, english));
   // The rate needs five seconds to settle before the time left is shown.
@@ -125,7 +125,7 @@ TEST(SetupRules, DownloadLineShowsMegabytesThenTimeLeftOnceSettledOrTheWaitForTh
             setup::DescribeDownload(44000000, 45000000, 16000, 0, 30, english));
   EXPECT_EQ(L"44.9 MB of 45.0 MB, less than a minute left",
             setup::DescribeDownload(44900000, 45000000, 16000, 0, 30, english));
-  EXPECT_EQ(L"12.3 MB of 45.0 MB, Waiting for the server\u2026",
+  EXPECT_EQ(L"12.3 MB of 45.0 MB, waiting for the server\u2026",
             setup::DescribeDownload(12300000, 45000000, 96000, 10, 60, english));
   EXPECT_EQ(L"45.0 MB of 45.0 MB", setup::DescribeDownload(45000000, 45000000, 1, 30, 30, english));
   setup::ProgressWords german = english;
