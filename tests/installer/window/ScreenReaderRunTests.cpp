@@ -370,6 +370,10 @@ TEST(ScreenReaderRun, TheOpenLanguageListIsAListWhoseHighlightIsSelectedAndFocus
   EXPECT_FALSE(has(english, STATE_SYSTEM_SELECTED));
   EXPECT_EQ(german, items.Focused());
   std::printf("after Down:\n%s\n", items.Page().c_str());
+  // The open list under its combo, for a person to compare how the two line up.
+  const std::wstring shots = FromBuildPath(BUILD_DIR_PATH "/screenshots");
+  ::CreateDirectoryW(shots.c_str(), nullptr);
+  demo::SaveWindowPng(::GetDesktopWindow(), shots + L"\\language_list_open.png");
   ::PostMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 1);
   EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(popup); }, kWatchdogMs));
   EXPECT_EQ(L"English", reader.Value(combo));

@@ -271,7 +271,7 @@ TEST_F(SetupWindow, AServerLostHalfWayIsWaitedForAndTheRunGoesOnByItself) {
   auto* status = dynamic_cast<ui::LabelTemplate<ui::Control>*>(Find(L"label_status"));
   ASSERT_NE(nullptr, status);
   EXPECT_TRUE(PumpUntil(
-      [&] { return status->GetText().find(L"Waiting for the") != std::wstring::npos; }, 20000))
+      [&] { return status->GetText().find(L"aiting for the") != std::wstring::npos; }, 20000))
       << "status: " << status->GetText().c_str();
   Shot(L"download_waiting");
   PumpUntil([] { return false; }, 20000 - 12000);
@@ -671,12 +671,14 @@ TEST_F(SetupWindow, ReturnWithNothingFocusedInstallsAndEscapeClosesTheEndPage) {
 
 namespace {
 
-const wchar_t kSmallDesktop[] = L"setup_1280x800";
+// The screen the window must fit: 1280 by 800, as the bottom of the session's larger display.
+constexpr LONG kSmallScreenHeight = 800;
 
-// A child on a desktop of its own, 1280 by 800, opens the window at 150 %, opens the custom
-// panel, then closes it at the bottom edge and goes through a change to 175 %. It writes each
-// window rectangle after the work area ("name left top right bottom" lines) to argv[0] and
-// screenshots of the screen to the folder argv[1].
+// A child at 150 % opens the window where it stands centred on the small screen, opens the
+// custom panel, then closes it at the bottom edge and goes through a change to 175 %. It writes
+// the small screen and each window rectangle ("name left top right bottom" lines) to argv[0]
+// and screenshots of the small screen to the folder argv[1]. A process of its own: the scale
+// is the whole process's.
 TEST_CHILD(window_on_small_screen) {
   const std::wstring out = nbase::UTF8ToUTF16(argv[0]);
   const std::wstring shots = nbase::UTF8ToUTF16(argv[1]);
@@ -697,27 +699,37 @@ TEST_CHILD(window_on_small_screen) {
       return 2;
     }
     const HWND hwnd = form.GetHWND();
-    form.CenterWindow();
-    form.ShowWindow(true, true);
-    PumpUntil([] { return false; }, 600);
     MONITORINFO monitor = {};
     monitor.cbSize = sizeof(monitor);
     ::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &monitor);
-    line("work", monitor.rcWork);
+    const RECT& work = monitor.rcWork;
+    const RECT small = {work.left, work.bottom - kSmallScreenHeight, work.left + 1280, work.bottom};
+    line("screen", small);
     RECT rect = {};
     ::GetWindowRect(hwnd, &rect);
+    const LONG width = rect.right - rect.left;
+    LONG height = rect.bottom - rect.top;
+    ::SetWindowPos(hwnd, nullptr, small.left + (1280 - width) / 2,
+                   small.top + (kSmallScreenHeight - height) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    form.ShowWindow(true, true);
+    PumpUntil([] { return false; }, 600);
+    ::GetWindowRect(hwnd, &rect);
     line("home", rect);
+    // The whole display, whose bottom 800 rows are the small screen.
+    auto shoot = [&](const wchar_t* name) {
+      demo::SaveWindowPng(::GetDesktopWindow(), shots + L"\\" + name + L".png");
+    };
     dynamic_cast<ui::CheckBox*>(form.FindControl(L"checkbox_custom"))->Selected(true, true);
     PumpUntil([] { return false; }, 600);
     ::GetWindowRect(hwnd, &rect);
     line("custom", rect);
-    demo::SaveWindowPng(::GetDesktopWindow(), shots + L"\\small_screen_150_custom.png");
+    shoot(L"small_screen_150_custom");
 
     dynamic_cast<ui::CheckBox*>(form.FindControl(L"checkbox_custom"))->Selected(false, true);
     PumpUntil([] { return false; }, 300);
     ::GetWindowRect(hwnd, &rect);
-    const LONG height = rect.bottom - rect.top;
-    ::SetWindowPos(hwnd, nullptr, rect.left, monitor.rcWork.bottom - height, 0, 0,
+    height = rect.bottom - rect.top;
+    ::SetWindowPos(hwnd, nullptr, rect.left, small.bottom - height, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER);
     ::GetWindowRect(hwnd, &rect);
     // As the system suggests it: the top-left kept, the size scaled.
@@ -727,7 +739,7 @@ TEST_CHILD(window_on_small_screen) {
     PumpUntil([] { return false; }, 600);
     ::GetWindowRect(hwnd, &rect);
     line("dpi", rect);
-    demo::SaveWindowPng(::GetDesktopWindow(), shots + L"\\small_screen_175_after_dpi_change.png");
+    shoot(L"small_screen_175_after_dpi_change");
   }
   ui::GlobalManager::Instance().Shutdown();
   return setup_test::WriteFileBytes(out, report) ? 0 : 1;
@@ -753,49 +765,28 @@ std::map<std::string, RECT> ReadRects(const std::string& text) {
 
 TEST(SetupWindowOnScreen, At150PercentOn1280x800TheCustomPanelAndADpiChangeKeepItInside) {
   setup_test::SkinCopy skin({});
-  // This Wine gives a named desktop the size its registry entry says.
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS,
-            ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\Explorer\\Desktops", 0, nullptr,
-                              0, KEY_SET_VALUE, nullptr, &key, nullptr));
-  const wchar_t size[] = L"1280x800";
-  ::RegSetValueExW(key, kSmallDesktop, 0, REG_SZ, reinterpret_cast<const BYTE*>(size),
-                   sizeof(size));
-  ::RegCloseKey(key);
-
   const std::wstring out = skin.folder() + L"\\rects.txt";
   const std::wstring shots = setup_test::FromBuildPath(BUILD_DIR_PATH "/screenshots");
   ::CreateDirectoryW(shots.c_str(), nullptr);
-  std::wstring command = L"\"" + testing_support::SelfPath() +
-                         L"\" --child window_on_small_screen \"" + out + L"\" \"" + shots + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  std::wstring desktop = kSmallDesktop;
-  startup.lpDesktop = &desktop[0];
-  PROCESS_INFORMATION info = {};
-  ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &info));
-  nbase::UniqueHandle process(info.hProcess);
-  nbase::UniqueHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.get(), kWatchdogMs) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process.get(), 1);
-    FAIL() << "the child did not finish";
-  }
-  DWORD code = 1;
-  ::GetExitCodeProcess(process.get(), &code);
-  ASSERT_EQ(0u, code);
+  const testing_support::ChildResult child = testing_support::RunProgram(
+      testing_support::SelfPath(),
+      L"--child window_on_small_screen \"" + out + L"\" \"" + shots + L"\"", kWatchdogMs);
+  ASSERT_TRUE(child.started);
+  ASSERT_FALSE(child.timed_out);
+  ASSERT_EQ(0u, child.exit_code);
   std::map<std::string, RECT> rects = ReadRects(setup_test::ReadFileBytes(out));
   ASSERT_EQ(4u, rects.size()) << setup_test::ReadFileBytes(out);
-  const RECT work = rects["work"];
-  ASSERT_EQ(1280, work.right - work.left);
-  ASSERT_EQ(800, work.bottom - work.top);
+  std::printf("the window on the small screen:\n%s", setup_test::ReadFileBytes(out).c_str());
+  const RECT screen = rects["screen"];
   const RECT home = rects["home"];
   const RECT custom = rects["custom"];
   EXPECT_GT(custom.bottom - custom.top, home.bottom - home.top) << "the panel opened";
+  EXPECT_GT(custom.bottom - custom.top + home.top - screen.top, kSmallScreenHeight)
+      << "opening the panel in place would leave the screen";
   for (const char* name : {"home", "custom", "dpi"}) {
     const RECT rect = rects[name];
-    EXPECT_TRUE(rect.left >= work.left && rect.top >= work.top && rect.right <= work.right &&
-                rect.bottom <= work.bottom)
+    EXPECT_TRUE(rect.left >= screen.left && rect.top >= screen.top && rect.right <= screen.right &&
+                rect.bottom <= screen.bottom)
         << name << ": " << rect.left << "," << rect.top << " " << rect.right << "," << rect.bottom;
   }
   EXPECT_EQ(home.left, custom.left) << "moved up, not sideways";
