@@ -360,6 +360,8 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
   switch (ending) {
     case Ending::Done:
       connection.refusals = 0;
+      connection.failures = 0;
+      connection.delivered = true;
       if (piece.written >= piece.end) ++connection.stats.pieces;
       break;
     case Ending::Broken:
@@ -374,6 +376,12 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
         break;
       }
       ++connection.failures;
+      if (connection.failures == 1 && connection.delivered) {
+        // The first break after good answers is most often a kept connection the server had
+        // closed meanwhile (the system's client may hand out such a one as new): the next try
+        // goes at once.
+        break;
+      }
       if (now - last_progress_at_ < settings_.stall) {
         // Others are moving the download: the fault is this connection's path, not the
         // piece's. It waits, and the piece goes to whoever asks first.

@@ -156,7 +156,8 @@ class PieceScheduler {
     double rate = 0;              // bytes per tick of its last request long enough to judge
     long long latency = -1;       // ticks from its last request to its first byte
     int refusals = 0;
-    int failures = 0;  // tries in a row that broke without bringing a byte
+    int failures = 0;        // tries in a row that broke without bringing a byte
+    bool delivered = false;  // it has read an answer to its end before
     ConnectionStats stats;
   };
 

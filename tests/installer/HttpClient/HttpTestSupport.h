@@ -16,9 +16,9 @@
 struct TestServers {
   int nginx = 0;
   int fault = 0;
-  int proxy = 0;                              // forwards to loopback servers, logging each request
-  int proxy407 = 0;                           // answers every request with 407
-  bool ipv6 = false;                          // nginx also listens on [::1]
+  int proxy = 0;      // forwards to loopback servers, logging each request
+  int proxy407 = 0;   // answers every request with 407
+  bool ipv6 = false;  // nginx also listens on [::1]
   // Forward like `proxy` once a request signs in as alice / "wonder land!" (Basic, Digest).
   int proxy_basic = 0;
   int proxy_digest = 0;
