@@ -500,6 +500,11 @@ bool IsInstallFailedBox(const std::wstring& text) {
   return text.find(L"could not be completed") != std::wstring::npos;
 }
 
+// A package the verifier refused has its own box, with Retry and Cancel only.
+bool IsRefusedBox(const std::wstring& text) {
+  return text.find(L"could not be verified") != std::wstring::npos;
+}
+
 TEST_F(SetupWindow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   const std::string good = DemoPackage();
   std::string flipped = good;
@@ -525,12 +530,12 @@ TEST_F(SetupWindow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   std::atomic<int> failed_boxes{0};
   std::atomic<int> looks{0};
   Answer([&](const std::wstring& text) {
-    if (!IsInstallFailedBox(text)) return IDCANCEL;
+    if (!IsRefusedBox(text)) return IDCANCEL;
     // The first box is left up a moment to be painted and photographed.
     if (failed_boxes == 0 && ++looks < kLooksBeforeShot) return 0;
     if (failed_boxes == 0) setup_test::ShootMessageBoxes(L"flow_untrusted_box");
     ++failed_boxes;
-    return IDABORT;
+    return IDCANCEL;
   });
   const std::vector<std::string> labels_before = setup_test::CollectorEventLabels();
   for (const Variant& variant : variants) {
@@ -547,8 +552,9 @@ TEST_F(SetupWindow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   // A box still closing may be looked at twice.
   EXPECT_LE(static_cast<int>(sizeof(variants) / sizeof(variants[0])), failed_boxes.load());
   for (const std::wstring& text : BoxTexts()) {
-    if (IsInstallFailedBox(text)) {
+    if (IsRefusedBox(text)) {
       EXPECT_NE(std::wstring::npos, text.find(LogPath())) << text;
+      EXPECT_EQ(std::wstring::npos, text.find(L"Ignore")) << "no way to run it by hand";
     }
   }
   // Reported as failures with their codes, never as an installation.
@@ -556,9 +562,12 @@ TEST_F(SetupWindow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   const std::vector<std::string> labels = setup_test::CollectorEventLabels();
   EXPECT_EQ(CountLabel(labels_before, "Install_Completed"),
             CountLabel(labels, "Install_Completed"));
-  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_0x800B0100") + 2,
+  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_0x800B0100") + 1,
             CountLabel(labels, "Install_Failed_0x800B0100"))
-      << "appended bytes and the unsigned copy: no signature over the file";
+      << "the unsigned copy: no signature over the file";
+  EXPECT_EQ(CountLabel(labels_before, "Install_Failed_0xE07A0008") + 1,
+            CountLabel(labels, "Install_Failed_0xE07A0008"))
+      << "appended bytes: more than the one signature at the file's end";
   setup_test::RemoveTree(folder);
 }
 
