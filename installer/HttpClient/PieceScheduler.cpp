@@ -385,15 +385,10 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
       if (now - last_progress_at_ < settings_.stall) {
         // Others are moving the download: the fault is this connection's path, not the
         // piece's. It waits, and the piece goes to whoever asks first.
-        connection.not_before =
-            now + (settings_.retry_pause << std::min(connection.failures - 1, 8));
+        connection.not_before = now + Backoff(connection.failures - 1);
         break;
       }
-      if (++piece.tries > settings_.retries) {
-        Fail(error);
-        return;
-      }
-      piece.not_before = now + (settings_.retry_pause << std::min(piece.tries - 1, 8));
+      SpendTry(piece, error, now);
       break;
     case Ending::Refused: {
       ++connection.stats.retries;
@@ -406,21 +401,17 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
         // The last connection counts refusals as failures once the download has stopped
         // moving, so a server refusing every request ends the attempt.
         if (now - last_progress_at_ < settings_.stall) {
-          connection.not_before = now + (settings_.retry_pause << std::min(piece.tries, 8));
+          connection.not_before = now + Backoff(piece.tries);
           break;
         }
-        if (++piece.tries > settings_.retries) {
-          Fail(error);
-          return;
-        }
-        piece.not_before = now + (settings_.retry_pause << std::min(piece.tries - 1, 8));
+        SpendTry(piece, error, now);
         break;
       }
       if (++connection.refusals >= settings_.refusals_to_retire) {
         Leave(index, error);
         return;
       }
-      connection.not_before = now + (settings_.retry_pause << (connection.refusals - 1));
+      connection.not_before = now + Backoff(connection.refusals - 1);
       break;
     }
     case Ending::Fatal:
@@ -431,6 +422,18 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
       error_ = error;
       break;
   }
+}
+
+long long PieceScheduler::Backoff(int count) const {
+  return settings_.retry_pause << std::min(std::max(count, 0), 8);
+}
+
+void PieceScheduler::SpendTry(Piece& piece, int error, long long now) {
+  if (++piece.tries > settings_.retries) {
+    Fail(error);
+    return;
+  }
+  piece.not_before = now + Backoff(piece.tries - 1);
 }
 
 void PieceScheduler::Leave(int index, int error) {

@@ -173,6 +173,11 @@ class PieceScheduler {
   // Splits or hands over part of another connection's piece; -1 when none is worth it.
   int TakeFromOthers(int index, long long now);
   void Fail(int error);
+  // The pause after `count` earlier failures: the first pause, doubled each time.
+  long long Backoff(int count) const;
+  // A try of `piece` that brought nothing while nothing moved: it waits out its pause, or the
+  // attempt fails once the piece has used up its retries.
+  void SpendTry(Piece& piece, int error, long long now);
   void CheckComplete(long long now);
 
   Settings settings_;
