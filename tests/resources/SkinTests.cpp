@@ -560,6 +560,7 @@ TEST_F(SkinWindowTest, LayoutGivesTheSetupWindowItsControls) {
       {L"download_bk", L"Control"},
       {L"label_installing", L"Label"},
       {L"label_progress", L"Label"},
+      {L"label_status", L"Label"},
       {L"progress", L"Progress"},
       {L"btn_hide", L"Button"},
       {L"label_tip", L"Label"},
@@ -643,8 +644,13 @@ TEST_F(SkinWindowTest, PagesLookRightAtEachScale) {
     auto* progress = Find<ui::Progress>(L"progress");
     progress->SetValue(50);
     Find<ui::Label>(L"label_progress")->SetText(L"(45%)");
+    // The line beside the percentage, as a download of 45 MB at 96 KB/s shows it.
+    auto* status = Find<ui::Label>(L"label_status");
+    status->SetText(L"12.3 MB of 45.0 MB, about 6 minutes left");
     shot(L"download");
     EXPECT_EQ(context->GetHeight(), Scaled(360) + 2 * margin);
+    EXPECT_LE(status->GetPos().right, context->GetWidth() - margin) << "the line stays inside";
+    EXPECT_GE(status->GetPos().left, Find<ui::Label>(L"label_progress")->GetPos().right);
     const RECT bar = progress->GetPos();
     const int bar_middle = (bar.top + bar.bottom) / 2;
     const BYTE* filled = Pixel(bar.left + (bar.right - bar.left) / 4, bar_middle);
