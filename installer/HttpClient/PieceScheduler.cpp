@@ -18,7 +18,7 @@ constexpr long long kJudgeAfterBytes = 256LL << 10;
 // A request that has had no answer for this long counts as delivering nothing.
 constexpr long long kNoAnswerTicks = 2 * kSecond;
 // Another connection helps with a piece only when its owner needs longer than this (plus the
-// helper's own time to first byte) for the rest.
+// taker's own wait for its first byte) for the rest.
 constexpr long long kSplitTicks = kSecond * 3 / 10;
 // Neither side of a split is smaller than this: a smaller request costs more than it brings.
 constexpr long long kMinSplit = 4LL << 10;
