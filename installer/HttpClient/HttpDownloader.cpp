@@ -170,15 +170,20 @@ CHttpDownloader::~CHttpDownloader() {
   // The progress thread may be inside SendMessage to a window of this thread; keep handling
   // sent messages while waiting so neither side blocks the other. Every network wait of the
   // threads is bounded, so these waits end.
-  HANDLE threads[] = {download_thread_.get(), size_thread_.get(), progress_thread_.get()};
-  for (HANDLE thread : threads) {
-    if (!thread) continue;
+  auto wait_pumping = [](HANDLE thread) {
+    if (!thread) return;
     while (::MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
            WAIT_OBJECT_0 + 1) {
       MSG message;
       ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
+  };
+  for (HANDLE thread : {download_thread_.get(), size_thread_.get(), progress_thread_.get()}) {
+    wait_pumping(thread);
   }
+  // Connections that outlived their attempt's bound run this object's code too; only the
+  // download threads, all ended now, add to the list.
+  for (const nbase::UniqueHandle& thread : lingering_) wait_pumping(thread.get());
 }
 
 std::wstring CHttpDownloader::FileNameFromUrl(const std::wstring& url) {
@@ -595,6 +600,9 @@ PieceScheduler::Outcome CHttpDownloader::RunAttempt(ClientPtr& probe_client, con
     if (::WaitForSingleObject(range->thread.get(), static_cast<DWORD>(std::max(0LL, left))) !=
         WAIT_OBJECT_0) {
       LOG_ERR(L"download thread index:%d did not end in time", range->index);
+      // It still runs this object's code: the destructor waits for it.
+      nbase::AutoLock lock(stats_lock_);
+      lingering_.push_back(std::move(range->thread));
     }
   }
   if (hash_thread) ::WaitForSingleObject(hash_thread.get(), INFINITE);

@@ -207,6 +207,8 @@ class CHttpDownloader : public IHttpCallback {
   std::atomic<long long> received_{0};
   mutable nbase::Lock stats_lock_;
   std::vector<ConnectionStats> stats_;
+  // Range threads that had not ended when their attempt's join gave up (under stats_lock_).
+  std::vector<nbase::UniqueHandle> lingering_;
 
   // Keeps one sender at a time so percents reach the window in rising order.
   nbase::Lock report_lock_;
