@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "base/UniqueResource.h"
+#include "installer/HttpClient/CryptHandles.h"
 
 // A digest fed block by block, so a file can be hashed while it is being written.
 class CSha256 {
@@ -22,20 +22,9 @@ class CSha256 {
   std::string HexDigest();
 
  private:
-  struct ProviderTraits {
-    using Type = HCRYPTPROV;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type h) noexcept { ::CryptReleaseContext(h, 0); }
-  };
-  struct HashTraits {
-    using Type = HCRYPTHASH;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
-  };
-
   // Declared first: the hash must be destroyed before its provider is released.
-  nbase::UniqueResource<ProviderTraits> provider_;
-  nbase::UniqueResource<HashTraits> hash_;
+  UniqueCryptProvider provider_;
+  UniqueCryptHash hash_;
   bool failed_ = false;
 };
 

@@ -9,6 +9,7 @@
 
 #include "base/Lock.h"
 #include "base/StringUtil.h"
+#include "installer/HttpClient/CryptHandles.h"
 
 namespace proxy_credentials {
 namespace {
@@ -55,28 +56,28 @@ std::string Base64(const std::string& bytes) {
 
 // MD5 as Digest needs it, through the system's provider; empty when that fails.
 std::string Md5Hex(const std::string& text) {
-  HCRYPTPROV provider = 0;
-  if (!::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_FULL,
+  HCRYPTPROV raw_provider = 0;
+  if (!::CryptAcquireContextW(&raw_provider, nullptr, nullptr, PROV_RSA_FULL,
                               CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
     return std::string();
   }
-  std::string hex;
-  HCRYPTHASH hash = 0;
-  if (::CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
-    BYTE digest[16];
-    DWORD length = sizeof(digest);
-    if (::CryptHashData(hash, reinterpret_cast<const BYTE*>(text.data()),
-                        static_cast<DWORD>(text.size()), 0) &&
-        ::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0) && length == 16) {
-      static const char kHex[] = "0123456789abcdef";
-      for (BYTE b : digest) {
-        hex += kHex[b >> 4];
-        hex += kHex[b & 15];
-      }
-    }
-    ::CryptDestroyHash(hash);
+  UniqueCryptProvider provider(raw_provider);
+  HCRYPTHASH raw_hash = 0;
+  if (!::CryptCreateHash(provider.get(), CALG_MD5, 0, 0, &raw_hash)) return std::string();
+  UniqueCryptHash hash(raw_hash);
+  BYTE digest[16];
+  DWORD length = sizeof(digest);
+  if (!::CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(text.data()),
+                       static_cast<DWORD>(text.size()), 0) ||
+      !::CryptGetHashParam(hash.get(), HP_HASHVAL, digest, &length, 0) || length != 16) {
+    return std::string();
   }
-  ::CryptReleaseContext(provider, 0);
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (BYTE b : digest) {
+    hex += kHex[b >> 4];
+    hex += kHex[b & 15];
+  }
   return hex;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/UniqueResource.h"
+#include "installer/HttpClient/CryptHandles.h"
 #include "installer/HttpClient/Sha256.h"
 
 enum class DigestAlgorithm { kUnknown, kMd5, kSha1, kSha256, kSha384, kSha512 };
@@ -35,22 +35,11 @@ class Digest {
   static std::vector<BYTE> Of(DigestAlgorithm algorithm, const void* data, size_t size);
 
  private:
-  struct ProviderTraits {
-    using Type = HCRYPTPROV;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type h) noexcept { ::CryptReleaseContext(h, 0); }
-  };
-  struct HashTraits {
-    using Type = HCRYPTHASH;
-    static Type Invalid() noexcept { return 0; }
-    static void Close(Type h) noexcept { ::CryptDestroyHash(h); }
-  };
-
   // SHA-256 runs in process: the image hash reads the whole package, and the provider's is
   // several times slower.
   std::unique_ptr<CSha256Digest> sha256_;
   // Declared first: the hash must be destroyed before its provider is released.
-  nbase::UniqueResource<ProviderTraits> provider_;
-  nbase::UniqueResource<HashTraits> hash_;
+  UniqueCryptProvider provider_;
+  UniqueCryptHash hash_;
   bool ok_ = false;
 };
