@@ -42,6 +42,8 @@ class CHttpHeader {
 
 // Strict readers of the numbers in response headers, which come from a server that may be
 // hostile: only decimal digits count, and a value above `limit` is refused rather than clamped.
+// The most a header's number may say when the caller has no tighter bound (18 digits).
+constexpr long long kLargestHttpNumber = 999999999999999999LL;
 // A Content-Length: "123" -> 123. False for a sign, blanks inside, other characters or overflow.
 bool ParseHttpLength(const std::string& text, long long limit, long long& value);
 // A Content-Range: "bytes FIRST-LAST/TOTAL" -> its three numbers. False for "*" forms, an

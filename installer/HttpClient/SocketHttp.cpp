@@ -52,8 +52,10 @@ size_t HeadEnd(const char* data, size_t length) {
   return std::string_view(data, length).find("\r\n\r\n");
 }
 
+// 0 when the field is missing or not a plain number.
 long long DeclaredLength(const CHttpHeader& head) {
-  return std::strtoll(head.GetField("Content-Length").c_str(), nullptr, 10);
+  long long length = 0;
+  return ParseHttpLength(head.GetField("Content-Length"), kLargestHttpNumber, length) ? length : 0;
 }
 
 // A redirect's own body is still on its way when the next request goes out on the same
@@ -236,7 +238,7 @@ CHttpSocket::Attempt CHttpSocket::FileAttempt(const std::wstring& url, const std
           break;
         }
         if (status_code_ == 400) throw HttpErrNotFound;
-        total = std::strtod(head.GetField("Content-Length").c_str(), nullptr);
+        total = static_cast<double>(DeclaredLength(head));
         WriteBlock(file.get(), data + head_end + 4, body);
         done += static_cast<double>(body);
         if (sink_) sink_->OnProgress(param_, ProgressRunning, total, done);

@@ -50,19 +50,17 @@ std::wstring ConnectName(const std::wstring& host) {
 
 // "bytes=A-B" -> A and B (B is -1 for an open end). False for any other form.
 bool ParseRangeRequest(const std::string& value, long long& first, long long& last) {
+  if (value.compare(0, 6, "bytes=") != 0) return false;
+  const size_t dash = value.find('-', 6);
+  if (dash == std::string::npos) return false;
   long long a = 0, b = -1;
-  char tail = 0;
-  if (std::sscanf(value.c_str(), "bytes=%lld-%lld%c", &a, &b, &tail) == 2) {
-    first = a;
-    last = b;
-    return true;
+  if (!ParseHttpLength(value.substr(6, dash - 6), kLargestHttpNumber, a)) return false;
+  if (dash + 1 < value.size() && !ParseHttpLength(value.substr(dash + 1), kLargestHttpNumber, b)) {
+    return false;
   }
-  if (std::sscanf(value.c_str(), "bytes=%lld-%c", &a, &tail) == 1) {
-    first = a;
-    last = -1;
-    return true;
-  }
-  return false;
+  first = a;
+  last = b;
+  return true;
 }
 
 }  // namespace
@@ -238,9 +236,9 @@ void CWininetHttp::CheckRangeAnswer() {
                                 nullptr)) {
     throw HttpErrRange;
   }
-  long long got_first = 0, got_last = 0;
-  if (std::sscanf(buffer, "bytes %lld-%lld", &got_first, &got_last) != 2 || got_first != first ||
-      (last >= 0 && got_last != last)) {
+  long long got_first = 0, got_last = 0, total = 0;
+  if (!ParseContentRange(buffer, kLargestHttpNumber, got_first, got_last, total) ||
+      got_first != first || (last >= 0 && got_last != last)) {
     throw HttpErrRange;
   }
 }
@@ -361,7 +359,9 @@ double CWininetHttp::ReadContentLengthA() {
                                 nullptr)) {
     throw HttpErrQuery;
   }
-  return std::strtod(buffer.data(), nullptr);
+  long long value = 0;
+  if (!ParseHttpLength(buffer.data(), kLargestHttpNumber, value)) throw HttpErrQuery;
+  return static_cast<double>(value);
 }
 
 double CWininetHttp::QueryContentLength(const wchar_t* url) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 
+#include "base/ComIds.h"
 #include "base/StringUtil.h"
 #include "installer/HttpClient/ProxyCredentials.h"
 #include "installer/analytics/Analytics.h"
@@ -611,8 +612,8 @@ void SetupForm::BeginRun() {
   product_.SetInstallFolder(InstallFolder());
   if (!taskbar_) {
     nbase::ComPtr<ITaskbarList3> taskbar;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_ALL, IID_ITaskbarList3,
-                                     taskbar.put_void())) &&
+    if (SUCCEEDED(::CoCreateInstance(nbase::kClsidTaskbarList, nullptr, CLSCTX_ALL,
+                                     nbase::kIidTaskbarList3, taskbar.put_void())) &&
         SUCCEEDED(taskbar->HrInit())) {
       taskbar_ = std::move(taskbar);
     }
