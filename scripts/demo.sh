@@ -47,14 +47,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# The download server (the skin's default URLs name 127.0.0.1:18080) and the analytics
-# collector (localhost:18443), whose test authority the Wine prefix is told to trust.
+# The download server and the analytics collector on the ports the build put into the skin's
+# URLs (its own pair, see fixture-ports), the collector's test authority trusted by the prefix.
+# shellcheck disable=SC1091
+. "$run_build/fixture-ports"
 {
-  "$root/tools/demo/serve.sh" start "$server_state" 18080
+  "$root/tools/demo/serve.sh" start "$server_state" "$DEMO_PORT"
   cp "$package" "$server_state/www/Clipmint_full_setup.exe"
   cp "$package" "$server_state/www/Clipmint_full_setup_x64.exe"
   "$root/tests/harness/session.sh" start "$run_build"
-  COLLECTOR_VALID_PORT=18443 "$root/tools/fixtures/https_collector.sh" start "$run_build" \
+  COLLECTOR_VALID_PORT=$COLLECTOR_PORT "$root/tools/fixtures/https_collector.sh" start "$run_build" \
     "$run_build/tests/installer/analytics/trust_root.exe"
 } >>"$build_log" 2>&1
 
@@ -94,7 +96,7 @@ events=()
 while IFS= read -r request; do
   label=$(grep -o '"event_label":"[^"]*"' "$request" | head -n 1 | cut -d'"' -f4)
   [ -n "$label" ] && events+=("$label")
-done < <(find "$run_build/https-collector/requests" -name '18443-*.txt' -newer "$marker" \
+done < <(find "$run_build/https-collector/requests" -name "$COLLECTOR_PORT-*.txt" -newer "$marker" \
   -printf '%T@ %p\n' 2>/dev/null | sort -n | cut -d' ' -f2-)
 parameters=$(cat "$install_dir/setup_parameters.txt" 2>/dev/null || true)
 

@@ -31,7 +31,7 @@ std::map<std::wstring, std::string> CollectorRequests() {
   WIN32_FIND_DATAW found = {};
   // Only the demo collector's port, and only requests of the demo settings: other test
   // programs report to the same collector.
-  HANDLE search = ::FindFirstFileW((folder + L"18443-*.txt").c_str(), &found);
+  HANDLE search = ::FindFirstFileW((folder + COLLECTOR_PORT L"-*.txt").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return requests;
   do {
     const std::string request = ReadFileBytes(folder + found.cFileName);
@@ -126,7 +126,7 @@ TEST(FullRun, InstallsStartsTheProductAndReports) {
   EXPECT_TRUE(AnyRequestHas(run.requests, "Install_Completed"));
   EXPECT_FALSE(AnyRequestHas(run.requests, "Cancel_Install"));
   // Start Now closed the end page, which opens the page after the installation.
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/en.html", 20000));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(INSTALL_PAGE_EN, 20000));
 }
 
 TEST(FullRun, GermanNameShowsGermanAndRecordsIt) {
@@ -134,7 +134,7 @@ TEST(FullRun, GermanNameShowsGermanAndRecordsIt) {
   ASSERT_EQ("", run.result.failure) << run.log;
   EXPECT_EQ(0u, run.result.exit_code);
   EXPECT_EQ("German", ReadFileBytes(demo::DefaultInstallFolder() + L"cache\\language"));
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/de.html", 20000));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(INSTALL_PAGE_DE, 20000));
 }
 
 }  // namespace

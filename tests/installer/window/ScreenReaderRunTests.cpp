@@ -300,7 +300,7 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
                         kWatchdogMs));
   ::UnhookWinEvent(hook);
   g_window = nullptr;
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/en.html", 20000));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(INSTALL_PAGE_EN, 20000));
   for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
 }
 
@@ -507,7 +507,7 @@ TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
   EXPECT_EQ("German", setup_test::ReadFileBytes(stored + L"cache\\language"));
   EXPECT_TRUE(PumpUntil([&] { return setup_test::PathExists(stored + L"minteo_started.txt"); },
                         kWatchdogMs));
-  EXPECT_TRUE(setup_test::WaitForOpenedUrl(L"http://127.0.0.1:18080/welcome/de.html", 20000));
+  EXPECT_TRUE(setup_test::WaitForOpenedUrl(INSTALL_PAGE_DE, 20000));
   for (int i = 0; i < 300 && sysutil::IsProcessRunning(L"Minteo.exe"); ++i) ::Sleep(100);
   setup_test::RemoveTree(target);
 }

@@ -383,7 +383,7 @@ std::vector<std::string> CollectorEventLabels() {
   std::vector<std::string> labels;
   const std::wstring folder = FromBuildPath(BUILD_DIR_PATH "/https-collector/requests\\");
   WIN32_FIND_DATAW found = {};
-  HANDLE search = ::FindFirstFileW((folder + L"18443-*.txt").c_str(), &found);
+  HANDLE search = ::FindFirstFileW((folder + COLLECTOR_PORT L"-*.txt").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return labels;
   do {
     const std::string request = ReadFileBytes(folder + found.cFileName);

@@ -133,7 +133,7 @@ int QuitMessagesSeen();
 // session script); false after `timeout_ms`.
 bool WaitForOpenedUrl(const std::wstring& url, DWORD timeout_ms);
 
-// Event labels the demo collector (18443, demo settings) received, in file-name order; the
+// Event labels the demo collector (this build's port, demo settings) received, in file-name order; the
 // caller takes a snapshot first and compares.
 std::vector<std::string> CollectorEventLabels();
 

@@ -8,7 +8,9 @@ build=${2:?build folder}
 state="$build/demo-server"
 case "$action" in
   start)
-    "$root/tools/demo/serve.sh" start "$state" 18080
+    # shellcheck disable=SC1091
+    . "$build/fixture-ports"
+    "$root/tools/demo/serve.sh" start "$state" "$DEMO_PORT"
     package=${3:?package}
     cp "$package" "$state/www/Clipmint_full_setup.exe"
     cp "$package" "$state/www/Clipmint_full_setup_x64.exe"
