@@ -1,6 +1,6 @@
-// first_paint PROGRAM [RUNS]: how long PROGRAM takes from its start until its first top-level
-// window is visible and its thread has finished painting it (it answers a sent message again).
-// Prints each run and the median in milliseconds; the program is ended after each run.
+// first_paint RUNS PROGRAM...: how long each PROGRAM takes from its start until its first
+// top-level window is visible and its thread has finished painting it (it answers a sent message
+// again). Prints each run and the medians in milliseconds; a program is ended after each run.
 #include <windows.h>
 
 #include <algorithm>
@@ -68,23 +68,31 @@ double MeasureOnce(const std::wstring& program) {
 
 }  // namespace
 
+// The programs take turns, one start each per round, so whatever else the machine does drifts
+// over all of them alike instead of over whichever happened to run then.
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: first_paint PROGRAM [RUNS]\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: first_paint RUNS PROGRAM...\n");
     return 2;
   }
-  const int runs = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
-  std::vector<double> times;
-  for (int i = 0; i < runs; ++i) {
-    const double ms = MeasureOnce(argv[1]);
-    if (ms < 0) {
-      std::fprintf(stderr, "run %d: no window\n", i + 1);
-      return 1;
+  const int runs = std::max(1, _wtoi(argv[1]));
+  const int programs = argc - 2;
+  std::vector<std::vector<double>> times(programs);
+  for (int round = 0; round < runs; ++round) {
+    for (int p = 0; p < programs; ++p) {
+      const double ms = MeasureOnce(argv[2 + p]);
+      if (ms < 0) {
+        std::fprintf(stderr, "%ls, run %d: no window\n", argv[2 + p], round + 1);
+        return 1;
+      }
+      times[p].push_back(ms);
     }
-    std::printf("run %d: %.0f ms\n", i + 1, ms);
-    times.push_back(ms);
   }
-  std::sort(times.begin(), times.end());
-  std::printf("median: %.0f ms\n", times[times.size() / 2]);
+  for (int p = 0; p < programs; ++p) {
+    std::printf("%ls:", argv[2 + p]);
+    for (double ms : times[p]) std::printf(" %.0f", ms);
+    std::sort(times[p].begin(), times[p].end());
+    std::printf("\nmedian: %.0f ms\n", times[p][times[p].size() / 2]);
+  }
   return 0;
 }

@@ -133,8 +133,8 @@ int QuitMessagesSeen();
 // session script); false after `timeout_ms`.
 bool WaitForOpenedUrl(const std::wstring& url, DWORD timeout_ms);
 
-// Event labels the demo collector (this build's port, demo settings) received, in file-name order; the
-// caller takes a snapshot first and compares.
+// Event labels the demo collector (this build's port, demo settings) received, in file-name order;
+// the caller takes a snapshot first and compares.
 std::vector<std::string> CollectorEventLabels();
 
 // Saves every visible message box of this process into the build's screenshots folder as
