@@ -244,6 +244,17 @@ void SetupFlow::PackageRunDone(PackageRunOutcome outcome, DWORD code,
     if (job) runner_.Discard(std::move(job));
     return;
   }
+  if (start_held_) {
+    // As with a finished download: nothing follows while the user is asked whether to quit.
+    deferred_run_ = RunEnd{outcome, code, std::move(job)};
+    return;
+  }
+  if (outcome == PackageRunOutcome::kStopped) {
+    // Only a quit stops a run, and the window is closing by then; nothing to tell.
+    if (job) runner_.Discard(std::move(job));
+    GoHome();
+    return;
+  }
   if (outcome != PackageRunOutcome::kInstalled) {
     InstallFailed(outcome, code, std::move(job));
     return;
@@ -313,14 +324,11 @@ void SetupFlow::CloseRequested(UINT code) {
     return;
   }
   if (stage_ == Stage::kQuitting || quit_question_open_) return;
-  quit_question_open_ = true;
   if (stage_ == Stage::kRunning) {
-    // The package is running with administrator rights; ending now would leave the product
-    // half installed and no one to report it. The run's end decides what follows.
-    view_.Ask(view_.Text(L"STRID_BOX_QUIT_FINISHING"), MB_OK | MB_ICONINFORMATION);
-    quit_question_open_ = false;
+    CloseDuringRun(code);
     return;
   }
+  quit_question_open_ = true;
   const int answer = view_.Ask(view_.Text(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
   quit_question_open_ = false;
   std::optional<bool> deferred = std::exchange(deferred_finish_, std::nullopt);
@@ -329,6 +337,37 @@ void SetupFlow::CloseRequested(UINT code) {
     if (deferred) DownloadFinished(*deferred);
     return;
   }
+  Quit(code);
+}
+
+void SetupFlow::CloseDuringRun(UINT code) {
+  quit_question_open_ = true;
+  if (!runner_.HoldStart()) {
+    // The package is running with administrator rights; ending now would leave the product
+    // half installed and no one to report it. The run's end decides what follows.
+    view_.Ask(view_.Text(L"STRID_BOX_QUIT_FINISHING"), MB_OK | MB_ICONINFORMATION);
+    quit_question_open_ = false;
+    return;
+  }
+  // Still being verified (or verified, held at the start): nothing has run, so the user may
+  // quit as during the download.
+  start_held_ = true;
+  const int answer = view_.Ask(view_.Text(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
+  start_held_ = false;
+  quit_question_open_ = false;
+  std::optional<RunEnd> ended = std::exchange(deferred_run_, std::nullopt);
+  if (answer != IDOK) {
+    runner_.ReleaseStart();
+    if (ended) PackageRunDone(ended->outcome, ended->code, std::move(ended->job));
+    return;
+  }
+  LOG_APP(L"------- quit before the package started: its run is stopped -------");
+  runner_.StopRun();
+  if (ended && ended->job) runner_.Discard(std::move(ended->job));
+  Quit(code);
+}
+
+void SetupFlow::Quit(UINT code) {
   stage_ = Stage::kQuitting;
   system_.Report("Cancel_Install", "");
   view_.CloseWindow(code);

@@ -85,19 +85,40 @@ class SetupForm::Runner : public setup::PackageRunner {
     job->working_folder = form_.download_folder_;
     job->install_folder = form_.InstallFolder();
     job->pins = form_.Pins();
+    job->downloaded = form_.downloader_->FinishedDigest();
     job->language_name = form_.languages_.CurrentName();
     job->product = form_.product_;
+    gate_ = job->gate;
     return StartPackageRun(std::move(job));
   }
   bool Restart(std::unique_ptr<PackageRunJob> job) override {
+    // The last run passed its gate; the one that runs the held package again has its own.
+    job->gate = std::make_shared<PackageRunGate>();
+    gate_ = job->gate;
     return StartPackageRun(std::move(job));
   }
   void Discard(std::unique_ptr<PackageRunJob> job) override {
     if (job) DiscardHeldPackage(std::move(job->held), job->target_path);
   }
+  bool HoldStart() override { return !gate_ || gate_->Hold(); }
+  void ReleaseStart() override {
+    if (gate_) gate_->Release();
+  }
+  void StopRun() override {
+    if (!gate_) return;
+    gate_->Stop();
+    // The verifier's waits end at once; what may still run is a read of the package or the
+    // system's own signature check, each bounded by the file's size.
+    if (!gate_->WaitFinished(kStopWaitMs)) {
+      LOG_WAR(L"the stopped package run did not end within %lu ms; it starts nothing",
+              static_cast<unsigned long>(kStopWaitMs));
+    }
+  }
 
  private:
+  static constexpr DWORD kStopWaitMs = 5000;
   SetupForm& form_;
+  std::shared_ptr<PackageRunGate> gate_;
 };
 
 SetupForm::SetupForm() = default;

@@ -95,7 +95,12 @@ class FakeDownload : public setup::PackageDownload {
 class FakeRunner : public setup::PackageRunner {
  public:
   bool can_start = true;
+  // The current run's package has started: it can no longer be held or stopped.
+  bool package_started = false;
   int starts = 0;
+  int holds = 0;
+  int releases = 0;
+  int stops = 0;
   std::vector<PackageRunJob*> restarted;
   std::vector<PackageRunJob*> discarded;
   std::vector<std::unique_ptr<PackageRunJob>> kept;
@@ -113,6 +118,13 @@ class FakeRunner : public setup::PackageRunner {
     discarded.push_back(job.get());
     kept.push_back(std::move(job));
   }
+  bool HoldStart() override {
+    if (package_started) return false;
+    ++holds;
+    return true;
+  }
+  void ReleaseStart() override { ++releases; }
+  void StopRun() override { ++stops; }
 };
 
 class FakeSystem : public setup::FlowSystem {
@@ -285,6 +297,7 @@ TEST_F(Flow, AnOpenQuitQuestionHoldsAFinishedDownloadUntilAnswered) {
 
 TEST_F(Flow, WhileThePackageRunsQuittingIsRefusedWithTheFinishingBox) {
   RunToPackage();
+  runner_.package_started = true;
   flow_.CloseRequested(1);
   ASSERT_EQ(1u, view_.asked.size());
   EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_QUIT_FINISHING"));
@@ -298,6 +311,80 @@ TEST_F(Flow, WhileThePackageRunsQuittingIsRefusedWithTheFinishingBox) {
   flow_.CloseRequested(1);
   EXPECT_EQ(Page::kEnd, view_.LastPage());
   EXPECT_TRUE(view_.closed_with.empty());
+  EXPECT_EQ(0, runner_.stops);
+}
+
+TEST_F(Flow, QuittingWhileThePackageIsVerifiedAsksAndStopsTheRunBeforeItStarts) {
+  RunToPackage();
+  // Staying lets the held run go on, and it may still end in the end page.
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  flow_.CloseRequested(1);
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_QUIT XX"));
+  EXPECT_FALSE(view_.AskedFor(L"STRID_BOX_QUIT_FINISHING"));
+  EXPECT_EQ(1, runner_.holds);
+  EXPECT_EQ(1, runner_.releases);
+  EXPECT_EQ(0, runner_.stops);
+  EXPECT_EQ(Stage::kRunning, flow_.CurrentStage());
+  EXPECT_TRUE(view_.closed_with.empty());
+
+  // Quitting stops it: the window closes, reported as a cancel, never as a failure.
+  view_.answer = [](const std::wstring&) { return IDOK; };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(1, runner_.stops);
+  EXPECT_EQ(1, runner_.releases);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with);
+  EXPECT_EQ(Stage::kQuitting, flow_.CurrentStage());
+  EXPECT_EQ(1, system_.Count("Cancel_Install"));
+  // The stopped run's report after that changes nothing.
+  flow_.PackageRunDone(PackageRunOutcome::kStopped, kVerifyCancelled, nullptr);
+  EXPECT_EQ(0, system_.Count("Install_Failed_0xE07A000F"));
+  EXPECT_EQ(2u, view_.asked.size());
+  EXPECT_NE(Page::kEnd, view_.LastPage());
+}
+
+TEST_F(Flow, ARunThatEndsUnderTheQuitQuestionWaitsForTheAnswer) {
+  for (int answer : {IDCANCEL, IDOK}) {
+    SCOPED_TRACE(answer == IDOK ? "quit" : "stay");
+    FakeView view;
+    FakeRunner runner;
+    FakeSystem system;
+    SetupFlow flow(view, download_, runner, system);
+    flow.Start();
+    flow.InstallClicked();
+    flow.DownloadFinished(true);
+    // The verifier refuses the package while the user is being asked.
+    view.answer = [&](const std::wstring& text) {
+      if (text.find(L"STRID_BOX_QUIT") != std::wstring::npos) {
+        flow.PackageRunDone(PackageRunOutcome::kUntrusted, kVerifyImageMismatch, nullptr);
+        EXPECT_EQ(1u, view.asked.size()) << "a box over the question";
+        return answer;
+      }
+      return IDCANCEL;
+    };
+    flow.CloseRequested(1);
+    if (answer == IDOK) {
+      EXPECT_EQ(1u, view.asked.size());
+      EXPECT_EQ(1, system.Count("Cancel_Install"));
+      EXPECT_EQ(0, system.Count("Install_Failed_0xE07A0009"));
+    } else {
+      EXPECT_TRUE(view.AskedFor(L"STRID_BOX_PACKAGE_REFUSED"));
+      EXPECT_EQ(1, system.Count("Install_Failed_0xE07A0009"));
+      EXPECT_EQ(Stage::kHome, flow.CurrentStage());
+    }
+  }
+  // A refused elevation's held package under a confirmed quit is let go, not kept.
+  RunToPackage();
+  auto job = std::make_unique<PackageRunJob>();
+  PackageRunJob* held = job.get();
+  view_.answer = [&](const std::wstring&) {
+    flow_.PackageRunDone(PackageRunOutcome::kElevationRefused, ERROR_CANCELLED, std::move(job));
+    return IDOK;
+  };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(std::vector<PackageRunJob*>{held}, runner_.discarded);
+  EXPECT_TRUE(runner_.restarted.empty());
+  EXPECT_EQ(1u, view_.asked.size());
 }
 
 TEST_F(Flow, EachDownloadFailureReasonGetsItsBox) {
