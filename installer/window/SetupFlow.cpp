@@ -227,7 +227,7 @@ void SetupFlow::RetryDue() {
 }
 
 void SetupFlow::HandOverToBrowser() {
-  system_.Open(download_.Url());
+  OpenPage(download_.Url());
   stage_ = Stage::kEnd;
   view_.ShowPage(Page::kEnd);
   view_.EndLoop();
@@ -314,7 +314,7 @@ void SetupFlow::ShowInstallFailedBox(DWORD code) {
     InstallClicked();
   } else if (answer == IDIGNORE) {
     // The browser downloads the package as the user, who runs it by hand.
-    system_.Open(download_.Url());
+    OpenPage(download_.Url());
   }
 }
 
@@ -376,12 +376,24 @@ void SetupFlow::Quit(UINT code) {
 void SetupFlow::StartNowClicked() {
   if (stage_ != Stage::kEnd) return;
   // As the signed-in user: the product must not inherit the installer's administrator rights.
-  system_.StartProduct();
+  if (!system_.StartProduct()) {
+    // Never started from the installer's own elevated token; the user is told where it is.
+    std::wstring text =
+        ReplacePlaceholder(view_.Text(L"STRID_BOX_START_BY_HAND"), system_.ProductName());
+    nbase::ReplaceAll(text, L"YY", system_.ProductExePath());
+    view_.Ask(text, MB_OK | MB_ICONINFORMATION);
+  }
   CloseRequested(1);
 }
 
+void SetupFlow::OpenPage(const std::wstring& url) {
+  if (system_.Open(url)) return;
+  view_.Ask(ReplacePlaceholder(view_.Text(L"STRID_BOX_OPEN_BY_HAND"), url),
+            MB_OK | MB_ICONINFORMATION);
+}
+
 void SetupFlow::WindowClosing() {
-  if (stage_ == Stage::kEnd) system_.Open(view_.Text(L"URLID_INSTALL"));
+  if (stage_ == Stage::kEnd) OpenPage(view_.Text(L"URLID_INSTALL"));
   view_.EndLoop();
 }
 

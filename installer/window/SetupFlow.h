@@ -91,12 +91,15 @@ class FlowSystem {
   virtual std::wstring ProductName() const = 0;
   virtual bool IsProductRunning() = 0;
   virtual void EndProduct() = 0;
-  virtual void StartProduct() = 0;
+  // As the signed-in user; false when it was not started (then the user starts it by hand).
+  virtual bool StartProduct() = 0;
+  // Where the installed program is, for a user who starts it by hand.
+  virtual std::wstring ProductExePath() const = 0;
   virtual bool IsDirectory(const std::wstring& path) = 0;
   virtual double FreeDiskSpaceMB(const std::wstring& folder) = 0;
   virtual bool IsInternetConnected() = 0;
-  // In the user's browser, as the signed-in user.
-  virtual void Open(const std::wstring& url) = 0;
+  // In the user's browser, as the signed-in user; false when it was not opened.
+  virtual bool Open(const std::wstring& url) = 0;
   virtual void Report(const char* event, const std::string& label) = 0;
   virtual std::wstring LogPath() const = 0;
   // Milliseconds of a clock that only goes forward.
@@ -132,6 +135,8 @@ class SetupFlow {
   void DownloadFinished(bool complete);
   void PackageRunDone(PackageRunOutcome outcome, DWORD code, std::unique_ptr<PackageRunJob> job);
   void StartNowClicked();
+  // A page of the product's site, opened in the user's browser (the address shown when not).
+  void OpenPage(const std::wstring& url);
   // The window is closing for good.
   void WindowClosing();
   // The pause ScheduleRetry asked for is over.

@@ -35,6 +35,10 @@ constexpr int kIconGroupId = 107;
 constexpr int kHomeHeight = 360;
 constexpr int kHomeHeightWithCustomPanel = 472;
 
+bool Launched(usershell::LaunchRoute route) {
+  return route == usershell::LaunchRoute::kDesktopShell || route == usershell::LaunchRoute::kDirect;
+}
+
 template <typename T>
 T* Find(ui::Window& window, const wchar_t* name) {
   return dynamic_cast<T*>(window.FindControl(name));
@@ -255,7 +259,7 @@ void SetupForm::BindHandlers() {
     StartAnalytics();
     flow_->InstallClicked();
   });
-  on_click(btn_link_, [this] { Open(LanguageText(L"URLID_SERVICE")); });
+  on_click(btn_link_, [this] { flow_->OpenPage(LanguageText(L"URLID_SERVICE")); });
   on_click(btn_path_, [this] { BrowseForFolder(); });
   on_click(btn_hide_, [this] { ::SendMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0); });
   on_click(btn_start_, [this] { flow_->StartNowClicked(); });
@@ -662,9 +666,9 @@ void SetupForm::EndProduct() {
   sysutil::TerminateProcesses(product_.ProcessName());
 }
 
-void SetupForm::StartProduct() {
-  usershell::OpenAsUser(product_.ProductExePath(), std::wstring(), product_.InstallFolder(),
-                        SW_SHOW);
+bool SetupForm::StartProduct() {
+  return Launched(usershell::OpenAsUser(product_.ProductExePath(), std::wstring(),
+                                        product_.InstallFolder(), SW_SHOW));
 }
 
 bool SetupForm::IsDirectory(const std::wstring& path) {
@@ -679,8 +683,8 @@ bool SetupForm::IsInternetConnected() {
   return sysutil::IsInternetConnected();
 }
 
-void SetupForm::Open(const std::wstring& url) {
-  usershell::OpenAsUser(url);
+bool SetupForm::Open(const std::wstring& url) {
+  return Launched(usershell::OpenAsUser(url));
 }
 
 void SetupForm::Report(const char* event, const std::string& label) {

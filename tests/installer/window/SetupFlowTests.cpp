@@ -130,6 +130,9 @@ class FakeRunner : public setup::PackageRunner {
 class FakeSystem : public setup::FlowSystem {
  public:
   bool product_running = false;
+  // Whether the launch as the signed-in user starts the product and opens pages.
+  bool product_starts = true;
+  bool opens = true;
   int products_ended = 0;
   int products_started = 0;
   double free_mb = 1e9;
@@ -143,11 +146,18 @@ class FakeSystem : public setup::FlowSystem {
     ++products_ended;
     product_running = false;
   }
-  void StartProduct() override { ++products_started; }
+  bool StartProduct() override {
+    ++products_started;
+    return product_starts;
+  }
+  std::wstring ProductExePath() const override { return L"C:\\Nolt Clipmint\\Minteo.exe"; }
   bool IsDirectory(const std::wstring& path) override { return path == L"C:\\"; }
   double FreeDiskSpaceMB(const std::wstring&) override { return free_mb; }
   bool IsInternetConnected() override { return online; }
-  void Open(const std::wstring& url) override { opened.push_back(url); }
+  bool Open(const std::wstring& url) override {
+    opened.push_back(url);
+    return opens;
+  }
   void Report(const char* event, const std::string& label) override {
     reports.push_back(label.empty() ? event : std::string(event) + "_" + label);
   }
@@ -209,6 +219,43 @@ TEST_F(Flow, AWholeRunReachesTheEndPageAndClosingItAsksNothing) {
   EXPECT_EQ(std::vector<std::wstring>{L"URLID_INSTALL XX YY"}, system_.opened);
   EXPECT_EQ(1, view_.loops_ended);
   EXPECT_TRUE(view_.asked.empty());
+}
+
+TEST_F(Flow, WhatTheInstallerMayNotStartItselfIsShownWhereToFind) {
+  RunToPackage();
+  flow_.PackageRunDone(PackageRunOutcome::kInstalled, 0, nullptr);
+  system_.product_starts = false;
+  system_.opens = false;
+  flow_.StartNowClicked();
+  EXPECT_EQ(1, system_.products_started);
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_EQ(L"STRID_BOX_START_BY_HAND Nolt Clipmint C:\\Nolt Clipmint\\Minteo.exe", view_.asked[0]);
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), view_.types[0]);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with) << "the box is only told, then it closes";
+  // The welcome page the end opens, and any link of the pages: their address.
+  flow_.WindowClosing();
+  ASSERT_EQ(2u, view_.asked.size());
+  EXPECT_EQ(0u, view_.asked[1].find(L"STRID_BOX_OPEN_BY_HAND URLID_INSTALL")) << view_.asked[1];
+  EXPECT_EQ(1, view_.loops_ended);
+  flow_.OpenPage(L"http://site/terms");
+  EXPECT_EQ(L"STRID_BOX_OPEN_BY_HAND http://site/terms YY", view_.asked.back());
+  system_.opens = true;
+  flow_.OpenPage(L"http://site/terms");
+  EXPECT_EQ(3u, view_.asked.size()) << "an opened page needs no box";
+
+  // The browser that should fetch the package after a failure: its address is given instead.
+  FakeView view;
+  FakeSystem system;
+  system.opens = false;
+  SetupFlow flow(view, download_, runner_, system);
+  flow.Start();
+  view.answer = [](const std::wstring& text) {
+    return text.find(L"UNKOWN") != std::wstring::npos ? IDIGNORE : IDOK;
+  };
+  flow.InstallClicked();
+  flow.DownloadFinished(false);
+  EXPECT_TRUE(view.AskedFor(L"STRID_BOX_OPEN_BY_HAND http://packages/full.exe"));
+  EXPECT_EQ(Stage::kEnd, flow.CurrentStage());
 }
 
 TEST_F(Flow, FolderAndDiskChecksStopTheRunBeforeAnythingStarts) {
