@@ -132,6 +132,16 @@ std::string FileSha256Hex(const std::wstring& path) {
   return hash.HexDigest();
 }
 
+bool IdentifyFile(HANDLE file, FileIdentity* identity) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(file, &info)) return false;
+  identity->volume = info.dwVolumeSerialNumber;
+  identity->index =
+      (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity->size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  return true;
+}
+
 bool SameHexDigest(const std::string& a, const std::string& b) {
   const std::string left = Normalized(a);
   return !left.empty() && left == Normalized(b);

@@ -73,6 +73,27 @@ class CSha256Pipe {
   std::string digest_;
 };
 
+// Which file a handle reaches (volume and file index) and how long it is: enough to tell that a
+// digest taken through one handle describes the file another handle holds, and not a file put
+// in its place under the same name.
+struct FileIdentity {
+  DWORD volume = 0;
+  unsigned long long index = 0;
+  unsigned long long size = 0;
+  bool operator==(const FileIdentity& other) const {
+    return volume == other.volume && index == other.index && size == other.size;
+  }
+};
+// False when the system cannot tell.
+bool IdentifyFile(HANDLE file, FileIdentity* identity);
+
+// The SHA-256 of a whole file taken while it was written, with the file it describes; `sha256`
+// is empty when none was taken.
+struct TakenDigest {
+  std::string sha256;  // lower-case hex
+  FileIdentity file;
+};
+
 // Lower-case hexadecimal digest of the file's bytes; empty when the file or the provider
 // cannot be used.
 std::string FileSha256Hex(const std::wstring& path);

@@ -131,6 +131,7 @@ struct DownloadAttempt {
   bool state_closed = false;
   // The following digest's result, read after its thread ended.
   std::string digest;
+  FileIdentity hashed_file;
   std::atomic<long long> hashed{0};
 
   // Under the downloader's lock: tells every thread once the scheduler is over.
@@ -207,6 +208,11 @@ double CHttpDownloader::TailSeconds() const {
 std::vector<CHttpDownloader::ConnectionStats> CHttpDownloader::Connections() const {
   nbase::AutoLock lock(stats_lock_);
   return stats_;
+}
+
+TakenDigest CHttpDownloader::FinishedDigest() const {
+  nbase::AutoLock lock(stats_lock_);
+  return finished_digest_;
 }
 
 void CHttpDownloader::OnProgress(void*, int, double, double) {
@@ -349,6 +355,11 @@ void CHttpDownloader::ReportProgress() {
 
 void CHttpDownloader::Start() {
   last_percent_ = 0;
+  {
+    // A new attempt may write other bytes: the last one's digest no longer describes them.
+    nbase::AutoLock lock(stats_lock_);
+    finished_digest_ = TakenDigest();
+  }
   auto* start = new DownloadStart{this, download_thread_.release()};
   nbase::UniqueHandle thread = StartThread(&CHttpDownloader::DownloadThread, start);
   if (!thread) {
@@ -459,6 +470,9 @@ void CHttpDownloader::RunDownload() {
         LOG_ERR(L"download digest mismatch: %ls", nbase::UTF8ToUTF16(attempt->digest).c_str());
         error = HttpErrDigest;
         DeleteDownload();
+      } else if (!expected_sha256_.empty()) {
+        nbase::AutoLock lock(stats_lock_);
+        finished_digest_ = {attempt->digest, attempt->hashed_file};
       }
       tail_ticks_ = NowTicks() - last_byte;
       break;
@@ -972,5 +986,7 @@ void CHttpDownloader::RunHash(const std::shared_ptr<DownloadAttempt>& attempt) {
     if (at >= size) break;
     if (!Pause(kHashPollMs)) return;
   }
+  // The handle the bytes were read through says which file they were.
+  if (!IdentifyFile(file.get(), &run.hashed_file)) return;
   run.digest = digest.HexDigest();
 }

@@ -14,6 +14,7 @@
 #include "base/Lock.h"
 #include "base/UniqueResource.h"
 #include "installer/HttpClient/DownloadAnswer.h"
+#include "installer/HttpClient/FileHash.h"
 #include "installer/HttpClient/HttpInterface.h"
 #include "installer/HttpClient/PieceScheduler.h"
 
@@ -105,6 +106,10 @@ class CHttpDownloader : public IHttpCallback {
   HttpInterfaceError FailureReason() const {
     return static_cast<HttpInterfaceError>(failure_.load());
   }
+  // The digest the last attempt took of the finished file as its front completed, with the file
+  // it describes; empty without an expected digest or before a complete download. The owner
+  // hands it to the package's verification, which then reads the file once only.
+  TakenDigest FinishedDigest() const;
   // Per connection, the last finished attempt's work.
   std::vector<ConnectionStats> Connections() const;
 
@@ -207,6 +212,7 @@ class CHttpDownloader : public IHttpCallback {
   std::atomic<long long> received_{0};
   mutable nbase::Lock stats_lock_;
   std::vector<ConnectionStats> stats_;
+  TakenDigest finished_digest_;  // under stats_lock_
   // Range threads that had not ended when their attempt's join gave up (under stats_lock_).
   std::vector<nbase::UniqueHandle> lingering_;
 

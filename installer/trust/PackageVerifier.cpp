@@ -236,6 +236,10 @@ std::shared_ptr<ChainJob> NewChainJob(PCCERT_CONTEXT leaf, HCERTSTORE store, DWO
   return job;
 }
 
+bool Stopped(HANDLE cancel) {
+  return cancel && ::WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0;
+}
+
 DWORD Elapsed(ULONGLONG start) {
   return static_cast<DWORD>(::GetTickCount64() - start);
 }
@@ -293,8 +297,18 @@ nbase::UniqueFileHandle HoldPackageFile(const std::wstring& path) {
                                                nullptr));
 }
 
-PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HANDLE cancel) const {
+PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HANDLE cancel,
+                                       const TakenDigest* downloaded) const {
   const ULONGLONG start = ::GetTickCount64();
+  SignedImage image;
+  PackageVerdict result = Check(file, path, cancel, downloaded, start, image);
+  result.bytes_read = image.bytes_read();
+  return result;
+}
+
+PackageVerdict PackageVerifier::Check(HANDLE file, const std::wstring& path, HANDLE cancel,
+                                      const TakenDigest* downloaded, ULONGLONG start,
+                                      SignedImage& image) const {
   PackageVerdict verdict;
   if (!pins_.CanVerify()) {
     return Refuse(verdict, kVerifyNoPins, L"no publisher and no digest pinned");
@@ -303,13 +317,28 @@ PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HA
     return Refuse(verdict, kVerifyNotHeld, L"the package is not held open");
   }
   const std::string pinned_digest = Normalized(pins_.file_sha256);
+  // The download hashed the bytes as they reached the disk; hashing them again here would only
+  // repeat that, as long as the held file is the one it hashed.
+  FileIdentity held_file;
+  const bool digest_taken = !pinned_digest.empty() && downloaded && !downloaded->sha256.empty() &&
+                            IdentifyFile(file, &held_file) && held_file == downloaded->file;
+  verdict.digest_from_download = digest_taken;
+  if (digest_taken && Normalized(downloaded->sha256) != pinned_digest) {
+    return Refuse(verdict, kVerifyDigestMismatch,
+                  L"the downloaded file's SHA-256 is " + nbase::UTF8ToUTF16(downloaded->sha256) +
+                      L", not the pinned digest");
+  }
   // A digest alone is a complete pin: that exact file was meant to run.
   if (!pins_.HasPublisher()) {
-    const std::string actual = SignedImage::FileSha256(file);
-    if (actual.empty() || actual != pinned_digest) {
-      return Refuse(
-          verdict, kVerifyDigestMismatch,
-          L"the file's SHA-256 is " + nbase::UTF8ToUTF16(actual) + L", not the pinned digest");
+    if (!digest_taken) {
+      const std::string actual = image.FileSha256(file, cancel);
+      if (Stopped(cancel))
+        return Refuse(verdict, kVerifyCancelled, L"the verification was stopped");
+      if (actual.empty() || actual != pinned_digest) {
+        return Refuse(
+            verdict, kVerifyDigestMismatch,
+            L"the file's SHA-256 is " + nbase::UTF8ToUTF16(actual) + L", not the pinned digest");
+      }
     }
     verdict.trusted = true;
     verdict.reason = L"trusted: the file matches the pinned digest";
@@ -323,7 +352,6 @@ PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HA
 
   // The signature's structure and the chain of digests from the image to the signer, checked
   // here first: a platform whose own check skips a link must not decide alone.
-  SignedImage image;
   std::wstring problem;
   DWORD code = 0;
   if (!image.Read(file, problem, code)) return Refuse(verdict, code, problem);
@@ -341,8 +369,10 @@ PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HA
   }
   std::vector<BYTE> image_digest;
   std::string file_digest;
+  const bool digest_here = !pinned_digest.empty() && !digest_taken;
   if (!image.Hash(file, signature.image_algorithm(), image_digest,
-                  pinned_digest.empty() ? nullptr : &file_digest)) {
+                  digest_here ? &file_digest : nullptr, cancel)) {
+    if (Stopped(cancel)) return Refuse(verdict, kVerifyCancelled, L"the verification was stopped");
     return Refuse(verdict, ::GetLastError(), L"the file cannot be read to its end");
   }
   if (image_digest != signature.image_digest()) {
@@ -350,7 +380,7 @@ PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HA
                   L"the image's digest is " + Hex(image_digest) + L", the signature names " +
                       Hex(signature.image_digest()));
   }
-  if (!pinned_digest.empty() && file_digest != pinned_digest) {
+  if (digest_here && file_digest != pinned_digest) {
     return Refuse(
         verdict, kVerifyDigestMismatch,
         L"the file's SHA-256 is " + nbase::UTF8ToUTF16(file_digest) + L", not the pinned digest");
@@ -361,6 +391,9 @@ PackageVerdict PackageVerifier::Verify(HANDLE file, const std::wstring& path, HA
                   L"the signer's message digest does not match the signed content");
   }
 
+  // The system's check reads the whole file again and cannot be interrupted: not begun once
+  // the user has quit.
+  if (Stopped(cancel)) return Refuse(verdict, kVerifyCancelled, L"the verification was stopped");
   const LONG system_check = CheckImageSignature(file, path);
   if (system_check != 0) {
     return Refuse(verdict, static_cast<DWORD>(system_check),

@@ -6,6 +6,9 @@
 #include <string>
 
 #include "base/UniqueResource.h"
+#include "installer/HttpClient/FileHash.h"
+
+class SignedImage;
 
 // Who must have signed the package, and optionally its exact bytes. A publisher pin is the
 // subject common name of the code-signing certificate together with the SHA-256 of the root
@@ -28,6 +31,11 @@ struct PackageVerdict {
   std::wstring reason;
   std::wstring signer;      // the signing certificate's subject, as text
   std::string root_sha256;  // SHA-256 (hex) of the chain's root certificate
+  // Bytes of the held file read by the checks made here (the system's own signature check
+  // reads it once more, itself).
+  unsigned long long bytes_read = 0;
+  // The pinned digest was compared with the one the download took, not taken again.
+  bool digest_from_download = false;
 };
 
 // Codes for refusals that no system call reports (customer-defined HRESULTs, facility 0x7A).
@@ -90,13 +98,22 @@ class PackageVerifier {
   // (the chain is then built again without revocation) is accepted and only logged by the
   // caller's reason text, because a package whose authority publishes no revocation list would
   // otherwise never install. `cancel`, when given, is an event that ends the wait at once with
-  // kVerifyCancelled. Timestamps: countersignatures
-  // are not honoured; the chain must be valid now, so a package signed with a certificate that
-  // has since expired is refused and has to be signed again.
-  PackageVerdict Verify(HANDLE file, const std::wstring& path, HANDLE cancel = nullptr) const;
+  // kVerifyCancelled, and so do the reads of the file between blocks.
+  //
+  // `downloaded`, when given, is the digest the download took of the same file as it was
+  // written: when it describes the held file (same volume, file index and size) it is the
+  // pinned digest's check, and the file is read once only, for the image's digest. A digest
+  // of any other file is ignored and the held bytes are hashed instead. Timestamps:
+  // countersignatures are not honoured; the chain must be valid now, so a package signed with a
+  // certificate that has since expired is refused and has to be signed again.
+  PackageVerdict Verify(HANDLE file, const std::wstring& path, HANDLE cancel = nullptr,
+                        const TakenDigest* downloaded = nullptr) const;
 
   const PackagePins& pins() const { return pins_; }
 
  private:
+  PackageVerdict Check(HANDLE file, const std::wstring& path, HANDLE cancel,
+                       const TakenDigest* downloaded, ULONGLONG start, SignedImage& image) const;
+
   PackagePins pins_;
 };

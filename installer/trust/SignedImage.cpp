@@ -20,12 +20,19 @@ constexpr DWORD kMaxHeaderOffset = 1 << 16;
 constexpr DWORD kEntryHeader = offsetof(WIN_CERTIFICATE, bCertificate);
 constexpr WORD kRevision2 = 0x0200;
 
-bool ReadAt(HANDLE file, unsigned long long offset, void* buffer, DWORD size) {
+bool ReadAt(HANDLE file, unsigned long long offset, void* buffer, DWORD size,
+            unsigned long long& counted) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
   DWORD read = 0;
-  return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
-         ::ReadFile(file, buffer, size, &read, nullptr) && read == size;
+  const bool ok = ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+                  ::ReadFile(file, buffer, size, &read, nullptr) && read == size;
+  counted += read;
+  return ok;
+}
+
+bool Stopped(HANDLE cancel) {
+  return cancel && ::WaitForSingleObject(cancel, 0) == WAIT_OBJECT_0;
 }
 
 template <typename T>
@@ -50,7 +57,7 @@ bool SignedImage::Read(HANDLE file, std::wstring& problem, DWORD& code) {
   }
   file_size_ = static_cast<unsigned long long>(size.QuadPart);
   BYTE dos[0x40];
-  if (!ReadAt(file, 0, dos, sizeof(dos)) || dos[0] != 'M' || dos[1] != 'Z') {
+  if (!ReadAt(file, 0, dos, sizeof(dos), bytes_read_) || dos[0] != 'M' || dos[1] != 'Z') {
     problem = L"the file is not a program image";
     return false;
   }
@@ -59,7 +66,8 @@ bool SignedImage::Read(HANDLE file, std::wstring& problem, DWORD& code) {
   // certificate directory entry.
   BYTE headers[4 + 20 + 152];
   if (pe > kMaxHeaderOffset || pe + sizeof(headers) > file_size_ ||
-      !ReadAt(file, pe, headers, sizeof(headers)) || std::memcmp(headers, "PE\0\0", 4) != 0) {
+      !ReadAt(file, pe, headers, sizeof(headers), bytes_read_) ||
+      std::memcmp(headers, "PE\0\0", 4) != 0) {
     problem = L"the file is not a program image";
     return false;
   }
@@ -103,7 +111,7 @@ bool SignedImage::Read(HANDLE file, std::wstring& problem, DWORD& code) {
     return false;
   }
   std::vector<BYTE> table(table_size);
-  if (!ReadAt(file, table_offset_, table.data(), table_size)) {
+  if (!ReadAt(file, table_offset_, table.data(), table_size, bytes_read_)) {
     problem = L"the certificate table cannot be read";
     return false;
   }
@@ -136,7 +144,7 @@ bool SignedImage::Read(HANDLE file, std::wstring& problem, DWORD& code) {
 }
 
 bool SignedImage::Hash(HANDLE file, DigestAlgorithm image_algorithm,
-                       std::vector<BYTE>& image_digest, std::string* file_sha256) const {
+                       std::vector<BYTE>& image_digest, std::string* file_sha256, HANDLE cancel) {
   Digest image(image_algorithm);
   if (!image.ok()) return false;
   CSha256Digest whole;
@@ -148,10 +156,16 @@ bool SignedImage::Hash(HANDLE file, DigestAlgorithm image_algorithm,
   LARGE_INTEGER start = {};
   if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return false;
   while (position < file_size_) {
+    if (Stopped(cancel)) {
+      ::SetLastError(ERROR_CANCELLED);
+      return false;
+    }
     DWORD read = 0;
     const DWORD want =
         static_cast<DWORD>(std::min<unsigned long long>(buffer.size(), file_size_ - position));
-    if (!::ReadFile(file, buffer.data(), want, &read, nullptr) || read != want) return false;
+    const BOOL got = ::ReadFile(file, buffer.data(), want, &read, nullptr);
+    bytes_read_ += read;
+    if (!got || read != want) return false;
     if (file_sha256) whole.Update(buffer.data(), read);
     // Feeds [from, to) of this block, minus the skipped ranges and the table.
     unsigned long long from = position;
@@ -170,15 +184,18 @@ bool SignedImage::Hash(HANDLE file, DigestAlgorithm image_algorithm,
   return !image_digest.empty();
 }
 
-std::string SignedImage::FileSha256(HANDLE file) {
+std::string SignedImage::FileSha256(HANDLE file, HANDLE cancel) {
   LARGE_INTEGER start = {};
   if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::string();
   CSha256Digest hash;
   std::vector<BYTE> buffer(1 << 20);
   for (;;) {
+    if (Stopped(cancel)) return std::string();
     DWORD read = 0;
-    if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr))
-      return std::string();
+    const BOOL got =
+        ::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr);
+    bytes_read_ += read;
+    if (!got) return std::string();
     if (read == 0) break;
     hash.Update(buffer.data(), read);
   }

@@ -36,6 +36,12 @@ void WriteLanguageMarker(const PackageRunJob& job) {
 
 // Verifies the downloaded file and puts it in place; false (with `code`) when it must not run.
 bool VerifyAndPlace(PackageRunJob& job, DWORD& code) {
+  if (::WaitForSingleObject(job.gate->cancel_event(), 0) == WAIT_OBJECT_0) {
+    code = kVerifyCancelled;
+    LOG_APP(L"the user quit before the package was verified; it is not run");
+    DiscardHeldPackage(nbase::UniqueFileHandle(), job.download_path);
+    return false;
+  }
   nbase::UniqueFileHandle held = HoldPackageFile(job.download_path);
   if (!held) {
     code = ::GetLastError();
@@ -44,7 +50,14 @@ bool VerifyAndPlace(PackageRunJob& job, DWORD& code) {
     sysutil::DeleteFilePath(job.download_path);
     return false;
   }
-  const PackageVerdict verdict = PackageVerifier(job.pins).Verify(held.get(), job.download_path);
+  const PackageVerdict verdict = PackageVerifier(job.pins).Verify(
+      held.get(), job.download_path, job.gate->cancel_event(), &job.downloaded);
+  if (verdict.code == kVerifyCancelled) {
+    code = verdict.code;
+    LOG_APP(L"the user quit during the package's verification; it is not run");
+    DiscardHeldPackage(std::move(held), job.download_path);
+    return false;
+  }
   LOG_APP(L"package signer: %ls; root sha256: %hs", verdict.signer.c_str(),
           verdict.root_sha256.c_str());
   if (!verdict.trusted) {
@@ -54,7 +67,9 @@ bool VerifyAndPlace(PackageRunJob& job, DWORD& code) {
     DiscardHeldPackage(std::move(held), job.download_path);
     return false;
   }
-  LOG_APP(L"package verified: %ls", verdict.reason.c_str());
+  LOG_APP(L"package verified: %ls; %llu bytes read for the checks%ls", verdict.reason.c_str(),
+          verdict.bytes_read,
+          verdict.digest_from_download ? L", the pinned digest the download's own" : L"");
   if (job.target_path != job.download_path && !RenameHeld(held.get(), job.target_path)) {
     code = ::GetLastError();
     LOG_ERR(L"cannot give the package its name %ls (error %lu)", job.target_path.c_str(),
@@ -70,11 +85,25 @@ bool VerifyAndPlace(PackageRunJob& job, DWORD& code) {
   return true;
 }
 
+// Tells the gate the run is over however its thread leaves, so a window waiting for a stopped
+// run is not kept waiting for the whole bound.
+struct FinishOnExit {
+  std::shared_ptr<PackageRunGate> gate;
+  ~FinishOnExit() { gate->Finish(); }
+};
+
 void RunPackage(std::unique_ptr<PackageRunJob> job) {
+  const FinishOnExit finish{job->gate};
   auto result = std::make_unique<PackageRunResult>();
   const HWND window = job->window;
   if (!job->held && !VerifyAndPlace(*job, result->code)) {
-    result->outcome = PackageRunOutcome::kUntrusted;
+    result->outcome = result->code == kVerifyCancelled ? PackageRunOutcome::kStopped
+                                                       : PackageRunOutcome::kUntrusted;
+  } else if (!job->gate->Pass()) {
+    LOG_APP(L"the user quit before the verified package started; it is not run");
+    result->outcome = PackageRunOutcome::kStopped;
+    result->code = kVerifyCancelled;
+    DiscardHeldPackage(std::move(job->held), job->target_path);
   } else {
     sysutil::CreateDirectoryChain(job->install_folder);
     // The package stays held (no write, rename or delete) until its process has ended.

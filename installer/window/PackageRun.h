@@ -10,6 +10,7 @@
 #include "base/UniqueResource.h"
 #include "installer/main/ProductInfo.h"
 #include "installer/trust/PackageVerifier.h"
+#include "installer/window/PackageRunGate.h"
 
 // Posted by the run's thread to its window; lParam is a PackageRunResult* that the window's
 // procedure takes ownership of.
@@ -21,6 +22,7 @@ enum class PackageRunOutcome {
   kElevationRefused,  // the user said no to the elevation prompt
   kStartFailed,       // the package could not be started
   kSetupFailed,       // it ran and ended with a non-zero code (or outlived the wait)
+  kStopped,           // the user quit before the package started; nothing was started
 };
 
 // What the run needs, copied on the UI thread so the thread never touches the window's fields.
@@ -31,11 +33,15 @@ struct PackageRunJob {
   std::wstring working_folder;
   std::wstring install_folder;  // as typed into the folder field
   PackagePins pins;
+  // What the download hashed as it wrote the file; the pinned digest's check.
+  TakenDigest downloaded;
   std::wstring language_name;
   ProductInfo product;
   // Set once the package is verified and in place: it stays held, so a retry (after a refused
   // elevation prompt) runs the very bytes that were checked.
   nbase::UniqueFileHandle held;
+  // Between the window and the run's thread: a quit stops the run until the package starts.
+  std::shared_ptr<PackageRunGate> gate = std::make_shared<PackageRunGate>();
 };
 
 struct PackageRunResult {

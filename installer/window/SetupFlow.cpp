@@ -227,7 +227,7 @@ void SetupFlow::RetryDue() {
 }
 
 void SetupFlow::HandOverToBrowser() {
-  system_.Open(download_.Url());
+  OpenPage(download_.Url());
   stage_ = Stage::kEnd;
   view_.ShowPage(Page::kEnd);
   view_.EndLoop();
@@ -242,6 +242,17 @@ void SetupFlow::PackageRunDone(PackageRunOutcome outcome, DWORD code,
                                std::unique_ptr<PackageRunJob> job) {
   if (stage_ != Stage::kRunning) {
     if (job) runner_.Discard(std::move(job));
+    return;
+  }
+  if (start_held_) {
+    // As with a finished download: nothing follows while the user is asked whether to quit.
+    deferred_run_ = RunEnd{outcome, code, std::move(job)};
+    return;
+  }
+  if (outcome == PackageRunOutcome::kStopped) {
+    // Only a quit stops a run, and the window is closing by then; nothing to tell.
+    if (job) runner_.Discard(std::move(job));
+    GoHome();
     return;
   }
   if (outcome != PackageRunOutcome::kInstalled) {
@@ -303,7 +314,7 @@ void SetupFlow::ShowInstallFailedBox(DWORD code) {
     InstallClicked();
   } else if (answer == IDIGNORE) {
     // The browser downloads the package as the user, who runs it by hand.
-    system_.Open(download_.Url());
+    OpenPage(download_.Url());
   }
 }
 
@@ -313,14 +324,11 @@ void SetupFlow::CloseRequested(UINT code) {
     return;
   }
   if (stage_ == Stage::kQuitting || quit_question_open_) return;
-  quit_question_open_ = true;
   if (stage_ == Stage::kRunning) {
-    // The package is running with administrator rights; ending now would leave the product
-    // half installed and no one to report it. The run's end decides what follows.
-    view_.Ask(view_.Text(L"STRID_BOX_QUIT_FINISHING"), MB_OK | MB_ICONINFORMATION);
-    quit_question_open_ = false;
+    CloseDuringRun(code);
     return;
   }
+  quit_question_open_ = true;
   const int answer = view_.Ask(view_.Text(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
   quit_question_open_ = false;
   std::optional<bool> deferred = std::exchange(deferred_finish_, std::nullopt);
@@ -329,6 +337,37 @@ void SetupFlow::CloseRequested(UINT code) {
     if (deferred) DownloadFinished(*deferred);
     return;
   }
+  Quit(code);
+}
+
+void SetupFlow::CloseDuringRun(UINT code) {
+  quit_question_open_ = true;
+  if (!runner_.HoldStart()) {
+    // The package is running with administrator rights; ending now would leave the product
+    // half installed and no one to report it. The run's end decides what follows.
+    view_.Ask(view_.Text(L"STRID_BOX_QUIT_FINISHING"), MB_OK | MB_ICONINFORMATION);
+    quit_question_open_ = false;
+    return;
+  }
+  // Still being verified (or verified, held at the start): nothing has run, so the user may
+  // quit as during the download.
+  start_held_ = true;
+  const int answer = view_.Ask(view_.Text(L"STRID_BOX_QUIT"), MB_OKCANCEL | MB_ICONWARNING);
+  start_held_ = false;
+  quit_question_open_ = false;
+  std::optional<RunEnd> ended = std::exchange(deferred_run_, std::nullopt);
+  if (answer != IDOK) {
+    runner_.ReleaseStart();
+    if (ended) PackageRunDone(ended->outcome, ended->code, std::move(ended->job));
+    return;
+  }
+  LOG_APP(L"------- quit before the package started: its run is stopped -------");
+  runner_.StopRun();
+  if (ended && ended->job) runner_.Discard(std::move(ended->job));
+  Quit(code);
+}
+
+void SetupFlow::Quit(UINT code) {
   stage_ = Stage::kQuitting;
   system_.Report("Cancel_Install", "");
   view_.CloseWindow(code);
@@ -337,12 +376,24 @@ void SetupFlow::CloseRequested(UINT code) {
 void SetupFlow::StartNowClicked() {
   if (stage_ != Stage::kEnd) return;
   // As the signed-in user: the product must not inherit the installer's administrator rights.
-  system_.StartProduct();
+  if (!system_.StartProduct()) {
+    // Never started from the installer's own elevated token; the user is told where it is.
+    std::wstring text =
+        ReplacePlaceholder(view_.Text(L"STRID_BOX_START_BY_HAND"), system_.ProductName());
+    nbase::ReplaceAll(text, L"YY", system_.ProductExePath());
+    view_.Ask(text, MB_OK | MB_ICONINFORMATION);
+  }
   CloseRequested(1);
 }
 
+void SetupFlow::OpenPage(const std::wstring& url) {
+  if (system_.Open(url)) return;
+  view_.Ask(ReplacePlaceholder(view_.Text(L"STRID_BOX_OPEN_BY_HAND"), url),
+            MB_OK | MB_ICONINFORMATION);
+}
+
 void SetupFlow::WindowClosing() {
-  if (stage_ == Stage::kEnd) system_.Open(view_.Text(L"URLID_INSTALL"));
+  if (stage_ == Stage::kEnd) OpenPage(view_.Text(L"URLID_INSTALL"));
   view_.EndLoop();
 }
 

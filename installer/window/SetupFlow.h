@@ -74,6 +74,14 @@ class PackageRunner {
   // The still held package of a refused elevation, run again.
   virtual bool Restart(std::unique_ptr<PackageRunJob> job) = 0;
   virtual void Discard(std::unique_ptr<PackageRunJob> job) = 0;
+  // Keeps the package of the current run from starting while the user is asked whether to
+  // quit. False when the package has already started: that run cannot be stopped any more.
+  virtual bool HoldStart() = 0;
+  // The user stays: the held run goes on.
+  virtual void ReleaseStart() = 0;
+  // Stops the held run, which then starts nothing; waits a bounded while for its thread to
+  // end, so what it leaves behind is cleaned up and logged before the window closes.
+  virtual void StopRun() = 0;
 };
 
 // What the flow needs of the machine and the product.
@@ -83,12 +91,15 @@ class FlowSystem {
   virtual std::wstring ProductName() const = 0;
   virtual bool IsProductRunning() = 0;
   virtual void EndProduct() = 0;
-  virtual void StartProduct() = 0;
+  // As the signed-in user; false when it was not started (then the user starts it by hand).
+  virtual bool StartProduct() = 0;
+  // Where the installed program is, for a user who starts it by hand.
+  virtual std::wstring ProductExePath() const = 0;
   virtual bool IsDirectory(const std::wstring& path) = 0;
   virtual double FreeDiskSpaceMB(const std::wstring& folder) = 0;
   virtual bool IsInternetConnected() = 0;
-  // In the user's browser, as the signed-in user.
-  virtual void Open(const std::wstring& url) = 0;
+  // In the user's browser, as the signed-in user; false when it was not opened.
+  virtual bool Open(const std::wstring& url) = 0;
   virtual void Report(const char* event, const std::string& label) = 0;
   virtual std::wstring LogPath() const = 0;
   // Milliseconds of a clock that only goes forward.
@@ -124,6 +135,8 @@ class SetupFlow {
   void DownloadFinished(bool complete);
   void PackageRunDone(PackageRunOutcome outcome, DWORD code, std::unique_ptr<PackageRunJob> job);
   void StartNowClicked();
+  // A page of the product's site, opened in the user's browser (the address shown when not).
+  void OpenPage(const std::wstring& url);
   // The window is closing for good.
   void WindowClosing();
   // The pause ScheduleRetry asked for is over.
@@ -150,6 +163,9 @@ class SetupFlow {
   void SignInToProxy();
   void RunPackage();
   void InstallFailed(PackageRunOutcome outcome, DWORD code, std::unique_ptr<PackageRunJob> job);
+  // A close request while the package is checked or run.
+  void CloseDuringRun(UINT code);
+  void Quit(UINT code);
   void ShowInstallFailedBox(DWORD code);
   void HandOverToBrowser();
 
@@ -162,6 +178,15 @@ class SetupFlow {
   bool quit_question_open_ = false;
   // A download that finished while the quit question was open, for after the answer.
   std::optional<bool> deferred_finish_;
+  // The quit question is open over a run whose start it holds.
+  bool start_held_ = false;
+  // A package run that ended while the quit question was open, for after the answer.
+  struct RunEnd {
+    PackageRunOutcome outcome;
+    DWORD code;
+    std::unique_ptr<PackageRunJob> job;
+  };
+  std::optional<RunEnd> deferred_run_;
   // When the download began waiting for the network; 0 while it does not.
   unsigned long long waiting_since_ms_ = 0;
 };

@@ -36,6 +36,10 @@ constexpr int kIconGroupId = 107;
 constexpr int kHomeHeight = 360;
 constexpr int kHomeHeightWithCustomPanel = 472;
 
+bool Launched(usershell::LaunchRoute route) {
+  return route == usershell::LaunchRoute::kDesktopShell || route == usershell::LaunchRoute::kDirect;
+}
+
 template <typename T>
 T* Find(ui::Window& window, const wchar_t* name) {
   return dynamic_cast<T*>(window.FindControl(name));
@@ -86,19 +90,40 @@ class SetupForm::Runner : public setup::PackageRunner {
     job->working_folder = form_.download_folder_;
     job->install_folder = form_.InstallFolder();
     job->pins = form_.Pins();
+    job->downloaded = form_.downloader_->FinishedDigest();
     job->language_name = form_.languages_.CurrentName();
     job->product = form_.product_;
+    gate_ = job->gate;
     return StartPackageRun(std::move(job));
   }
   bool Restart(std::unique_ptr<PackageRunJob> job) override {
+    // The last run passed its gate; the one that runs the held package again has its own.
+    job->gate = std::make_shared<PackageRunGate>();
+    gate_ = job->gate;
     return StartPackageRun(std::move(job));
   }
   void Discard(std::unique_ptr<PackageRunJob> job) override {
     if (job) DiscardHeldPackage(std::move(job->held), job->target_path);
   }
+  bool HoldStart() override { return !gate_ || gate_->Hold(); }
+  void ReleaseStart() override {
+    if (gate_) gate_->Release();
+  }
+  void StopRun() override {
+    if (!gate_) return;
+    gate_->Stop();
+    // The verifier's waits end at once; what may still run is a read of the package or the
+    // system's own signature check, each bounded by the file's size.
+    if (!gate_->WaitFinished(kStopWaitMs)) {
+      LOG_WAR(L"the stopped package run did not end within %lu ms; it starts nothing",
+              static_cast<unsigned long>(kStopWaitMs));
+    }
+  }
 
  private:
+  static constexpr DWORD kStopWaitMs = 5000;
   SetupForm& form_;
+  std::shared_ptr<PackageRunGate> gate_;
 };
 
 SetupForm::SetupForm() = default;
@@ -235,7 +260,7 @@ void SetupForm::BindHandlers() {
     StartAnalytics();
     flow_->InstallClicked();
   });
-  on_click(btn_link_, [this] { Open(LanguageText(L"URLID_SERVICE")); });
+  on_click(btn_link_, [this] { flow_->OpenPage(LanguageText(L"URLID_SERVICE")); });
   on_click(btn_path_, [this] { BrowseForFolder(); });
   on_click(btn_hide_, [this] { ::SendMessageW(GetHWND(), WM_SYSCOMMAND, SC_MINIMIZE, 0); });
   on_click(btn_start_, [this] { flow_->StartNowClicked(); });
@@ -642,9 +667,9 @@ void SetupForm::EndProduct() {
   sysutil::TerminateProcesses(product_.ProcessName());
 }
 
-void SetupForm::StartProduct() {
-  usershell::OpenAsUser(product_.ProductExePath(), std::wstring(), product_.InstallFolder(),
-                        SW_SHOW);
+bool SetupForm::StartProduct() {
+  return Launched(usershell::OpenAsUser(product_.ProductExePath(), std::wstring(),
+                                        product_.InstallFolder(), SW_SHOW));
 }
 
 bool SetupForm::IsDirectory(const std::wstring& path) {
@@ -659,8 +684,8 @@ bool SetupForm::IsInternetConnected() {
   return sysutil::IsInternetConnected();
 }
 
-void SetupForm::Open(const std::wstring& url) {
-  usershell::OpenAsUser(url);
+bool SetupForm::Open(const std::wstring& url) {
+  return Launched(usershell::OpenAsUser(url));
 }
 
 void SetupForm::Report(const char* event, const std::string& label) {

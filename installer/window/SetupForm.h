@@ -119,11 +119,12 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   std::wstring ProductName() const override { return product_.DisplayName(); }
   bool IsProductRunning() override;
   void EndProduct() override;
-  void StartProduct() override;
+  bool StartProduct() override;
+  std::wstring ProductExePath() const override { return product_.ProductExePath(); }
   bool IsDirectory(const std::wstring& path) override;
   double FreeDiskSpaceMB(const std::wstring& folder) override;
   bool IsInternetConnected() override;
-  void Open(const std::wstring& url) override;
+  bool Open(const std::wstring& url) override;
   void Report(const char* event, const std::string& label) override;
   std::wstring LogPath() const override;
   unsigned long long NowMs() override { return ::GetTickCount64(); }

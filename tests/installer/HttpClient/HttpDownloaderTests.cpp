@@ -233,6 +233,18 @@ TEST_F(HttpDownloaderTest, LargeRandomFileIsSharedOutAndMatchesItsDigest) {
   const std::string& sha = Servers().sha256.at("big64.bin");
   ASSERT_TRUE(Run(NginxUrl(L"/files/big64.bin?token=1"), L"big", sha));
   ExpectDownloaded("big64.bin");
+  // The digest handed on to the verification is this file's, so it need not be taken again.
+  const TakenDigest taken = downloader_->FinishedDigest();
+  EXPECT_EQ(taken.sha256, sha);
+  {
+    nbase::UniqueFileHandle file(::CreateFileW(downloader_->DownloadPath().c_str(), GENERIC_READ,
+                                               FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                               nullptr));
+    FileIdentity identity;
+    ASSERT_TRUE(file && IdentifyFile(file.get(), &identity));
+    EXPECT_TRUE(identity == taken.file);
+    EXPECT_EQ(taken.file.size, 64ull * 1024 * 1024);
+  }
   EXPECT_EQ(downloader_->FileName(), L"big64.bin");
   EXPECT_EQ(downloader_->KnownFileSize(), 64.0 * 1024 * 1024);
   EXPECT_GT(downloader_->ElapsedSeconds(), 0.0);
@@ -375,6 +387,7 @@ TEST_F(HttpDownloaderTest, DigestMismatchFailsAndLeavesNothing) {
   ASSERT_TRUE(Run(NginxUrl(L"/files/size1m.bin"), L"digest", std::string(64, '0')));
   ExpectFailedLeavingNothing(L"digest");
   EXPECT_EQ(downloader_->FailureReason(), HttpErrDigest);
+  EXPECT_TRUE(downloader_->FinishedDigest().sha256.empty()) << "a refused file's digest";
 }
 
 TEST_F(HttpDownloaderTest, UnreachableServersFailWithinBoundedTime) {

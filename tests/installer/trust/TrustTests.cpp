@@ -118,6 +118,57 @@ TEST(PackageVerifier, PinsAreExactAndADigestAloneIsEnough) {
   ::CloseHandle(probe);
 }
 
+// The digest the download took is the pinned digest's check when it describes the held file;
+// the file is then read once, for the image's digest, and not at all under a digest alone.
+TEST(PackageVerifier, TheDownloadsDigestOfTheHeldFileSparesASecondPass) {
+  const std::wstring package = FromBuildPath(DEMO_PACKAGE_PATH);
+  const unsigned long long size = ReadAll(package).size();
+  nbase::UniqueFileHandle held = HoldPackageFile(package);
+  ASSERT_TRUE(held);
+  // A pin no hash of these bytes gives: trusted only if the verifier took the download's word.
+  const std::string pin(64, 'a');
+  TakenDigest taken;
+  taken.sha256 = pin;
+  ASSERT_TRUE(IdentifyFile(held.get(), &taken.file));
+
+  PackagePins pins = BuildPins();
+  pins.file_sha256 = pin;
+  PackageVerdict verdict = PackageVerifier(pins).Verify(held.get(), package, nullptr, &taken);
+  EXPECT_TRUE(verdict.trusted) << nbase::UTF16ToUTF8(verdict.reason);
+  EXPECT_TRUE(verdict.digest_from_download);
+  // One pass: the headers and the certificate table are read on their own, a few KB.
+  EXPECT_GE(verdict.bytes_read, size);
+  EXPECT_LT(verdict.bytes_read, size + 64 * 1024);
+
+  PackagePins digest_only;
+  digest_only.file_sha256 = pin;
+  verdict = PackageVerifier(digest_only).Verify(held.get(), package, nullptr, &taken);
+  EXPECT_TRUE(verdict.trusted) << nbase::UTF16ToUTF8(verdict.reason);
+  EXPECT_EQ(0ull, verdict.bytes_read);
+
+  // The download's digest that is not the pin refuses, whatever the bytes say.
+  TakenDigest other_bytes = taken;
+  other_bytes.sha256 = std::string(64, 'b');
+  EXPECT_EQ(kVerifyDigestMismatch,
+            PackageVerifier(pins).Verify(held.get(), package, nullptr, &other_bytes).code);
+
+  // A digest of another file (a copy, or a file put under the same name) is not taken: the held
+  // bytes are hashed and the false pin found out.
+  const std::wstring copy = ScratchPath(L"digest_copy.exe");
+  ASSERT_TRUE(::CopyFileW(package.c_str(), copy.c_str(), FALSE));
+  {
+    nbase::UniqueFileHandle copy_held = HoldPackageFile(copy);
+    ASSERT_TRUE(copy_held);
+    for (const PackagePins& tried : {pins, digest_only}) {
+      verdict = PackageVerifier(tried).Verify(copy_held.get(), copy, nullptr, &taken);
+      EXPECT_EQ(kVerifyDigestMismatch, verdict.code) << nbase::UTF16ToUTF8(verdict.reason);
+      EXPECT_FALSE(verdict.digest_from_download);
+      EXPECT_GE(verdict.bytes_read, size) << "the copy's own bytes were hashed";
+    }
+  }
+  ::DeleteFileW(copy.c_str());
+}
+
 TEST(PackageVerifier, AHeldPackageCannotBeReplacedRenamedOrDeleted) {
   const std::wstring copy = ScratchPath(L"held.exe");
   ASSERT_TRUE(::CopyFileW(FromBuildPath(DEMO_PACKAGE_PATH).c_str(), copy.c_str(), FALSE));

@@ -95,7 +95,12 @@ class FakeDownload : public setup::PackageDownload {
 class FakeRunner : public setup::PackageRunner {
  public:
   bool can_start = true;
+  // The current run's package has started: it can no longer be held or stopped.
+  bool package_started = false;
   int starts = 0;
+  int holds = 0;
+  int releases = 0;
+  int stops = 0;
   std::vector<PackageRunJob*> restarted;
   std::vector<PackageRunJob*> discarded;
   std::vector<std::unique_ptr<PackageRunJob>> kept;
@@ -113,11 +118,21 @@ class FakeRunner : public setup::PackageRunner {
     discarded.push_back(job.get());
     kept.push_back(std::move(job));
   }
+  bool HoldStart() override {
+    if (package_started) return false;
+    ++holds;
+    return true;
+  }
+  void ReleaseStart() override { ++releases; }
+  void StopRun() override { ++stops; }
 };
 
 class FakeSystem : public setup::FlowSystem {
  public:
   bool product_running = false;
+  // Whether the launch as the signed-in user starts the product and opens pages.
+  bool product_starts = true;
+  bool opens = true;
   int products_ended = 0;
   int products_started = 0;
   double free_mb = 1e9;
@@ -131,11 +146,18 @@ class FakeSystem : public setup::FlowSystem {
     ++products_ended;
     product_running = false;
   }
-  void StartProduct() override { ++products_started; }
+  bool StartProduct() override {
+    ++products_started;
+    return product_starts;
+  }
+  std::wstring ProductExePath() const override { return L"C:\\Nolt Clipmint\\Minteo.exe"; }
   bool IsDirectory(const std::wstring& path) override { return path == L"C:\\"; }
   double FreeDiskSpaceMB(const std::wstring&) override { return free_mb; }
   bool IsInternetConnected() override { return online; }
-  void Open(const std::wstring& url) override { opened.push_back(url); }
+  bool Open(const std::wstring& url) override {
+    opened.push_back(url);
+    return opens;
+  }
   void Report(const char* event, const std::string& label) override {
     reports.push_back(label.empty() ? event : std::string(event) + "_" + label);
   }
@@ -197,6 +219,43 @@ TEST_F(Flow, AWholeRunReachesTheEndPageAndClosingItAsksNothing) {
   EXPECT_EQ(std::vector<std::wstring>{L"URLID_INSTALL XX YY"}, system_.opened);
   EXPECT_EQ(1, view_.loops_ended);
   EXPECT_TRUE(view_.asked.empty());
+}
+
+TEST_F(Flow, WhatTheInstallerMayNotStartItselfIsShownWhereToFind) {
+  RunToPackage();
+  flow_.PackageRunDone(PackageRunOutcome::kInstalled, 0, nullptr);
+  system_.product_starts = false;
+  system_.opens = false;
+  flow_.StartNowClicked();
+  EXPECT_EQ(1, system_.products_started);
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_EQ(L"STRID_BOX_START_BY_HAND Nolt Clipmint C:\\Nolt Clipmint\\Minteo.exe", view_.asked[0]);
+  EXPECT_EQ(static_cast<UINT>(MB_OK | MB_ICONINFORMATION), view_.types[0]);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with) << "the box is only told, then it closes";
+  // The welcome page the end opens, and any link of the pages: their address.
+  flow_.WindowClosing();
+  ASSERT_EQ(2u, view_.asked.size());
+  EXPECT_EQ(0u, view_.asked[1].find(L"STRID_BOX_OPEN_BY_HAND URLID_INSTALL")) << view_.asked[1];
+  EXPECT_EQ(1, view_.loops_ended);
+  flow_.OpenPage(L"http://site/terms");
+  EXPECT_EQ(L"STRID_BOX_OPEN_BY_HAND http://site/terms YY", view_.asked.back());
+  system_.opens = true;
+  flow_.OpenPage(L"http://site/terms");
+  EXPECT_EQ(3u, view_.asked.size()) << "an opened page needs no box";
+
+  // The browser that should fetch the package after a failure: its address is given instead.
+  FakeView view;
+  FakeSystem system;
+  system.opens = false;
+  SetupFlow flow(view, download_, runner_, system);
+  flow.Start();
+  view.answer = [](const std::wstring& text) {
+    return text.find(L"UNKOWN") != std::wstring::npos ? IDIGNORE : IDOK;
+  };
+  flow.InstallClicked();
+  flow.DownloadFinished(false);
+  EXPECT_TRUE(view.AskedFor(L"STRID_BOX_OPEN_BY_HAND http://packages/full.exe"));
+  EXPECT_EQ(Stage::kEnd, flow.CurrentStage());
 }
 
 TEST_F(Flow, FolderAndDiskChecksStopTheRunBeforeAnythingStarts) {
@@ -285,6 +344,7 @@ TEST_F(Flow, AnOpenQuitQuestionHoldsAFinishedDownloadUntilAnswered) {
 
 TEST_F(Flow, WhileThePackageRunsQuittingIsRefusedWithTheFinishingBox) {
   RunToPackage();
+  runner_.package_started = true;
   flow_.CloseRequested(1);
   ASSERT_EQ(1u, view_.asked.size());
   EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_QUIT_FINISHING"));
@@ -298,6 +358,80 @@ TEST_F(Flow, WhileThePackageRunsQuittingIsRefusedWithTheFinishingBox) {
   flow_.CloseRequested(1);
   EXPECT_EQ(Page::kEnd, view_.LastPage());
   EXPECT_TRUE(view_.closed_with.empty());
+  EXPECT_EQ(0, runner_.stops);
+}
+
+TEST_F(Flow, QuittingWhileThePackageIsVerifiedAsksAndStopsTheRunBeforeItStarts) {
+  RunToPackage();
+  // Staying lets the held run go on, and it may still end in the end page.
+  view_.answer = [](const std::wstring&) { return IDCANCEL; };
+  flow_.CloseRequested(1);
+  ASSERT_EQ(1u, view_.asked.size());
+  EXPECT_TRUE(view_.AskedFor(L"STRID_BOX_QUIT XX"));
+  EXPECT_FALSE(view_.AskedFor(L"STRID_BOX_QUIT_FINISHING"));
+  EXPECT_EQ(1, runner_.holds);
+  EXPECT_EQ(1, runner_.releases);
+  EXPECT_EQ(0, runner_.stops);
+  EXPECT_EQ(Stage::kRunning, flow_.CurrentStage());
+  EXPECT_TRUE(view_.closed_with.empty());
+
+  // Quitting stops it: the window closes, reported as a cancel, never as a failure.
+  view_.answer = [](const std::wstring&) { return IDOK; };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(1, runner_.stops);
+  EXPECT_EQ(1, runner_.releases);
+  EXPECT_EQ(std::vector<UINT>{1}, view_.closed_with);
+  EXPECT_EQ(Stage::kQuitting, flow_.CurrentStage());
+  EXPECT_EQ(1, system_.Count("Cancel_Install"));
+  // The stopped run's report after that changes nothing.
+  flow_.PackageRunDone(PackageRunOutcome::kStopped, kVerifyCancelled, nullptr);
+  EXPECT_EQ(0, system_.Count("Install_Failed_0xE07A000F"));
+  EXPECT_EQ(2u, view_.asked.size());
+  EXPECT_NE(Page::kEnd, view_.LastPage());
+}
+
+TEST_F(Flow, ARunThatEndsUnderTheQuitQuestionWaitsForTheAnswer) {
+  for (int answer : {IDCANCEL, IDOK}) {
+    SCOPED_TRACE(answer == IDOK ? "quit" : "stay");
+    FakeView view;
+    FakeRunner runner;
+    FakeSystem system;
+    SetupFlow flow(view, download_, runner, system);
+    flow.Start();
+    flow.InstallClicked();
+    flow.DownloadFinished(true);
+    // The verifier refuses the package while the user is being asked.
+    view.answer = [&](const std::wstring& text) {
+      if (text.find(L"STRID_BOX_QUIT") != std::wstring::npos) {
+        flow.PackageRunDone(PackageRunOutcome::kUntrusted, kVerifyImageMismatch, nullptr);
+        EXPECT_EQ(1u, view.asked.size()) << "a box over the question";
+        return answer;
+      }
+      return IDCANCEL;
+    };
+    flow.CloseRequested(1);
+    if (answer == IDOK) {
+      EXPECT_EQ(1u, view.asked.size());
+      EXPECT_EQ(1, system.Count("Cancel_Install"));
+      EXPECT_EQ(0, system.Count("Install_Failed_0xE07A0009"));
+    } else {
+      EXPECT_TRUE(view.AskedFor(L"STRID_BOX_PACKAGE_REFUSED"));
+      EXPECT_EQ(1, system.Count("Install_Failed_0xE07A0009"));
+      EXPECT_EQ(Stage::kHome, flow.CurrentStage());
+    }
+  }
+  // A refused elevation's held package under a confirmed quit is let go, not kept.
+  RunToPackage();
+  auto job = std::make_unique<PackageRunJob>();
+  PackageRunJob* held = job.get();
+  view_.answer = [&](const std::wstring&) {
+    flow_.PackageRunDone(PackageRunOutcome::kElevationRefused, ERROR_CANCELLED, std::move(job));
+    return IDOK;
+  };
+  flow_.CloseRequested(1);
+  EXPECT_EQ(std::vector<PackageRunJob*>{held}, runner_.discarded);
+  EXPECT_TRUE(runner_.restarted.empty());
+  EXPECT_EQ(1u, view_.asked.size());
 }
 
 TEST_F(Flow, EachDownloadFailureReasonGetsItsBox) {

@@ -1,8 +1,10 @@
 // The real setup window in this process, end to end: the custom panel and a run to the end page,
 // the keyboard alone, repaints through a run, untrusted and failing packages, and what the
 // package is given. The flow's every branch is tested without a window beside it.
+#include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
+#include <wininet.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -568,6 +570,87 @@ TEST_F(SetupWindow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   EXPECT_EQ(CountLabel(labels_before, "Install_Failed_0xE07A0008") + 1,
             CountLabel(labels, "Install_Failed_0xE07A0008"))
       << "appended bytes: more than the one signature at the file's end";
+  setup_test::RemoveTree(folder);
+}
+
+// Takes connections and never answers them, as a revocation list's server that hangs; tells
+// when the verifier's chain engine has connected.
+class StalledRevocationServer {
+ public:
+  StalledRevocationServer() {
+    WSADATA data;
+    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+    started_ = true;
+    socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(STALL_PORT);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    listening_ = socket_ != INVALID_SOCKET &&
+                 ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+                 ::listen(socket_, 16) == 0;
+  }
+  ~StalledRevocationServer() {
+    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
+    if (started_) ::WSACleanup();
+  }
+  bool listening() const { return listening_; }
+  // A connection waits in the queue, never accepted.
+  bool Connected() const {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket_, &readable);
+    timeval now = {0, 0};
+    return ::select(0, &readable, nullptr, nullptr, &now) == 1;
+  }
+
+ private:
+  bool started_ = false;
+  bool listening_ = false;
+  SOCKET socket_ = INVALID_SOCKET;
+};
+
+TEST_F(SetupWindow, QuittingWhileTheRevocationCheckHangsStopsTheRunAndClosesAtOnce) {
+  StalledRevocationServer revocation;
+  ASSERT_TRUE(revocation.listening()) << "port " << STALL_PORT << " is taken";
+  // An answer an earlier run cached would spare the chain engine the server.
+  ::DeleteUrlCacheEntryW(nbase::StringPrintf(L"http://127.0.0.1:%d/stall.crl", STALL_PORT).c_str());
+  ASSERT_TRUE(server_.Start(setup_test::ReadFileBytes(
+      setup_test::FromBuildPath(UNTRUSTED_PACKAGES_DIR) + L"\\stalled_revocation.exe")));
+  Open();
+  const std::wstring folder = ScratchFolder(L"flow quit verifying");
+  dynamic_cast<ui::RichEdit*>(Find(L"edit_path"))->SetText(folder);
+  std::atomic<int> quit_questions{0};
+  std::atomic<ULONGLONG> answered_at{0};
+  Answer([&](const std::wstring& text) {
+    if (text.find(L"Are you sure you want to quit?") == std::wstring::npos) return IDCANCEL;
+    ++quit_questions;
+    answered_at = ::GetTickCount64();
+    return IDOK;
+  });
+  Click(L"btn_install");
+  ASSERT_TRUE(PumpUntil([&] { return revocation.Connected(); }, kWatchdogMs))
+      << "the verification never asked for the revocation list";
+  const std::wstring download = form_->Downloader()->DownloadPath();
+  const int quits = setup_test::QuitMessagesSeen();
+  const ULONGLONG asked_at = ::GetTickCount64();
+  ::PostMessageW(form_->GetHWND(), WM_CLOSE, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return setup_test::QuitMessagesSeen() > quits; }, kWatchdogMs));
+  const ULONGLONG closed_at = ::GetTickCount64();
+  ASSERT_EQ(1, quit_questions.load());
+  std::printf("quit asked for: question answered after %llu ms, window closed %llu ms later\n",
+              answered_at.load() - asked_at, closed_at - answered_at.load());
+  // The revocation's wait alone would hold the verification 16 s; stopped, it ends at once
+  // (the rest is the box's and the window's own closing).
+  EXPECT_LT(closed_at - asked_at, 10000ull);
+  for (const std::wstring& text : BoxTexts()) {
+    EXPECT_EQ(std::wstring::npos, text.find(L"finishing")) << "refused as if it ran";
+  }
+  EXPECT_FALSE(setup_test::PathExists(folder + L"\\setup_parameters.txt")) << "it ran";
+  EXPECT_FALSE(setup_test::PathExists(form_->Downloader()->TargetPath()));
+  EXPECT_FALSE(setup_test::PathExists(download)) << "the stopped run left the package";
+  const std::string log = setup_test::ReadFileBytes(LogPath());
+  EXPECT_NE(std::string::npos, log.find("the user quit during the package's verification"));
   setup_test::RemoveTree(folder);
 }
 
