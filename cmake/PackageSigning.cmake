@@ -12,9 +12,9 @@ get_filename_component(_signing_root "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 set(PACKAGE_SIGNING_DIR "${CMAKE_BINARY_DIR}/package-signing" CACHE INTERNAL "")
 set(PACKAGE_SIGNING_SCRIPT "${_signing_root}/tools/signing/sign_package.sh" CACHE INTERNAL "")
 set(DEMO_PUBLISHER_NAME "Nolt Demo Publisher" CACHE INTERNAL "")
-# The test authority's revocation case names a distribution point on this port that the
+# The test authority's revocation case names a distribution point on PACKAGE_STALL_PORT that the
 # verifier tests listen on without ever answering.
-set(PACKAGE_STALL_PORT 18471 CACHE INTERNAL "")
+include(${CMAKE_CURRENT_LIST_DIR}/FixturePorts.cmake)
 
 set(INSTALLER_PUBLISHER_NAME "demo" CACHE STRING
     "Subject common name of the package's code-signing certificate, or demo for the test authority")

@@ -17,20 +17,7 @@ set(SKIN_BINARY_DIR "${CMAKE_BINARY_DIR}/skin" CACHE INTERNAL "")
 set(SKIN_ARCHIVE "${SKIN_BINARY_DIR}/skin.zip" CACHE INTERNAL "")
 set(SKIN_ICON "${SKIN_RESOURCES}/installer.ico" CACHE INTERNAL "")
 
-# The demo server's and the collector's ports. Each build folder gets its own pair, taken from
-# its path, so two suites (or a suite and a demo) in different folders never meet on a port.
-string(SHA1 _folder_hash "${CMAKE_BINARY_DIR}")
-string(SUBSTRING "${_folder_hash}" 0 4 _folder_hex)
-math(EXPR _folder_slot "0x${_folder_hex} % 4000")
-math(EXPR _demo_port "20000 + 2 * ${_folder_slot}")
-set(INSTALLER_DEMO_PORT ${_demo_port} CACHE STRING "Port of this build's local demo server")
-math(EXPR _collector_port "${INSTALLER_DEMO_PORT} + 1")
-set(INSTALLER_COLLECTOR_PORT ${_collector_port} CACHE STRING
-    "Port of this build's local analytics collector")
-# The fixture scripts and the demo read them from here.
-file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/fixture-ports" CONTENT
-     "DEMO_PORT=${INSTALLER_DEMO_PORT}\nCOLLECTOR_PORT=${INSTALLER_COLLECTOR_PORT}\n")
-
+include(${CMAKE_CURRENT_LIST_DIR}/FixturePorts.cmake)
 set(INSTALLER_DEMO_SERVER "http://127.0.0.1:${INSTALLER_DEMO_PORT}" CACHE STRING
     "Base URL of the local demo server that the default URLs point at")
 set(INSTALLER_URL_DOWN "${INSTALLER_DEMO_SERVER}/Clipmint_full_setup.exe" CACHE STRING

@@ -17,7 +17,10 @@ from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
 
 out, publisher, stall_port = sys.argv[1], sys.argv[2], int(sys.argv[3])
 os.chdir(out)
-if os.path.exists("under_intermediate.crt"):
+# The stalled case names the build folder's port: a folder given another port makes them anew.
+port_stamp = "stall_port.txt"
+if (os.path.exists("under_intermediate.crt") and os.path.exists(port_stamp)
+        and open(port_stamp).read().strip() == str(stall_port)):
     sys.exit(0)
 
 now = datetime.datetime.now(datetime.timezone.utc)
@@ -76,3 +79,4 @@ issue("stalled_revocation", publisher, extra=(x509.CRLDistributionPoints([x509.D
 intermediate, intermediate_key = issue("intermediate", "Demo Package Signing Intermediate",
                                        ca=True, usages=(ExtendedKeyUsageOID.CODE_SIGNING,))
 issue("under_intermediate", publisher, issuer=intermediate, issuer_key=intermediate_key)
+open(port_stamp, "w").write(str(stall_port))
