@@ -839,6 +839,7 @@ CHttpDownloader::Fetch CHttpDownloader::FetchPiece(DownloadAttempt& attempt, Ran
     skip = position;
   } else {
     std::string headers = "Accept-Encoding: identity\r\n";
+    if (work.close) headers += "Connection: close\r\n";
     if (attempt.facts.ranges) {
       headers += nbase::StringPrintf("Range: bytes=%lld-%lld\r\n", position, asked_end - 1);
       if (!attempt.facts.validator.empty()) {

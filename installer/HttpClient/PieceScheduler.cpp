@@ -29,6 +29,10 @@ constexpr long long kWorthTicks = kSecond;
 // A request is made at least this many times its connection's rate times its wait for the
 // first byte, up to kMaxMerged, by joining the pieces that follow.
 constexpr double kMergeFactor = 4.0;
+// Breaks of kept connections before their first byte after which the server is taken to drop
+// kept connections (a per-connection byte budget, a short keep-alive): every later answer
+// closes its connection, so no request is sent into one the server has already given up.
+constexpr int kKeptBreaksToClose = 3;
 constexpr long long kMaxMerged = 32LL << 20;
 // A connection not judged yet takes over only a remainder its owner needs this long for.
 constexpr long long kProbeTicks = kSecond;
@@ -203,6 +207,7 @@ PieceScheduler::Work PieceScheduler::Next(int index, long long now) {
   work.first = piece.claimed;
   work.end = piece.end;
   work.fresh = connection.fresh_next;
+  work.close = kept_breaks_ >= kKeptBreaksToClose;
   connection.fresh_next = false;
   return work;
 }
@@ -367,6 +372,7 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
     case Ending::Broken:
       ++connection.stats.retries;
       last_error_ = error;
+      if (reused && connection.request_bytes == 0) ++kept_breaks_;
       // The server may have dropped a connection kept from an earlier request; a new one is
       // tried before the failure counts. A try that brought bytes counts as progress.
       connection.fresh_next = true;

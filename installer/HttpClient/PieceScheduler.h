@@ -58,6 +58,8 @@ class PieceScheduler {
     long long end = 0;
     // Fetch: on a new connection, since the last try on a reused one broke.
     bool fresh = false;
+    // Fetch: the answer closes its connection (the server drops kept ones).
+    bool close = false;
     // Wait: ask again no later than this.
     long long wake = 0;
   };
@@ -190,6 +192,7 @@ class PieceScheduler {
   long long completed_at_ = 0;
   long long written_total_ = 0;
   long long last_progress_at_ = 0;  // when a byte was last written
+  int kept_breaks_ = 0;             // requests on kept connections that broke before a byte
   // (time, bytes written) at most one a second, spanning the floor's window.
   std::deque<std::pair<long long, long long>> progress_samples_;
 };

@@ -81,6 +81,7 @@ class WrittenMap {
 struct Request {
   bool open = false;
   bool reused = false;
+  bool close = false;  // the connection is not kept after this answer
   long long first = 0;
   long long end = 0;
   long long at = 0;
@@ -299,6 +300,7 @@ class Simulation {
           request.reused = true;
         }
         request.open = true;
+        request.close = work.close;
         request.first = request.at = work.first;
         request.end = work.end;
         request.limit = request.silent_at = kNever;
@@ -306,6 +308,7 @@ class Simulation {
         if (link.reset_after > 0 && connection.carried >= link.reset_after) {
           request.answer = static_cast<int>(PieceScheduler::Ending::Broken);
           request.answer_error = HttpErrSend;
+          ++result_.kept_breaks;
         } else if (random_.Chance(link.refuse)) {
           request.answer = static_cast<int>(PieceScheduler::Ending::Refused);
           request.answer_error = HttpErrStatus;
@@ -407,8 +410,10 @@ class Simulation {
     }
     if (scheduler.over()) return;
     if (request.at >= request.end) {
-      // The answer is read to its end: the connection is kept for the next request.
+      // The answer is read to its end: the connection is kept for the next request, unless the
+      // request asked for it to be closed.
       request.open = false;
+      if (request.close) connection.connected = false;
       scheduler.Ended(index, PieceScheduler::Ending::Done, 0, request.reused, clock_);
       connection.event = Event::Ask;
       connection.at = clock_;

@@ -50,6 +50,7 @@ struct Result {
   long long delivered = 0;    // body bytes the server sent, used or not
   long long written = 0;      // bytes written into the file, all attempts
   long long discarded = 0;    // bytes written of a version the server replaced
+  int kept_breaks = 0;        // requests sent into a kept connection the server had dropped
   std::string violation;      // empty when every invariant held
 };
 
