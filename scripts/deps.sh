@@ -12,8 +12,11 @@ packages=(
   # The demo package and the tests' installer are signed like a release, by throwaway
   # certificates the build makes.
   osslsigncode
-  # The skin's pictures are committed; redrawing them (tools/skin/make_skin.py) needs this.
-  python3-pil
+  # The skin archive is recompressed losslessly when it is packed.
+  advancecomp
+  # The skin's pictures are committed; redrawing them (tools/skin/make_skin.py) needs Pillow,
+  # and the lossless recompression of what it writes jpegtran and zopflipng.
+  python3-pil libjpeg-turbo-progs zopfli
 )
 
 missing=()

@@ -183,6 +183,8 @@ void SetupForm::BindControls() {
   edit_path_ = Find<ui::RichEdit>(*this, L"edit_path");
   label_error_ = Find<Label>(*this, L"label_error");
   download_bk_ = FindControl(L"download_bk");
+  label_slide_title_ = Find<Label>(*this, L"label_slide_title");
+  label_slide_text_ = Find<Label>(*this, L"label_slide_text");
   label_installing_ = Find<Label>(*this, L"label_installing");
   label_progress_ = Find<Label>(*this, L"label_progress");
   label_status_ = Find<Label>(*this, L"label_status");
@@ -191,15 +193,26 @@ void SetupForm::BindControls() {
   label_tip_ = Find<Label>(*this, L"label_tip");
   end_bk_ = FindControl(L"end_bk");
   box_end_bk_ = Find<ui::VBox>(*this, L"box_end_bk");
+  label_end_title_ = Find<Label>(*this, L"label_end_title");
+  label_end_text_ = Find<Label>(*this, L"label_end_text");
   btn_start_ = Find<Button>(*this, L"btn_start");
   btn_path_ = Find<Button>(*this, L"btn_path");
   // The skin must name every one of them; a missing one is a broken package, worth a line.
-  const void* bound[] = {
-      switch_,          minbtn_,           closebtn_,         btn_install_,     btn_link_,
-      label_link_left_, control_space_,    label_link_right_, checkbox_custom_, box_custom_,
-      label_language_,  combo_language_,   label_path_,       edit_path_,       label_error_,
-      download_bk_,     label_installing_, label_progress_,   progress_,        btn_hide_,
-      label_tip_,       end_bk_,           box_end_bk_,       btn_start_,       btn_path_};
+  const void* bound[] = {switch_,           minbtn_,
+                         closebtn_,         btn_install_,
+                         btn_link_,         label_link_left_,
+                         control_space_,    label_link_right_,
+                         checkbox_custom_,  box_custom_,
+                         label_language_,   combo_language_,
+                         label_path_,       edit_path_,
+                         label_error_,      download_bk_,
+                         label_installing_, label_progress_,
+                         progress_,         btn_hide_,
+                         label_tip_,        end_bk_,
+                         box_end_bk_,       btn_start_,
+                         btn_path_,         label_slide_title_,
+                         label_slide_text_, label_end_title_,
+                         label_end_text_};
   for (size_t i = 0; i < sizeof(bound) / sizeof(bound[0]); ++i) {
     if (!bound[i])
       LOG_ERR(L"setup_form.xml lacks control %u or gives it another class",
@@ -304,6 +317,8 @@ void SetupForm::ApplyTexts() {
       {label_tip_, L"STRID_DOWNLOADPAGE_INSTALL_TIP"},
       {btn_hide_, L"STRID_DOWNLOADPAGE_HIDE"},
       {btn_start_, L"STRID_DOWNLOADPAGE_START"},
+      {label_end_title_, L"STRID_ENDPAGE_TITLE"},
+      {label_end_text_, L"STRID_ENDPAGE_TEXT"},
   };
   for (const Binding& binding : bindings) {
     if (binding.label) binding.label->SetText(LanguageText(binding.key));
@@ -312,16 +327,28 @@ void SetupForm::ApplyTexts() {
   if (control_space_ && label_link_right_) {
     control_space_->SetFixedWidth(label_link_right_->GetText().size() < 2 ? 1 : 3);
   }
+  ShowSlide();
 }
 
 void SetupForm::ApplyPictures() {
-  const std::wstring& language = languages_.CurrentName();
-  const std::wstring end_picture = nbase::StringPrintf(L"bkimage/%ls/end.jpg", language.c_str());
-  if (end_bk_) end_bk_->SetAttribute(L"bkimage", end_picture);
-  if (box_end_bk_) box_end_bk_->SetAttribute(L"bkimage", end_picture);
+  // One set of pictures for every language: their words are the labels over them.
+  const wchar_t kEndPicture[] = L"bkimage/end.jpg";
+  if (end_bk_) end_bk_->SetAttribute(L"bkimage", kEndPicture);
+  if (box_end_bk_) box_end_bk_->SetAttribute(L"bkimage", kEndPicture);
+}
+
+void SetupForm::ShowSlide() {
   if (download_bk_) {
-    download_bk_->SetAttribute(
-        L"bkimage", nbase::StringPrintf(L"bkimage/%ls/%d.jpg", language.c_str(), slideshow_index_));
+    download_bk_->SetAttribute(L"bkimage",
+                               nbase::StringPrintf(L"bkimage/slide/%d.jpg", slideshow_index_));
+  }
+  if (label_slide_title_) {
+    label_slide_title_->SetText(
+        LanguageText(nbase::StringPrintf(L"STRID_SLIDE_%d_TITLE", slideshow_index_).c_str()));
+  }
+  if (label_slide_text_) {
+    label_slide_text_->SetText(
+        LanguageText(nbase::StringPrintf(L"STRID_SLIDE_%d_TEXT", slideshow_index_).c_str()));
   }
 }
 
@@ -370,11 +397,7 @@ void SetupForm::OnTimer(UINT_PTR id) {
   }
   if (id != kSlideshowTimerId) return;
   if (++slideshow_index_ > 3) slideshow_index_ = 1;
-  if (download_bk_) {
-    download_bk_->SetAttribute(
-        L"bkimage", nbase::StringPrintf(L"bkimage/%ls/%d.jpg", languages_.CurrentName().c_str(),
-                                        slideshow_index_));
-  }
+  ShowSlide();
 }
 
 void SetupForm::UpdateStatusLine() {
@@ -459,7 +482,6 @@ void SetupForm::SwitchLanguage() {
   if (chosen == languages_.CurrentName()) return;
   languages_.Apply(chosen, ui::GlobalManager::Instance().GetLanguageTable(), PackageReader());
   ApplyTexts();
-  ApplyPictures();
 }
 
 void SetupForm::BrowseForFolder() {
@@ -646,6 +668,7 @@ void SetupForm::BeginRun() {
   ::SetTimer(GetHWND(), kSlideshowTimerId, kSlideshowPeriodMs, nullptr);
   ::SetTimer(GetHWND(), kStatusTimerId, kStatusPeriodMs, nullptr);
   slideshow_index_ = 1;
+  ShowSlide();
 }
 
 void SetupForm::CloseWindow(UINT code) {

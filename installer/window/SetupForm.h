@@ -94,8 +94,11 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
 
   // Pages and what they show.
   void ShowCaptionButtons(bool close, bool minimize);
+  // Every text in the current language, the slide's words included.
   void ApplyTexts();
   void ApplyPictures();
+  // The slideshow's current picture and its words, in the current language.
+  void ShowSlide();
   void ShowCustomPanel(bool show);
   // The root's height is automatic: follow it when the custom panel opens or closes.
   void FitWindowToContent();
@@ -170,6 +173,8 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   ui::RichEdit* edit_path_ = nullptr;
   Label* label_error_ = nullptr;
   ui::Control* download_bk_ = nullptr;
+  Label* label_slide_title_ = nullptr;
+  Label* label_slide_text_ = nullptr;
   Label* label_installing_ = nullptr;
   Label* label_progress_ = nullptr;
   Label* label_status_ = nullptr;
@@ -178,6 +183,8 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   Label* label_tip_ = nullptr;
   ui::Control* end_bk_ = nullptr;
   ui::Box* box_end_bk_ = nullptr;
+  Label* label_end_title_ = nullptr;
+  Label* label_end_text_ = nullptr;
   Button* btn_start_ = nullptr;
   Button* btn_path_ = nullptr;
 

@@ -106,8 +106,9 @@ std::string FramedBmp(int size, int corner, DWORD edge, DWORD middle) {
   });
 }
 
-// Above 100 % the larger variant drawn for the scale is used, its nine-slice corners landing
-// exactly on the scaled corners; without a variant the plain picture is stretched as before.
+// Above 100 % the variant drawn for the scale is used, and between variants the next larger one
+// reduced to the scale, its nine-slice corners landing exactly on the scaled corners; past the
+// largest variant that one is stretched; without any the plain picture is.
 TEST_F(Render, LargerVariantsServeHighScales) {
   ui::DpiManager& dpi = ui::DpiManager::Instance();
   dpi.AdaptDPI();
@@ -123,7 +124,7 @@ TEST_F(Render, LargerVariantsServeHighScales) {
     int variant;
   } cases[] = {{100, 0x00FF00, 100},
                {150, 0x0000FF, 150},
-               {175, 0xFFFF00, 200},
+               {175, 0xFFFF00, 175},
                {200, 0xFFFF00, 200},
                {250, 0xFFFF00, 200}};
   for (const auto& c : cases) {
@@ -142,6 +143,26 @@ TEST_F(Render, LargerVariantsServeHighScales) {
   }
   dpi.SetScale(150);
   EXPECT_EQ(ui::GlobalManager::Instance().GetImage(folder_ + L"only.bmp")->scale_percent, 100);
+
+  // A picture drawn at 200 % only serves 100 % too, reduced once and kept for the scale: the
+  // slideshow comes back to the same pictures.
+  ASSERT_TRUE(ui_test::WriteFile(folder_ + L"big@200.bmp", FramedBmp(40, 8, 0xFF0000, 0x0000FF)));
+  dpi.SetScale(100);
+  const ui::ImageInfo* first = nullptr;
+  {
+    auto info = ui::GlobalManager::Instance().GetImage(folder_ + L"big.bmp");
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->scale_percent, 100);
+    EXPECT_EQ(info->width, 20);
+    first = info.get();
+  }
+  EXPECT_EQ(ui::GlobalManager::Instance().GetImage(folder_ + L"big.bmp").get(), first);
+  context_->Clear();
+  PaintImage(L"file='" + folder_ + L"big.bmp' corner='4,4,4,4'", {0, 0, 60, 20});
+  EXPECT_EQ(Pixel(*context_, 3, 10), 0xFF0000u);
+  EXPECT_EQ(Pixel(*context_, 4, 10), 0x0000FFu);
+  EXPECT_EQ(Pixel(*context_, 55, 10), 0x0000FFu);
+  EXPECT_EQ(Pixel(*context_, 56, 10), 0xFF0000u);
   dpi.SetScale(previous);
 }
 

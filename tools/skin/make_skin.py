@@ -6,16 +6,23 @@ itself needs no image tool. Needs Pillow (Debian: python3-pil) and the DejaVu an
 fonts. Usage: tools/skin/make_skin.py [resources folder]
 
 Above 100 % DPI a stretched picture turns soft, so the window's parts and the home picture are
-also drawn 1.5 and 2 times as large, saved beside the plain picture with the scale in the name
-("btn_start@150.png", "btn_start@200.png"). The installer picks the variant that suits the
-scale; markup keeps naming pieces and corners in pixels of the plain picture. The slideshow
-and end pictures, the largest ones, get the 2 times variant only ("1@200.jpg"), which the
-installer shrinks for 150 %.
+also drawn twice as large, saved beside the plain picture with the scale in the name
+("btn_start@200.png"); the installer reduces that drawing by area averaging for scales in
+between. Markup keeps naming pieces and corners in pixels of the plain picture. The slideshow
+and end pictures, the largest ones, are drawn twice as large only ("1@200.jpg"), which the
+installer reduces for every smaller scale. They carry no words: the window draws the slides'
+and the end page's texts from the string tables over them, so one set serves every language.
+
+Every picture written is then made smaller without changing a pixel, when the tools are there
+(Debian: libjpeg-turbo-progs for jpegtran, zopfli for zopflipng).
 """
 
 import math
 import os
+import shutil
+import subprocess
 import sys
+import tempfile
 
 from PIL import Image, ImageDraw, ImageFilter, ImageFont
 
@@ -34,7 +41,7 @@ SS = 4
 # The scale the pictures being drawn are for: 1 for the plain pictures, 1.5 and 2 for the
 # variants. Drawing code keeps counting in plain pixels; reduce() lands on the larger size.
 VARIANT = 1
-VARIANTS = {1: "", 1.5: "@150", 2: "@200"}
+VARIANTS = {1: "", 2: "@200"}
 
 FONT_DIRS = ["/usr/share/fonts/truetype/liberation", "/usr/share/fonts/truetype/dejavu"]
 
@@ -130,7 +137,31 @@ def save(image, root, relative, quality=None):
                                   progressive=False)
     else:
         image.save(path, "PNG", optimize=True)
+    shrink_losslessly(path)
     print("wrote", relative)
+
+
+def shrink_losslessly(path):
+    """Recompresses a written picture in place, keeping the smaller file; pixels stay as drawn."""
+    with tempfile.TemporaryDirectory() as folder:
+        candidates = []
+        if path.endswith(".jpg") and shutil.which("jpegtran"):
+            for mode in ([], ["-progressive"]):
+                out = os.path.join(folder, "%d.jpg" % len(candidates))
+                subprocess.run(["jpegtran", "-optimize", "-copy", "none"] + mode + ["-outfile", out,
+                                path], check=True)
+                candidates.append(out)
+        elif path.endswith(".png") and shutil.which("zopflipng"):
+            out = os.path.join(folder, "z.png")
+            subprocess.run(["zopflipng", "-y", "-m", path, out], check=True,
+                           stdout=subprocess.DEVNULL)
+            candidates.append(out)
+        best = min(candidates, key=os.path.getsize, default=None)
+        if best and os.path.getsize(best) < os.path.getsize(path):
+            before = Image.open(path).convert("RGBA").tobytes()
+            if Image.open(best).convert("RGBA").tobytes() != before:
+                raise SystemExit("recompressing changed the pixels of " + path)
+            shutil.copyfile(best, path)
 
 
 def sprite(states):
@@ -363,19 +394,6 @@ def wrap(text, face, width):
     return lines
 
 
-def caption_block(base, x, y, title, subtitle, width=290, dark=False):
-    ink = WHITE if dark else INK
-    soft = (0xE6, 0xFA, 0xF3) if dark else (0x4E, 0x5B, 0x68)
-    title_face, sub_face = bold(27), regular(15)
-    for line in wrap(title, title_face, width):
-        draw_text(base, (x, y), line, title_face, ink)
-        y += 34
-    y += 8
-    for line in wrap(subtitle, sub_face, width):
-        draw_text(base, (x, y), line, sub_face, soft)
-        y += 22
-
-
 def history_mockup(base, x, y, words):
     """A clipboard history panel: the feature the first slide presents."""
     card(base, (x, y), (250, 196))
@@ -393,8 +411,8 @@ def history_mockup(base, x, y, words):
 
 
 def search_mockup(base, x, y, words):
-    """A search box with matching results and a keyboard shortcut."""
-    card(base, (x, y), (252, 150))
+    """A search box with matching results."""
+    card(base, (x, y), (252, 176))
     layer = ScaledDraw(base)
     layer.rounded_rectangle([x + 14, y + 14, x + 238, y + 44], 15, fill=rgba((0xF2, 0xF5, 0xF7)),
                             outline=rgba(BRAND), width=2)
@@ -409,16 +427,6 @@ def search_mockup(base, x, y, words):
         layer.rounded_rectangle([x + 14, top, x + 238, top + 24], 5,
                                 fill=rgba((0xEC, 0xFA, 0xF5) if index == 0 else WHITE))
         draw_text(base, (x + 24, top + 5), text, regular(12), INK)
-    # Key caps below the card.
-    keys = words["keys"]
-    kx = x + 40
-    for key in keys:
-        width = int(length(bold(13), key)) + 22
-        card(base, (kx, y + 170), (width, 30), radius=6, shadow_alpha=30)
-        draw_text(base, (kx + width // 2, y + 177), key, bold(13), INK, anchor="ma")
-        kx += width + 20
-        if key != keys[-1]:
-            draw_text(base, (kx - 10, y + 176), "+", bold(14), WHITE, anchor="ma")
 
 
 def sync_mockup(base, x, y, words):
@@ -448,55 +456,25 @@ def sync_mockup(base, x, y, words):
     layer.polygon([(cx - 9, cy + 7), (cx - 13, cy - 1), (cx - 4, cy)], fill=rgba(BRAND))
 
 
-SLIDES = {
-    "English": [
-        ("Everything you copy, kept.",
-         "Clipmint remembers your clipboard history: text, links, images and code."),
-        ("Find any clip in a keystroke.",
-         "Search your history as you type and paste with Ctrl+Shift+V."),
-        ("Pin it. Sync it.",
-         "Keep favourite snippets pinned and in step on all your PCs."),
-    ],
-    "German": [
-        ("Alles, was Sie kopieren, bleibt.",
-         "Clipmint merkt sich Ihren Verlauf: Texte, Links, Bilder und Code."),
-        ("Jeder Clip mit einem Tastendruck.",
-         "Durchsuchen Sie den Verlauf beim Tippen und fügen Sie mit Strg+Umschalt+V ein."),
-        ("Anheften. Synchronisieren.",
-         "Lieblingsschnipsel bleiben angeheftet und auf allen Ihren PCs gleich."),
-    ],
-}
-
-END = {
-    "English": ("Clipmint is ready.", "Press Ctrl+Shift+V anywhere to open your clipboard history."),
-    "German": ("Clipmint ist bereit.",
-               "Drücken Sie überall Strg+Umschalt+V, um Ihren Verlauf zu öffnen."),
-}
-
-# What the pictured product shows on each language's slides.
+# What the pictured product shows: names, numbers and code read the same in every language, so
+# the slides need no copy per language. Kind labels are left to the coloured marks.
 MOCKUP_WORDS = {
-    "English": {
-        "history": [("https://nolt.example/clipmint", "Link"), ("Meeting moved to 3 pm", "Text"),
-                    ("screenshot-0412.png", "Image"), ("SELECT * FROM orders", "Code")],
-        "query": "invoice",
-        "results": ["Invoice #2041 – Nolt GmbH", "invoice_march.pdf", "Re: invoice address"],
-        "keys": ["Ctrl", "Shift", "V"],
-        "pins": ["Address", "IBAN", "Signature", "Wi-Fi key"],
-    },
-    "German": {
-        "history": [("https://nolt.example/clipmint", "Link"), ("Termin auf 15 Uhr verlegt", "Text"),
-                    ("bildschirmfoto-0412.png", "Bild"), ("SELECT * FROM orders", "Code")],
-        "query": "rechnung",
-        "results": ["Rechnung Nr. 2041 – Nolt GmbH", "rechnung_maerz.pdf", "AW: Rechnungsadresse"],
-        "keys": ["Strg", "Umschalt", "V"],
-        "pins": ["Adresse", "IBAN", "Signatur", "WLAN-Schlüssel"],
-    },
+    "history": [("https://nolt.example/clipmint", ""), ("+49 30 2041 3300", ""),
+                ("screenshot-0412.png", ""), ("SELECT * FROM orders", "SQL")],
+    "query": "2041",
+    "results": ["#2041 – Nolt GmbH", "2041.pdf", "INV-2041.xlsx", "nolt.example/2041"],
+    "pins": ["IBAN DE89 3704", "+49 30 2041", "nolt.example", "•••• •••• 2041"],
 }
 
 SLIDE_SIZE = (640, 250)
 
 
-def slide(index, title, subtitle, words):
+# Where the window puts the slides' texts (plain pixels): a column at the left, centred above the
+# dots, which stay in one place whatever the words' length.
+SLIDE_DOTS_Y = 204
+
+
+def slide(index, words):
     width, height = SLIDE_SIZE
     tops = [(0x0B, 0xC9, 0x93), (0x0A, 0xB8, 0x96), (0x12, 0xB0, 0x86)]
     bottoms = [(0x05, 0x9E, 0x74), (0x06, 0x8F, 0x80), (0x07, 0x8E, 0x69)]
@@ -504,26 +482,20 @@ def slide(index, title, subtitle, words):
     base = soft_blobs(base, [(560, 20, 150, (0x7D, 0xF0, 0xC8), 120),
                              (80, 260, 170, (0x03, 0x6E, 0x52), 110),
                              (330, -40, 90, WHITE, 40)])
-    # The caption and the dots below it are centred as one block, whatever the text's length.
-    title_lines = len(wrap(title, bold(27), 280))
-    subtitle_lines = len(wrap(subtitle, regular(15), 280))
-    block = title_lines * 34 + 8 + subtitle_lines * 22 + 20 + 6
-    top = (height - block) // 2 + 4
-    caption_block(base, 40, top, title, subtitle, width=280, dark=True)
     # Where the slideshow stands: three dots, the current one wide.
     dots = ScaledDraw(base)
-    dots_y = top + block - 6
     for i in range(3):
         x = 40 + i * 14 + (10 if i > index else 0)
         if i == index:
-            dots.rounded_rectangle([x, dots_y, x + 20, dots_y + 6], 3, fill=rgba(WHITE))
+            dots.rounded_rectangle([x, SLIDE_DOTS_Y, x + 20, SLIDE_DOTS_Y + 6], 3, fill=rgba(WHITE))
         else:
-            dots.ellipse([x, dots_y, x + 6, dots_y + 6], fill=rgba(WHITE, 110))
-    [history_mockup, search_mockup, sync_mockup][index](base, 352, 34 if index != 1 else 26, words)
+            dots.ellipse([x, SLIDE_DOTS_Y, x + 6, SLIDE_DOTS_Y + 6], fill=rgba(WHITE, 110))
+    [history_mockup, search_mockup, sync_mockup][index](base, 352, 34 if index != 1 else 37, words)
     return base
 
 
-def end_picture(title, subtitle):
+def end_picture():
+    """The end page's backdrop: the mark with a check badge; the window writes the words below."""
     width, height = 640, 360
     base = vertical_gradient(width, height, (0xF3, 0xFC, 0xF8), WHITE).convert("RGBA")
     base = soft_blobs(base, [(540, 30, 140, (0xB9, 0xF2, 0xDD), 150),
@@ -537,9 +509,6 @@ def end_picture(title, subtitle):
     draw.line([(10 * SS, 16.5 * SS), (14 * SS, 20.5 * SS), (22 * SS, 11.5 * SS)],
               fill=rgba(WHITE), width=int(2.6 * SS), joint="curve")
     paste(base, reduce(badge, 32, 32), (width // 2 + 26, 124))
-    draw_text(base, (width // 2, 172), title, bold(26), INK, anchor="ma")
-    for row, line in enumerate(wrap(subtitle, regular(15), 460)):
-        draw_text(base, (width // 2, 210 + row * 22), line, regular(15), MUTED, anchor="ma")
     return base
 
 
@@ -602,17 +571,14 @@ def main():
     theme = os.path.join(root, "themes", "default")
     for VARIANT in sorted(VARIANTS):
         window_parts(theme)
-    VARIANT = 1
 
-    # The photographs get one larger variant only, which the installer also shrinks for 150 %:
-    # they are the largest pictures, and each variant adds to the download.
+    # The photographs are drawn at the largest scale only, which the installer reduces for the
+    # others: they are the largest pictures, and each size adds to the download.
     form = os.path.join(theme, "form")
-    for VARIANT in (1, 2):
-        for language, slides in SLIDES.items():
-            for index, (title, subtitle) in enumerate(slides):
-                save(slide(index, title, subtitle, MOCKUP_WORDS[language]), form,
-                     "bkimage/%s/%d.jpg" % (language, index + 1))
-            save(end_picture(*END[language]), form, "bkimage/%s/end.jpg" % language)
+    VARIANT = 2
+    for index in range(3):
+        save(slide(index, MOCKUP_WORDS), form, "bkimage/slide/%d.jpg" % (index + 1))
+    save(end_picture(), form, "bkimage/end.jpg")
     VARIANT = 1
 
     icon(os.path.join(root, "installer.ico"))

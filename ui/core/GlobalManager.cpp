@@ -91,6 +91,8 @@ bool GlobalManager::StartGdiPlus() {
 
 void GlobalManager::Shutdown() {
   CloseResZip();
+  reduced_images_.clear();
+  reduced_scale_ = 0;
   render_factory_.reset();
   RemoveAllFonts();
   if (gdiplus_token_) {
@@ -225,29 +227,59 @@ std::wstring GlobalManager::GetClassAttributes(const std::wstring& name) const {
 }
 
 std::shared_ptr<ImageInfo> GlobalManager::GetImage(const std::wstring& path) {
-  // Above 100 % a larger variant drawn for the scale stays sharp where the plain picture would
-  // be stretched: the smallest variant at least as large as the scale, else the largest one,
-  // else the plain picture.
-  const int scale = DpiManager::Instance().GetScale();
-  if (scale > 100 && DpiManager::Instance().IsAdaptDPI()) {
-    std::vector<int> order;
-    for (int variant : kImageVariants) {
-      if (variant >= scale) order.push_back(variant);
-    }
-    for (auto it = std::rbegin(kImageVariants); it != std::rend(kImageVariants); ++it) {
-      if (*it < scale) order.push_back(*it);
-    }
-    const size_t dot = path.find_last_of(L'.');
-    const size_t slash = path.find_last_of(L"\\/");
-    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash)) {
-      for (int variant : order) {
-        const std::wstring variant_path =
-            path.substr(0, dot) + L"@" + std::to_wstring(variant) + path.substr(dot);
-        if (std::shared_ptr<ImageInfo> found = DecodeImage(variant_path, variant)) return found;
-      }
+  const int scale = DpiManager::Instance().IsAdaptDPI() ? DpiManager::Instance().GetScale() : 100;
+  const size_t dot = path.find_last_of(L'.');
+  const size_t slash = path.find_last_of(L"\\/");
+  const bool named = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+  auto variant_path = [&](int variant) {
+    return path.substr(0, dot) + L"@" + std::to_wstring(variant) + path.substr(dot);
+  };
+  // A picture drawn for this very scale is used as it is.
+  if (scale == 100) {
+    if (std::shared_ptr<ImageInfo> plain = DecodeImage(path, 100)) return plain;
+  } else if (named && std::find(std::begin(kImageVariants), std::end(kImageVariants), scale) !=
+                          std::end(kImageVariants)) {
+    if (std::shared_ptr<ImageInfo> exact = DecodeImage(variant_path(scale), scale)) return exact;
+  }
+  if (!named) return DecodeImage(path, 100);
+  // Otherwise the smallest larger drawing, reduced once to this scale: shrinking by area keeps
+  // every edge as sharp as a drawing at that size, which stretching while painting would not.
+  for (int variant : kImageVariants) {
+    if (variant <= scale) continue;
+    if (std::shared_ptr<ImageInfo> reduced = ReducedImage(variant_path(variant), variant, scale)) {
+      return reduced;
     }
   }
+  // Beyond the largest drawing the painter stretches the largest there is.
+  for (auto it = std::rbegin(kImageVariants); it != std::rend(kImageVariants); ++it) {
+    if (*it >= scale) continue;
+    if (std::shared_ptr<ImageInfo> found = DecodeImage(variant_path(*it), *it)) return found;
+  }
   return DecodeImage(path, 100);
+}
+
+std::shared_ptr<ImageInfo> GlobalManager::ReducedImage(const std::wstring& path, int drawn_scale,
+                                                       int wanted_scale) {
+  if (wanted_scale != reduced_scale_) {
+    reduced_images_.clear();
+    reduced_scale_ = wanted_scale;
+  }
+  const std::wstring key = IsUseZip() ? GetZipFilePath(path) : path;
+  const auto cached = reduced_images_.find(key);
+  if (cached != reduced_images_.end()) return cached->second;
+  std::unique_ptr<ImageInfo> decoded;
+  if (IsUseZip()) {
+    UniqueGlobalMemory block(zip_.ExtractToGlobal(key));
+    if (block) decoded = ImageInfo::LoadFromMemory(block.get(), key, drawn_scale, wanted_scale);
+  } else {
+    decoded = ImageInfo::LoadFromFile(path, drawn_scale, wanted_scale);
+  }
+  if (!decoded) return nullptr;
+  // Kept for the whole run at this scale: the slideshow comes back to each picture, and reducing
+  // it again every time it shows would cost more than the memory it holds.
+  std::shared_ptr<ImageInfo> shared(decoded.release());
+  reduced_images_[key] = shared;
+  return shared;
 }
 
 std::shared_ptr<ImageInfo> GlobalManager::DecodeImage(const std::wstring& path, int scale_percent) {

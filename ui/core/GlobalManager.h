@@ -83,11 +83,14 @@ class GlobalManager {
 
   // Shared decoded image for a path, from the package or the file system; null when nothing
   // decodes. Cached weakly: it lives while some control uses it.
-  // Larger variants of a picture sit beside it, named with the scale they were drawn for:
-  // "btn_start@150.png" and "btn_start@200.png" beside "btn_start.png".
+  // Larger drawings of a picture sit beside it, named with the scale they were drawn for:
+  // "btn_start@200.png" beside "btn_start.png". A skin may leave out any of them, the plain one
+  // included, when a larger one can be reduced to it.
   static constexpr int kImageVariants[] = {150, 200};
-  // The decoded picture at `path`, or the variant of it that suits the DPI scale; shared and
-  // cached while anything uses it.
+  // The decoded picture at `path` as it suits the DPI scale: the drawing for the scale, else the
+  // smallest larger drawing reduced to the scale once (then kept while the scale holds), else
+  // the largest drawing there is. Shared; drawings used as they are stay cached while anything
+  // uses them.
   std::shared_ptr<ImageInfo> GetImage(const std::wstring& path);
   size_t GetImageCacheSize() const { return images_.size(); }
 
@@ -114,6 +117,8 @@ class GlobalManager {
   ~GlobalManager();
   void RemoveImageFromCache(const std::wstring& key);
   std::shared_ptr<ImageInfo> DecodeImage(const std::wstring& path, int scale_percent);
+  std::shared_ptr<ImageInfo> ReducedImage(const std::wstring& path, int drawn_scale,
+                                          int wanted_scale);
   bool StartGdiPlus();
 
   ZipArchive zip_;
@@ -126,6 +131,8 @@ class GlobalManager {
   std::map<std::wstring, std::wstring> classes_;
   nbase::StringTable language_;
   std::map<std::wstring, std::weak_ptr<ImageInfo>> images_;
+  std::map<std::wstring, std::shared_ptr<ImageInfo>> reduced_images_;
+  int reduced_scale_ = 0;
   std::wstring default_font_color_;
   std::wstring disabled_font_color_;
   DWORD link_font_color_ = 0;

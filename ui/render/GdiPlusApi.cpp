@@ -16,6 +16,7 @@ Api BindAll() {
   UI_BIND(GdiplusShutdown);
   UI_BIND(GdipCreateBitmapFromStream);
   UI_BIND(GdipCreateBitmapFromFile);
+  UI_BIND(GdipCreateBitmapFromScan0);
   UI_BIND(GdipDisposeImage);
   UI_BIND(GdipImageGetFrameCount);
   UI_BIND(GdipImageSelectActiveFrame);

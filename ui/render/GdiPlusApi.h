@@ -86,6 +86,7 @@ struct Api {
   void(WINAPI* GdiplusShutdown)(ULONG_PTR);
   GpStatus(WINAPI* GdipCreateBitmapFromStream)(IStream*, GpBitmap**);
   GpStatus(WINAPI* GdipCreateBitmapFromFile)(const WCHAR*, GpBitmap**);
+  GpStatus(WINAPI* GdipCreateBitmapFromScan0)(INT, INT, INT, PixelFormat, BYTE*, GpBitmap**);
   GpStatus(WINAPI* GdipDisposeImage)(GpImage*);
   GpStatus(WINAPI* GdipImageGetFrameCount)(GpImage*, const GUID*, UINT*);
   GpStatus(WINAPI* GdipImageSelectActiveFrame)(GpImage*, const GUID*, UINT);

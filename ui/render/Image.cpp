@@ -7,6 +7,7 @@
 
 #include "base/NumberList.h"
 #include "base/UniqueResource.h"
+#include "ui/render/Downscale.h"
 #include "ui/render/GdiPlusApi.h"
 #include "ui/render/Scaling.h"
 
@@ -113,9 +114,68 @@ std::unique_ptr<ImageInfo> Decode(gdip::GpBitmap* bitmap, const std::wstring& pa
   return info;
 }
 
+// The pixels of a picture of one frame reduced to `wanted_scale` of the `drawn_scale` it has;
+// empty when there is nothing to reduce.
+PixelBuffer Reduce(gdip::GpBitmap* bitmap, int drawn_scale, int wanted_scale) {
+  const gdip::Api& api = gdip::Get();
+  auto* image = reinterpret_cast<gdip::GpImage*>(bitmap);
+  UINT width = 0;
+  UINT height = 0;
+  UINT frame_count = 1;
+  if (api.GdipGetImageWidth(image, &width) != gdip::kOk ||
+      api.GdipGetImageHeight(image, &height) != gdip::kOk || width == 0 || height == 0) {
+    return PixelBuffer();
+  }
+  if (api.GdipImageGetFrameCount(image, &kFrameDimensionTime, &frame_count) == gdip::kOk &&
+      frame_count > 1) {
+    return PixelBuffer();
+  }
+  PixelBuffer source;
+  source.width = static_cast<int>(width);
+  source.height = static_cast<int>(height);
+  source.bytes.resize(static_cast<size_t>(width) * height * 4);
+  const gdip::GpRect rect = {0, 0, source.width, source.height};
+  gdip::BitmapData data = {};
+  if (api.GdipBitmapLockBits(bitmap, &rect, gdip::kImageLockModeRead, gdip::kPixelFormat32bppARGB,
+                             &data) != gdip::kOk) {
+    return PixelBuffer();
+  }
+  for (UINT y = 0; y < height; ++y) {
+    const BYTE* row =
+        static_cast<const BYTE*>(data.Scan0) + static_cast<ptrdiff_t>(y) * data.Stride;
+    std::copy(row, row + width * 4, source.bytes.begin() + static_cast<ptrdiff_t>(y) * width * 4);
+  }
+  api.GdipBitmapUnlockBits(bitmap, &data);
+  return DownscaleByArea(source, ::MulDiv(source.width, wanted_scale, drawn_scale),
+                         ::MulDiv(source.height, wanted_scale, drawn_scale));
+}
+
+std::unique_ptr<ImageInfo> DecodeAtScale(gdip::GpBitmap* bitmap, const std::wstring& path,
+                                         int drawn_scale, int wanted_scale) {
+  if (wanted_scale < drawn_scale) {
+    PixelBuffer reduced = Reduce(bitmap, drawn_scale, wanted_scale);
+    gdip::GpBitmap* made = nullptr;
+    // The made bitmap reads the buffer in place; decoding copies its pixels out while both live.
+    if (!reduced.bytes.empty() &&
+        gdip::Get().GdipCreateBitmapFromScan0(reduced.width, reduced.height, reduced.width * 4,
+                                              gdip::kPixelFormat32bppARGB, reduced.bytes.data(),
+                                              &made) == gdip::kOk &&
+        made) {
+      UniqueGpImage owned(reinterpret_cast<gdip::GpImage*>(made));
+      std::unique_ptr<ImageInfo> info = Decode(made, path);
+      if (info) info->scale_percent = wanted_scale;
+      return info;
+    }
+  }
+  std::unique_ptr<ImageInfo> info = Decode(bitmap, path);
+  if (info) info->scale_percent = drawn_scale;
+  return info;
+}
+
 }  // namespace
 
-std::unique_ptr<ImageInfo> ImageInfo::LoadFromMemory(HGLOBAL block, const std::wstring& path) {
+std::unique_ptr<ImageInfo> ImageInfo::LoadFromMemory(HGLOBAL block, const std::wstring& path,
+                                                     int drawn_scale, int wanted_scale) {
   const gdip::Api& api = gdip::Get();
   if (!block || !api.Loaded()) return nullptr;
   nbase::ComPtr<IStream> stream;
@@ -127,10 +187,11 @@ std::unique_ptr<ImageInfo> ImageInfo::LoadFromMemory(HGLOBAL block, const std::w
     return nullptr;
   }
   image.reset(reinterpret_cast<gdip::GpImage*>(bitmap));
-  return Decode(bitmap, path);
+  return DecodeAtScale(bitmap, path, drawn_scale, wanted_scale);
 }
 
-std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path) {
+std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path, int drawn_scale,
+                                                   int wanted_scale) {
   const gdip::Api& api = gdip::Get();
   if (path.empty() || !api.Loaded()) return nullptr;
   if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return nullptr;
@@ -140,7 +201,7 @@ std::unique_ptr<ImageInfo> ImageInfo::LoadFromFile(const std::wstring& path) {
     return nullptr;
   }
   image.reset(reinterpret_cast<gdip::GpImage*>(bitmap));
-  return Decode(bitmap, path);
+  return DecodeAtScale(bitmap, path, drawn_scale, wanted_scale);
 }
 
 void ImageAttribute::SetImageString(const std::wstring& image_text, int dest_scale) {

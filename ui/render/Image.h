@@ -28,9 +28,14 @@ struct ImageInfo {
     return frame < frames.size() ? frames[frame].get() : nullptr;
   }
 
-  // Decoding through GDI+; null when the bytes are not a picture it reads.
-  static std::unique_ptr<ImageInfo> LoadFromMemory(HGLOBAL block, const std::wstring& path);
-  static std::unique_ptr<ImageInfo> LoadFromFile(const std::wstring& path);
+  // Decoding through GDI+; null when the bytes are not a picture it reads. A picture drawn at
+  // `drawn_scale` percent that is wanted at a smaller `wanted_scale` is reduced by area
+  // averaging as it is decoded (a picture of several frames is kept as drawn); the result
+  // records the scale it now has.
+  static std::unique_ptr<ImageInfo> LoadFromMemory(HGLOBAL block, const std::wstring& path,
+                                                   int drawn_scale = 100, int wanted_scale = 100);
+  static std::unique_ptr<ImageInfo> LoadFromFile(const std::wstring& path, int drawn_scale = 100,
+                                                 int wanted_scale = 100);
 };
 
 // The settings an image string carries.

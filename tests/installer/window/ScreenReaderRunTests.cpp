@@ -269,6 +269,22 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   EXPECT_TRUE(PumpUntil([&] { return LastFocusEvent() == hide; }, kWatchdogMs))
       << "no focus event for the download page";
   EXPECT_EQ(hide, reader.Focused());
+  // The slide's words are texts a reader finds; the slideshow may have moved on already.
+  const std::pair<const wchar_t*, const wchar_t*> slides[] = {
+      {L"Everything you copy, kept.",
+       L"Clipmint remembers your clipboard history: text, links, images and code."},
+      {L"Find any clip in a keystroke.",
+       L"Search your history as you type and paste with Ctrl+Shift+V."},
+      {L"Pin it. Sync it.", L"Keep favourite snippets pinned and in step on all your PCs."}};
+  bool slide_read = false;
+  for (const auto& [title, text] : slides) {
+    const LONG title_id = reader.Find(title, ROLE_SYSTEM_STATICTEXT);
+    const LONG text_id = reader.Find(text, ROLE_SYSTEM_STATICTEXT);
+    if (title_id > 0 && text_id > 0 && reader.Shows(title_id) && reader.Shows(text_id)) {
+      slide_read = true;
+    }
+  }
+  EXPECT_TRUE(slide_read) << "no slide's words on the download page";
   std::printf("a screen reader on the download page:\n%s\n", reader.Page().c_str());
   std::vector<int> values;
   ASSERT_TRUE(PumpUntil(
@@ -289,6 +305,13 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
   EXPECT_TRUE(PumpUntil([&] { return LastFocusEvent() == start_now; }, kWatchdogMs))
       << "no focus event for the end page";
   EXPECT_EQ(start_now, reader.Focused());
+  // The end page's message is text, read out with the page, not a picture's pixels.
+  for (const wchar_t* words :
+       {L"Clipmint is ready.", L"Press Ctrl+Shift+V anywhere to open your clipboard history."}) {
+    const LONG id = reader.Find(words, ROLE_SYSTEM_STATICTEXT);
+    EXPECT_GT(id, 0) << nbase::UTF16ToUTF8(words);
+    if (id > 0) EXPECT_TRUE(reader.Shows(id)) << nbase::UTF16ToUTF8(words);
+  }
   std::printf("a screen reader on the end page:\n%s\n", reader.Page().c_str());
 
   // Start Now starts the product and ends the installer.
@@ -498,6 +521,11 @@ TEST(KeyboardRun, KeysFromOutsideInstallInGermanToATypedFolderAndStart) {
   ASSERT_TRUE(PumpUntil([&] { return reader.Shows(start_now); }, kWatchdogMs)) << "no end page";
   // The end page hands the keyboard to Start Now by itself.
   ASSERT_TRUE(PumpUntil([&] { return focused() == start_now; }, kWatchdogMs));
+  EXPECT_GT(reader.Find(L"Dr\u00fccken Sie \u00fcberall Strg+Umschalt+V, um Ihren Verlauf zu "
+                        L"\u00f6ffnen.",
+                        ROLE_SYSTEM_STATICTEXT),
+            0)
+      << "the end page's words follow the language chosen";
   shot(L"keyboard_run_end");
   Press(VK_RETURN);
   EXPECT_TRUE(PumpUntil(
