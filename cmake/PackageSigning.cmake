@@ -74,6 +74,11 @@ endif()
 
 # Signs a package target in place after each link and writes its untrusted variants beside it.
 function(package_signing_sign target)
+  # The signing happens after the link, so a certificate made anew (another stall port, a new
+  # authority) relinks the package.
+  file(GLOB certificates "${PACKAGE_SIGNING_DIR}/*.crt")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${certificates}
+                                                           "${PACKAGE_SIGNING_DIR}/stall_port.txt")
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND "${PACKAGE_SIGNING_SCRIPT}" "${PACKAGE_SIGNING_DIR}" "$<TARGET_FILE:${target}>"
     COMMENT "Signing ${target} with the test authority"

@@ -40,7 +40,7 @@ Bgra Pattern(int x, int y) {
 
 TEST(Downscale, HalfSizeIsTheRoundedMeanOfEachBlockUpToTheEdges) {
   // Odd-sized halves too: the last row and column are blocks like any other.
-  for (const auto size : {std::make_pair(64, 40), std::make_pair(10, 2), std::make_pair(2, 14)}) {
+  for (const auto& size : {std::make_pair(64, 40), std::make_pair(10, 2), std::make_pair(2, 14)}) {
     const ui::PixelBuffer source = Make(size.first, size.second, Pattern);
     const ui::PixelBuffer half = ui::DownscaleByArea(source, size.first / 2, size.second / 2);
     ASSERT_EQ(half.width, size.first / 2);

@@ -310,7 +310,9 @@ TEST(ScreenReaderRun, FindsPressesAndFollowsTheWholeRun) {
        {L"Clipmint is ready.", L"Press Ctrl+Shift+V anywhere to open your clipboard history."}) {
     const LONG id = reader.Find(words, ROLE_SYSTEM_STATICTEXT);
     EXPECT_GT(id, 0) << nbase::UTF16ToUTF8(words);
-    if (id > 0) EXPECT_TRUE(reader.Shows(id)) << nbase::UTF16ToUTF8(words);
+    if (id > 0) {
+      EXPECT_TRUE(reader.Shows(id)) << nbase::UTF16ToUTF8(words);
+    }
   }
   std::printf("a screen reader on the end page:\n%s\n", reader.Page().c_str());
 

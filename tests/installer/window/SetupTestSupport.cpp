@@ -329,6 +329,8 @@ SkinCopy::SkinCopy(const std::map<std::wstring, std::wstring>& urls,
   std::map<std::wstring, std::wstring> product_values = {
       {L"PUBLISHER_NAME", PINNED_PUBLISHER_NAME},
       {L"PUBLISHER_ROOT_SHA256", nbase::UTF8ToUTF16(PINNED_ROOT_SHA256)},
+      // This build's collector, not the committed demo settings' port another build may hold.
+      {L"GA_ENDPOINT", ANALYTICS_ENDPOINT},
   };
   for (const auto& [key, value] : product) product_values[key] = value;
   RewriteUrls(folder_ + L"\\resources\\product.ini", product_values);
