@@ -33,6 +33,11 @@ constexpr double kMergeFactor = 4.0;
 // kept connections (a per-connection byte budget, a short keep-alive): every later answer
 // closes its connection, so no request is sent into one the server has already given up.
 constexpr int kKeptBreaksToClose = 3;
+// Answers broken after some of their bytes before requests are no longer joined.
+constexpr int kCutsBeforeNoMerge = 3;
+// How many recent cut answers tell the size an answer may have, and the least piece they make.
+constexpr size_t kCutSizesKept = 15;
+constexpr long long kMinCutPiece = 64LL << 10;
 constexpr long long kMaxMerged = 32LL << 20;
 // A connection not judged yet takes over only a remainder its owner needs this long for.
 constexpr long long kProbeTicks = kSecond;
@@ -111,7 +116,10 @@ double PieceScheduler::CurrentRate(const Connection& connection, long long now, 
   }
   const long long ran = now - connection.first_byte_at;
   if (ran <= 0 || (ran < kJudgeAfterTicks && connection.request_bytes < kJudgeAfterBytes)) {
-    return 0;
+    // Too young to judge by itself: what the connection showed in its last request stands in,
+    // so a server that cuts every answer short does not leave each owner forever unjudged.
+    *known = connection.rate > 0;
+    return connection.rate;
   }
   *known = true;
   return static_cast<double>(connection.request_bytes) / static_cast<double>(ran);
@@ -216,6 +224,9 @@ void PieceScheduler::MergeFollowing(int index, int first) {
   const double rate = ExpectedRate(index);
   const long long latency = ExpectedLatency(index);
   if (rate <= 0 || latency <= 0) return;
+  // A server that cuts answers short or drops kept connections would cut a long request too:
+  // its owner would then fetch it piece after piece while the other connections wait.
+  if (cut_answers_ >= kCutsBeforeNoMerge || kept_breaks_ >= kKeptBreaksToClose) return;
   // A fast connection far from the server spends most of a short request waiting for its
   // first byte: it asks for the pieces that follow too, until the transfer outweighs the wait.
   const double wanted = rate * static_cast<double>(latency) * kMergeFactor;
@@ -358,10 +369,12 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
       connection.rate = static_cast<double>(connection.request_bytes) / static_cast<double>(ran);
     }
   }
+  const int piece_index = connection.piece;
   piece.owner = -1;
   connection.piece = -1;
   connection.cut = false;
   if (over()) return;
+  bool cut_short = false;
   switch (ending) {
     case Ending::Done:
       connection.refusals = 0;
@@ -373,6 +386,12 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
       ++connection.stats.retries;
       last_error_ = error;
       if (reused && connection.request_bytes == 0) ++kept_breaks_;
+      if (connection.request_bytes > 0) {
+        ++cut_answers_;
+        cut_sizes_.push_back(connection.request_bytes);
+        if (cut_sizes_.size() > kCutSizesKept) cut_sizes_.pop_front();
+        cut_short = true;
+      }
       // The server may have dropped a connection kept from an earlier request; a new one is
       // tried before the failure counts. A try that brought bytes counts as progress.
       connection.fresh_next = true;
@@ -427,6 +446,27 @@ void PieceScheduler::Ended(int index, Ending ending, int error, bool reused, lon
       outcome_ = Outcome::Suspect;
       error_ = error;
       break;
+  }
+  if (cut_short && !over()) SplitAfterCut(piece_index);
+}
+
+void PieceScheduler::SplitAfterCut(int index) {
+  if (cut_answers_ < kCutsBeforeNoMerge) return;
+  // What the server lets one answer carry, from its recent cuts (the largest: an answer on a
+  // connection kept from before is cut sooner): the rest of a cut piece becomes pieces of that
+  // size, so the connections share it instead of its owner fetching it cut after cut.
+  const long long size =
+      std::max(kMinCutPiece, *std::max_element(cut_sizes_.begin(), cut_sizes_.end()));
+  long long at = pieces_[index].written + size;
+  const long long end = pieces_[index].end;
+  if (at >= end) return;
+  pieces_[index].end = at;
+  while (at < end) {
+    Piece part;
+    part.start = part.written = part.claimed = at;
+    part.end = std::min(end, at + size);
+    pieces_.push_back(part);
+    at = part.end;
   }
 }
 

@@ -181,6 +181,9 @@ class PieceScheduler {
   // attempt fails once the piece has used up its retries.
   void SpendTry(Piece& piece, int error, long long now);
   void CheckComplete(long long now);
+  // After an answer to piece `index` was cut short by a server that keeps doing so: its rest
+  // is cut into pieces of the size such answers carry.
+  void SplitAfterCut(int index);
 
   Settings settings_;
   std::vector<Piece> pieces_;
@@ -191,8 +194,10 @@ class PieceScheduler {
   long long started_ = 0;
   long long completed_at_ = 0;
   long long written_total_ = 0;
-  long long last_progress_at_ = 0;  // when a byte was last written
-  int kept_breaks_ = 0;             // requests on kept connections that broke before a byte
+  long long last_progress_at_ = 0;   // when a byte was last written
+  int kept_breaks_ = 0;              // requests on kept connections that broke before a byte
+  int cut_answers_ = 0;              // answers that broke after some of their bytes
+  std::deque<long long> cut_sizes_;  // the bytes of the most recent of them
   // (time, bytes written) at most one a second, spanning the floor's window.
   std::deque<std::pair<long long, long long>> progress_samples_;
 };
