@@ -19,14 +19,13 @@ std::vector<std::wstring>& NotPreloaded() {
   return names;
 }
 
-// Runs ahead of every constructor without a priority, the runtime's included: the stack
-// protector's set-up there asks the system's cryptographic provider for its random value, and
-// the provider's own imports would be looked for in the folder the installer was started in.
-// So the search path is restricted and the libraries that system libraries load on their own
-// are loaded from the system folder before that, and before anything of the installer runs.
-__attribute__((constructor(101))) void LoadSystemLibrariesFirst() {
+// Runs ahead of every constructor without a priority (after the stack guard's, which loads
+// nothing): the search path is restricted, and the libraries that system libraries load on
+// their own while the window comes up are loaded from the system folder before anything of
+// the installer runs; the window loads the others once it has painted.
+__attribute__((constructor(102))) void LoadSystemLibrariesFirst() {
   nbase::HardenDllSearchPath();
-  NotPreloaded() = sysutil::PreloadLateSystemLibraries();
+  NotPreloaded() = sysutil::PreloadLibrariesBeforeTheWindow();
 }
 
 }  // namespace

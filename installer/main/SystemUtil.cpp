@@ -6,6 +6,8 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <iterator>
+
 #include "base/ComIds.h"
 #include "base/Lock.h"
 #include "base/StringUtil.h"
@@ -91,25 +93,50 @@ std::wstring ExeBaseNameOf(const std::wstring& file_name) {
   return pieces.size() == 2 ? pieces[0] : file_name;
 }
 
+namespace {
+
+// Taken from the loader's trace of whole runs: every library loaded after the entry that is not
+// a static import of the program, in the order the loader finished them, which puts each after
+// its own imports; split where the window has painted. The common controls are left out: the
+// manifest binds them from the side-by-side store, and a copy from the system folder would be
+// the old version.
+// The window's own drawing libraries (the picture library, the alpha blend, the rich edit) are
+// bound by full path when first used and need no place here; what they and the system's
+// window code load by name does.
+const wchar_t* const kBeforeTheWindow[] = {
+    L"uxtheme.dll", L"usp10.dll", L"riched20.dll", L"propsys.dll", L"windowscodecs.dll",
+};
+const wchar_t* const kAfterFirstPaint[] = {
+    L"gdiplus.dll",  L"msimg32.dll",  L"msftedit.dll", L"bcrypt.dll",        L"crypt32.dll",
+    L"rsaenh.dll",   L"oleacc.dll",   L"mpr.dll",      L"wininet.dll",       L"jsproxy.dll",
+    L"winhttp.dll",  L"msacm32.dll",  L"winmm.dll",    L"explorerframe.dll", L"secur32.dll",
+    L"kerberos.dll", L"dnsapi.dll",   L"nsi.dll",      L"iphlpapi.dll",      L"netapi32.dll",
+    L"msv1_0.dll",   L"schannel.dll", L"wintrust.dll", L"dbghelp.dll",       L"imagehlp.dll",
+    L"cryptnet.dll", L"urlmon.dll",   L"ieframe.dll",  L"actxprxy.dll",
+};
+
+template <size_t N>
+std::vector<std::wstring> Preload(const wchar_t* const (&names)[N]) {
+  return nbase::PreloadSystemLibraries(std::vector<const wchar_t*>(names, names + N));
+}
+
+}  // namespace
+
 const std::vector<const wchar_t*>& LateSystemLibraries() {
-  // Taken from the loader's trace of whole runs: every library loaded after the entry that is
-  // not a static import of the program, in the order the loader finished them, which puts each
-  // after its own imports. The common controls are left out: the manifest binds them from the
-  // side-by-side store, and a copy from the system folder would be the old version.
-  static const std::vector<const wchar_t*> libraries = {
-      L"bcrypt.dll",   L"crypt32.dll",  L"rsaenh.dll",        L"uxtheme.dll",  L"gdiplus.dll",
-      L"msimg32.dll",  L"usp10.dll",    L"riched20.dll",      L"msftedit.dll", L"mpr.dll",
-      L"wininet.dll",  L"jsproxy.dll",  L"winhttp.dll",       L"propsys.dll",  L"windowscodecs.dll",
-      L"msacm32.dll",  L"winmm.dll",    L"explorerframe.dll", L"secur32.dll",  L"kerberos.dll",
-      L"dnsapi.dll",   L"nsi.dll",      L"iphlpapi.dll",      L"netapi32.dll", L"msv1_0.dll",
-      L"schannel.dll", L"wintrust.dll", L"dbghelp.dll",       L"imagehlp.dll", L"cryptnet.dll",
-      L"urlmon.dll",   L"ieframe.dll",  L"actxprxy.dll",      L"oleacc.dll",
-  };
+  static const std::vector<const wchar_t*> libraries = [] {
+    std::vector<const wchar_t*> all(std::begin(kBeforeTheWindow), std::end(kBeforeTheWindow));
+    all.insert(all.end(), std::begin(kAfterFirstPaint), std::end(kAfterFirstPaint));
+    return all;
+  }();
   return libraries;
 }
 
-std::vector<std::wstring> PreloadLateSystemLibraries() {
-  return nbase::PreloadSystemLibraries(LateSystemLibraries());
+std::vector<std::wstring> PreloadLibrariesBeforeTheWindow() {
+  return Preload(kBeforeTheWindow);
+}
+
+std::vector<std::wstring> PreloadLibrariesAfterFirstPaint() {
+  return Preload(kAfterFirstPaint);
 }
 
 std::wstring GetExeBaseName() {

@@ -24,9 +24,13 @@ std::wstring ExeBaseNameOf(const std::wstring& file_name);
 // Nothing the installer binds names them, so without help they are looked for wherever the
 // loader looks for a dependency.
 const std::vector<const wchar_t*>& LateSystemLibraries();
-// Loads all of them from the system folder at start, before anything can pull one in; returns
-// the names this system does not have.
-std::vector<std::wstring> PreloadLateSystemLibraries();
+// They come in two groups. What the window's first paint pulls in (the drawing, text and
+// picture libraries, the cryptographic provider of the runtime's start-up) is loaded before
+// anything else runs; the rest (networking, security packages, certificate checks, the shell's
+// frame) once the window has painted, before the download, the analytics or anything the user
+// can start, which are what pull them in. Each returns the names this system does not have.
+std::vector<std::wstring> PreloadLibrariesBeforeTheWindow();
+std::vector<std::wstring> PreloadLibrariesAfterFirstPaint();
 
 // Text after the last "\\" or "/"; a path without separator comes back whole.
 std::wstring FileNamePart(const std::wstring& path);

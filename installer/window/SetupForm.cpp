@@ -51,9 +51,11 @@ T* Find(ui::Window& window, const wchar_t* name) {
 class SetupForm::Download : public setup::PackageDownload {
  public:
   explicit Download(SetupForm& form) : form_(form) {}
-  double KnownFileSize() const override { return form_.downloader_->KnownFileSize(); }
-  double ElapsedSeconds() const override { return form_.downloader_->ElapsedSeconds(); }
-  HttpInterfaceError FailureReason() const override { return form_.downloader_->FailureReason(); }
+  double KnownFileSize() const override { return form_.TheDownloader().KnownFileSize(); }
+  double ElapsedSeconds() const override { return form_.TheDownloader().ElapsedSeconds(); }
+  HttpInterfaceError FailureReason() const override {
+    return form_.TheDownloader().FailureReason();
+  }
   std::wstring Url() const override { return form_.PackageUrl(); }
   bool PrepareFolder(DWORD* error) override {
     if (form_.PrepareDownloadFolder()) return true;
@@ -63,8 +65,8 @@ class SetupForm::Download : public setup::PackageDownload {
   void Start() override {
     LOG_APP(L"------- start download -------");
     if (!form_.download_folder_ready_) form_.download_folder_ready_ = form_.PrepareDownloadFolder();
-    sysutil::DeleteFilePath(form_.downloader_->TargetPath());
-    form_.downloader_->Start();
+    sysutil::DeleteFilePath(form_.TheDownloader().TargetPath());
+    form_.TheDownloader().Start();
   }
   void EmptyFolder() override {
     if (!form_.download_folder_.empty()) protected_folder::Empty(form_.download_folder_);
@@ -85,12 +87,12 @@ class SetupForm::Runner : public setup::PackageRunner {
   bool Start() override {
     auto job = std::make_unique<PackageRunJob>();
     job->window = form_.GetHWND();
-    job->download_path = form_.downloader_->DownloadPath();
-    job->target_path = form_.downloader_->TargetPath();
+    job->download_path = form_.TheDownloader().DownloadPath();
+    job->target_path = form_.TheDownloader().TargetPath();
     job->working_folder = form_.download_folder_;
     job->install_folder = form_.InstallFolder();
     job->pins = form_.Pins();
-    job->downloaded = form_.downloader_->FinishedDigest();
+    job->downloaded = form_.TheDownloader().FinishedDigest();
     job->language_name = form_.languages_.CurrentName();
     job->product = form_.product_;
     gate_ = job->gate;
@@ -147,19 +149,6 @@ LRESULT SetupForm::OnCreate(UINT message, WPARAM wparam, LPARAM lparam, bool& ha
 
 void SetupForm::InitWindow() {
   LOG_APP(L"------- init window -------");
-  HINSTANCE module = ::GetModuleHandleW(nullptr);
-  big_icon_.reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconGroupId),
-                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
-                                                  ::GetSystemMetrics(SM_CYICON), 0)));
-  small_icon_.reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconGroupId),
-                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
-                                                    ::GetSystemMetrics(SM_CYSMICON), 0)));
-  if (big_icon_) {
-    ::SendMessageW(GetHWND(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
-  }
-  if (small_icon_) {
-    ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
-  }
   BindControls();
   BindHandlers();
   if (edit_path_) edit_path_->SetWordWrap(false);
@@ -245,10 +234,10 @@ void SetupForm::InitData() {
                           ui::GlobalManager::Instance().GetLanguageTable(), reader);
   product_.Read(reader);
   CAnalytics::Instance().ConfigureFromProductTable(ProductTable());
-  // Reading the machine identifier starts a system tool, which competes with the first paint
-  // for the processor: it starts once the window is up (timers come after painting).
-  ::SetTimer(GetHWND(), kAnalyticsTimerId, 0, nullptr);
-  CreateDownloader();
+  // The downloader's size query, the machine identifier (a system tool) and the libraries they
+  // need compete with the first paint for the processor: they start once the window is up
+  // (timers come after painting).
+  ::SetTimer(GetHWND(), kAfterFirstPaintTimerId, 0, nullptr);
   FillLanguageCombo();
   if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
   download_port_ = std::make_unique<Download>(*this);
@@ -270,7 +259,7 @@ void SetupForm::BindHandlers() {
     });
   };
   on_click(btn_install_, [this] {
-    StartAnalytics();
+    AfterFirstPaint();
     flow_->InstallClicked();
   });
   on_click(btn_link_, [this] { flow_->OpenPage(LanguageText(L"URLID_SERVICE")); });
@@ -373,17 +362,44 @@ void SetupForm::FitWindowToContent() {
   NeedUpdate();
 }
 
-void SetupForm::StartAnalytics() {
-  if (analytics_started_) return;
-  analytics_started_ = true;
-  ::KillTimer(GetHWND(), kAnalyticsTimerId);
+void SetupForm::AfterFirstPaint() {
+  if (first_paint_done_) return;
+  first_paint_done_ = true;
+  ::KillTimer(GetHWND(), kAfterFirstPaintTimerId);
+  // The taskbar shows the program's own icon until then.
+  SetIcons();
+  // Before anything below can pull one of them in from elsewhere.
+  for (const std::wstring& name : sysutil::PreloadLibrariesAfterFirstPaint())
+    LOG_APP(L"app: no system library %ls", name.c_str());
+  CreateDownloader();
   CAnalytics::Instance().Init(nbase::UTF16ToUTF8(product_.AnalyticsCategory()),
                               nbase::UTF16ToUTF8(product_.AnalyticsPrefix()));
 }
 
+void SetupForm::SetIcons() {
+  HINSTANCE module = ::GetModuleHandleW(nullptr);
+  big_icon_.reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconGroupId),
+                                                  IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                  ::GetSystemMetrics(SM_CYICON), 0)));
+  small_icon_.reset(static_cast<HICON>(::LoadImageW(module, MAKEINTRESOURCEW(kIconGroupId),
+                                                    IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                                    ::GetSystemMetrics(SM_CYSMICON), 0)));
+  if (big_icon_) {
+    ::SendMessageW(GetHWND(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
+  }
+  if (small_icon_) {
+    ::SendMessageW(GetHWND(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
+  }
+}
+
+CHttpDownloader& SetupForm::TheDownloader() {
+  AfterFirstPaint();
+  return *downloader_;
+}
+
 void SetupForm::OnTimer(UINT_PTR id) {
-  if (id == kAnalyticsTimerId) {
-    StartAnalytics();
+  if (id == kAfterFirstPaintTimerId) {
+    AfterFirstPaint();
     return;
   }
   if (id == kStatusTimerId) {
@@ -712,7 +728,7 @@ bool SetupForm::Open(const std::wstring& url) {
 }
 
 void SetupForm::Report(const char* event, const std::string& label) {
-  StartAnalytics();
+  AfterFirstPaint();
   CAnalytics::Instance().SendEvent(event, label);
 }
 

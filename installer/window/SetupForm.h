@@ -42,7 +42,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   enum Page { kHomePage = 0, kDownloadPage = 1, kEndPage = 2 };
   static constexpr UINT_PTR kSlideshowTimerId = 3000;
   static constexpr UINT kSlideshowPeriodMs = 5000;
-  static constexpr UINT_PTR kAnalyticsTimerId = 3001;
+  static constexpr UINT_PTR kAfterFirstPaintTimerId = 3001;
   // The line beside the percentage is refreshed this often while the download page shows.
   static constexpr UINT_PTR kStatusTimerId = 3002;
   static constexpr UINT kStatusPeriodMs = 1000;
@@ -62,7 +62,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   int CurrentPage() const;
   const ProductInfo& Product() const { return product_; }
   const LanguageList& Languages() const { return languages_; }
-  CHttpDownloader* Downloader() const { return downloader_.get(); }
+  CHttpDownloader* Downloader() { return &TheDownloader(); }
 
  protected:
   std::wstring GetWindowClassName() const override { return kSetupWindowName; }
@@ -135,8 +135,11 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   // Messages.
   void OnWmClose(WPARAM wparam, bool& handled);
   void OnTimer(UINT_PTR id);
-  // Sets up the analytics reporter once: after the first paint, or at the first event.
-  void StartAnalytics();
+  // Once, after the first paint (or at the first click or event): the libraries the network,
+  // the checks and the shell pull in, the downloader with its size query, the analytics.
+  void AfterFirstPaint();
+  CHttpDownloader& TheDownloader();
+  void SetIcons();
   void OnDownloadProgress(LPARAM lparam);
   // Bytes, time left or what the download waits for, beside the percentage.
   void UpdateStatusLine();
@@ -195,7 +198,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   std::unique_ptr<CHttpDownloader> downloader_;
   std::wstring download_folder_;
   bool download_folder_ready_ = false;
-  bool analytics_started_ = false;
+  bool first_paint_done_ = false;
   bool waiting_for_network_ = false;
   std::unique_ptr<Download> download_port_;
   std::unique_ptr<Runner> runner_port_;

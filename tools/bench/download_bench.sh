@@ -9,7 +9,8 @@
 #           aria2c -x8 -s8 --max-tries=0
 # The caps come from a relay in front of nginx (slow_edge.py), per TCP connection: nginx's own
 # limit is per request, which a downloader issuing a request per piece would escape.
-# Usage: tools/bench/download_bench.sh [capped|edge|open ...]  (BUILD_DIR picks the build folder)
+# Usage: tools/bench/download_bench.sh [capped|edge|open ...]  (BUILD_DIR picks the build folder,
+# RANGEGET another rangeget.exe to measure)
 # Not a test: nothing here asserts a time, and the test scripts never start it.
 set -euo pipefail
 
@@ -24,9 +25,13 @@ else
   arch=x86_64
   build=${BUILD_DIR:-$root/build-x64}
 fi
-ARCH=$arch BUILD_DIR=$build "$root/scripts/build.sh" --target rangeget >/dev/null
+# RANGEGET names another build's rangeget to measure instead (an earlier commit, say), run here
+# against the same servers; this build's Wine session still runs it.
+if [ -z "${RANGEGET:-}" ]; then
+  ARCH=$arch BUILD_DIR=$build "$root/scripts/build.sh" --target rangeget >/dev/null
+fi
 build=$(cd "$build" && pwd)
-rangeget="$build/tools/rangeget.exe"
+rangeget=${RANGEGET:-$build/tools/rangeget.exe}
 
 work="$build/download-bench"
 rm -rf "$work/out"

@@ -73,12 +73,17 @@ void GlobalManager::Startup(const std::wstring& resource_root,
   }
 
   StartGdiPlus();
+}
+
+bool GlobalManager::StartCommonControls() {
+  if (common_controls_) return true;
   using InitControlsFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
   if (auto init =
           nbase::GetSystemFunction<InitControlsFn>(L"comctl32.dll", "InitCommonControlsEx")) {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES};
-    init(&controls);
+    common_controls_ = init(&controls) != FALSE;
   }
+  return common_controls_;
 }
 
 bool GlobalManager::StartGdiPlus() {

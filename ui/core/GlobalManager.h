@@ -47,6 +47,9 @@ class GlobalManager {
   void Startup(const std::wstring& resource_root, const CreateControlCallback& callback,
                bool adapt_dpi, const std::wstring& theme, const std::wstring& language);
   void Shutdown();
+  // Registers the common controls' window classes (the tooltip's), once, when one is first
+  // wanted: loading them costs the first paint time it need not wait for.
+  bool StartCommonControls();
 
   const std::wstring& GetResourcePath() const { return resource_path_; }
   void SetResourcePath(const std::wstring& path);
@@ -140,6 +143,7 @@ class GlobalManager {
   DWORD selected_color_ = 0;
   std::wstring focus_color_;
   ULONG_PTR gdiplus_token_ = 0;
+  bool common_controls_ = false;
 };
 
 }  // namespace ui

@@ -601,6 +601,7 @@ void Window::ShowTooltip(Control* control, POINT point) {
   const std::wstring& text = control->GetToolTipText();
   if (text.empty() || !hwnd_) return;
   if (!tooltip_hwnd_) {
+    GlobalManager::Instance().StartCommonControls();
     tooltip_hwnd_ = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                                       WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,

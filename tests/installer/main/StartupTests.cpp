@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "base/StringUtil.h"
 #include "base/SystemLibrary.h"
@@ -67,17 +68,34 @@ std::string Lower(std::string text) {
 
 // Every module the loader mapped into the running program, as its full path, gathered each time
 // the program is driven; the window is closed once it shows, as a user would.
-std::set<std::string> ModulesWhileRunning(const std::wstring& exe) {
+std::set<std::string> ModuleSnapshot(DWORD process_id) {
   std::set<std::string> modules;
-  const auto run = testing_support::RunProgram(exe, L"", 60000, [&modules](DWORD process_id) {
-    nbase::UniqueHandle snapshot(
-        ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, process_id));
-    MODULEENTRY32W module = {};
-    module.dwSize = sizeof(module);
-    if (snapshot && ::Module32FirstW(snapshot.get(), &module)) {
-      do {
-        modules.insert(Lower(nbase::UTF16ToUTF8(module.szExePath)));
-      } while (::Module32NextW(snapshot.get(), &module));
+  nbase::UniqueHandle snapshot(
+      ::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, process_id));
+  MODULEENTRY32W module = {};
+  module.dwSize = sizeof(module);
+  if (snapshot && ::Module32FirstW(snapshot.get(), &module)) {
+    do {
+      modules.insert(Lower(nbase::UTF16ToUTF8(module.szExePath)));
+    } while (::Module32NextW(snapshot.get(), &module));
+  }
+  return modules;
+}
+
+// The modules of the running installer once `awaited` (full paths, lower case) are all among
+// them: some are loaded only after the window has painted. Another process's loads raise no
+// event here, so the list is looked at again until they are there or the watchdog ends it.
+std::set<std::string> ModulesWhileRunning(const std::wstring& exe,
+                                          const std::vector<std::string>& awaited = {}) {
+  std::set<std::string> modules;
+  const auto run = testing_support::RunProgram(exe, L"", 60000, [&](DWORD process_id) {
+    const ULONGLONG watchdog = ::GetTickCount64() + 20000;
+    for (;;) {
+      modules = ModuleSnapshot(process_id);
+      bool all = true;
+      for (const std::string& name : awaited) all = all && modules.count(name) > 0;
+      if (all || ::GetTickCount64() > watchdog) break;
+      ::Sleep(20);
     }
     CloseSetupWindowOf(process_id);
   });
@@ -241,7 +259,11 @@ TEST(Startup, LibrariesThatSystemLibrariesLoadLaterComeFromTheSystemFolder) {
   plant_all(folder);
   const std::wstring stem = L"late_" + std::to_wstring(::GetCurrentProcessId());
   const std::wstring exe = folder.Copy(INSTALLER_EXE_PATH, stem + L".exe");
-  const std::set<std::string> modules = ModulesWhileRunning(exe);
+  std::vector<std::string> awaited;
+  for (const wchar_t* name : late) {
+    awaited.push_back(Lower(nbase::UTF16ToUTF8(SystemFolderPath(name))));
+  }
+  const std::set<std::string> modules = ModulesWhileRunning(exe, awaited);
   ::DeleteFileW((LogFolder() + stem + L"_log.txt").c_str());
 
   EXPECT_EQ("", folder.PlantedLoaded()) << "entry points of planted copies ran";
