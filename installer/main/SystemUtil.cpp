@@ -135,8 +135,10 @@ std::vector<std::wstring> PreloadLibrariesBeforeTheWindow() {
   return Preload(kBeforeTheWindow);
 }
 
-std::vector<std::wstring> PreloadLibrariesAfterFirstPaint() {
-  return Preload(kAfterFirstPaint);
+const std::vector<const wchar_t*>& LibrariesAfterFirstPaint() {
+  static const std::vector<const wchar_t*> libraries(std::begin(kAfterFirstPaint),
+                                                     std::end(kAfterFirstPaint));
+  return libraries;
 }
 
 std::wstring GetExeBaseName() {

@@ -24,13 +24,14 @@ std::wstring ExeBaseNameOf(const std::wstring& file_name);
 // Nothing the installer binds names them, so without help they are looked for wherever the
 // loader looks for a dependency.
 const std::vector<const wchar_t*>& LateSystemLibraries();
-// They come in two groups. What the window's first paint pulls in (the drawing, text and
-// picture libraries, the cryptographic provider of the runtime's start-up) is loaded before
-// anything else runs; the rest (networking, security packages, certificate checks, the shell's
-// frame) once the window has painted, before the download, the analytics or anything the user
-// can start, which are what pull them in. Each returns the names this system does not have.
+// They come in two groups. What the window's first paint pulls in by name (the theme, the text
+// shaping and rich edit, the picture codecs and their property store) is loaded before anything
+// else runs; returns the names this system does not have.
 std::vector<std::wstring> PreloadLibrariesBeforeTheWindow();
-std::vector<std::wstring> PreloadLibrariesAfterFirstPaint();
+// The rest (networking, security packages, certificate checks, the shell's frame), in load
+// order: the window loads them once it has painted, one at a time between its messages, before
+// the download, the analytics or anything the user can start, which are what pull them in.
+const std::vector<const wchar_t*>& LibrariesAfterFirstPaint();
 
 // Text after the last "\\" or "/"; a path without separator comes back whole.
 std::wstring FileNamePart(const std::wstring& path);

@@ -9,6 +9,7 @@
 
 #include "base/ComIds.h"
 #include "base/StringUtil.h"
+#include "base/SystemLibrary.h"
 #include "installer/HttpClient/ProxyCredentials.h"
 #include "installer/analytics/Analytics.h"
 #include "installer/main/Log.h"
@@ -363,14 +364,26 @@ void SetupForm::FitWindowToContent() {
 }
 
 void SetupForm::AfterFirstPaint() {
+  while (!first_paint_done_) AfterFirstPaintStep();
+}
+
+void SetupForm::AfterFirstPaintStep() {
   if (first_paint_done_) return;
+  const std::vector<const wchar_t*>& libraries = sysutil::LibrariesAfterFirstPaint();
+  if (after_paint_step_ == 0) {
+    ::KillTimer(GetHWND(), kAfterFirstPaintTimerId);
+    // The taskbar shows the program's own icon until then.
+    SetIcons();
+  }
+  if (after_paint_step_ < libraries.size()) {
+    // One library a step, so what the window is sent meanwhile (a screen reader's question,
+    // a click) is answered between them. They come before anything below can pull one in.
+    const wchar_t* name = libraries[after_paint_step_++];
+    if (!nbase::LoadSystemLibrary(name)) LOG_APP(L"app: no system library %ls", name);
+    ::PostMessageW(GetHWND(), kAfterFirstPaintStepMessage, 0, 0);
+    return;
+  }
   first_paint_done_ = true;
-  ::KillTimer(GetHWND(), kAfterFirstPaintTimerId);
-  // The taskbar shows the program's own icon until then.
-  SetIcons();
-  // Before anything below can pull one of them in from elsewhere.
-  for (const std::wstring& name : sysutil::PreloadLibrariesAfterFirstPaint())
-    LOG_APP(L"app: no system library %ls", name.c_str());
   CreateDownloader();
   CAnalytics::Instance().Init(nbase::UTF16ToUTF8(product_.AnalyticsCategory()),
                               nbase::UTF16ToUTF8(product_.AnalyticsPrefix()));
@@ -399,7 +412,7 @@ CHttpDownloader& SetupForm::TheDownloader() {
 
 void SetupForm::OnTimer(UINT_PTR id) {
   if (id == kAfterFirstPaintTimerId) {
-    AfterFirstPaint();
+    AfterFirstPaintStep();
     return;
   }
   if (id == kStatusTimerId) {
@@ -569,6 +582,10 @@ LRESULT SetupForm::OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& h
       break;
     case WM_TIMER:
       OnTimer(wparam);
+      break;
+    case kAfterFirstPaintStepMessage:
+      AfterFirstPaintStep();
+      handled = true;
       break;
     case WM_DOWNLOAD_PROGRESS:
       OnDownloadProgress(lparam);

@@ -43,6 +43,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   static constexpr UINT_PTR kSlideshowTimerId = 3000;
   static constexpr UINT kSlideshowPeriodMs = 5000;
   static constexpr UINT_PTR kAfterFirstPaintTimerId = 3001;
+  static constexpr UINT kAfterFirstPaintStepMessage = WM_APP + 1;
   // The line beside the percentage is refreshed this often while the download page shows.
   static constexpr UINT_PTR kStatusTimerId = 3002;
   static constexpr UINT kStatusPeriodMs = 1000;
@@ -135,9 +136,12 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   // Messages.
   void OnWmClose(WPARAM wparam, bool& handled);
   void OnTimer(UINT_PTR id);
-  // Once, after the first paint (or at the first click or event): the libraries the network,
-  // the checks and the shell pull in, the downloader with its size query, the analytics.
+  // Once, after the first paint: the window's icons, the libraries the network, the checks and
+  // the shell pull in, then the downloader with its size query and the analytics. Taken a step
+  // per posted message from the first timer on; a click or an event that needs them first
+  // takes the remaining steps at once.
   void AfterFirstPaint();
+  void AfterFirstPaintStep();
   CHttpDownloader& TheDownloader();
   void SetIcons();
   void OnDownloadProgress(LPARAM lparam);
@@ -199,6 +203,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   std::wstring download_folder_;
   bool download_folder_ready_ = false;
   bool first_paint_done_ = false;
+  size_t after_paint_step_ = 0;
   bool waiting_for_network_ = false;
   std::unique_ptr<Download> download_port_;
   std::unique_ptr<Runner> runner_port_;

@@ -197,12 +197,16 @@ class Collector {
         continue;
       }
       std::string request = ReadRequest(client);
+      {
+        // Recorded before the answer: once the sender has its answer, the request must be
+        // among those a test reads (under load the reader came first and missed the last).
+        std::lock_guard<std::mutex> hold(lock_);
+        requests_.push_back(request);
+      }
       const char reply[] =
           "HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
       ::send(client, reply, sizeof(reply) - 1, 0);
       ::closesocket(client);
-      std::lock_guard<std::mutex> hold(lock_);
-      requests_.push_back(request);
     }
   }
 
