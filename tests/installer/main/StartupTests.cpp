@@ -84,20 +84,24 @@ std::set<std::string> ModuleSnapshot(DWORD process_id) {
 
 // The modules of the running installer once `awaited` (full paths, lower case) are all among
 // them: some are loaded only after the window has painted. Another process's loads raise no
-// event here, so the list is looked at again until they are there or the watchdog ends it.
+// event here, so each look of the run's driver takes the list again, and the window is closed
+// once they are there or after 20 s.
 std::set<std::string> ModulesWhileRunning(const std::wstring& exe,
                                           const std::vector<std::string>& awaited = {}) {
   std::set<std::string> modules;
+  bool closing = false;
+  const ULONGLONG watchdog = ::GetTickCount64() + 20000;
   const auto run = testing_support::RunProgram(exe, L"", 60000, [&](DWORD process_id) {
-    const ULONGLONG watchdog = ::GetTickCount64() + 20000;
-    for (;;) {
-      modules = ModuleSnapshot(process_id);
-      bool all = true;
+    if (!closing) {
+      // A snapshot taken while the loader is at work can come back empty: the last full one
+      // stands, and none is taken once the program is on its way out.
+      std::set<std::string> now = ModuleSnapshot(process_id);
+      if (!now.empty()) modules = std::move(now);
+      bool all = !modules.empty();
       for (const std::string& name : awaited) all = all && modules.count(name) > 0;
-      if (all || ::GetTickCount64() > watchdog) break;
-      ::Sleep(20);
+      closing = all || ::GetTickCount64() > watchdog;
     }
-    CloseSetupWindowOf(process_id);
+    if (closing) CloseSetupWindowOf(process_id);
   });
   EXPECT_FALSE(run.timed_out);
   EXPECT_EQ(0u, run.exit_code);
