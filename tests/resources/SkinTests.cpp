@@ -39,6 +39,16 @@ const wchar_t kTheme[] = L"resources\\themes\\default\\";
 const wchar_t kForm[] = L"resources\\themes\\default\\form\\";
 const wchar_t* const kLanguages[] = {L"English", L"German"};
 
+// Makes `language`'s string table from the package the one in use; false when it is missing.
+bool UsePackagedLanguage(const wchar_t* language) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  nbase::UniqueGlobalMemory block(
+      global.GetZipData(std::wstring(L"resources\\lang\\") + language + L"\\gdstrings.ini"));
+  if (!block) return false;
+  global.LoadLanguageFromMemory(block.get());
+  return true;
+}
+
 // (Re)starts the resource service over this program's own skin resource at a DPI scale.
 void StartSkin(int scale) {
   ui::GlobalManager& global = ui::GlobalManager::Instance();
@@ -742,11 +752,7 @@ TEST_F(SkinWindowTest, SlideAndEndWordsFitTheirPlaceInEveryLanguage) {
     ASSERT_NO_FATAL_FAILURE(Open(scale));
     for (const wchar_t* language : kLanguages) {
       const std::string where = std::to_string(scale) + " %, " + nbase::UTF16ToUTF8(language);
-      ui::GlobalManager& global = ui::GlobalManager::Instance();
-      nbase::UniqueGlobalMemory block(
-          global.GetZipData(std::wstring(L"resources\\lang\\") + language + L"\\gdstrings.ini"));
-      ASSERT_TRUE(block);
-      global.LoadLanguageFromMemory(block.get());
+      ASSERT_TRUE(UsePackagedLanguage(language)) << where;
       ApplyTexts();
       Dress();
       ShowPage(1);
@@ -898,11 +904,7 @@ class SkinRepaintTest : public SkinWindowTest {
   }
 
   void UseLanguage(const wchar_t* language) {
-    ui::GlobalManager& global = ui::GlobalManager::Instance();
-    nbase::UniqueGlobalMemory block(
-        global.GetZipData(std::wstring(L"resources\\lang\\") + language + L"\\gdstrings.ini"));
-    ASSERT_TRUE(block);
-    global.LoadLanguageFromMemory(block.get());
+    ASSERT_TRUE(UsePackagedLanguage(language));
     ApplyTexts();
     Find<ui::Control>(L"end_bk")->SetAttribute(L"bkimage", L"bkimage/end.jpg");
     Find<ui::Control>(L"box_end_bk")->SetAttribute(L"bkimage", L"bkimage/end.jpg");

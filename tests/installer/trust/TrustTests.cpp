@@ -16,6 +16,7 @@
 #include "base/UniqueResource.h"
 #include "installer/trust/PackageVerifier.h"
 #include "installer/trust/ProtectedFolder.h"
+#include "tests/support/StalledRevocationServer.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -304,41 +305,12 @@ TEST(PkgVerify, AGoodPackageUnderATrustedIntermediateIsTrusted) {
   EXPECT_NE(std::string::npos, output.find("verdict: trusted")) << output;
 }
 
-// A revocation list server that takes the connection and never answers.
-class StalledRevocationServer {
- public:
-  StalledRevocationServer() {
-    WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
-    started_ = true;
-    socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(STALL_PORT);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    listening_ = socket_ != INVALID_SOCKET &&
-                 ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                 ::listen(socket_, 16) == 0;
-  }
-  ~StalledRevocationServer() {
-    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
-    if (started_) ::WSACleanup();
-  }
-  bool listening() const { return listening_; }
-
- private:
-  bool started_ = false;
-  bool listening_ = false;
-  SOCKET socket_ = INVALID_SOCKET;
-};
+using test_servers::StalledRevocationServer;
 
 TEST(PackageVerifier, ARevocationListThatNeverAnswersEndsWithinTheBound) {
-  StalledRevocationServer server;
+  StalledRevocationServer server(STALL_PORT);
   ASSERT_TRUE(server.listening()) << "port " << STALL_PORT << " is taken";
   const std::wstring path = Untrusted(L"stalled_revocation");
-  // A fetch cut short by an earlier run leaves an entry in the URL cache, which the chain engine
-  // would then read instead of asking the server.
-  ::DeleteUrlCacheEntryW(nbase::StringPrintf(L"http://127.0.0.1:%d/stall.crl", STALL_PORT).c_str());
   const ULONGLONG start = ::GetTickCount64();
   const PackageVerdict verdict = VerifyFile(path);
   const ULONGLONG elapsed = ::GetTickCount64() - start;

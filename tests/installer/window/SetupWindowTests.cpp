@@ -27,6 +27,7 @@
 #include "tests/installer/HttpClient/ScopedSystemProxy.h"
 #include "tests/installer/main/TestChild.h"
 #include "tests/installer/window/SetupTestSupport.h"
+#include "tests/support/StalledRevocationServer.h"
 #include "tests/ui/RepaintCheck.h"
 #include "tools/demo/driver/InstallerDriver.h"
 #include "ui/controls/CheckBox.h"
@@ -573,48 +574,11 @@ TEST_F(SetupWindow, UntrustedPackagesAreNeverRunAndAreDeleted) {
   setup_test::RemoveTree(folder);
 }
 
-// Takes connections and never answers them, as a revocation list's server that hangs; tells
-// when the verifier's chain engine has connected.
-class StalledRevocationServer {
- public:
-  StalledRevocationServer() {
-    WSADATA data;
-    if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
-    started_ = true;
-    socket_ = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(STALL_PORT);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    listening_ = socket_ != INVALID_SOCKET &&
-                 ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-                 ::listen(socket_, 16) == 0;
-  }
-  ~StalledRevocationServer() {
-    if (socket_ != INVALID_SOCKET) ::closesocket(socket_);
-    if (started_) ::WSACleanup();
-  }
-  bool listening() const { return listening_; }
-  // A connection waits in the queue, never accepted.
-  bool Connected() const {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket_, &readable);
-    timeval now = {0, 0};
-    return ::select(0, &readable, nullptr, nullptr, &now) == 1;
-  }
-
- private:
-  bool started_ = false;
-  bool listening_ = false;
-  SOCKET socket_ = INVALID_SOCKET;
-};
+using test_servers::StalledRevocationServer;
 
 TEST_F(SetupWindow, QuittingWhileTheRevocationCheckHangsStopsTheRunAndClosesAtOnce) {
-  StalledRevocationServer revocation;
+  StalledRevocationServer revocation(STALL_PORT);
   ASSERT_TRUE(revocation.listening()) << "port " << STALL_PORT << " is taken";
-  // An answer an earlier run cached would spare the chain engine the server.
-  ::DeleteUrlCacheEntryW(nbase::StringPrintf(L"http://127.0.0.1:%d/stall.crl", STALL_PORT).c_str());
   ASSERT_TRUE(server_.Start(setup_test::ReadFileBytes(
       setup_test::FromBuildPath(UNTRUSTED_PACKAGES_DIR) + L"\\stalled_revocation.exe")));
   Open();
