@@ -638,6 +638,9 @@ TEST_F(SkinWindowTest, LayoutGivesTheSetupWindowItsControls) {
 TEST_F(SkinWindowTest, PagesLookRightAtEachScale) {
   for (int scale : {100, 150, 200}) {
     SCOPED_TRACE(scale);
+    // The pointer an earlier test left behind would hover a control of the larger window.
+    ui_test::SendPointerMove(
+        {::GetSystemMetrics(SM_CXSCREEN) - 1, ::GetSystemMetrics(SM_CYSCREEN) - 1});
     ASSERT_NO_FATAL_FAILURE(Open(scale));
     Dress();
     const int margin = Scaled(14);  // the default shadow around the content
