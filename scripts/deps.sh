@@ -31,5 +31,11 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
 fi
 export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
+# A mirror in the middle of a sync fails one index or another for a while: try again, and if
+# one still fails install from what did arrive, which fails clearly if a package is missing.
+for attempt in 1 2 3; do
+  apt-get update -qq && break
+  echo "apt-get update failed (attempt $attempt)" >&2
+  [ "$attempt" -lt 3 ] && sleep 20
+done
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -235,6 +235,12 @@ TEST(WindowHostTest, LayeredWindowShowsEveryControlAndATranslucentShadow) {
   ASSERT_NE(progress, nullptr);
   ui::IRenderContext* context = window.GetRenderContext();
   ASSERT_NE(context, nullptr);
+  // Drawn by the time it is shown, before a single message was taken: a layered window's
+  // posted paint would leave it empty on screen until then.
+  ASSERT_TRUE(context->GetBits());
+  EXPECT_EQ(Pixels(context).Rgb(progress->GetPos().left + 2,
+                                (progress->GetPos().top + progress->GetPos().bottom) / 2),
+            0x10A040u);
   ASSERT_TRUE(ui_test::PumpUntil(
       [&] {
         const RECT& r = progress->GetPos();

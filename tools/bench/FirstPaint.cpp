@@ -1,6 +1,7 @@
 // first_paint RUNS PROGRAM...: how long each PROGRAM takes from its start until its first
 // top-level window is visible and its thread has finished painting it (it answers a sent message
-// again). Prints each run and the medians in milliseconds; a program is ended after each run.
+// again). Prints each run and the medians in milliseconds; a program is ended after each run, and
+// the next starts only once the display and Wine's server have had time to tear it down.
 #include <windows.h>
 
 #include <algorithm>
@@ -10,6 +11,8 @@
 #include <vector>
 
 namespace {
+
+constexpr DWORD kSettleMs = 500;
 
 struct Search {
   DWORD process_id;
@@ -63,6 +66,9 @@ double MeasureOnce(const std::wstring& program) {
   ::WaitForSingleObject(info.hProcess, 10000);
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
+  // The ended program's windows and connections are still being torn down by the display and
+  // Wine's server for a while after it is gone; a start in that time measures the teardown too.
+  ::Sleep(kSettleMs);
   return elapsed;
 }
 

@@ -15,6 +15,7 @@ arch=i686
 [ "$(cat "$build/wine-arch" 2>/dev/null)" = win64 ] && arch=x86_64
 ARCH=$arch BUILD_DIR=$build "$root/scripts/build.sh" --target installer --target bare_window \
   --target first_paint >/dev/null
+build=$(cd "$build" && pwd)  # Wine takes only an absolute prefix path
 "$root/tests/harness/session.sh" start "$build"
 windows_path() { echo "Z:$1" | tr / '\\'; }
 # The installer runs from a copy of its own, as a download would.

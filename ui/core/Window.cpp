@@ -144,7 +144,17 @@ void Window::Close(UINT code) {
 
 void Window::ShowWindow(bool show, bool take_focus) {
   if (!hwnd_) return;
+  // A layered window shows nothing until it is handed its picture, and a posted paint comes
+  // after whatever else is waiting: it gets its picture first, so it appears drawn.
+  if (show && is_layered_ && !::IsWindowVisible(hwnd_) && !::IsIconic(hwnd_) && root_ &&
+      render_context_) {
+    RECT client = {};
+    ::GetClientRect(hwnd_, &client);
+    PaintTree(client, nullptr);
+    drawn_before_show_ = true;
+  }
   ::ShowWindow(hwnd_, show ? (take_focus ? SW_SHOWNORMAL : SW_SHOWNOACTIVATE) : SW_HIDE);
+  drawn_before_show_ = false;
 }
 
 void Window::CenterWindow() {
@@ -697,7 +707,7 @@ LRESULT Window::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
       OnLayeredPaint();
       return 0;
     case WM_SHOWWINDOW:
-      if (wparam && is_layered_ && hwnd_) {
+      if (wparam && is_layered_ && hwnd_ && !drawn_before_show_) {
         RECT client = {};
         ::GetClientRect(hwnd_, &client);
         ScheduleLayeredPaint(client);

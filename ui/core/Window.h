@@ -199,6 +199,9 @@ class Window : public nbase::SupportWeakCallback {
   bool first_paint_pending_ = false;
   RECT layered_dirty_ = {};
   bool layered_paint_posted_ = false;
+  // Set while ShowWindow shows a layered window it has just drawn, so showing it is not
+  // followed by drawing it all again.
+  bool drawn_before_show_ = false;
   bool mouse_tracking_ = false;
   HWND tooltip_hwnd_ = nullptr;  // owned by the native window, which destroys it
   bool tooltip_added_ = false;

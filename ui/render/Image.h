@@ -28,7 +28,8 @@ struct ImageInfo {
     return frame < frames.size() ? frames[frame].get() : nullptr;
   }
 
-  // Decoding through GDI+; null when the bytes are not a picture it reads. A picture drawn at
+  // PNG pictures from memory by the project's own reader, the rest (and files) through GDI+;
+  // null when the bytes are not a picture either reads. A picture drawn at
   // `drawn_scale` percent that is wanted at a smaller `wanted_scale` is reduced by area
   // averaging as it is decoded (a picture of several frames is kept as drawn); the result
   // records the scale it now has.
