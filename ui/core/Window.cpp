@@ -293,21 +293,28 @@ std::wstring Window::GetWindowResourcePath() {
   return path;
 }
 
+// A layered window keeps its own record of what needs drawing: the system's update region is
+// never what paints it, and telling the system costs a round trip per control while a layout is
+// built (hundreds before the first paint).
 void Window::Invalidate(const RECT& rect) {
   if (!hwnd_) return;
+  if (is_layered_) {
+    ScheduleLayeredPaint(rect);
+    return;
+  }
   ::InvalidateRect(hwnd_, &rect, FALSE);
-  if (is_layered_) ScheduleLayeredPaint(rect);
 }
 
 void Window::NeedUpdate() {
   need_arrange_ = true;
   if (!hwnd_) return;
-  ::InvalidateRect(hwnd_, nullptr, FALSE);
   if (is_layered_) {
     RECT client = {};
     ::GetClientRect(hwnd_, &client);
     ScheduleLayeredPaint(client);
+    return;
   }
+  ::InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
 void Window::ScheduleLayeredPaint(const RECT& rect) {
