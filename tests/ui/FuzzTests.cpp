@@ -10,20 +10,7 @@
 
 namespace {
 
-// A small fixed-seed generator, so a failure reproduces.
-class Random {
- public:
-  uint32_t Next() {
-    state_ ^= state_ << 13;
-    state_ ^= state_ >> 17;
-    state_ ^= state_ << 5;
-    return state_;
-  }
-  size_t Below(size_t n) { return n ? Next() % n : 0; }
-
- private:
-  uint32_t state_ = 0x2545F491;
-};
+using ui_test::Random;
 
 template <typename Text>
 void Mutate(Text& text, Random& random) {

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -12,6 +14,22 @@
 #include "tests/ui/WindowInput.h"
 
 namespace ui_test {
+
+// A small seeded generator (xorshift), so a generated case reproduces from its seed.
+class Random {
+ public:
+  explicit Random(uint32_t state = 0x2545F491) : state_(state) {}
+  uint32_t Next() {
+    state_ ^= state_ << 13;
+    state_ ^= state_ >> 17;
+    state_ ^= state_ << 5;
+    return state_;
+  }
+  size_t Below(size_t n) { return n ? Next() % n : 0; }
+
+ private:
+  uint32_t state_;
+};
 
 struct ZipEntry {
   std::string name;

@@ -116,6 +116,13 @@ std::unique_ptr<ImageInfo> Decode(gdip::GpBitmap* bitmap, const std::wstring& pa
   return info;
 }
 
+// Pixels drawn at `drawn_scale` percent shrunk by area to `wanted_scale`; empty when there is
+// nothing to reduce.
+PixelBuffer ReduceToScale(const PixelBuffer& pixels, int drawn_scale, int wanted_scale) {
+  return DownscaleByArea(pixels, ::MulDiv(pixels.width, wanted_scale, drawn_scale),
+                         ::MulDiv(pixels.height, wanted_scale, drawn_scale));
+}
+
 // The pixels of a picture of one frame reduced to `wanted_scale` of the `drawn_scale` it has;
 // empty when there is nothing to reduce.
 PixelBuffer Reduce(gdip::GpBitmap* bitmap, int drawn_scale, int wanted_scale) {
@@ -148,8 +155,7 @@ PixelBuffer Reduce(gdip::GpBitmap* bitmap, int drawn_scale, int wanted_scale) {
     std::copy(row, row + width * 4, source.bytes.begin() + static_cast<ptrdiff_t>(y) * width * 4);
   }
   api.GdipBitmapUnlockBits(bitmap, &data);
-  return DownscaleByArea(source, ::MulDiv(source.width, wanted_scale, drawn_scale),
-                         ::MulDiv(source.height, wanted_scale, drawn_scale));
+  return ReduceToScale(source, drawn_scale, wanted_scale);
 }
 
 std::unique_ptr<ImageInfo> DecodeAtScale(gdip::GpBitmap* bitmap, const std::wstring& path,
@@ -219,8 +225,7 @@ std::unique_ptr<ImageInfo> DecodeOwnPng(HGLOBAL block, const std::wstring& path,
   if (pixels.bytes.empty()) return nullptr;
   int scale = drawn_scale;
   if (wanted_scale < drawn_scale) {
-    PixelBuffer reduced = DownscaleByArea(pixels, ::MulDiv(pixels.width, wanted_scale, drawn_scale),
-                                          ::MulDiv(pixels.height, wanted_scale, drawn_scale));
+    PixelBuffer reduced = ReduceToScale(pixels, drawn_scale, wanted_scale);
     if (!reduced.bytes.empty()) {
       pixels = std::move(reduced);
       scale = wanted_scale;

@@ -45,8 +45,6 @@ bool ReadHeader(const uint8_t* data, uint32_t length, Header* header) {
   const uint8_t depth = header->depth;
   switch (header->color) {
     case kGray:
-      header->channels = 1;
-      return depth == 1 || depth == 2 || depth == 4 || depth == 8;
     case kPalette:
       header->channels = 1;
       return depth == 1 || depth == 2 || depth == 4 || depth == 8;
