@@ -10,6 +10,8 @@ build_dir=$(cd "${2:?build folder}" && pwd)
 env_file="$build_dir/wine-session.env"
 # shellcheck disable=SC1090
 . "$here/wine_env.sh" "$build_dir"
+# shellcheck disable=SC1090
+. "$here/desktop.sh" "$build_dir"
 
 start() {
   if [ -f "$env_file" ]; then
@@ -18,6 +20,7 @@ start() {
     if kill -0 "${XVFB_PID:-0}" 2>/dev/null; then
       wineserver -p >/dev/null 2>&1 || true
       trust_package_root
+      hold_desktop
       return 0
     fi
   fi
@@ -47,6 +50,7 @@ start() {
   "$WINE" reg add 'HKCU\Software\Wine\WineBrowser' /v Browsers /d "$browser" /f \
     >/dev/null 2>&1 || true
   trust_package_root
+  hold_desktop
 }
 
 # The build's throwaway package-signing root goes into the machine's Root store, the only one
@@ -68,6 +72,7 @@ stop() {
     kill "${XVFB_PID:-0}" 2>/dev/null || true
     rm -f "$env_file"
   fi
+  rm -f "$desktop_keeper_pid_file"
 }
 
 "$action"

@@ -12,6 +12,8 @@ env_file="$build_dir/wine-session.env"
 . "$env_file"
 # shellcheck disable=SC1090
 . "$here/wine_env.sh" "$build_dir"
+# shellcheck disable=SC1090
+. "$here/desktop.sh" "$build_dir"
 if [ "$WINEARCH" = win32 ] && ! "$here/can_run_32bit.sh"; then
   echo "this machine cannot run 32-bit programs; build with ARCH=x86_64 scripts/build.sh" >&2
   exit 125
@@ -39,25 +41,21 @@ on_signal() {
   exit 124
 }
 trap on_signal TERM INT
+hold_desktop
 "$WINE" "$@" </dev/null >"$output" 2>&1 &
 child=$!
 status=0
 wait "$child" || status=$?
 cat "$output"
 rm -f "$output"
-# Wine's desktop process outlives a program's last window by about two seconds. A program that
-# starts meanwhile is tied to a desktop that is going away, and its window-move loop then dies
-# on an X error; so the next program starts only once the desktop has gone (bounded).
-# Only this prefix's desktop counts: another suite's or a demo's is no concern of this one.
-own_desktop() {
-  local pid
-  for pid in $(pgrep -f 'C:\\windows\\system32\\explorer.exe' 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+# Without the keeper, Wine's desktop process outlives a program's last window by about two
+# seconds. A program that starts meanwhile is tied to a desktop that is going away, and its
+# window-move loop then dies on an X error; so the next program starts only once the desktop
+# has gone (bounded).
+if ! desktop_keeper_alive; then
+  for _ in $(seq 150); do
+    own_desktop || break
+    sleep 0.1
   done
-  return 1
-}
-for _ in $(seq 150); do
-  own_desktop || break
-  sleep 0.1
-done
+fi
 exit $status
