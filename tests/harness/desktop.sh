@@ -3,6 +3,7 @@
 _desktop_build=${1:?build folder}
 desktop_keeper_pid_file="$_desktop_build/desktop-keeper.pid"
 desktop_keeper_exe="$_desktop_build/tests/desktop_keeper.exe"
+desktop_ready_file="$_desktop_build/desktop-keeper.ready"
 
 # This prefix's processes of one system program: another suite's or a demo's are no concern
 # of this one. A process that died is a zombie with no environment, so it does not count.
@@ -18,36 +19,59 @@ desktop_keeper_alive() {
   [ -f "$desktop_keeper_pid_file" ] && kill -0 "$(cat "$desktop_keeper_pid_file")" 2>/dev/null
 }
 
-# Starts the keeper unless it holds a live desktop already; a keeper whose desktop process died
-# is replaced, so the next desktop is a working one once the dead one's last user has left.
-# Before the keeper is built, programs start and end the desktop themselves, as they used to.
+# Ends the keeper, then the desktop process and the prefix's object broker: the broker keeps
+# handing out a dead desktop's shell objects and refuses the next desktop's as already there,
+# and is started afresh on the next request. A desktop is let go once its last user has gone.
+drop_desktop() {
+  local pid
+  if [ -f "$desktop_keeper_pid_file" ]; then
+    pid=$(cat "$desktop_keeper_pid_file")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+  fi
+  rm -f "$desktop_keeper_pid_file" "$desktop_ready_file"
+  # shellcheck disable=SC2046  # one argument per process
+  kill $(own_processes explorer.exe) $(own_processes rpcss.exe) 2>/dev/null || true
+  for _ in $(seq 50); do
+    own_desktop || break
+    sleep 0.1
+  done
+}
+
+# Starts a keeper and waits (bounded) until it reports the desktop's shell objects answering.
+start_keeper() {
+  rm -f "$desktop_ready_file"
+  # A session of its own: a runner stopping the test that started it must not take the
+  # desktop down with the test.
+  setsid "$WINE" "$desktop_keeper_exe" "Z:${desktop_ready_file//\//\\}" </dev/null \
+    >"$_desktop_build/desktop-keeper.log" 2>&1 9>&- &
+  local pid=$!
+  echo "$pid" >"$desktop_keeper_pid_file"
+  for _ in $(seq 300); do
+    [ -f "$desktop_ready_file" ] && return 0
+    kill -0 "$pid" 2>/dev/null || return 1
+    sleep 0.1
+  done
+  return 1
+}
+
+# Holds a working desktop: a live keeper that found the shell objects answering, with its
+# desktop process still alive. A new keeper first joins whatever desktop there is; a keeper
+# whose desktop died, or a desktop that does not answer, is replaced. Before the keeper is built, programs start and end the desktop
+# themselves, as they used to.
 hold_desktop() {
   [ -f "$desktop_keeper_exe" ] || return 0
   (
-    flock -w 30 9 || exit 0
-    if desktop_keeper_alive; then
-      own_desktop && exit 0
-      # The dead desktop is let go once its last user has gone; a keeper started before that
-      # would hold the dead one.
-      local old_keeper
-      old_keeper=$(cat "$desktop_keeper_pid_file")
-      kill "$old_keeper" 2>/dev/null || true
-      for _ in $(seq 100); do
-        kill -0 "$old_keeper" 2>/dev/null || break
-        sleep 0.1
-      done
-      # The object broker still hands out the dead desktop's shell objects, and refuses the
-      # next desktop's as already there; it is started afresh on the next request.
-      # shellcheck disable=SC2046  # one argument per process
-      kill $(own_processes rpcss.exe) 2>/dev/null || true
-    fi
-    # A session of its own: a runner stopping the test that started it must not take the
-    # desktop down with the test.
-    setsid "$WINE" "$desktop_keeper_exe" </dev/null >"$_desktop_build/desktop-keeper.log" 2>&1 9>&- &
-    echo $! >"$desktop_keeper_pid_file"
-    for _ in $(seq 100); do
-      own_desktop && break
-      sleep 0.1
+    flock -w 60 9 || exit 0
+    desktop_keeper_alive && [ -f "$desktop_ready_file" ] && own_desktop && exit 0
+    for attempt in 1 2; do
+      if [ "$attempt" = 2 ] || desktop_keeper_alive; then drop_desktop; fi
+      start_keeper && exit 0
+      echo "the desktop's shell objects did not answer (try $attempt)" >&2
     done
+    exit 0
   ) 9>"$_desktop_build/.desktop-lock"
 }

@@ -72,7 +72,7 @@ stop() {
     kill "${XVFB_PID:-0}" 2>/dev/null || true
     rm -f "$env_file"
   fi
-  rm -f "$desktop_keeper_pid_file"
+  rm -f "$desktop_keeper_pid_file" "$desktop_ready_file"
 }
 
 "$action"
