@@ -10,8 +10,8 @@
 
 namespace {
 
-// The desktop process registers the shell's window list once it is up. Under load that has
-// failed outright (every later launch through the desktop shell then fails with "class not
+// The desktop process registers the shell's window list once it is up. Under load a desktop
+// has come up without it (every launch through the desktop shell then failed with "class not
 // registered"), so the keeper reports ready only once the list answers, and the harness
 // replaces a desktop that never does.
 bool ShellWindowsAnswer() {
