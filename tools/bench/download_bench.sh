@@ -27,9 +27,9 @@ else
 fi
 # RANGEGET names another build's rangeget to measure instead (an earlier commit, say), run here
 # against the same servers; this build's Wine session still runs it.
-if [ -z "${RANGEGET:-}" ]; then
-  ARCH=$arch BUILD_DIR=$build "$root/scripts/build.sh" --target rangeget >/dev/null
-fi
+targets=(--target desktop_keeper)
+[ -n "${RANGEGET:-}" ] || targets+=(--target rangeget)
+ARCH=$arch BUILD_DIR=$build "$root/scripts/build.sh" "${targets[@]}" >/dev/null
 build=$(cd "$build" && pwd)
 rangeget=${RANGEGET:-$build/tools/rangeget.exe}
 
@@ -37,13 +37,11 @@ work="$build/download-bench"
 rm -rf "$work/out"
 mkdir -p "$work/out/aria2c" "$work/out/rangeget"
 edge_pid=0
-holder_pid=0
 edge_port=0
 url=
 
 cleanup() {
   if [ "$edge_pid" != 0 ]; then kill "$edge_pid" 2>/dev/null || true; fi
-  if [ "$holder_pid" != 0 ]; then kill "$holder_pid" 2>/dev/null || true; fi
   "$root/tools/fixtures/http_servers.sh" stop "$work" >/dev/null 2>&1 || true
   "$root/tests/harness/session.sh" stop "$build" >/dev/null 2>&1 || true
 }
@@ -65,17 +63,14 @@ sha256=$(sha256sum "$www/big256.bin" | cut -d' ' -f1)
 sha512=$(awk '$1 == "sha256" && $2 == "big.bin" { print $3 }' "$servers")
 
 # Windows always has its desktop; Wine starts one with a session's first window and ends it about
-# two seconds after the last closes. A window held open for the whole run keeps that start and
-# end out of rangeget's time, and rangeget is started directly rather than through the test
-# runner, which waits for the desktop to go.
+# two seconds after the last closes. The session's desktop keeper holds it for the whole run,
+# which keeps that start and end out of rangeget's time.
 "$root/tests/harness/session.sh" start "$build" >/dev/null
 # shellcheck disable=SC1090
 . "$build/wine-session.env"
 # shellcheck disable=SC1090
 . "$root/tests/harness/wine_env.sh" "$build"
 export WINEDLLOVERRIDES="mscoree,mshtml="
-"$WINE" notepad.exe </dev/null >"$work/desktop-holder.log" 2>&1 &
-holder_pid=$!
 folder=$(printf 'Z:%s' "$work/out/rangeget" | tr / '\\')
 "$WINE" "$rangeget" "http://127.0.0.1:$port/files/size100.bin" "$folder" </dev/null \
   >"$work/warm-up.txt" 2>&1
