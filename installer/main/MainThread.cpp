@@ -10,8 +10,6 @@
 namespace {
 
 constexpr UINT kSkinResourceId = 133;
-// No maximize box; the window host strips the caption bits again, the skin draws its own.
-constexpr DWORD kSetupWindowStyle = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX;
 
 }  // namespace
 
@@ -34,13 +32,15 @@ void MainThread::Init() {
   resources.Startup(L"resources\\", nullptr, true, L"themes\\default", L"lang\\English");
 
   setup_form_ = std::make_unique<SetupForm>();
-  if (!setup_form_->Create(nullptr, kSetupWindowName, kSetupWindowStyle, 0, true, RECT())) {
+  // Created with the style it keeps (the skin draws the title bar) and placed centered as it
+  // takes its size: each later change of style or place would cost the first paint a round
+  // trip to the display.
+  if (!setup_form_->Create(nullptr, kSetupWindowName, setup_form_->GetStyle(), 0, true, RECT())) {
     // Nothing to show (the layout did not load and the user was told): end the loop the way a
     // closed window does, so the process still exits with 0.
     ::PostQuitMessage(0);
     return;
   }
-  setup_form_->CenterWindow();
   setup_form_->ShowWindow(true, true);
 }
 

@@ -68,6 +68,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
  protected:
   std::wstring GetWindowClassName() const override { return kSetupWindowName; }
   LRESULT OnCreate(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) override;
+  bool CentersWhenCreated() const override { return true; }
   LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) override;
 
  private:

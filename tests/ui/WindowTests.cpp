@@ -143,3 +143,43 @@ TEST_F(WindowTest, TitleBarButtons) {
 }
 
 }  // namespace
+
+// Each change of style or place before the first paint is a round trip to the display: a window
+// created with its final style takes its layout's size and its centered place in one move.
+class CenteredWindow : public TestWindow {
+ public:
+  int moves = 0;
+  int style_changes = 0;
+
+ protected:
+  bool CentersWhenCreated() const override { return true; }
+  LRESULT OnMessage(UINT message, WPARAM wparam, LPARAM lparam, bool& handled) override {
+    if (message == WM_WINDOWPOSCHANGED) {
+      const auto* pos = reinterpret_cast<const WINDOWPOS*>(lparam);
+      if (!(pos->flags & SWP_NOMOVE) || !(pos->flags & SWP_NOSIZE)) ++moves;
+    }
+    if (message == WM_STYLECHANGED) ++style_changes;
+    return TestWindow::OnMessage(message, wparam, lparam, handled);
+  }
+};
+
+TEST(WindowCreation, FinalStyleAndCenteredPlaceInOneMove) {
+  CenteredWindow window;
+  HWND hwnd = window.Create(nullptr, L"centered", window.GetStyle(), 0, false, RECT());
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_EQ(window.style_changes, 0);
+  EXPECT_EQ(window.moves, 1);
+  RECT rect = {};
+  ::GetWindowRect(hwnd, &rect);
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(hwnd, MONITOR_DEFAULTTONEAREST), &info));
+  EXPECT_EQ(rect.right - rect.left, 200);
+  EXPECT_EQ(rect.bottom - rect.top, 120);
+  EXPECT_EQ(rect.left, info.rcWork.left + (info.rcWork.right - info.rcWork.left - 200) / 2);
+  EXPECT_EQ(rect.top, info.rcWork.top + (info.rcWork.bottom - info.rcWork.top - 120) / 2);
+  // Centering again finds it in place and does not move it.
+  window.CenterWindow();
+  EXPECT_EQ(window.moves, 1);
+  ::DestroyWindow(hwnd);
+}

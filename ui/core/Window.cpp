@@ -161,17 +161,23 @@ void Window::CenterWindow() {
   if (!hwnd_) return;
   RECT window_rect = {};
   ::GetWindowRect(hwnd_, &window_rect);
+  const POINT place =
+      CenteredPlace({window_rect.right - window_rect.left, window_rect.bottom - window_rect.top});
+  if (place.x == window_rect.left && place.y == window_rect.top) return;
+  ::SetWindowPos(hwnd_, nullptr, place.x, place.y, -1, -1,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+POINT Window::CenteredPlace(SIZE size) const {
   MONITORINFO info = {};
   info.cbSize = sizeof(info);
   ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST), &info);
   const RECT& work = info.rcWork;
-  const int width = window_rect.right - window_rect.left;
-  const int height = window_rect.bottom - window_rect.top;
-  int left = work.left + (work.right - work.left - width) / 2;
-  int top = work.top + (work.bottom - work.top - height) / 2;
+  LONG left = work.left + (work.right - work.left - size.cx) / 2;
+  LONG top = work.top + (work.bottom - work.top - size.cy) / 2;
   if (left < work.left) left = work.left;
   if (top < work.top) top = work.top;
-  ::SetWindowPos(hwnd_, nullptr, left, top, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  return {left, top};
 }
 
 RECT Window::FitIntoArea(const RECT& window, const RECT& area) {

@@ -55,6 +55,9 @@ class Window : public nbase::SupportWeakCallback {
   UINT GetCloseCode() const { return close_code_; }
   void ShowWindow(bool show = true, bool take_focus = true);
   void CenterWindow();
+  // The top-left corner that centers a window of this size in the work area of the monitor the
+  // window is on, kept inside the area where the window is larger.
+  POINT CenteredPlace(SIZE size) const;
   // Moves the window (never resizes it) so all of it lies in its monitor's work area, as far
   // as it fits: a window that grew past the bottom moves up.
   void KeepInWorkArea();

@@ -76,7 +76,10 @@ LRESULT WindowImplBase::OnCreate(UINT message, WPARAM wparam, LPARAM lparam, boo
   (void)lparam;
   handled = true;
   HWND hwnd = GetHWND();
-  ::SetWindowLongW(hwnd, GWL_STYLE, GetStyle());
+  // Every style change makes the system recompute and move the frame (a round trip to the
+  // display under some systems): a window created with its final style is left alone.
+  if (::GetWindowLongW(hwnd, GWL_STYLE) != GetStyle())
+    ::SetWindowLongW(hwnd, GWL_STYLE, GetStyle());
 
   std::wstring source = GetSkinFile();
   if (source.empty() || source[0] != L'<') {
@@ -94,13 +97,17 @@ LRESULT WindowImplBase::OnCreate(UINT message, WPARAM wparam, LPARAM lparam, boo
   AttachRoot(AttachShadow(root));
 
   const WindowSettings& settings = GetSettings();
-  if (settings.init_size.cx == 0 && settings.init_size.cy == 0) {
-    const SIZE size = GetRoot()->EstimateSize({99999, 99999});
-    if (size.cx > 0 && size.cy > 0) ::MoveWindow(hwnd, 0, 0, size.cx, size.cy, FALSE);
-  } else {
-    RECT rect = {};
-    ::GetWindowRect(hwnd, &rect);
-    ::MoveWindow(hwnd, rect.left, rect.top, settings.init_size.cx, settings.init_size.cy, FALSE);
+  RECT rect = {};
+  ::GetWindowRect(hwnd, &rect);
+  SIZE size = settings.init_size;
+  if (size.cx == 0 && size.cy == 0) {
+    size = GetRoot()->EstimateSize({99999, 99999});
+    rect.left = rect.top = 0;
+  }
+  if (size.cx > 0 && size.cy > 0) {
+    // Sized and placed in one move: each move is a round trip to the display.
+    const POINT place = CentersWhenCreated() ? CenteredPlace(size) : POINT{rect.left, rect.top};
+    ::MoveWindow(hwnd, place.x, place.y, size.cx, size.cy, FALSE);
   }
 
   for (const wchar_t* name : {L"closebtn", L"minbtn", L"maxbtn", L"restorebtn"}) {

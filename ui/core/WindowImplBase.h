@@ -28,6 +28,9 @@ class WindowImplBase : public Window {
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
   virtual LRESULT OnCreate(UINT message, WPARAM wparam, LPARAM lparam, bool& handled);
+  // Whether the window takes its place centered in its monitor's work area when it takes its
+  // layout's size; otherwise it keeps the place it was created at.
+  virtual bool CentersWhenCreated() const { return false; }
   virtual LRESULT OnNcHitTest(UINT message, WPARAM wparam, LPARAM lparam, bool& handled);
   virtual LRESULT OnGetMinMaxInfo(UINT message, WPARAM wparam, LPARAM lparam, bool& handled);
   virtual LRESULT OnSize(UINT message, WPARAM wparam, LPARAM lparam, bool& handled);
