@@ -20,11 +20,6 @@ MainThread::~MainThread() = default;
 void MainThread::Init() {
   nbase::ThreadRegistry::RegisterThread(kThreadUI);
 
-  // A worker left from an earlier run of this thread would otherwise leak its OS thread.
-  misc_thread_.reset();
-  misc_thread_ = std::make_unique<MiscThread>(kThreadGlobalMisc, "Global Misc Thread");
-  misc_thread_->Start();
-
   ui::GlobalManager& resources = ui::GlobalManager::Instance();
   // Without the package the resource service falls back to files beside the working folder,
   // and the window reports the layout it could not load.
@@ -39,9 +34,17 @@ void MainThread::Init() {
     // Nothing to show (the layout did not load and the user was told): end the loop the way a
     // closed window does, so the process still exits with 0.
     ::PostQuitMessage(0);
-    return;
+  } else {
+    setup_form_->ShowWindow(true, true);
   }
-  setup_form_->ShowWindow(true, true);
+
+  // Started once the window has painted (it draws before it shows): nothing is handed to the
+  // worker before then, and a thread coming up while the window was being created made the
+  // creation take half as long again. A worker left from an earlier run of this thread would
+  // otherwise leak its OS thread.
+  misc_thread_.reset();
+  misc_thread_ = std::make_unique<MiscThread>(kThreadGlobalMisc, "Global Misc Thread");
+  misc_thread_->Start();
 }
 
 void MainThread::Cleanup() {
