@@ -99,12 +99,11 @@ LRESULT WindowImplBase::OnCreate(UINT message, WPARAM wparam, LPARAM lparam, boo
   const WindowSettings& settings = GetSettings();
   RECT rect = {};
   ::GetWindowRect(hwnd, &rect);
-  SIZE size = settings.init_size;
-  if (size.cx == 0 && size.cy == 0) {
-    size = GetRoot()->EstimateSize({99999, 99999});
-    rect.left = rect.top = 0;
-  }
-  if (size.cx > 0 && size.cy > 0) {
+  // A layout without a size is measured, and its window is then placed at the origin.
+  const bool measured = settings.init_size.cx == 0 && settings.init_size.cy == 0;
+  const SIZE size = measured ? GetRoot()->EstimateSize({99999, 99999}) : settings.init_size;
+  if (measured) rect.left = rect.top = 0;
+  if (!measured || (size.cx > 0 && size.cy > 0)) {
     // Sized and placed in one move: each move is a round trip to the display.
     const POINT place = CentersWhenCreated() ? CenteredPlace(size) : POINT{rect.left, rect.top};
     ::MoveWindow(hwnd, place.x, place.y, size.cx, size.cy, FALSE);
