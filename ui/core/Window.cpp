@@ -513,7 +513,12 @@ void Window::PaintTree(RECT update, HDC paint_dc) {
       size.cy = std::min<LONG>(size.cy, root_->GetMaxHeight());
       RECT window_rect = {};
       ::GetWindowRect(hwnd_, &window_rect);
-      ::MoveWindow(hwnd_, window_rect.left, window_rect.top, size.cx, size.cy, TRUE);
+      // Usually the window already has this size from its creation; a move to the same size
+      // still costs a round trip to the display.
+      if (size.cx != window_rect.right - window_rect.left ||
+          size.cy != window_rect.bottom - window_rect.top) {
+        ::MoveWindow(hwnd_, window_rect.left, window_rect.top, size.cx, size.cy, TRUE);
+      }
     }
   }
   if (::IsRectEmpty(&update) && !need_arrange_) return;
