@@ -119,7 +119,9 @@ TEST(LanguageListTest, ExecutableNameGivesBaseNameAndLanguage) {
     ::DeleteFileW(report.c_str());
     const auto run = testing_support::RunProgram(folder.CopySelfAs(name),
                                                  L"--child language_from_name \"" + report + L"\"");
-    ASSERT_TRUE(run.started && !run.timed_out);
+    ASSERT_TRUE(run.started && !run.timed_out)
+        << nbase::UTF16ToUTF8(name) << ": copy error " << folder.copy_error() << ", start error "
+        << run.start_error << (run.timed_out ? ", timed out" : "");
     EXPECT_EQ(result, frame_test::ReadAll(report)) << nbase::UTF16ToUTF8(name);
   }
 }

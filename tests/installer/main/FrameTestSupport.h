@@ -30,16 +30,21 @@ class ScratchFolder {
   ~ScratchFolder() { Remove(); }
   const std::wstring& path() const { return path_; }
 
-  // A copy of this test program under another file name, to run as a child.
-  std::wstring CopySelfAs(const std::wstring& name) const {
-    ::CopyFileW(testing_support::SelfPath().c_str(), (path_ + name).c_str(), FALSE);
+  // A copy of this test program under another file name, to run as a child; the system's
+  // error of a copy that failed is kept, so that a child that then cannot start says why.
+  std::wstring CopySelfAs(const std::wstring& name) {
+    copy_error_ = ::CopyFileW(testing_support::SelfPath().c_str(), (path_ + name).c_str(), FALSE)
+                      ? ERROR_SUCCESS
+                      : ::GetLastError();
     return path_ + name;
   }
+  DWORD copy_error() const { return copy_error_; }
 
  private:
   void Remove() { test_files::RemoveTree(path_); }
 
   std::wstring path_;
+  DWORD copy_error_ = ERROR_SUCCESS;
 };
 
 inline BOOL CALLBACK CloseSetupWindowIfOwned(HWND hwnd, LPARAM process_id) {

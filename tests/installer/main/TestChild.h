@@ -22,6 +22,7 @@ struct ChildResult {
   bool started = false;
   bool timed_out = false;
   DWORD exit_code = 0;
+  DWORD start_error = ERROR_SUCCESS;  // why it did not start, as the system said
 };
 
 // A program started and left running; its handles close with it, the program goes on.
@@ -29,6 +30,7 @@ struct StartedProgram {
   nbase::UniqueHandle process;
   nbase::UniqueHandle thread;
   DWORD process_id = 0;
+  DWORD start_error = ERROR_SUCCESS;
   explicit operator bool() const { return process.valid(); }
 };
 

@@ -41,6 +41,8 @@ StartedProgram StartProgram(const std::wstring& program, const std::wstring& arg
     started.process.reset(info.hProcess);
     started.thread.reset(info.hThread);
     started.process_id = info.dwProcessId;
+  } else {
+    started.start_error = ::GetLastError();
   }
   return started;
 }
@@ -49,7 +51,10 @@ ChildResult RunProgram(const std::wstring& program, const std::wstring& argument
                        const WhileRunning& while_running) {
   ChildResult result;
   const StartedProgram child = StartProgram(program, arguments);
-  if (!child) return result;
+  if (!child) {
+    result.start_error = child.start_error;
+    return result;
+  }
   const nbase::UniqueHandle& process = child.process;
   result.started = true;
   const DWORD started = ::GetTickCount();
