@@ -200,7 +200,13 @@ std::unique_ptr<ImageInfo> FromPixels(const PixelBuffer& pixels, const std::wstr
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* in = &pixels.bytes[i * 4];
     const unsigned alpha = in[3];
-    has_alpha |= alpha != 255;
+    if (alpha == 255) {
+      // Most pixels are opaque, and a whole opaque background is most of the first paint's
+      // decoding: they are copied as they are, unmultiplied.
+      for (int c = 0; c < 4; ++c) out[i * 4 + c] = in[c];
+      continue;
+    }
+    has_alpha = true;
     for (int c = 0; c < 3; ++c) out[i * 4 + c] = static_cast<uint8_t>((in[c] * alpha + 127) / 255);
     out[i * 4 + 3] = static_cast<uint8_t>(alpha);
   }
