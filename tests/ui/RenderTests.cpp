@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cwchar>
 
 #include "UiTestSupport.h"
 #include "ui/core/Control.h"
@@ -96,6 +97,28 @@ TEST_F(Render, SingleLineMeasurementIsPositiveAndStable) {
   EXPECT_EQ(a.bottom, b.bottom);
   context_->DrawText({0, 0, 200, 30}, L"Install Now", 0xFFFFFFFF,
                      ui::GlobalManager::Instance().GetFont(L"measure"), DT_SINGLELINE);
+}
+
+// The context keeps the GDI+ fonts it makes; a font deleted and another made in its place
+// (the system may hand out the same handle again) must not be measured as the old one.
+TEST_F(Render, TextIsMeasuredWithTheFontItIsGivenEvenWhenHandlesAreReused) {
+  auto measure = [&](int height) {
+    LOGFONTW logfont = {};
+    logfont.lfHeight = -height;
+    std::wcscpy(logfont.lfFaceName, L"Arial");
+    HFONT font = ::CreateFontIndirectW(&logfont);
+    const RECT extent = context_->MeasureText(L"Install Now", font, DT_SINGLELINE, -1);
+    context_->DrawText({0, 0, 400, 60}, L"Install Now", 0xFFFFFFFF, font, DT_SINGLELINE);
+    ::DeleteObject(font);
+    return extent.right - extent.left;
+  };
+  const int small = measure(12);
+  const int large = measure(30);
+  EXPECT_GT(large, small * 2);
+  for (int round = 0; round < 40; ++round) {
+    const int height = round % 2 ? 12 : 30;
+    EXPECT_EQ(measure(height), height == 12 ? small : large) << "round " << round;
+  }
 }
 
 // A picture with a frame of `corner` pixels in `edge` colour around a `middle` colour.

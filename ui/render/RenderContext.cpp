@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <optional>
 
 #include "ui/render/GdiPlusApi.h"
 #include "ui/render/Scaling.h"
@@ -28,27 +29,14 @@ RECT MakeRect(LONG left, LONG top, LONG right, LONG bottom) {
   return rect;
 }
 
-// A GDI+ font for a GDI font through its LOGFONT, else the DC's own.
-UniqueGpFont CreateGpFont(HDC dc, HFONT handle) {
-  const gdip::Api& api = gdip::Get();
+// A GDI+ font from the DC with the GDI font selected (or the DC's own): for a face GDI+ cannot
+// map from the narrow LOGFONT, which still renders through the DC's selection.
+UniqueGpFont CreateGpFontFromDC(HDC dc, HFONT handle) {
   UniqueGpFont font;
-  if (handle) {
-    LOGFONTA logfont = {};
-    if (::GetObjectA(handle, sizeof(logfont), &logfont)) {
-      gdip::GpFont* created = nullptr;
-      if (api.GdipCreateFontFromLogfontA(dc, &logfont, &created) == gdip::kOk) {
-        font.reset(created);
-        return font;
-      }
-    }
-    // A face GDI+ cannot map from the narrow LOGFONT still renders through the DC's selection.
-    ScopedSelectObject select(dc, handle);
-    gdip::GpFont* created = nullptr;
-    if (api.GdipCreateFontFromDC(dc, &created) == gdip::kOk) font.reset(created);
-    return font;
-  }
+  std::optional<ScopedSelectObject> select;
+  if (handle) select.emplace(dc, handle);
   gdip::GpFont* created = nullptr;
-  if (api.GdipCreateFontFromDC(dc, &created) == gdip::kOk) font.reset(created);
+  if (gdip::Get().GdipCreateFontFromDC(dc, &created) == gdip::kOk) font.reset(created);
   return font;
 }
 
@@ -88,9 +76,32 @@ UniqueStringFormat CloneTypographicFormat() {
 RenderContext_GdiPlus::RenderContext_GdiPlus() : dc_(::CreateCompatibleDC(nullptr)) {}
 
 RenderContext_GdiPlus::~RenderContext_GdiPlus() {
+  ClearFonts();
   // The bitmap cannot be deleted while the DC still holds it.
   if (dc_ && original_bitmap_) ::SelectObject(dc_.get(), original_bitmap_);
   bitmap_.reset();
+}
+
+gdip::GpFont* RenderContext_GdiPlus::FontFor(HFONT handle) {
+  LOGFONTA logfont = {};
+  if (!handle || !::GetObjectA(handle, sizeof(logfont), &logfont)) return nullptr;
+  for (const CachedFont& cached : fonts_) {
+    if (std::memcmp(&cached.logfont, &logfont, sizeof(logfont)) == 0) return cached.font;
+  }
+  gdip::GpFont* created = nullptr;
+  if (gdip::Get().GdipCreateFontFromLogfontA(dc_.get(), &logfont, &created) != gdip::kOk) {
+    return nullptr;
+  }
+  // A window uses a handful of fonts; one that keeps meeting new ones starts over.
+  constexpr size_t kMostFonts = 32;
+  if (fonts_.size() >= kMostFonts) ClearFonts();
+  fonts_.push_back({logfont, created});
+  return created;
+}
+
+void RenderContext_GdiPlus::ClearFonts() {
+  for (const CachedFont& cached : fonts_) gdip::Get().GdipDeleteFont(cached.font);
+  fonts_.clear();
 }
 
 bool RenderContext_GdiPlus::Resize(int width, int height) {
@@ -309,7 +320,12 @@ void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text,
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return;
   ApplyDcClip(dc_.get(), graphics.get());
-  UniqueGpFont font = CreateGpFont(dc_.get(), font_handle);
+  UniqueGpFont fallback_font;
+  gdip::GpFont* font = FontFor(font_handle);
+  if (!font) {
+    fallback_font = CreateGpFontFromDC(dc_.get(), font_handle);
+    font = fallback_font.get();
+  }
   if (!font) return;
 
   // Fully opaque text would lose the alpha of layered windows' anti-aliased edges; 254 keeps it.
@@ -351,7 +367,7 @@ void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text,
   }
   const gdip::RectF box = {static_cast<float>(layout.left), static_cast<float>(layout.top),
                            static_cast<float>(Width(layout)), static_cast<float>(Height(layout))};
-  api.GdipDrawString(graphics.get(), text.c_str(), static_cast<INT>(text.size()), font.get(), &box,
+  api.GdipDrawString(graphics.get(), text.c_str(), static_cast<INT>(text.size()), font, &box,
                      format.get(), reinterpret_cast<gdip::GpBrush*>(brush.get()));
 }
 
@@ -362,7 +378,12 @@ RECT RenderContext_GdiPlus::MeasureText(const std::wstring& text, HFONT font_han
   if (!api.Loaded()) return result;
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return result;
-  UniqueGpFont font = CreateGpFont(dc_.get(), font_handle);
+  UniqueGpFont fallback_font;
+  gdip::GpFont* font = FontFor(font_handle);
+  if (!font) {
+    fallback_font = CreateGpFontFromDC(dc_.get(), font_handle);
+    font = fallback_font.get();
+  }
   UniqueStringFormat format = CloneTypographicFormat();
   if (!font || !format) return result;
   const bool single_line = (style & DT_SINGLELINE) != 0;
@@ -375,13 +396,13 @@ RECT RenderContext_GdiPlus::MeasureText(const std::wstring& text, HFONT font_han
       const wchar_t kSample[] = L"\x6D4B\x8BD5";
       gdip::RectF line = {};
       const gdip::RectF unlimited = {0, 0, 0, 0};
-      api.GdipMeasureString(graphics.get(), kSample, 2, font.get(), &unlimited, format.get(), &line,
+      api.GdipMeasureString(graphics.get(), kSample, 2, font, &unlimited, format.get(), &line,
                             nullptr, nullptr);
       layout.Height = line.Height;
     }
   }
   gdip::RectF bounds = {};
-  if (api.GdipMeasureString(graphics.get(), text.c_str(), static_cast<INT>(text.size()), font.get(),
+  if (api.GdipMeasureString(graphics.get(), text.c_str(), static_cast<INT>(text.size()), font,
                             &layout, format.get(), &bounds, nullptr, nullptr) != gdip::kOk) {
     return result;
   }

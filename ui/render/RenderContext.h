@@ -10,6 +10,10 @@
 
 namespace ui {
 
+namespace gdip {
+struct GpFont;
+}
+
 class IRenderContext {
  public:
   virtual ~IRenderContext() = default;
@@ -90,6 +94,17 @@ class RenderContext_GdiPlus : public IRenderContext {
   bool transparent_ = false;
   // The clip each PushClip replaced; a null entry stands for no clip at all.
   std::vector<UniqueRegion> saved_clips_;
+  // GDI+ fonts made from the GDI fonts this context has drawn or measured with, by LOGFONT
+  // (a handle may be reused for another font once deleted): making one costs more than drawing
+  // the text. They are deleted with the context, which therefore goes before GDI+ is shut down,
+  // as the windows holding contexts do.
+  struct CachedFont {
+    LOGFONTA logfont;
+    gdip::GpFont* font;
+  };
+  std::vector<CachedFont> fonts_;
+  gdip::GpFont* FontFor(HFONT handle);
+  void ClearFonts();
 };
 
 // Sets a clip for one scope.
