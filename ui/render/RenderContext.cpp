@@ -82,15 +82,18 @@ RenderContext_GdiPlus::~RenderContext_GdiPlus() {
   bitmap_.reset();
 }
 
-gdip::GpFont* RenderContext_GdiPlus::FontFor(HFONT handle) {
+gdip::GpFont* RenderContext_GdiPlus::FontFor(HFONT handle, UniqueGpFont& fallback) {
   LOGFONTA logfont = {};
-  if (!handle || !::GetObjectA(handle, sizeof(logfont), &logfont)) return nullptr;
-  for (const CachedFont& cached : fonts_) {
-    if (std::memcmp(&cached.logfont, &logfont, sizeof(logfont)) == 0) return cached.font;
+  if (handle && ::GetObjectA(handle, sizeof(logfont), &logfont)) {
+    for (const CachedFont& cached : fonts_) {
+      if (std::memcmp(&cached.logfont, &logfont, sizeof(logfont)) == 0) return cached.font;
+    }
   }
   gdip::GpFont* created = nullptr;
-  if (gdip::Get().GdipCreateFontFromLogfontA(dc_.get(), &logfont, &created) != gdip::kOk) {
-    return nullptr;
+  if (!handle ||
+      gdip::Get().GdipCreateFontFromLogfontA(dc_.get(), &logfont, &created) != gdip::kOk) {
+    fallback = CreateGpFontFromDC(dc_.get(), handle);
+    return fallback.get();
   }
   // A window uses a handful of fonts; one that keeps meeting new ones starts over.
   constexpr size_t kMostFonts = 32;
@@ -321,11 +324,7 @@ void RenderContext_GdiPlus::DrawText(const RECT& rect, const std::wstring& text,
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return;
   ApplyDcClip(dc_.get(), graphics.get());
   UniqueGpFont fallback_font;
-  gdip::GpFont* font = FontFor(font_handle);
-  if (!font) {
-    fallback_font = CreateGpFontFromDC(dc_.get(), font_handle);
-    font = fallback_font.get();
-  }
+  gdip::GpFont* font = FontFor(font_handle, fallback_font);
   if (!font) return;
 
   // Fully opaque text would lose the alpha of layered windows' anti-aliased edges; 254 keeps it.
@@ -379,11 +378,7 @@ RECT RenderContext_GdiPlus::MeasureText(const std::wstring& text, HFONT font_han
   UniqueGraphics graphics;
   if (api.GdipCreateFromHDC(dc_.get(), graphics.put()) != gdip::kOk) return result;
   UniqueGpFont fallback_font;
-  gdip::GpFont* font = FontFor(font_handle);
-  if (!font) {
-    fallback_font = CreateGpFontFromDC(dc_.get(), font_handle);
-    font = fallback_font.get();
-  }
+  gdip::GpFont* font = FontFor(font_handle, fallback_font);
   UniqueStringFormat format = CloneTypographicFormat();
   if (!font || !format) return result;
   const bool single_line = (style & DT_SINGLELINE) != 0;

@@ -12,7 +12,8 @@ namespace ui {
 
 namespace gdip {
 struct GpFont;
-}
+struct FontTraits;
+}  // namespace gdip
 
 class IRenderContext {
  public:
@@ -103,7 +104,8 @@ class RenderContext_GdiPlus : public IRenderContext {
     gdip::GpFont* font;
   };
   std::vector<CachedFont> fonts_;
-  gdip::GpFont* FontFor(HFONT handle);
+  // The kept font for `handle`, else one made from the DC and handed to `fallback` to own.
+  gdip::GpFont* FontFor(HFONT handle, nbase::UniqueResource<gdip::FontTraits>& fallback);
   void ClearFonts();
 };
 
