@@ -14,6 +14,13 @@ own_processes() {  # program name
   done
 }
 own_desktop() { [ -n "$(own_processes explorer.exe)" ]; }
+# Waits at most N tenths of a second for this prefix's desktop process to go.
+wait_desktop_gone() {  # N
+  for _ in $(seq "$1"); do
+    own_desktop || return 0
+    sleep 0.1
+  done
+}
 
 desktop_keeper_alive() {
   [ -f "$desktop_keeper_pid_file" ] && kill -0 "$(cat "$desktop_keeper_pid_file")" 2>/dev/null
@@ -35,10 +42,7 @@ drop_desktop() {
   rm -f "$desktop_keeper_pid_file" "$desktop_ready_file"
   # shellcheck disable=SC2046  # one argument per process
   kill $(own_processes explorer.exe) $(own_processes rpcss.exe) 2>/dev/null || true
-  for _ in $(seq 50); do
-    own_desktop || break
-    sleep 0.1
-  done
+  wait_desktop_gone 50
 }
 
 # Starts a keeper and waits (bounded) until it reports the desktop's shell objects answering.
@@ -60,8 +64,8 @@ start_keeper() {
 
 # Holds a working desktop: a live keeper that found the shell objects answering, with its
 # desktop process still alive. A new keeper first joins whatever desktop there is; a keeper
-# whose desktop died, or a desktop that does not answer, is replaced. Before the keeper is built, programs start and end the desktop
-# themselves, as they used to.
+# whose desktop died, or a desktop that does not answer, is replaced. Before the keeper is
+# built, programs start and end the desktop themselves, as they used to.
 hold_desktop() {
   [ -f "$desktop_keeper_exe" ] || return 0
   (

@@ -52,10 +52,5 @@ rm -f "$output"
 # seconds. A program that starts meanwhile is tied to a desktop that is going away, and its
 # window-move loop then dies on an X error; so the next program starts only once the desktop
 # has gone (bounded).
-if ! desktop_keeper_alive; then
-  for _ in $(seq 150); do
-    own_desktop || break
-    sleep 0.1
-  done
-fi
+desktop_keeper_alive || wait_desktop_gone 150
 exit $status
