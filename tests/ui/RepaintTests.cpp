@@ -108,6 +108,42 @@ TEST(Clip, NothingIsDrawnOutsideIt) {
   EXPECT_EQ(Bgra(*context, 1, 1), 0xFF102030u);
 }
 
+// Opaque fills are written into the bitmap directly; they must cover exactly the pixels a
+// blended fill covers, through a rounded clip and past every edge of the surface.
+TEST(Clip, OpaqueFillsCoverWhatBlendedFillsCover) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  auto fill_both = [&global](const RECT& clip, SIZE round, const RECT& fill) {
+    std::vector<std::vector<BYTE>> surfaces;
+    for (const DWORD color : {0xFF2050A0u, 0xF02050A0u}) {
+      std::unique_ptr<ui::IRenderContext> context =
+          global.GetRenderFactory()->CreateRenderContext();
+      EXPECT_TRUE(context->Resize(90, 50));
+      context->SetRenderTransparent(true);
+      {
+        ui::ScopedClip scoped(context.get(), clip, round);
+        context->DrawColor(fill, color);
+      }
+      ::GdiFlush();
+      surfaces.emplace_back(context->GetBits(), context->GetBits() + 90 * 50 * 4);
+    }
+    int differ = 0;
+    int covered = 0;
+    for (size_t i = 0; i < 90 * 50; ++i) {
+      const bool opaque = surfaces[0][i * 4 + 3] != 0;
+      const bool blended = surfaces[1][i * 4 + 3] != 0;
+      differ += opaque != blended;
+      covered += opaque;
+    }
+    EXPECT_EQ(differ, 0) << "clip " << clip.left << "," << clip.top << " fill " << fill.left << ","
+                         << fill.top << "," << fill.right << "," << fill.bottom;
+    return covered;
+  };
+  EXPECT_GT(fill_both({8, 4, 80, 46}, {20, 20}, {-30, -30, 200, 200}), 2500);
+  EXPECT_GT(fill_both({-10, -10, 100, 60}, {}, {60, -5, 95, 20}), 500);
+  EXPECT_GT(fill_both({0, 0, 90, 50}, {30, 30}, {3, 3, 40, 47}), 1000);
+  EXPECT_EQ(fill_both({0, 0, 90, 50}, {}, {90, 0, 120, 50}), 0);
+}
+
 class HostWindow : public ui::WindowImplBase {
  public:
   explicit HostWindow(std::wstring skin) : skin_(std::move(skin)) {}

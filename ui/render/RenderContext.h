@@ -86,6 +86,9 @@ class RenderContext_GdiPlus : public IRenderContext {
   RECT MeasureText(const std::wstring& text, HFONT font, UINT style, int width_limit) override;
 
  private:
+  // False when the color is not opaque or the clip cannot be read; GDI+ draws it then.
+  bool FillOpaque(const RECT& rect, DWORD argb);
+
   UniqueMemoryDC dc_;
   UniqueBitmap bitmap_;
   HGDIOBJ original_bitmap_ = nullptr;
