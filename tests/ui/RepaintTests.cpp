@@ -144,6 +144,61 @@ TEST(Clip, OpaqueFillsCoverWhatBlendedFillsCover) {
   EXPECT_EQ(fill_both({0, 0, 90, 50}, {}, {90, 0, 120, 50}), 0);
 }
 
+// Opaque pictures drawn at their own size are copied into the bitmap directly; the copy must
+// equal the blend it replaces, for pictures stored either way up, drawn from an offset, through
+// a rounded clip and past the surface's edges.
+TEST(Clip, OpaquePicturesCopiedEqualPicturesBlended) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  for (const bool bottom_up : {false, true}) {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = 50;
+    info.bmiHeader.biHeight = bottom_up ? 40 : -40;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    ui::UniqueBitmap picture(::CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ASSERT_TRUE(picture);
+    auto* pixels = static_cast<DWORD*>(bits);
+    for (int i = 0; i < 50 * 40; ++i) pixels[i] = 0xFF000000u | (i * 2654435761u >> 8);
+    struct Case {
+      RECT clip;
+      SIZE round;
+      RECT dest;
+      RECT source;
+    };
+    const Case cases[] = {{{8, 4, 80, 46}, {20, 20}, {10, 6, 50, 36}, {5, 3, 45, 33}},
+                          {{0, 0, 90, 50}, {}, {-12, -7, 38, 33}, {0, 0, 50, 40}},
+                          {{0, 0, 90, 50}, {30, 30}, {60, 20, 110, 60}, {0, 0, 50, 40}}};
+    for (const Case& c : cases) {
+      std::vector<std::vector<BYTE>> surfaces;
+      for (const bool has_alpha : {false, true}) {
+        std::unique_ptr<ui::IRenderContext> context =
+            global.GetRenderFactory()->CreateRenderContext();
+        ASSERT_TRUE(context->Resize(90, 50));
+        context->SetRenderTransparent(true);
+        context->DrawColor({0, 0, 90, 50}, 0xFF406080);
+        {
+          ui::ScopedClip scoped(context.get(), c.clip, c.round);
+          context->DrawImage({0, 0, 90, 50}, picture.get(), has_alpha, c.dest, c.source, RECT());
+        }
+        ::GdiFlush();
+        surfaces.emplace_back(context->GetBits(), context->GetBits() + 90 * 50 * 4);
+      }
+      EXPECT_EQ(surfaces[0], surfaces[1]) << (bottom_up ? "bottom-up" : "top-down")
+                                          << " picture at " << c.dest.left << "," << c.dest.top;
+      int drawn = 0;
+      for (size_t i = 0; i < 90 * 50; ++i) {
+        DWORD pixel = 0;
+        std::memcpy(&pixel, &surfaces[0][i * 4], 4);
+        drawn += pixel != 0xFF406080u;
+      }
+      EXPECT_GT(drawn, 300) << "the picture was drawn";
+    }
+  }
+}
+
 class HostWindow : public ui::WindowImplBase {
  public:
   explicit HostWindow(std::wstring skin) : skin_(std::move(skin)) {}

@@ -3,6 +3,7 @@
 #include "ui/render/Image.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 
@@ -195,20 +196,24 @@ std::unique_ptr<ImageInfo> FromPixels(const PixelBuffer& pixels, const std::wstr
   UniqueBitmap bitmap(::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (!bitmap || !bits) return nullptr;
   auto* out = static_cast<uint8_t*>(bits);
+  const uint8_t* in = pixels.bytes.data();
   bool has_alpha = false;
   const size_t count = pixels.bytes.size() / 4;
-  for (size_t i = 0; i < count; ++i) {
-    const uint8_t* in = &pixels.bytes[i * 4];
-    const unsigned alpha = in[3];
-    if (alpha == 255) {
-      // Most pixels are opaque, and a whole opaque background is most of the first paint's
-      // decoding: they are copied as they are, unmultiplied.
-      for (int c = 0; c < 4; ++c) out[i * 4 + c] = in[c];
-      continue;
-    }
+  for (size_t i = 0; i < count;) {
+    // Most pixels are opaque, and a whole opaque background is most of the first paint's
+    // decoding: runs of them are copied as they are, unmultiplied.
+    size_t opaque_end = i;
+    while (opaque_end < count && in[opaque_end * 4 + 3] == 255) ++opaque_end;
+    std::memcpy(out + i * 4, in + i * 4, (opaque_end - i) * 4);
+    i = opaque_end;
+    if (i == count) break;
     has_alpha = true;
-    for (int c = 0; c < 3; ++c) out[i * 4 + c] = static_cast<uint8_t>((in[c] * alpha + 127) / 255);
+    const unsigned alpha = in[i * 4 + 3];
+    for (int c = 0; c < 3; ++c) {
+      out[i * 4 + c] = static_cast<uint8_t>((in[i * 4 + c] * alpha + 127) / 255);
+    }
     out[i * 4 + 3] = static_cast<uint8_t>(alpha);
+    ++i;
   }
   auto info = std::make_unique<ImageInfo>();
   info->path = path;

@@ -187,6 +187,12 @@ void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bo
     RECT visible = {};
     if (!::IntersectRect(&visible, &to, &paint_rect)) return;
     const bool own_size = Width(to) == Width(from) && Height(to) == Height(from);
+    // An opaque picture blended at its own size is the picture itself: copied into the bitmap,
+    // a window-sized background takes a fraction of a blend.
+    if (own_size && !has_alpha && fade == 255 &&
+        CopyOpaque(to, memory.get(), bitmap, {from.left, from.top})) {
+      return;
+    }
     if ((always_blend || own_size) && api.AlphaBlend) {
       api.AlphaBlend(dc_.get(), to.left, to.top, Width(to), Height(to), memory.get(), from.left,
                      from.top, Width(from), Height(from), blend);
@@ -259,8 +265,8 @@ void RenderContext_GdiPlus::DrawImage(const RECT& paint_rect, HBITMAP bitmap, bo
        MakeRect(s.right - c.right, s.top + c.top, s.right, s.bottom - c.bottom));
 }
 
-bool RenderContext_GdiPlus::FillOpaque(const RECT& rect, DWORD argb) {
-  if (!bits_ || (argb >> 24) != 0xFF) return false;
+bool RenderContext_GdiPlus::VisiblePieces(const RECT& rect, std::vector<RECT>& pieces) const {
+  pieces.clear();
   const RECT surface = {0, 0, width_, height_};
   RECT bounded = {};
   if (!::IntersectRect(&bounded, &rect, &surface)) return true;
@@ -277,15 +283,74 @@ bool RenderContext_GdiPlus::FillOpaque(const RECT& rect, DWORD argb) {
   std::vector<BYTE> data(size);
   auto* region = reinterpret_cast<RGNDATA*>(data.data());
   if (::GetRegionData(area.get(), size, region) != size) return false;
-  ::GdiFlush();
-  const RECT* pieces = reinterpret_cast<const RECT*>(region->Buffer);
+  const RECT* listed = reinterpret_cast<const RECT*>(region->Buffer);
   for (DWORD i = 0; i < region->rdh.nCount; ++i) {
     RECT piece = {};
-    if (!::IntersectRect(&piece, &pieces[i], &surface)) continue;
+    if (::IntersectRect(&piece, &listed[i], &surface)) pieces.push_back(piece);
+  }
+  return true;
+}
+
+bool RenderContext_GdiPlus::FillOpaque(const RECT& rect, DWORD argb) {
+  std::vector<RECT> pieces;
+  if (!bits_ || (argb >> 24) != 0xFF || !VisiblePieces(rect, pieces)) return false;
+  ::GdiFlush();
+  for (const RECT& piece : pieces) {
     for (LONG y = piece.top; y < piece.bottom; ++y) {
       // The bitmap's rows are BGRA, which is a little-endian ARGB value.
       DWORD* row = reinterpret_cast<DWORD*>(bits_) + static_cast<size_t>(y) * width_;
       std::fill(row + piece.left, row + piece.right, argb);
+    }
+  }
+  return true;
+}
+
+bool RenderContext_GdiPlus::CopyOpaque(const RECT& to, HDC source_dc, HBITMAP bitmap, POINT from) {
+  DIBSECTION section = {};
+  if (!bits_ || ::GetObjectW(bitmap, sizeof(section), &section) != sizeof(section) ||
+      !section.dsBm.bmBits || section.dsBm.bmBitsPixel != 32) {
+    return false;
+  }
+  const LONG source_width = section.dsBm.bmWidth;
+  const LONG source_height = section.dsBm.bmHeight;
+  if (from.x < 0 || from.y < 0 || from.x + Width(to) > source_width ||
+      from.y + Height(to) > source_height) {
+    return false;
+  }
+  const auto* source = static_cast<const BYTE*>(section.dsBm.bmBits);
+  const size_t source_stride = static_cast<size_t>(section.dsBm.bmWidthBytes);
+  auto stored = [&](LONG row, LONG x) {
+    const BYTE* p = source + row * source_stride + static_cast<size_t>(x) * 4;
+    return RGB(p[2], p[1], p[0]);
+  };
+  // Which way up the rows are stored is not told alike by every system's description of the
+  // bitmap: a pixel that differs from its mirror row, read back through the DC, tells. A
+  // picture equal to its own mirror image is copied the same either way.
+  bool bottom_up = false;
+  bool known = false;
+  for (LONG row = 0; row < source_height / 2 && !known; ++row) {
+    for (LONG x = 0; x < source_width; ++x) {
+      const COLORREF upper = stored(row, x);
+      const COLORREF lower = stored(source_height - 1 - row, x);
+      if (upper == lower) continue;
+      const COLORREF shown = ::GetPixel(source_dc, x, row);
+      if (shown != upper && shown != lower) return false;
+      bottom_up = shown == lower;
+      known = true;
+      break;
+    }
+  }
+  std::vector<RECT> pieces;
+  if (!VisiblePieces(to, pieces)) return false;
+  ::GdiFlush();
+  for (const RECT& piece : pieces) {
+    const LONG x = from.x + (piece.left - to.left);
+    for (LONG y = piece.top; y < piece.bottom; ++y) {
+      const LONG source_y = from.y + (y - to.top);
+      const LONG row = bottom_up ? source_height - 1 - source_y : source_y;
+      std::memcpy(bits_ + (static_cast<size_t>(y) * width_ + piece.left) * 4,
+                  source + row * source_stride + static_cast<size_t>(x) * 4,
+                  static_cast<size_t>(Width(piece)) * 4);
     }
   }
   return true;

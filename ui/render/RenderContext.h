@@ -86,8 +86,14 @@ class RenderContext_GdiPlus : public IRenderContext {
   RECT MeasureText(const std::wstring& text, HFONT font, UINT style, int width_limit) override;
 
  private:
+  // The rectangles of `rect` inside the surface and the clip; false when the clip cannot be read.
+  bool VisiblePieces(const RECT& rect, std::vector<RECT>& pieces) const;
   // False when the color is not opaque or the clip cannot be read; GDI+ draws it then.
   bool FillOpaque(const RECT& rect, DWORD argb);
+  // Copies the opaque 32-bit `bitmap`'s pixels from `from` into `to`, within the clip;
+  // `source_dc` holds the bitmap. False when its pixels cannot be read directly, and AlphaBlend
+  // draws it then.
+  bool CopyOpaque(const RECT& to, HDC source_dc, HBITMAP bitmap, POINT from);
 
   UniqueMemoryDC dc_;
   UniqueBitmap bitmap_;
