@@ -2,6 +2,7 @@
 // partial repaints equals a full repaint; rounded corners as borderround asks for them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "tests/ui/UiTestSupport.h"
 #include "ui/core/Control.h"
 #include "ui/core/GlobalManager.h"
+#include "ui/core/ShadowBox.h"
 #include "ui/core/WindowImplBase.h"
 #include "ui/render/RenderContext.h"
 #include "ui/render/RenderFactory.h"
@@ -197,6 +199,50 @@ TEST(Clip, OpaquePicturesCopiedEqualPicturesBlended) {
       EXPECT_GT(drawn, 300) << "the picture was drawn";
     }
   }
+}
+
+// The shadow is not drawn under its content's opaque background, which covers it anyway: the
+// surface must be the one a plain box drawing the same picture under the same content gives,
+// for whole and partial paints, with the content's corners rounded or not.
+TEST(Shadow, LeftOutUnderOpaqueContentWithNothingToSee) {
+  ui::GlobalManager& global = ui::GlobalManager::Instance();
+  ui_test::AddTextColors({{L"sh_paper", L"#FFF0E8D0"}, {L"sh_glass", L"#C0F0E8D0"}});
+  const std::wstring folder = ui_test::MakeTempFolder(L"shadow");
+  const std::wstring picture = folder + L"shadow.png";
+  ASSERT_TRUE(ui_test::WriteFile(
+      picture, ui_test::MakePng(64, 64, [](int x, int y) -> DWORD {
+        const int edge = std::min(std::min(x, y), std::min(63 - x, 63 - y));
+        return static_cast<DWORD>(std::min(edge * 9, 200)) << 24 | (x * 3) << 16 | (y * 3) << 8;
+      })));
+  auto paint = [&](bool shadow_box, const wchar_t* paper, const wchar_t* round, RECT update) {
+    std::unique_ptr<ui::Box> box(shadow_box ? new ui::ShadowBox() : new ui::Box());
+    box->SetAttribute(L"bkimage", L"file='" + picture + L"' corner='14,14,14,14'");
+    box->GetLayout()->SetPadding({14, 14, 14, 14}, false);
+    auto* content = new ui::Control();
+    content->SetAttribute(L"bkcolor", paper);
+    content->SetAttribute(L"borderround", round);
+    box->Add(content);
+    box->SetPos({0, 0, 160, 110});
+    std::unique_ptr<ui::IRenderContext> context = global.GetRenderFactory()->CreateRenderContext();
+    EXPECT_TRUE(context->Resize(160, 110));
+    context->SetRenderTransparent(true);
+    {
+      ui::ScopedClip clip(context.get(), update);
+      box->AlphaPaint(context.get(), update);
+    }
+    ::GdiFlush();
+    return std::vector<BYTE>(context->GetBits(), context->GetBits() + 160 * 110 * 4);
+  };
+  const RECT whole = {0, 0, 160, 110};
+  const RECT strip = {0, 40, 160, 52};
+  for (const wchar_t* round : {L"0,0", L"12,12"}) {
+    for (const RECT& update : {whole, strip}) {
+      EXPECT_EQ(paint(true, L"sh_paper", round, update), paint(false, L"sh_paper", round, update))
+          << "round " << round << ", update from row " << update.top;
+    }
+  }
+  // Content that lets the shadow through gets all of it.
+  EXPECT_EQ(paint(true, L"sh_glass", L"0,0", whole), paint(false, L"sh_glass", L"0,0", whole));
 }
 
 class HostWindow : public ui::WindowImplBase {

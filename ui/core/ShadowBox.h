@@ -10,6 +10,13 @@ class ShadowBox : public Box {
  public:
   ShadowBox() = default;
   std::wstring GetType() const override { return L"ShadowBox"; }
+
+ protected:
+  void PaintBkImage(IRenderContext* context) override;
+
+ private:
+  // The part of the content its own opaque background covers whole, if it has one.
+  bool OpaqueCore(RECT& core) const;
 };
 
 }  // namespace ui
