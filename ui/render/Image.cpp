@@ -181,47 +181,58 @@ std::unique_ptr<ImageInfo> DecodeAtScale(gdip::GpBitmap* bitmap, const std::wstr
   return info;
 }
 
-// A picture of one frame from straight BGRA pixels, as GDI+ hands its bitmaps over: a top-down
-// 32-bit DIB with the colours premultiplied by alpha, which is what AlphaBlend reads.
-std::unique_ptr<ImageInfo> FromPixels(const PixelBuffer& pixels, const std::wstring& path) {
-  if (pixels.width <= 0 || pixels.height <= 0) return nullptr;
+// A top-down 32-bit DIB of `width` by `height`, and where its pixels are.
+UniqueBitmap CreatePictureBitmap(int width, int height, uint8_t** pixels) {
   BITMAPINFO header = {};
   header.bmiHeader.biSize = sizeof(header.bmiHeader);
-  header.bmiHeader.biWidth = pixels.width;
-  header.bmiHeader.biHeight = -pixels.height;
+  header.bmiHeader.biWidth = width;
+  header.bmiHeader.biHeight = -height;
   header.bmiHeader.biPlanes = 1;
   header.bmiHeader.biBitCount = 32;
   header.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   UniqueBitmap bitmap(::CreateDIBSection(nullptr, &header, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap || !bits) return nullptr;
-  auto* out = static_cast<uint8_t*>(bits);
-  const uint8_t* in = pixels.bytes.data();
+  if (!bitmap || !bits) bitmap.reset();
+  *pixels = bitmap ? static_cast<uint8_t*>(bits) : nullptr;
+  return bitmap;
+}
+
+// Turns straight BGRA pixels into premultiplied ones in place, as GDI+ hands its bitmaps over
+// and AlphaBlend reads them; whether any pixel is not opaque.
+bool Premultiply(uint8_t* pixels, size_t count) {
   bool has_alpha = false;
-  const size_t count = pixels.bytes.size() / 4;
-  for (size_t i = 0; i < count;) {
+  for (size_t i = 0; i < count; ++i) {
+    uint8_t* pixel = pixels + i * 4;
+    const unsigned alpha = pixel[3];
     // Most pixels are opaque, and a whole opaque background is most of the first paint's
-    // decoding: runs of them are copied as they are, unmultiplied.
-    size_t opaque_end = i;
-    while (opaque_end < count && in[opaque_end * 4 + 3] == 255) ++opaque_end;
-    std::memcpy(out + i * 4, in + i * 4, (opaque_end - i) * 4);
-    i = opaque_end;
-    if (i == count) break;
+    // decoding: they stay as they are.
+    if (alpha == 255) continue;
     has_alpha = true;
-    const unsigned alpha = in[i * 4 + 3];
-    for (int c = 0; c < 3; ++c) {
-      out[i * 4 + c] = static_cast<uint8_t>((in[i * 4 + c] * alpha + 127) / 255);
-    }
-    out[i * 4 + 3] = static_cast<uint8_t>(alpha);
-    ++i;
+    for (int c = 0; c < 3; ++c) pixel[c] = static_cast<uint8_t>((pixel[c] * alpha + 127) / 255);
   }
+  return has_alpha;
+}
+
+std::unique_ptr<ImageInfo> MakeInfo(UniqueBitmap bitmap, int width, int height, bool has_alpha,
+                                    const std::wstring& path) {
   auto info = std::make_unique<ImageInfo>();
   info->path = path;
-  info->width = pixels.width;
-  info->height = pixels.height;
+  info->width = width;
+  info->height = height;
   info->has_alpha = has_alpha;
   info->frames.push_back(std::move(bitmap));
   return info;
+}
+
+// A picture of one frame from straight BGRA pixels.
+std::unique_ptr<ImageInfo> FromPixels(const PixelBuffer& pixels, const std::wstring& path) {
+  if (pixels.width <= 0 || pixels.height <= 0) return nullptr;
+  uint8_t* out = nullptr;
+  UniqueBitmap bitmap = CreatePictureBitmap(pixels.width, pixels.height, &out);
+  if (!bitmap) return nullptr;
+  std::memcpy(out, pixels.bytes.data(), pixels.bytes.size());
+  const bool has_alpha = Premultiply(out, pixels.bytes.size() / 4);
+  return MakeInfo(std::move(bitmap), pixels.width, pixels.height, has_alpha, path);
 }
 
 // The project's own reading of a PNG file, reduced as DecodeAtScale would; null when the reader
@@ -232,6 +243,24 @@ std::unique_ptr<ImageInfo> DecodeOwnPng(HGLOBAL block, const std::wstring& path,
   const auto* data = static_cast<const uint8_t*>(lock.data());
   const size_t size = ::GlobalSize(block);
   if (!LooksLikePng(data, size)) return nullptr;
+  if (wanted_scale >= drawn_scale) {
+    // Read straight into the bitmap: nothing to reduce, so the picture is never held twice.
+    UniqueBitmap bitmap;
+    uint8_t* out = nullptr;
+    int width = 0;
+    int height = 0;
+    const bool read = DecodePngInto(data, size, [&](int w, int h) {
+      width = w;
+      height = h;
+      bitmap = CreatePictureBitmap(w, h, &out);
+      return out;
+    });
+    if (!read || !bitmap) return nullptr;
+    const bool has_alpha = Premultiply(out, size_t(width) * height);
+    std::unique_ptr<ImageInfo> info = MakeInfo(std::move(bitmap), width, height, has_alpha, path);
+    info->scale_percent = drawn_scale;
+    return info;
+  }
   PixelBuffer pixels = DecodePng(data, size);
   if (pixels.bytes.empty()) return nullptr;
   int scale = drawn_scale;

@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <utility>
+#include <vector>
 
 namespace ui {
 namespace {
@@ -71,56 +74,73 @@ uint8_t Paeth(int left, int up, int up_left) {
   return static_cast<uint8_t>(to_up <= to_up_left ? up : up_left);
 }
 
-// Undoes each row's filter in place; `rows` holds, per row, its filter byte and `stride` bytes.
-bool Unfilter(std::vector<uint8_t>& rows, size_t stride, uint32_t height, size_t pixel_bytes) {
-  const std::vector<uint8_t> zero_row(stride, 0);
-  for (uint32_t y = 0; y < height; ++y) {
-    uint8_t* row = rows.data() + y * (stride + 1);
-    const uint8_t filter = row[0];
-    uint8_t* line = row + 1;
-    const uint8_t* up = y == 0 ? zero_row.data() : line - (stride + 1);
-    switch (filter) {
-      case 0:
-        break;
-      case 1:
-        for (size_t i = pixel_bytes; i < stride; ++i) line[i] += line[i - pixel_bytes];
-        break;
-      case 2:
-        for (size_t i = 0; i < stride; ++i) line[i] += up[i];
-        break;
-      case 3:
-        for (size_t i = 0; i < stride; ++i) {
-          const int left = i >= pixel_bytes ? line[i - pixel_bytes] : 0;
-          line[i] += static_cast<uint8_t>((left + up[i]) / 2);
-        }
-        break;
-      case 4:
-        for (size_t i = 0; i < stride; ++i) {
-          const int left = i >= pixel_bytes ? line[i - pixel_bytes] : 0;
-          const int up_left = i >= pixel_bytes ? up[i - pixel_bytes] : 0;
-          line[i] += Paeth(left, up[i], up_left);
-        }
-        break;
-      default:
-        return false;
-    }
+// Undoes one row's filter in place; `up` is the row above as already unfiltered (zeros above
+// the first).
+bool UnfilterRow(uint8_t filter, uint8_t* line, const uint8_t* up, size_t stride,
+                 size_t pixel_bytes) {
+  switch (filter) {
+    case 0:
+      return true;
+    case 1:
+      for (size_t i = pixel_bytes; i < stride; ++i) line[i] += line[i - pixel_bytes];
+      return true;
+    case 2:
+      for (size_t i = 0; i < stride; ++i) line[i] += up[i];
+      return true;
+    case 3:
+      for (size_t i = 0; i < stride; ++i) {
+        const int left = i >= pixel_bytes ? line[i - pixel_bytes] : 0;
+        line[i] += static_cast<uint8_t>((left + up[i]) / 2);
+      }
+      return true;
+    case 4:
+      for (size_t i = 0; i < stride; ++i) {
+        const int left = i >= pixel_bytes ? line[i - pixel_bytes] : 0;
+        const int up_left = i >= pixel_bytes ? up[i - pixel_bytes] : 0;
+        line[i] += Paeth(left, up[i], up_left);
+      }
+      return true;
+    default:
+      return false;
   }
-  return true;
 }
 
-bool Inflate(const std::vector<uint8_t>& compressed, std::vector<uint8_t>& out) {
-  z_stream stream = {};
-  if (inflateInit(&stream) != Z_OK) return false;
-  stream.next_in = const_cast<Bytef*>(compressed.data());
-  stream.avail_in = static_cast<uInt>(compressed.size());
-  stream.next_out = out.data();
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int result = inflate(&stream, Z_FINISH);
-  const bool whole =
-      stream.avail_out == 0 && (result == Z_STREAM_END || result == Z_BUF_ERROR || result == Z_OK);
-  inflateEnd(&stream);
-  return whole;
-}
+// The compressed rows, inflated one at a time: a picture is never held twice while it is read.
+class RowInflater {
+ public:
+  explicit RowInflater(const std::vector<uint8_t>& compressed) {
+    started_ = inflateInit(&stream_) == Z_OK;
+    stream_.next_in = const_cast<Bytef*>(compressed.data());
+    stream_.avail_in = static_cast<uInt>(compressed.size());
+  }
+  ~RowInflater() {
+    if (started_) inflateEnd(&stream_);
+  }
+  RowInflater(const RowInflater&) = delete;
+  RowInflater& operator=(const RowInflater&) = delete;
+
+  // Fills `row` whole; false when the data ends first or is damaged. What follows the last row
+  // is not read.
+  bool Next(uint8_t* row, size_t size) {
+    if (!started_) return false;
+    stream_.next_out = row;
+    stream_.avail_out = static_cast<uInt>(size);
+    while (stream_.avail_out > 0) {
+      const uInt out_before = stream_.avail_out;
+      const uInt in_before = stream_.avail_in;
+      const int result = inflate(&stream_, Z_NO_FLUSH);
+      if (stream_.avail_out == 0) return true;
+      if (result == Z_STREAM_END || (result != Z_OK && result != Z_BUF_ERROR)) return false;
+      // No step forward: the data ran out, or the stream cannot go on.
+      if (stream_.avail_out == out_before && stream_.avail_in == in_before) return false;
+    }
+    return true;
+  }
+
+ private:
+  z_stream stream_ = {};
+  bool started_ = false;
+};
 
 // The sample of `depth` bits at index `x` of a row of packed samples.
 uint8_t PackedSample(const uint8_t* line, uint32_t x, uint8_t depth) {
@@ -137,8 +157,9 @@ bool LooksLikePng(const uint8_t* data, size_t size) {
          std::memcmp(data, kSignature, sizeof(kSignature)) == 0;
 }
 
-PixelBuffer DecodePng(const uint8_t* data, size_t size) {
-  if (!LooksLikePng(data, size)) return PixelBuffer();
+bool DecodePngInto(const uint8_t* data, size_t size,
+                   const std::function<uint8_t*(int width, int height)>& target) {
+  if (!LooksLikePng(data, size)) return false;
   Header header;
   bool have_header = false;
   bool ended = false;
@@ -149,23 +170,23 @@ PixelBuffer DecodePng(const uint8_t* data, size_t size) {
   std::vector<uint8_t> compressed;
   size_t at = sizeof(kSignature);
   while (!ended) {
-    if (size - at < 12) return PixelBuffer();
+    if (size - at < 12) return false;
     const uint32_t length = ReadBigEndian(data + at);
-    if (length > size - at - 12) return PixelBuffer();
+    if (length > size - at - 12) return false;
     const uint8_t* type = data + at + 4;
     const uint8_t* body = data + at + 8;
     const uint32_t crc = ReadBigEndian(body + length);
-    if (crc32(crc32(0L, Z_NULL, 0), type, length + 4) != crc) return PixelBuffer();
+    if (crc32(crc32(0L, Z_NULL, 0), type, length + 4) != crc) return false;
     at += size_t{length} + 12;
     const bool first = !have_header;
     if (std::memcmp(type, "IHDR", 4) == 0) {
-      if (!first || !ReadHeader(body, length, &header)) return PixelBuffer();
+      if (!first || !ReadHeader(body, length, &header)) return false;
       have_header = true;
       continue;
     }
-    if (first) return PixelBuffer();
+    if (first) return false;
     if (std::memcmp(type, "PLTE", 4) == 0) {
-      if (length % 3 != 0 || length / 3 > 256 || length == 0 || palette_size) return PixelBuffer();
+      if (length % 3 != 0 || length / 3 > 256 || length == 0 || palette_size) return false;
       palette_size = length / 3;
       for (size_t i = 0; i < palette_size; ++i) {
         palette[i][0] = body[i * 3 + 2];
@@ -175,7 +196,7 @@ PixelBuffer DecodePng(const uint8_t* data, size_t size) {
       }
     } else if (std::memcmp(type, "tRNS", 4) == 0) {
       if (header.color == kPalette) {
-        if (length > palette_size) return PixelBuffer();
+        if (length > palette_size) return false;
         for (uint32_t i = 0; i < length; ++i) palette[i][3] = body[i];
       } else if (header.color == kGray && length == 2) {
         have_key = true;
@@ -186,39 +207,41 @@ PixelBuffer DecodePng(const uint8_t* data, size_t size) {
           key[i] = static_cast<uint16_t>((body[i * 2] << 8) | body[i * 2 + 1]);
         }
       } else {
-        return PixelBuffer();
+        return false;
       }
     } else if (std::memcmp(type, "IDAT", 4) == 0) {
       compressed.insert(compressed.end(), body, body + length);
     } else if (std::memcmp(type, "IEND", 4) == 0) {
       ended = true;
     } else if (!(type[0] & 0x20)) {
-      return PixelBuffer();  // a critical chunk this reader does not know
+      return false;  // a critical chunk this reader does not know
     }
   }
-  if (compressed.empty() || (header.color == kPalette && palette_size == 0)) return PixelBuffer();
+  if (compressed.empty() || (header.color == kPalette && palette_size == 0)) return false;
 
   const size_t bits_per_pixel = size_t{header.depth} * header.channels;
   const size_t stride = (header.width * bits_per_pixel + 7) / 8;
   const size_t pixel_bytes = std::max<size_t>(1, bits_per_pixel / 8);
-  std::vector<uint8_t> rows((stride + 1) * header.height);
-  if (!Inflate(compressed, rows) || !Unfilter(rows, stride, header.height, pixel_bytes)) {
-    return PixelBuffer();
-  }
-
-  PixelBuffer out;
-  out.width = static_cast<int>(header.width);
-  out.height = static_cast<int>(header.height);
-  out.bytes.resize(size_t{header.width} * header.height * 4);
+  uint8_t* const pixels = target(static_cast<int>(header.width), static_cast<int>(header.height));
+  if (!pixels) return false;
+  RowInflater inflater(compressed);
+  // Each row with its filter byte, and the one above it unfiltered (zeros above the first).
+  std::vector<uint8_t> rows(2 * (stride + 1), 0);
+  uint8_t* row = rows.data();
+  uint8_t* above = rows.data() + stride + 1;
   // Gray levels of fewer than 8 bits spread over the whole range (a 1-bit 1 is white).
   const uint32_t gray_scale = header.depth == 8 ? 1 : 255u / ((1u << header.depth) - 1);
   // Full colour of 8 bits, with or without alpha, is what the skin's pictures are: one store a
   // pixel instead of four, for a background of a quarter of a million pixels.
   const bool plain_rgb = header.color == kRgb && header.depth == 8 && !have_key;
   const bool plain_rgba = header.color == kRgba && header.depth == 8;
-  for (uint32_t y = 0; y < header.height; ++y) {
-    const uint8_t* line = rows.data() + y * (stride + 1) + 1;
-    uint8_t* pixel = out.bytes.data() + size_t{y} * header.width * 4;
+  for (uint32_t y = 0; y < header.height; ++y, std::swap(row, above)) {
+    uint8_t* const line = row + 1;
+    if (!inflater.Next(row, stride + 1) ||
+        !UnfilterRow(row[0], line, above + 1, stride, pixel_bytes)) {
+      return false;
+    }
+    uint8_t* pixel = pixels + size_t{y} * header.width * 4;
     if (plain_rgb || plain_rgba) {
       const size_t step = plain_rgb ? 3 : 4;
       for (uint32_t x = 0; x < header.width; ++x, pixel += 4) {
@@ -240,7 +263,7 @@ PixelBuffer DecodePng(const uint8_t* data, size_t size) {
         }
         case kPalette: {
           const uint8_t index = PackedSample(line, x, header.depth);
-          if (index >= palette_size) return PixelBuffer();
+          if (index >= palette_size) return false;
           std::memcpy(pixel, palette[index], 4);
           break;
         }
@@ -269,7 +292,18 @@ PixelBuffer DecodePng(const uint8_t* data, size_t size) {
       }
     }
   }
-  return out;
+  return true;
+}
+
+PixelBuffer DecodePng(const uint8_t* data, size_t size) {
+  PixelBuffer out;
+  const bool read = DecodePngInto(data, size, [&out](int width, int height) {
+    out.width = width;
+    out.height = height;
+    out.bytes.resize(size_t(width) * height * 4);
+    return out.bytes.data();
+  });
+  return read ? out : PixelBuffer();
 }
 
 }  // namespace ui

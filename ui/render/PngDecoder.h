@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "ui/render/Downscale.h"
 
@@ -14,6 +15,11 @@ namespace ui {
 // leaves to the system's decoder (16-bit samples, interlacing). The bytes are not trusted: every
 // length and index is checked before it is used.
 PixelBuffer DecodePng(const uint8_t* data, size_t size);
+// The same, read straight into memory the caller gives once the size is known: `target` returns
+// where the width * height pixels go (top-down rows of width * 4 bytes), or null to give up.
+// False when the file cannot be read; what was written to the target by then is not a picture.
+bool DecodePngInto(const uint8_t* data, size_t size,
+                   const std::function<uint8_t*(int width, int height)>& target);
 
 // Whether the bytes start as a PNG file does.
 bool LooksLikePng(const uint8_t* data, size_t size);
