@@ -38,11 +38,17 @@ void MainThread::Init() {
     setup_form_->ShowWindow(true, true);
   }
 
-  // Started once the window has painted (it draws before it shows): nothing is handed to the
-  // worker before then, and a thread coming up while the window was being created made the
-  // creation take half as long again. A worker left from an earlier run of this thread would
-  // otherwise leak its OS thread.
+  // Started on the loop's first turn, once the window has painted (it draws before it shows)
+  // and has answered what it was sent meanwhile: nothing is handed to the worker before then,
+  // a thread coming up while the window was being created made the creation take half as long
+  // again, and its start would only delay the window's first answer. A worker left from an
+  // earlier run of this thread would otherwise leak its OS thread.
   misc_thread_.reset();
+  if (!nbase::ThreadRegistry::PostTask(kThreadUI, [this] { StartWorker(); })) StartWorker();
+}
+
+void MainThread::StartWorker() {
+  if (misc_thread_) return;
   misc_thread_ = std::make_unique<MiscThread>(kThreadGlobalMisc, "Global Misc Thread");
   misc_thread_->Start();
 }

@@ -26,6 +26,7 @@ class MainThread : public nbase::FrameworkThread {
  private:
   void Init() override;
   void Cleanup() override;
+  void StartWorker();
 
   std::unique_ptr<MiscThread> misc_thread_;
   std::unique_ptr<SetupForm> setup_form_;
