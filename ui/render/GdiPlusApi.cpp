@@ -33,6 +33,7 @@ Api BindAll() {
   UI_BIND(GdipCreateFromHDC);
   UI_BIND(GdipDeleteGraphics);
   UI_BIND(GdipCreateFontFromLogfontA);
+  UI_BIND(GdipCreateFontFromLogfontW);
   UI_BIND(GdipCreateFontFromDC);
   UI_BIND(GdipDeleteFont);
   UI_BIND(GdipCreateSolidFill);

@@ -103,6 +103,7 @@ struct Api {
   GpStatus(WINAPI* GdipCreateFromHDC)(HDC, GpGraphics**);
   GpStatus(WINAPI* GdipDeleteGraphics)(GpGraphics*);
   GpStatus(WINAPI* GdipCreateFontFromLogfontA)(HDC, const LOGFONTA*, GpFont**);
+  GpStatus(WINAPI* GdipCreateFontFromLogfontW)(HDC, const LOGFONTW*, GpFont**);
   GpStatus(WINAPI* GdipCreateFontFromDC)(HDC, GpFont**);
   GpStatus(WINAPI* GdipDeleteFont)(GpFont*);
   GpStatus(WINAPI* GdipCreateSolidFill)(ARGB, GpSolidFill**);

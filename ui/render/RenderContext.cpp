@@ -30,7 +30,7 @@ RECT MakeRect(LONG left, LONG top, LONG right, LONG bottom) {
 }
 
 // A GDI+ font from the DC with the GDI font selected (or the DC's own): for a face GDI+ cannot
-// map from the narrow LOGFONT, which still renders through the DC's selection.
+// map from the LOGFONT, which still renders through the DC's selection.
 UniqueGpFont CreateGpFontFromDC(HDC dc, HFONT handle) {
   UniqueGpFont font;
   std::optional<ScopedSelectObject> select;
@@ -83,15 +83,15 @@ RenderContext_GdiPlus::~RenderContext_GdiPlus() {
 }
 
 gdip::GpFont* RenderContext_GdiPlus::FontFor(HFONT handle, UniqueGpFont& fallback) {
-  LOGFONTA logfont = {};
-  if (handle && ::GetObjectA(handle, sizeof(logfont), &logfont)) {
+  LOGFONTW logfont = {};
+  if (handle && ::GetObjectW(handle, sizeof(logfont), &logfont)) {
     for (const CachedFont& cached : fonts_) {
       if (std::memcmp(&cached.logfont, &logfont, sizeof(logfont)) == 0) return cached.font;
     }
   }
   gdip::GpFont* created = nullptr;
   if (!handle ||
-      gdip::Get().GdipCreateFontFromLogfontA(dc_.get(), &logfont, &created) != gdip::kOk) {
+      gdip::Get().GdipCreateFontFromLogfontW(dc_.get(), &logfont, &created) != gdip::kOk) {
     fallback = CreateGpFontFromDC(dc_.get(), handle);
     return fallback.get();
   }

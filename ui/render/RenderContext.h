@@ -109,7 +109,7 @@ class RenderContext_GdiPlus : public IRenderContext {
   // the text. They are deleted with the context, which therefore goes before GDI+ is shut down,
   // as the windows holding contexts do.
   struct CachedFont {
-    LOGFONTA logfont;
+    LOGFONTW logfont;
     gdip::GpFont* font;
   };
   std::vector<CachedFont> fonts_;
