@@ -5,12 +5,16 @@ desktop_keeper_pid_file="$_desktop_build/desktop-keeper.pid"
 desktop_keeper_exe="$_desktop_build/tests/desktop_keeper.exe"
 desktop_ready_file="$_desktop_build/desktop-keeper.ready"
 
-# This prefix's processes of one system program: another suite's or a demo's are no concern
-# of this one. A process that died is a zombie with no environment, so it does not count.
+# Whether a process is this prefix's: another suite's or a demo's is no concern of this one. A
+# process that died is a zombie with no environment, so it does not count.
+in_prefix() {  # pid
+  { tr '\0' '\n' <"/proc/$1/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"
+}
+# This prefix's processes of one system program.
 own_processes() {  # program name
   local pid
   for pid in $(pgrep -f "C:\\\\windows\\\\system32\\\\$1" 2>/dev/null); do
-    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+    in_prefix "$pid" && echo "$pid"
   done
 }
 own_desktop() { [ -n "$(own_processes explorer.exe)" ]; }

@@ -29,13 +29,12 @@ build=$(cd "$build" && pwd)  # Wine takes only an absolute prefix path
 . "$build/wine-session.env"
 # shellcheck disable=SC1091
 . "$root/tests/harness/wine_env.sh" "$build"
+# shellcheck disable=SC1091
+. "$root/tests/harness/desktop.sh" "$build"
 session_processes() {
   echo "$XVFB_PID"
   local pid
-  for pid in $(pgrep -f 'wineserver|\.exe' 2>/dev/null); do
-    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
-      echo "$pid"
-  done
+  for pid in $(pgrep -f 'wineserver|\.exe' 2>/dev/null); do in_prefix "$pid" && echo "$pid"; done
 }
 pin_session() {  # processor list
   local pid

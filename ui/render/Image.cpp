@@ -264,12 +264,10 @@ std::unique_ptr<ImageInfo> DecodeOwnPng(HGLOBAL block, const std::wstring& path,
   PixelBuffer pixels = DecodePng(data, size);
   if (pixels.bytes.empty()) return nullptr;
   int scale = drawn_scale;
-  if (wanted_scale < drawn_scale) {
-    PixelBuffer reduced = ReduceToScale(pixels, drawn_scale, wanted_scale);
-    if (!reduced.bytes.empty()) {
-      pixels = std::move(reduced);
-      scale = wanted_scale;
-    }
+  PixelBuffer reduced = ReduceToScale(pixels, drawn_scale, wanted_scale);
+  if (!reduced.bytes.empty()) {
+    pixels = std::move(reduced);
+    scale = wanted_scale;
   }
   std::unique_ptr<ImageInfo> info = FromPixels(pixels, path);
   if (info) info->scale_percent = scale;
