@@ -302,6 +302,50 @@ TEST(Repaint, PartialUpdatesEqualAFullRepaint) {
   ::DestroyWindow(hwnd);
 }
 
+// A control that counts how often it is drawn.
+class CountedPaint : public ui::Control {
+ public:
+  explicit CountedPaint(int* count) : count_(count) {}
+  void Paint(ui::IRenderContext* context, const RECT& paint_rect) override {
+    ++*count_;
+    ui::Control::Paint(context, paint_rect);
+  }
+
+ private:
+  int* count_;
+};
+
+class CountingWindow : public HostWindow {
+ public:
+  using HostWindow::HostWindow;
+  ui::Control* CreateControl(const std::wstring& name) override {
+    return name == L"Counted" ? new CountedPaint(&paints) : nullptr;
+  }
+  int paints = 0;
+};
+
+// The first layout asks for every control to be drawn, from inside the paint that is about to
+// draw them all: a window shown is drawn once, not drawn and handed over again right after.
+TEST(Repaint, ShownLayeredWindowIsDrawnOnce) {
+  ui_test::AddTextColors({{L"once_paper", L"#FFFFFFFF"}});
+  CountingWindow window(
+      L"<Window size=\"120,80\"><VBox bkcolor=\"once_paper\"><Counted name=\"counted\" "
+      L"height=\"40\"/>"
+      L"<Control/></VBox></Window>");
+  const HWND hwnd = ui_test::OpenPopup(window, L"drawn once", {60, 60, 180, 140}, true);
+  ASSERT_NE(hwnd, nullptr);
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  EXPECT_EQ(window.paints, 1);
+  // What is asked for afterwards is still drawn.
+  ui::Control* counted = window.FindControl(L"counted");
+  ASSERT_NE(counted, nullptr);
+  window.Invalidate(counted->GetPos());
+  ASSERT_TRUE(ui_test::SettlePaint(window));
+  EXPECT_EQ(window.paints, 2);
+  EXPECT_TRUE(ui_test::RepaintsAgree(window));
+  ::DestroyWindow(hwnd);
+}
+
 // borderround shapes the control's own painting and its children's, and its border follows
 // the curve.
 TEST(Repaint, RoundedCornersKeepTheParentVisible) {

@@ -323,6 +323,13 @@ void Window::NeedUpdate() {
   ::InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
+void Window::TakeLayeredDirty(RECT* update) {
+  RECT merged = {};
+  ::UnionRect(&merged, update, &layered_dirty_);
+  *update = merged;
+  layered_dirty_ = RECT();
+}
+
 void Window::ScheduleLayeredPaint(const RECT& rect) {
   RECT merged = {};
   ::UnionRect(&merged, &layered_dirty_, &rect);
@@ -497,12 +504,7 @@ void Window::OnLayeredPaint() {
 }
 
 void Window::PaintTree(RECT update, HDC paint_dc) {
-  if (is_layered_) {
-    RECT merged = {};
-    ::UnionRect(&merged, &update, &layered_dirty_);
-    update = merged;
-    layered_dirty_ = RECT();
-  }
+  if (is_layered_) TakeLayeredDirty(&update);
   if (first_paint_pending_) {
     first_paint_pending_ = false;
     if (root_->GetFixedWidth() == kDefaultAuto || root_->GetFixedHeight() == kDefaultAuto) {
@@ -539,6 +541,9 @@ void Window::PaintTree(RECT update, HDC paint_dc) {
     if (window_rect.bottom > vb) update.bottom = client.bottom;
   }
   ArrangePending();
+  // Placing controls asks for them to be drawn, and they are about to be: left in the record,
+  // the same picture would be drawn and handed over once more.
+  if (is_layered_) TakeLayeredDirty(&update);
   const int width = client.right - client.left;
   const int height = client.bottom - client.top;
   if (render_context_->Resize(width, height)) update = client;

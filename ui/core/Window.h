@@ -169,6 +169,8 @@ class Window : public nbase::SupportWeakCallback {
   void OnPaint();
   void OnLayeredPaint();
   void ScheduleLayeredPaint(const RECT& rect);
+  // Adds what waits to be drawn to `update`, and empties the record.
+  void TakeLayeredDirty(RECT* update);
   // Lays out what is pending and paints `update`; a layered window shows itself, any other
   // copies to `paint_dc`.
   void PaintTree(RECT update, HDC paint_dc);
