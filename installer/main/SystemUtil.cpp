@@ -102,20 +102,20 @@ namespace {
 // the old version.
 // The window's own drawing libraries (the picture library, the alpha blend, the rich edit) are
 // bound by full path when first used and need no place here; what they and the system's
-// window code load by name does.
+// window code load by name does. The text field's libraries wait for the first paint: the
+// home page's field is hidden until its panel opens, and the field binds them itself should
+// that come first.
 const wchar_t* const kBeforeTheWindow[] = {
     L"uxtheme.dll",
-    L"usp10.dll",
-    L"riched20.dll",
 };
 const wchar_t* const kAfterFirstPaint[] = {
-    L"propsys.dll",       L"windowscodecs.dll", L"gdiplus.dll",  L"msimg32.dll",  L"msftedit.dll",
-    L"bcrypt.dll",        L"crypt32.dll",       L"rsaenh.dll",   L"oleacc.dll",   L"mpr.dll",
-    L"wininet.dll",       L"jsproxy.dll",       L"winhttp.dll",  L"msacm32.dll",  L"winmm.dll",
-    L"explorerframe.dll", L"secur32.dll",       L"kerberos.dll", L"dnsapi.dll",   L"nsi.dll",
-    L"iphlpapi.dll",      L"netapi32.dll",      L"msv1_0.dll",   L"schannel.dll", L"wintrust.dll",
-    L"dbghelp.dll",       L"imagehlp.dll",      L"cryptnet.dll", L"urlmon.dll",   L"ieframe.dll",
-    L"actxprxy.dll",
+    L"usp10.dll",    L"riched20.dll", L"propsys.dll",       L"windowscodecs.dll", L"gdiplus.dll",
+    L"msimg32.dll",  L"msftedit.dll", L"bcrypt.dll",        L"crypt32.dll",       L"rsaenh.dll",
+    L"oleacc.dll",   L"mpr.dll",      L"wininet.dll",       L"jsproxy.dll",       L"winhttp.dll",
+    L"msacm32.dll",  L"winmm.dll",    L"explorerframe.dll", L"secur32.dll",       L"kerberos.dll",
+    L"dnsapi.dll",   L"nsi.dll",      L"iphlpapi.dll",      L"netapi32.dll",      L"msv1_0.dll",
+    L"schannel.dll", L"wintrust.dll", L"dbghelp.dll",       L"imagehlp.dll",      L"cryptnet.dll",
+    L"urlmon.dll",   L"ieframe.dll",  L"actxprxy.dll",
 };
 
 template <size_t N>

@@ -383,4 +383,52 @@ TEST(RichEditNotifyTest, AClickedLinkReachesTheWindowWithItsText) {
   ::DestroyWindow(hwnd);
 }
 
+const wchar_t kPanelSkin[] =
+    L"<Window size=\"240,120\" shadowattached=\"false\">"
+    L"<VBox bkcolor=\"test_paper\"><Control name=\"top\" height=\"20\"/>"
+    L"<VBox name=\"panel\" visible=\"false\">"
+    L"<RichEdit name=\"folder\" height=\"28\" text=\"C:\\Target\"/></VBox>"
+    L"</VBox></Window>";
+
+class PanelEditWindow : public EditWindow {
+ public:
+  std::wstring GetSkinFile() override { return kPanelSkin; }
+};
+
+// A field in a panel not yet opened leaves the text services for later: the window comes up
+// without them, the field reports the text it was given, and opening the panel starts them
+// with that text, placed and taking keys.
+TEST(RichEditPanelTest, ServicesStartWhenAHiddenFieldIsFirstShown) {
+  ui_test::AddTextColors({{L"test_paper", L"#FFFFFFFF"}});
+  PanelEditWindow window;
+  HWND hwnd = ui_test::OpenPopup(window, L"panel", {40, 40, 280, 160}, false);
+  ASSERT_NE(hwnd, nullptr);
+  ::UpdateWindow(hwnd);
+  ui::Control* top = window.FindControl(L"top");
+  ui::Control* panel = window.FindControl(L"panel");
+  auto* folder = static_cast<ui::RichEdit*>(window.FindControl(L"folder"));
+  ASSERT_TRUE(top && panel && folder);
+  ASSERT_TRUE(ui_test::PumpUntil([&] { return top->GetPos().right > 0; }, 2000));
+  EXPECT_FALSE(folder->HasTextServices());
+  EXPECT_EQ(folder->GetText(), L"C:\\Target");
+  folder->SetText(L"D:\\Other");
+  EXPECT_EQ(folder->GetText(), L"D:\\Other");
+  EXPECT_FALSE(folder->HasTextServices());
+
+  panel->SetVisible(true);
+  ASSERT_TRUE(ui_test::PumpUntil([&] { return folder->HasTextServices(); }, 2000))
+      << "the field was shown and laid out without starting its text services";
+  EXPECT_EQ(folder->GetText(), L"D:\\Other");
+  const RECT text = folder->GetTextRect();
+  EXPECT_GT(text.right, text.left);
+  const RECT& at = folder->GetPos();
+  const LPARAM middle = MAKELPARAM((at.left + at.right) / 2, (at.top + at.bottom) / 2);
+  ::SendMessageW(hwnd, WM_LBUTTONDOWN, MK_LBUTTON, middle);
+  ::SendMessageW(hwnd, WM_LBUTTONUP, 0, middle);
+  ::SendMessageW(hwnd, WM_KEYDOWN, VK_END, 1);
+  ::SendMessageW(hwnd, WM_CHAR, L'x', 1);
+  EXPECT_EQ(folder->GetText(), L"D:\\Otherx");
+  ::DestroyWindow(hwnd);
+}
+
 }  // namespace

@@ -181,12 +181,8 @@ void RichEdit::SetWordWrap(bool wrap) {
   if (host_) host_->SetPropertyBit(TXTBIT_WORDWRAP, wrap);
 }
 
-void RichEdit::SetWindow(Window* window, Box* parent, bool init) {
-  Box::SetWindow(window, parent, init);
-  if (init && window && !inited_) InitTextServices();
-}
-
-void RichEdit::InitTextServices() {
+bool RichEdit::StartTextServices() {
+  if (inited_ || !GetWindow()) return static_cast<bool>(host_);
   inited_ = true;
   TextHostParams params;
   params.style = style_;
@@ -195,7 +191,7 @@ void RichEdit::InitTextServices() {
   params.text_color = GlobalManager::Instance().GetTextColor(text_color_);
   nbase::ComPtr<CTxtWinHost> host(new CTxtWinHost(this));
   if (rich_) host->SetPropertyBit(TXTBIT_RICHTEXT, true);
-  if (!host->Init(params)) return;
+  if (!host->Init(params)) return false;
   host_ = std::move(host);
   host_->SetPropertyBit(TXTBIT_SAVESELECTION, true);
   if (word_wrap_ >= 0) host_->SetPropertyBit(TXTBIT_WORDWRAP, word_wrap_ == 1);
@@ -207,14 +203,18 @@ void RichEdit::InitTextServices() {
   if (FAILED(host_->GetTextServices()->OnTxInPlaceActivate(&client))) {
     host_->SetInPlaceActive(false);
   }
+  // Started after its layout: the services get the place it was given.
+  if (!::IsRectEmpty(&rect_)) PlaceText();
+  return true;
 }
 
 LRESULT RichEdit::TxSend(UINT message, WPARAM wparam, LPARAM lparam) {
-  return host_ ? host_->TxSend(message, wparam, lparam) : 0;
+  return StartTextServices() ? host_->TxSend(message, wparam, lparam) : 0;
 }
 
 std::wstring RichEdit::GetText() const {
-  if (!host_) return std::wstring();
+  // Until the services start nobody can have typed: the text is the one given.
+  if (!host_) return text_;
   GETTEXTLENGTHEX length_query = {GTL_DEFAULT | GTL_NUMCHARS, 1200};
   const LRESULT length =
       host_->TxSend(EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length_query), 0);
@@ -330,7 +330,17 @@ void RichEdit::SetTextColor(const std::wstring& color) {
 
 void RichEdit::SetPos(const RECT& rect) {
   Box::SetPos(rect);
-  if (!host_) return;
+  if (host_) {
+    PlaceText();
+  } else if (IsVisible()) {
+    // The text services start with the field's first layout in view, not when it joins its
+    // window: a field in a panel not yet opened would make the window's first paint pay for
+    // them, and they are a good part of it.
+    StartTextServices();  // places the text itself
+  }
+}
+
+void RichEdit::PlaceText() {
   RECT text_rect = rect_;
   if (Layout* layout = GetLayout()) {
     const RECT& padding = layout->GetPadding();
@@ -654,7 +664,7 @@ void RichEdit::Paint(IRenderContext* context, const RECT& paint_rect) {
   RECT clip = {};
   if (!IsVisible() || !::IntersectRect(&clip, &paint_rect, &rect_)) return;
   Box::Paint(context, paint_rect);  // background, images and children
-  if (!host_) return;
+  if (!StartTextServices()) return;
   const RECT text_rect = host_->GetClientRect();
   if (GetText().empty() && !read_only_) {
     const std::wstring prompt = GetPromptText();

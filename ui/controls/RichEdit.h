@@ -22,10 +22,11 @@ class RichEdit : public Box {
   std::wstring GetType() const override { return L"RichEdit"; }
   void SetAttribute(const std::wstring& name, const std::wstring& value) override;
   void RescaleDpi(int from_scale, int to_scale) override;
-  void SetWindow(Window* window, Box* parent, bool init = true) override;
   void SetPos(const RECT& rect) override;
   void Paint(IRenderContext* context, const RECT& paint_rect) override;
 
+  // Whether the text services have started: with the field's first layout while it is shown,
+  // or when it is first drawn, focused or given input.
   bool HasTextServices() const { return static_cast<bool>(host_); }
   // Tab when the field takes tabs; Return when it does not report it as "return" instead.
   bool WantsKey(UINT key) const override {
@@ -93,7 +94,11 @@ class RichEdit : public Box {
   }
 
  private:
-  void InitTextServices();
+  // Starts the text services once the field is in a window; false when they cannot start.
+  // Settings made before then wait in the field's members and go to the services as they do.
+  bool StartTextServices();
+  // Hands the services the padded area, less the scroll bar while the text needs one.
+  void PlaceText();
   void SetStyleBit(DWORD bit, bool on);
   LRESULT TxSend(UINT message, WPARAM wparam = 0, LPARAM lparam = 0);
   void PasteDigits();

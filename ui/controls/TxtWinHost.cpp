@@ -61,7 +61,12 @@ bool CTxtWinHost::Init(const TextHostParams& params) {
   if (!(style_ & (ES_AUTOHSCROLL | WS_HSCROLL))) property_bits_ |= TXTBIT_WORDWRAP;
 
   // Only the system folder's copy: a DLL of this name beside an installer in the Downloads
-  // folder must never be the one that loads.
+  // folder must never be the one that loads. That holds for what the services load by name
+  // too (the older rich edit library, and the script library it imports): some loaders look
+  // for a system library's own dependencies beside the program, so they are bound first.
+  for (const wchar_t* dependency : {L"usp10.dll", L"riched20.dll"}) {
+    nbase::LoadSystemLibrary(dependency);
+  }
   auto create =
       nbase::GetSystemFunction<CreateTextServicesFn>(L"msftedit.dll", "CreateTextServices");
   if (!create) return false;
