@@ -142,6 +142,18 @@ Picture Generate(Random& random) {
     }
     picture.rows.push_back(row);
   }
+  if ((picture.color == 0 || picture.color == 2) && random.Below(3) == 0) {
+    // A transparent colour: the first pixel's, so the picture has a see-through pixel.
+    const std::string& first = picture.rows[0];
+    for (int channel = 0; channel < Channels(picture.color); ++channel) {
+      const uint32_t bit = static_cast<uint32_t>(channel) * picture.depth;
+      const uint32_t sample =
+          (static_cast<uint8_t>(first[bit / 8]) >> (8 - picture.depth - bit % 8)) &
+          ((1u << picture.depth) - 1);
+      picture.transparency.push_back('\0');
+      picture.transparency.push_back(static_cast<char>(sample));
+    }
+  }
   return picture;
 }
 

@@ -249,14 +249,18 @@ std::unique_ptr<ImageInfo> DecodeOwnPng(HGLOBAL block, const std::wstring& path,
     uint8_t* out = nullptr;
     int width = 0;
     int height = 0;
-    const bool read = DecodePngInto(data, size, [&](int w, int h) {
-      width = w;
-      height = h;
-      bitmap = CreatePictureBitmap(w, h, &out);
-      return out;
-    });
+    bool opaque = false;
+    const bool read = DecodePngInto(
+        data, size,
+        [&](int w, int h) {
+          width = w;
+          height = h;
+          bitmap = CreatePictureBitmap(w, h, &out);
+          return out;
+        },
+        &opaque);
     if (!read || !bitmap) return nullptr;
-    const bool has_alpha = Premultiply(out, size_t(width) * height);
+    const bool has_alpha = !opaque && Premultiply(out, size_t(width) * height);
     std::unique_ptr<ImageInfo> info = MakeInfo(std::move(bitmap), width, height, has_alpha, path);
     info->scale_percent = drawn_scale;
     return info;

@@ -110,6 +110,9 @@ class RowInflater {
  public:
   explicit RowInflater(const std::vector<uint8_t>& compressed) {
     started_ = inflateInit(&stream_) == Z_OK;
+    // Every chunk's checksum has been checked over the compressed bytes already; the stream's
+    // own sum over the inflated ones would only read the picture once more.
+    if (started_) inflateValidate(&stream_, 0);
     stream_.next_in = const_cast<Bytef*>(compressed.data());
     stream_.avail_in = static_cast<uInt>(compressed.size());
   }
@@ -158,7 +161,7 @@ bool LooksLikePng(const uint8_t* data, size_t size) {
 }
 
 bool DecodePngInto(const uint8_t* data, size_t size,
-                   const std::function<uint8_t*(int width, int height)>& target) {
+                   const std::function<uint8_t*(int width, int height)>& target, bool* opaque) {
   if (!LooksLikePng(data, size)) return false;
   Header header;
   bool have_header = false;
@@ -222,6 +225,11 @@ bool DecodePngInto(const uint8_t* data, size_t size,
   const size_t bits_per_pixel = size_t{header.depth} * header.channels;
   const size_t stride = (header.width * bits_per_pixel + 7) / 8;
   const size_t pixel_bytes = std::max<size_t>(1, bits_per_pixel / 8);
+  if (opaque) {
+    bool see_through = header.color == kGrayAlpha || header.color == kRgba || have_key;
+    for (size_t i = 0; i < palette_size && !see_through; ++i) see_through = palette[i][3] != 255;
+    *opaque = !see_through;
+  }
   uint8_t* const pixels = target(static_cast<int>(header.width), static_cast<int>(header.height));
   if (!pixels) return false;
   RowInflater inflater(compressed);

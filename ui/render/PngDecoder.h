@@ -18,8 +18,11 @@ PixelBuffer DecodePng(const uint8_t* data, size_t size);
 // The same, read straight into memory the caller gives once the size is known: `target` returns
 // where the width * height pixels go (top-down rows of width * 4 bytes), or null to give up.
 // False when the file cannot be read; what was written to the target by then is not a picture.
+// `opaque`, when given, is set to whether the file's kind cannot hold a see-through pixel
+// (no alpha channel and no transparent colour), so a caller can skip looking for one.
 bool DecodePngInto(const uint8_t* data, size_t size,
-                   const std::function<uint8_t*(int width, int height)>& target);
+                   const std::function<uint8_t*(int width, int height)>& target,
+                   bool* opaque = nullptr);
 
 // Whether the bytes start as a PNG file does.
 bool LooksLikePng(const uint8_t* data, size_t size);
