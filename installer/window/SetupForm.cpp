@@ -239,7 +239,6 @@ void SetupForm::InitData() {
   // need compete with the first paint for the processor: they start once the window is up
   // (timers come after painting).
   ::SetTimer(GetHWND(), kAfterFirstPaintTimerId, 0, nullptr);
-  FillLanguageCombo();
   if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
   download_port_ = std::make_unique<Download>(*this);
   runner_port_ = std::make_unique<Runner>(*this);
@@ -343,6 +342,7 @@ void SetupForm::ShowSlide() {
 }
 
 void SetupForm::ShowCustomPanel(bool show) {
+  if (show) FillLanguageCombo();
   if (switch_) switch_->SetFixedHeight(show ? kHomeHeightWithCustomPanel : kHomeHeight);
   if (box_custom_) box_custom_->SetFadeVisible(show);
   FitWindowToContent();
@@ -384,6 +384,7 @@ void SetupForm::AfterFirstPaintStep() {
     return;
   }
   first_paint_done_ = true;
+  FillLanguageCombo();
   CreateDownloader();
   CAnalytics::Instance().Init(nbase::UTF16ToUTF8(product_.AnalyticsCategory()),
                               nbase::UTF16ToUTF8(product_.AnalyticsPrefix()));
@@ -478,7 +479,8 @@ void SetupForm::OnDownloadProgress(LPARAM lparam) {
 // --- Custom options ---------------------------------------------------------------------------
 
 void SetupForm::FillLanguageCombo() {
-  if (!combo_language_) return;
+  if (!combo_language_ || language_combo_filled_) return;
+  language_combo_filled_ = true;
   const std::wstring current = languages_.CurrentName();
   int selection = 0;
   // The list is keyed by name; its order is the order of the offered languages.
@@ -495,7 +497,6 @@ void SetupForm::FillLanguageCombo() {
     if (name == current) selection = static_cast<int>(combo_language_->GetCount()) - 1;
   }
   combo_language_->SelectItem(selection);
-  if (edit_path_) edit_path_->SetText(product_.DefaultInstallFolder());
 }
 
 void SetupForm::SwitchLanguage() {

@@ -150,6 +150,8 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   void UpdateStatusLine();
 
   // Custom options.
+  // The list of languages is hidden in the custom panel: filled once, when the panel first
+  // opens or once the steps after the first paint are done, whichever comes first.
   void FillLanguageCombo();
   void SwitchLanguage();
   void BrowseForFolder();
@@ -205,6 +207,7 @@ class SetupForm : public ui::WindowImplBase, private setup::FlowView, private se
   bool download_folder_ready_ = false;
   bool first_paint_done_ = false;
   size_t after_paint_step_ = 0;
+  bool language_combo_filled_ = false;
   bool waiting_for_network_ = false;
   std::unique_ptr<Download> download_port_;
   std::unique_ptr<Runner> runner_port_;
