@@ -32,7 +32,6 @@ Api BindAll() {
   UI_BIND(GdipBitmapUnlockBits);
   UI_BIND(GdipCreateFromHDC);
   UI_BIND(GdipDeleteGraphics);
-  UI_BIND(GdipCreateFontFromLogfontA);
   UI_BIND(GdipCreateFontFromLogfontW);
   UI_BIND(GdipCreateFontFromDC);
   UI_BIND(GdipDeleteFont);

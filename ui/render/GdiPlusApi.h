@@ -102,7 +102,6 @@ struct Api {
   GpStatus(WINAPI* GdipBitmapUnlockBits)(GpBitmap*, BitmapData*);
   GpStatus(WINAPI* GdipCreateFromHDC)(HDC, GpGraphics**);
   GpStatus(WINAPI* GdipDeleteGraphics)(GpGraphics*);
-  GpStatus(WINAPI* GdipCreateFontFromLogfontA)(HDC, const LOGFONTA*, GpFont**);
   GpStatus(WINAPI* GdipCreateFontFromLogfontW)(HDC, const LOGFONTW*, GpFont**);
   GpStatus(WINAPI* GdipCreateFontFromDC)(HDC, GpFont**);
   GpStatus(WINAPI* GdipDeleteFont)(GpFont*);
