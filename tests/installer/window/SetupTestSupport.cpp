@@ -247,11 +247,12 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
   }
   if (!head && last > first) {
     // The probe's single byte always comes: what goes is the package itself.
+    // Counted down to zero and no further: a count that dipped below zero for a moment would
+    // read as "no cut-off" to a request arriving then, and serve it.
     int left = bodies_left_.load();
-    while (left >= 0 && !bodies_left_.compare_exchange_weak(left, left - 1)) {
+    while (left > 0 && !bodies_left_.compare_exchange_weak(left, left - 1)) {
     }
     if (left == 0) {
-      bodies_left_ = 0;
       ::closesocket(client);
       return;
     }
