@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/StringUtil.h"
+#include "installer/HttpClient/WinsockApi.h"
 
 namespace {
 
@@ -26,8 +27,9 @@ bool StartWinsock() {
   // Started once and never cleaned up: clients on other threads may use sockets at any time
   // until the process ends.
   static const bool started = [] {
+    const WinsockApi& api = Winsock();
     WSADATA data;
-    return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    return api.complete && api.WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
   return started;
 }
@@ -81,7 +83,7 @@ void WriteBlock(FILE* file, const char* data, size_t length) {
 }  // namespace
 
 void SocketTraits::Close(Type socket) noexcept {
-  ::closesocket(static_cast<SOCKET>(socket));
+  Winsock().closesocket(static_cast<SOCKET>(socket));
 }
 
 CHttpSocket::~CHttpSocket() = default;
@@ -95,7 +97,7 @@ bool CHttpSocket::Connect(const std::string& host, int port) {
     if (!StartWinsock()) throw HttpErrSocket;
     // An empty name would resolve to this machine itself.
     if (host.empty()) throw HttpErrResolve;
-    const hostent* entry = ::gethostbyname(host.c_str());
+    const hostent* entry = Winsock().gethostbyname(host.c_str());
     if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0]) {
       throw HttpErrResolve;
     }
@@ -105,17 +107,18 @@ bool CHttpSocket::Connect(const std::string& host, int port) {
     resolved_address_ = nbase::AnsiToUTF16(address);
 
     socket_.reset();
-    socket_.reset(static_cast<SocketTraits::Type>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
+    socket_.reset(
+        static_cast<SocketTraits::Type>(Winsock().socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)));
     if (!socket_) throw HttpErrSocket;
     const DWORD timeout = kReceiveTimeoutMs;
-    ::setsockopt(Raw(socket_), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-                 sizeof(timeout));
+    Winsock().setsockopt(Raw(socket_), SOL_SOCKET, SO_RCVTIMEO,
+                         reinterpret_cast<const char*>(&timeout), sizeof(timeout));
     sockaddr_in target = {};
     target.sin_family = AF_INET;
-    target.sin_port = ::htons(static_cast<u_short>(port));
-    target.sin_addr.s_addr = ::inet_addr(address);
-    if (::connect(Raw(socket_), reinterpret_cast<const sockaddr*>(&target), sizeof(target)) ==
-        SOCKET_ERROR) {
+    target.sin_port = Winsock().htons(static_cast<u_short>(port));
+    target.sin_addr.s_addr = Winsock().inet_addr(address);
+    if (Winsock().connect(Raw(socket_), reinterpret_cast<const sockaddr*>(&target),
+                          sizeof(target)) == SOCKET_ERROR) {
       throw HttpErrConnect;
     }
     return true;
@@ -131,7 +134,7 @@ void CHttpSocket::SendRequest(const std::string& path) {
   size_t sent = 0;
   while (sent < head.size()) {
     const int count =
-        ::send(Raw(socket_), head.data() + sent, static_cast<int>(head.size() - sent), 0);
+        Winsock().send(Raw(socket_), head.data() + sent, static_cast<int>(head.size() - sent), 0);
     if (count == SOCKET_ERROR || count == 0) throw HttpErrSend;
     sent += static_cast<size_t>(count);
   }
@@ -139,7 +142,7 @@ void CHttpSocket::SendRequest(const std::string& path) {
 
 size_t CHttpSocket::Receive(char* buffer, size_t size) {
   // The receive time-out set at connect turns a silent server into an error here.
-  const int count = ::recv(Raw(socket_), buffer, static_cast<int>(size), 0);
+  const int count = Winsock().recv(Raw(socket_), buffer, static_cast<int>(size), 0);
   if (count == SOCKET_ERROR) throw HttpErrSocket;
   return static_cast<size_t>(count);
 }

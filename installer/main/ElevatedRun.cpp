@@ -1,9 +1,8 @@
 // The elevated, silent start of the setup package and the wait for its end.
 #include "installer/main/ElevatedRun.h"
 
-#include <shellapi.h>
-
 #include "base/UniqueResource.h"
+#include "installer/main/ShellFunctions.h"
 
 ElevatedRunResult RunElevatedAndWait(const std::wstring& file, const std::wstring& parameters,
                                      const std::wstring& directory, DWORD timeout_ms) {
@@ -16,7 +15,8 @@ ElevatedRunResult RunElevatedAndWait(const std::wstring& file, const std::wstrin
   info.lpParameters = parameters.c_str();
   info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = SW_HIDE;
-  if (!::ShellExecuteExW(&info)) {
+  const ShellApi& shell = ShellFunctions();
+  if (!shell.complete || !shell.ShellExecuteExW(&info)) {
     result.start_error = ::GetLastError();
     if (result.start_error == 0) result.start_error = ERROR_GEN_FAILURE;
     return result;

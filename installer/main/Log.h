@@ -18,12 +18,20 @@ enum LogLevel : int {
 
 // Process-wide destination of log lines. Lines at or below the threshold are appended to the
 // file, which is opened and closed per line so that it is complete whenever someone reads it.
+// While the file is held back (from HoldFileUntilOpened to OpenHeldFile), those lines are kept
+// in memory and written in one go when it opens.
 class LogSink {
  public:
   static LogSink& Instance();
 
+  // Names the file; lines held back until now are written to it first.
   void SetFilePath(const std::wstring& path);
+  // The file's path, opening a held-back file first so that it holds every line so far.
   std::wstring FilePath();
+  // Keeps the file's lines in memory until OpenHeldFile, which asks `resolve` for the path.
+  void HoldFileUntilOpened(std::wstring (*resolve)());
+  // Names a held-back file and writes what was kept; nothing when the file is not held back.
+  void OpenHeldFile();
   void SetThreshold(int level) { threshold_.store(level); }
   int Threshold() const { return threshold_.load(); }
 
@@ -36,10 +44,15 @@ class LogSink {
   LogSink(const LogSink&) = delete;
   LogSink& operator=(const LogSink&) = delete;
 
-  void AppendToFile(const std::string& utf8_line);
+  // Appends to the file, or keeps the text while the file is held back; true when so much is
+  // kept that the file should open now.
+  bool AppendToFile(const std::string& utf8_line);
+  void WriteToFileLocked(const std::string& utf8_text);
 
   nbase::Lock lock_;
   std::wstring file_path_;
+  std::wstring (*resolve_path_)() = nullptr;  // set while the file is held back
+  std::string held_;
   std::atomic<int> threshold_{LV_ERR};
 };
 
@@ -65,8 +78,14 @@ class LogRecord {
 const wchar_t* LogLevelTag(int level);
 
 // Points the log at "<local app data>\\Temp\\<exe base name>_log.txt" and lets LV_ERR to
-// LV_APP through to it. Called once, first thing in the entry.
+// LV_APP through to it. Called once, first thing in the entry. The file itself opens with
+// OpenLogFile (or an error line, or the process's exit): finding the folder loads the shell,
+// which the window's first paint has no use for.
 bool StartLog();
+
+// Opens the log's file, writing the lines kept since StartLog. Called once the window has
+// painted and before the process ends; later calls do nothing.
+void OpenLogFile();
 
 // printf-style with wide formats (wide text arguments as %ls).
 #define LOG_AT_LEVEL(level, ...)                                       \

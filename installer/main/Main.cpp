@@ -53,6 +53,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     main_thread.RunOnCurrentThread(nbase::MessageLoop::kUIMessageLoop);
   }
   LOG_APP(L"app: leave message loop");
+  // A window that closed before it painted never opened the log's file.
+  OpenLogFile();
   // The last events ("Cancel_Install" among them) are still on their way; give them a short,
   // bounded chance to arrive, then end the process without tearing anything down under them.
   EndProcessAfterEvents(0, 1500);

@@ -2,8 +2,6 @@
 #include "installer/main/SystemUtil.h"
 
 #include <netlistmgr.h>
-#include <shellapi.h>
-#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <iterator>
@@ -13,6 +11,7 @@
 #include "base/StringUtil.h"
 #include "base/SystemLibrary.h"
 #include "base/UniqueResource.h"
+#include "installer/main/ShellFunctions.h"
 
 namespace sysutil {
 namespace {
@@ -38,23 +37,21 @@ std::wstring QueryLocalAppDataFolder() {
   if (version.dwMajorVersion > 5) {
     // Looked up by name: the export does not exist before Vista.
     using GetKnownFolderPathFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, PWSTR*);
-    nbase::UniqueModule shell(::LoadLibraryW(L"shell32.dll"));
-    auto get_known_folder_path =
-        shell ? reinterpret_cast<GetKnownFolderPathFn>(
-                    reinterpret_cast<void*>(::GetProcAddress(shell.get(), "SHGetKnownFolderPath")))
-              : nullptr;
+    const auto get_known_folder_path =
+        nbase::GetSystemFunction<GetKnownFolderPathFn>(L"shell32.dll", "SHGetKnownFolderPath");
     if (get_known_folder_path) {
       PWSTR raw_path = nullptr;
       const HRESULT hr = get_known_folder_path(nbase::kFolderIdLocalAppData, kKnownFolderCreate,
                                                nullptr, &raw_path);
-      // Declared after the module, so the path is freed before the library goes.
       nbase::UniqueCoTaskMem path(raw_path);
       if (SUCCEEDED(hr) && raw_path) folder = raw_path;
     }
   } else {
     wchar_t path[MAX_PATH] = {};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, 0,
-                                     path))) {
+    const ShellApi& shell = ShellFunctions();
+    if (shell.complete &&
+        SUCCEEDED(shell.SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                         0, path))) {
       folder = path;
     }
   }
@@ -102,20 +99,23 @@ namespace {
 // the old version.
 // The window's own drawing libraries (the picture library, the alpha blend, the rich edit) are
 // bound by full path when first used and need no place here; what they and the system's
-// window code load by name does. The text field's libraries wait for the first paint: the
-// home page's field is hidden until its panel opens, and the field binds them itself should
-// that come first.
+// window code load by name does (the picture library takes the shell's helpers with it). The
+// shell and the sockets are bound at run time, after the first paint. The text field's libraries
+// wait for the first paint: the home page's field is hidden until its panel opens, and the field
+// binds them itself should that come first.
 const wchar_t* const kBeforeTheWindow[] = {
     L"uxtheme.dll",
+    L"shcore.dll",
+    L"shlwapi.dll",
 };
 const wchar_t* const kAfterFirstPaint[] = {
-    L"usp10.dll",    L"riched20.dll", L"propsys.dll",       L"windowscodecs.dll", L"gdiplus.dll",
-    L"msimg32.dll",  L"msftedit.dll", L"bcrypt.dll",        L"crypt32.dll",       L"rsaenh.dll",
-    L"oleacc.dll",   L"mpr.dll",      L"wininet.dll",       L"jsproxy.dll",       L"winhttp.dll",
-    L"msacm32.dll",  L"winmm.dll",    L"explorerframe.dll", L"secur32.dll",       L"kerberos.dll",
-    L"dnsapi.dll",   L"nsi.dll",      L"iphlpapi.dll",      L"netapi32.dll",      L"msv1_0.dll",
-    L"schannel.dll", L"wintrust.dll", L"dbghelp.dll",       L"imagehlp.dll",      L"cryptnet.dll",
-    L"urlmon.dll",   L"ieframe.dll",  L"actxprxy.dll",
+    L"usp10.dll",    L"shell32.dll",  L"riched20.dll", L"propsys.dll",  L"windowscodecs.dll",
+    L"gdiplus.dll",  L"msimg32.dll",  L"msftedit.dll", L"bcrypt.dll",   L"crypt32.dll",
+    L"rsaenh.dll",   L"oleacc.dll",   L"mpr.dll",      L"ws2_32.dll",   L"wininet.dll",
+    L"jsproxy.dll",  L"winhttp.dll",  L"msacm32.dll",  L"winmm.dll",    L"explorerframe.dll",
+    L"secur32.dll",  L"kerberos.dll", L"dnsapi.dll",   L"nsi.dll",      L"iphlpapi.dll",
+    L"netapi32.dll", L"msv1_0.dll",   L"schannel.dll", L"wintrust.dll", L"dbghelp.dll",
+    L"imagehlp.dll", L"cryptnet.dll", L"urlmon.dll",   L"ieframe.dll",  L"actxprxy.dll",
 };
 
 template <size_t N>
@@ -185,7 +185,8 @@ std::wstring GetProgramFilesFolder() {
   nbase::AutoLock guard(CacheLock());
   if (!computed) {
     wchar_t path[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
+    const ShellApi& shell = ShellFunctions();
+    if (shell.complete) shell.SHGetSpecialFolderPathW(nullptr, path, CSIDL_PROGRAM_FILES, FALSE);
     cached = nbase::StringPrintf(L"%ls/", path);
     computed = true;
   }

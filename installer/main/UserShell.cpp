@@ -6,11 +6,11 @@
 #include <servprov.h>
 #include <shldisp.h>
 #include <shlobj.h>
-#include <shellapi.h>
 
 #include "base/ComIds.h"
 #include "base/UniqueResource.h"
 #include "installer/main/Log.h"
+#include "installer/main/ShellFunctions.h"
 
 namespace usershell {
 namespace {
@@ -120,9 +120,11 @@ LaunchRoute OpenAfterDesktopShellFailed(HRESULT desktop_result, const std::wstri
       L"the desktop shell could not open %ls (0x%08lX); opening it from the installer, "
       L"which runs with the user's own rights",
       file.c_str(), static_cast<unsigned long>(desktop_result));
-  const HINSTANCE started = ::ShellExecuteW(nullptr, L"open", file.c_str(),
-                                            parameters.empty() ? nullptr : parameters.c_str(),
-                                            directory.empty() ? nullptr : directory.c_str(), show);
+  const ShellApi& shell = ShellFunctions();
+  if (!shell.complete) return LaunchRoute::kFailed;
+  const HINSTANCE started = shell.ShellExecuteW(
+      nullptr, L"open", file.c_str(), parameters.empty() ? nullptr : parameters.c_str(),
+      directory.empty() ? nullptr : directory.c_str(), show);
   return reinterpret_cast<INT_PTR>(started) > 32 ? LaunchRoute::kDirect : LaunchRoute::kFailed;
 }
 

@@ -4,12 +4,12 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
-#include <shlobj.h>
 
 #include <algorithm>
 #include <vector>
 
 #include "base/UniqueResource.h"
+#include "installer/main/ShellFunctions.h"
 
 namespace protected_folder {
 namespace {
@@ -137,8 +137,10 @@ bool CreateProtected(const std::wstring& path) {
 
 std::wstring LocationFor(const std::wstring& name) {
   wchar_t data[MAX_PATH] = {};
-  if (FAILED(
-          ::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, data)) ||
+  const ShellApi& shell = ShellFunctions();
+  if (!shell.complete ||
+      FAILED(shell.SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT,
+                                    data)) ||
       !data[0]) {
     return std::wstring();
   }

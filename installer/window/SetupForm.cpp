@@ -13,6 +13,7 @@
 #include "installer/HttpClient/ProxyCredentials.h"
 #include "installer/analytics/Analytics.h"
 #include "installer/main/Log.h"
+#include "installer/main/ShellFunctions.h"
 #include "installer/main/SystemUtil.h"
 #include "installer/main/UserShell.h"
 #include "installer/trust/ProtectedFolder.h"
@@ -374,6 +375,9 @@ void SetupForm::AfterFirstPaintStep() {
     ::KillTimer(GetHWND(), kAfterFirstPaintTimerId);
     // The taskbar shows the program's own icon until then.
     SetIcons();
+  } else if (after_paint_step_ == 1) {
+    // The lines logged since the start reach the file; finding its folder loads the shell.
+    OpenLogFile();
   }
   if (after_paint_step_ < libraries.size()) {
     // One library a step, so what the window is sent meanwhile (a screen reader's question,
@@ -518,10 +522,12 @@ void SetupForm::BrowseForFolder() {
   BROWSEINFOW info = {};
   info.hwndOwner = GetHWND();
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_NEWDIALOGSTYLE;
-  nbase::UniqueCoTaskMem chosen(::SHBrowseForFolderW(&info));
+  const ShellApi& shell = ShellFunctions();
+  if (!shell.complete) return;
+  nbase::UniqueCoTaskMem chosen(shell.SHBrowseForFolderW(&info));
   if (!chosen) return;
   wchar_t path[MAX_PATH] = {};
-  if (!::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), path)) return;
+  if (!shell.SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(chosen.get()), path)) return;
   const std::wstring folder =
       setup::BrowsedInstallFolder(path, product_.BrandName(), product_.DisplayName());
   if (!folder.empty() && edit_path_) edit_path_->SetText(folder);

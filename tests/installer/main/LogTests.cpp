@@ -105,4 +105,61 @@ TEST(LogTest, ConcurrentWritersNeverInterleaveLines) {
   EXPECT_EQ(static_cast<size_t>(kThreads * kLines), seen.size());
 }
 
+// Where the held-back file of the test below opens, and how often it was asked for.
+std::wstring held_path;
+int held_path_asked = 0;
+std::wstring HeldPath() {
+  ++held_path_asked;
+  return held_path;
+}
+
+size_t LinesIn(const std::string& text) {
+  return Count(text, "\r\n");
+}
+
+TEST(LogTest, LinesKeptBeforeTheFileOpensReachItInOrder) {
+  frame_test::ScratchFolder folder(L"held");
+  LogSink& sink = LogSink::Instance();
+  const std::wstring saved_path = sink.FilePath();
+  const int saved_threshold = sink.Threshold();
+  sink.SetThreshold(LV_APP);
+  held_path = folder.path() + L"held_log.txt";
+  held_path_asked = 0;
+
+  sink.HoldFileUntilOpened(&HeldPath);
+  LOG_APP(L"held one");
+  LOG_PRO(L"below the threshold");
+  LOG_WAR(L"held two");
+  EXPECT_EQ(0, held_path_asked) << "the folder is looked up before anyone needs it";
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(held_path.c_str()));
+  // An error may be the process's last word: it opens the file, behind what was kept.
+  LOG_ERR(L"an error");
+  LOG_APP(L"after it");
+  OpenLogFile();
+  EXPECT_EQ(1, held_path_asked);
+  const std::string text = ReadAll(held_path);
+  EXPECT_EQ(0u, text.rfind(kBom, 0));
+  EXPECT_EQ(4u, LinesIn(text));
+  const size_t one = text.find("] held one\r\n");
+  const size_t two = text.find("] held two\r\n");
+  const size_t error = text.find("LV_ERR] an error\r\n");
+  const size_t after = text.find("] after it\r\n");
+  ASSERT_TRUE(one != std::string::npos && two != std::string::npos && error != std::string::npos &&
+              after != std::string::npos)
+      << text;
+  EXPECT_TRUE(one < two && two < error && error < after) << text;
+
+  // A window that never paints: past a bound the file opens by itself, and no line is lost.
+  held_path = folder.path() + L"bounded_log.txt";
+  sink.HoldFileUntilOpened(&HeldPath);
+  constexpr int kLines = 100;
+  const std::wstring filler(1000, L'y');
+  for (int i = 0; i < kLines; ++i) LOG_APP(L"line %d %ls", i, filler.c_str());
+  EXPECT_EQ(2, held_path_asked);
+  EXPECT_EQ(static_cast<size_t>(kLines), LinesIn(ReadAll(held_path)));
+
+  sink.SetFilePath(saved_path);
+  sink.SetThreshold(saved_threshold);
+}
+
 }  // namespace
