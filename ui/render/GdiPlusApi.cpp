@@ -1,4 +1,4 @@
-// Binds the GDI+ flat API and AlphaBlend once per process from the system folder.
+// Binds the GDI+ flat API and the alpha blend once per process from the system folder.
 #include "ui/render/GdiPlusApi.h"
 
 #include "base/SystemLibrary.h"
@@ -49,7 +49,9 @@ Api BindAll() {
   UI_BIND(GdipDrawString);
   UI_BIND(GdipMeasureString);
 #undef UI_BIND
-  ok &= nbase::BindSystemFunction(api.AlphaBlend, L"msimg32.dll", "AlphaBlend");
+  // gdi32's own entry, which msimg32's AlphaBlend forwards to: gdi32 is loaded already, and
+  // msimg32 would be one more library to load before the first paint.
+  ok &= nbase::BindSystemFunction(api.AlphaBlend, L"gdi32.dll", "GdiAlphaBlend");
   api.loaded = ok;
   return api;
 }

@@ -1,4 +1,4 @@
-// The GDI+ flat API and AlphaBlend, bound at run time so neither DLL enters the import table.
+// The GDI+ flat API and the alpha blend, bound at run time: GDI+ must not enter the import table.
 #pragma once
 
 #include <windows.h>
