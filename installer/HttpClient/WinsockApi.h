@@ -1,6 +1,6 @@
-// Winsock bound at run time: the socket client is one fallback among the HTTP clients, and
-// loading ws2_32.dll (and its share of Wine's network layer) before the window shows would
-// slow every start for a library most runs never call.
+// Winsock bound at run time: the socket client is one of the factory's clients, not the one the
+// installer's own downloads use, and a static import would load ws2_32.dll (and under Wine its
+// share of the network layer) before the window shows, on every start.
 #pragma once
 
 #include <winsock2.h>

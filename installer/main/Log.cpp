@@ -28,6 +28,10 @@ LogSink::~LogSink() = default;
 
 void LogSink::SetFilePath(const std::wstring& path) {
   nbase::AutoLock guard(lock_);
+  UseFileLocked(path);
+}
+
+void LogSink::UseFileLocked(const std::wstring& path) {
   resolve_path_ = nullptr;
   file_path_ = path;
   std::string held;
@@ -58,11 +62,7 @@ void LogSink::OpenHeldFile() {
   nbase::AutoLock guard(lock_);
   // Another thread may have opened it meanwhile, with the same path.
   if (resolve_path_ != resolve) return;
-  resolve_path_ = nullptr;
-  file_path_ = path;
-  std::string held;
-  held.swap(held_);
-  WriteToFileLocked(held);
+  UseFileLocked(path);
 }
 
 void LogSink::Write(int level, const std::wstring& line) {

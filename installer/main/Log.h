@@ -47,6 +47,8 @@ class LogSink {
   // Appends to the file, or keeps the text while the file is held back; true when so much is
   // kept that the file should open now.
   bool AppendToFile(const std::string& utf8_line);
+  // Names the file, ends any holding back and writes what was kept.
+  void UseFileLocked(const std::wstring& path);
   void WriteToFileLocked(const std::string& utf8_text);
 
   nbase::Lock lock_;
