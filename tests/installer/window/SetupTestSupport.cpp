@@ -245,17 +245,19 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
     send_all(refusal.str());
     return;
   }
+  long long sent_body = head ? 0 : last - first + 1;
   if (!head && last > first) {
     // The probe's single byte always comes: what goes is the package itself.
-    // Counted down to zero and no further: a count that dipped below zero for a moment would
-    // read as "no cut-off" to a request arriving then, and serve it.
-    int left = bodies_left_.load();
-    while (left > 0 && !bodies_left_.compare_exchange_weak(left, left - 1)) {
+    // Taken from the budget and never below zero: a budget that dipped below zero for a moment
+    // would read as "no cut-off" to a request arriving then, and serve it whole.
+    long long left = bytes_left_.load();
+    while (left > 0 && !bytes_left_.compare_exchange_weak(left, left - std::min(left, sent_body))) {
     }
     if (left == 0) {
       ::closesocket(client);
       return;
     }
+    if (left > 0) sent_body = std::min(left, sent_body);
   }
   const long long length = head && declared >= 0 ? declared : last - first + 1;
   std::ostringstream head_text;
@@ -269,8 +271,9 @@ void TinyHttpServer::Serve(SOCKET client, const std::string& body) {
   head_text << "\r\n";
   std::string reply = head_text.str();
   if (!head) {
-    reply.append(body, static_cast<size_t>(first), static_cast<size_t>(last - first + 1));
-    bytes_served_ += last - first + 1;
+    // Short of the length named above when the budget ran out: the answer breaks off.
+    reply.append(body, static_cast<size_t>(first), static_cast<size_t>(sent_body));
+    bytes_served_ += sent_body;
     if (body_delay_ms_) ::Sleep(body_delay_ms_);  // the slow network being imitated
   }
   send_all(reply);

@@ -83,9 +83,10 @@ class TinyHttpServer {
   }
   // Body bytes sent so far.
   long long BytesServed() const { return bytes_served_.load(); }
-  // After `bodies` more answers with a body, every request is cut off unanswered, as by a
-  // server that has gone; a negative count serves again.
-  void CutOffAfter(int bodies) { bodies_left_ = bodies; }
+  // After `bytes` more body bytes the server is gone: the answer under way breaks off there and
+  // every later request is cut off unanswered; a negative count serves again. Counted in bytes,
+  // not answers, because the downloader may ask for several pieces in one request.
+  void CutOffAfter(long long bytes) { bytes_left_ = bytes; }
   // Answers every request with a network's sign-in page instead of the file, until cleared.
   void AnswerWithSignInPage(bool on) { sign_in_page_ = on; }
 
@@ -102,7 +103,7 @@ class TinyHttpServer {
   std::atomic<bool> sign_in_page_{false};
   std::string proxy_account_;
   std::atomic<long long> bytes_served_{0};
-  std::atomic<int> bodies_left_{-1};
+  std::atomic<long long> bytes_left_{-1};
   std::atomic<int> requests_{0};
   std::atomic<long long> declared_size_{-1};
   std::atomic<DWORD> body_delay_ms_{0};
