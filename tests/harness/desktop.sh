@@ -26,6 +26,14 @@ wait_desktop_gone() {  # N
   done
 }
 
+# Whether the session file's display server still runs. After a restart its number may name
+# another program, and a server that was killed lingers as a zombie until it is reaped.
+session_display_alive() {
+  [ -n "${XVFB_PID:-}" ] &&
+    ps -o stat=,comm= -p "$XVFB_PID" 2>/dev/null |
+    awk '$1 !~ /^Z/ && $2 == "Xvfb" { found = 1 } END { exit !found }'
+}
+
 desktop_keeper_alive() {
   [ -f "$desktop_keeper_pid_file" ] && kill -0 "$(cat "$desktop_keeper_pid_file")" 2>/dev/null
 }

@@ -17,13 +17,16 @@ start() {
   if [ -f "$env_file" ]; then
     # shellcheck disable=SC1090
     . "$env_file"
-    if kill -0 "${XVFB_PID:-0}" 2>/dev/null; then
+    if session_display_alive; then
       wineserver -p >/dev/null 2>&1 || true
       trust_package_root
       hold_desktop
       return 0
     fi
   fi
+  # A server of this prefix left from a display that is gone would hand its programs that
+  # display: a new session starts with a new server too.
+  wineserver -k >/dev/null 2>&1 || true
   # Xvfb picks a free display itself and writes its number to the pipe, so parallel sessions
   # never race for one.
   local fifo="$build_dir/.xvfb-display"

@@ -7,13 +7,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 build_dir=${INSTALLER_BUILD_DIR:?INSTALLER_BUILD_DIR must name the build folder}
 env_file="$build_dir/wine-session.env"
 
-[ -f "$env_file" ] || "$here/session.sh" start "$build_dir" </dev/null >/dev/null 2>&1
-# shellcheck disable=SC1090
-. "$env_file"
 # shellcheck disable=SC1090
 . "$here/wine_env.sh" "$build_dir"
 # shellcheck disable=SC1090
 . "$here/desktop.sh" "$build_dir"
+# A session file outlives its display when the machine restarts; Wine started against a display
+# that is gone would fail every window, and keep failing while its server lives.
+if [ -f "$env_file" ]; then
+  # shellcheck disable=SC1090
+  . "$env_file"
+  session_display_alive || rm -f "$env_file"
+fi
+[ -f "$env_file" ] || "$here/session.sh" start "$build_dir" </dev/null >/dev/null 2>&1
+# shellcheck disable=SC1090
+. "$env_file"
 if [ "$WINEARCH" = win32 ] && ! "$here/can_run_32bit.sh"; then
   echo "this machine cannot run 32-bit programs; build with ARCH=x86_64 scripts/build.sh" >&2
   exit 125
