@@ -11,14 +11,11 @@ env_file="$build_dir/wine-session.env"
 . "$here/wine_env.sh" "$build_dir"
 # shellcheck disable=SC1090
 . "$here/desktop.sh" "$build_dir"
-# A session file outlives its display when the machine restarts; Wine started against a display
-# that is gone would fail every window, and keep failing while its server lives.
-if [ -f "$env_file" ]; then
-  # shellcheck disable=SC1090
-  . "$env_file"
-  session_display_alive || rm -f "$env_file"
-fi
-[ -f "$env_file" ] || "$here/session.sh" start "$build_dir" </dev/null >/dev/null 2>&1
+# A session file outlives its display when the machine restarts; the session starts again then,
+# as Wine against a display that is gone would fail every window.
+# shellcheck disable=SC1090
+{ [ -f "$env_file" ] && . "$env_file" && session_display_alive; } ||
+  "$here/session.sh" start "$build_dir" </dev/null >/dev/null 2>&1
 # shellcheck disable=SC1090
 . "$env_file"
 if [ "$WINEARCH" = win32 ] && ! "$here/can_run_32bit.sh"; then
